@@ -1,0 +1,164 @@
+#include "codecs/load_buffers.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "codecs/decode_failure.h"
+
+OwnedLoadBuffers::OwnedLoadBuffers() {
+    buffers.fileBuffer = static_cast<uint8_t*>(std::calloc(kFileBufferSize, 1));
+    buffers.decodeBuffer = static_cast<uint8_t*>(std::calloc(kDecodeBufferSize, 1));
+}
+
+OwnedLoadBuffers::~OwnedLoadBuffers() {
+    std::free(buffers.fileBuffer);
+    std::free(buffers.decodeBuffer);
+}
+
+bool LoadWholeFile(LoadBuffers& lb, const char* path) {
+    if (!path || !lb.fileBuffer) return DecodeFail("no file name");
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return DecodeFail("cannot open the file");
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+        std::fclose(f);
+        return DecodeFail("cannot read the file");
+    }
+    if (size > kFileBufferSize - kFilePadding) {
+        std::fclose(f);
+        return DecodeFail("file too large");
+    }
+    size_t got = std::fread(lb.fileBuffer, 1, static_cast<size_t>(size), f);
+    std::fclose(f);
+    lb.dataLength = static_cast<int32_t>(got);
+    lb.readPosition = 0;
+    return true;
+}
+
+bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size) {
+    if (!lb.fileBuffer) return DecodeFail("no file buffer");
+    if (size > static_cast<size_t>(kFileBufferSize - kFilePadding))
+        return DecodeFail("file too large");
+    if (size) std::memcpy(lb.fileBuffer, data, size);
+    lb.dataLength = static_cast<int32_t>(size);
+    lb.readPosition = 0;
+    return true;
+}
+
+int32_t ReadBytes(LoadBuffers& lb, void* destination, int32_t n) {
+    int32_t k = n;
+    int32_t left = lb.dataLength - lb.readPosition;
+    if (left < n) k = left;
+    if (k > 0) std::memcpy(destination, lb.fileBuffer + lb.readPosition, static_cast<size_t>(k));
+    lb.readPosition += k;
+    return k;
+}
+
+int32_t SeekInput(LoadBuffers& lb, int32_t offset, int origin) {
+    int64_t target = offset;
+    if (origin == 1) target += lb.readPosition;
+    if (target > lb.dataLength || target < 0) return 0;
+    lb.readPosition = static_cast<int32_t>(target);
+    return lb.readPosition;
+}
+
+int ReadByte(LoadBuffers& lb) {
+    if (lb.readPosition < 0 || lb.readPosition + 1 > lb.dataLength) return 0;
+    return lb.fileBuffer[lb.readPosition++];
+}
+
+namespace {
+int NormaliseDepth(int bits) {
+    if (bits <= 1) return 1;
+    if (bits <= 4) return 4;
+    if (bits <= 8) return 8;
+    return 24;
+}
+}  // namespace
+
+uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits) {
+    if (width <= 0 || height <= 0) return nullptr;  // negative sizes are as unusable as 0
+    int depth = NormaliseDepth(bits);
+    int64_t pixelBytes = static_cast<int64_t>(width) * height * depth / 8;
+    if (pixelBytes > kMaxRasterPixelBytes) return nullptr;
+    uint32_t count = depth == 24 ? 0u : (1u << depth);
+    int64_t stride = (static_cast<int64_t>(width) * depth + 31) / 32 * 4;
+    // Header, palette and row padding come on top of the pixel bytes.
+    int64_t total = 40 + 4 * static_cast<int64_t>(count) + stride * height;
+    if (total > static_cast<int64_t>(kDecodeBufferSize)) return nullptr;
+
+    BitmapInfoHeader& h = lb.raster.header;
+    h = BitmapInfoHeader{};
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = static_cast<uint16_t>(depth);
+    h.biCompression = 0;
+    h.biClrUsed = count;
+    h.biClrImportant = 0;
+    lb.raster.stride = static_cast<int32_t>(stride);
+    h.biSizeImage = static_cast<uint32_t>(stride * height);
+    if (count) std::memset(lb.decodeBuffer + 40, 0, 4 * count);
+    std::memcpy(lb.decodeBuffer, &h, sizeof h);
+    lb.raster.pixelArea = RasterRow(lb, 0);
+    return lb.decodeBuffer;
+}
+
+uint8_t* RasterRow(LoadBuffers& lb, int32_t i) {
+    const BitmapInfoHeader& h = lb.raster.header;
+    if (i < 0 || i >= h.biHeight) return nullptr;
+    uint8_t* start = lb.decodeBuffer + h.biSize + 4 * h.biClrUsed;
+    return start + static_cast<size_t>(i) * static_cast<size_t>(lb.raster.stride);
+}
+
+uint8_t* RasterPalette(LoadBuffers& lb) {
+    return lb.raster.header.biClrUsed ? lb.decodeBuffer + 40 : nullptr;
+}
+
+int32_t RasterWidth(const LoadBuffers& lb) { return lb.raster.header.biWidth; }
+int32_t RasterHeight(const LoadBuffers& lb) { return lb.raster.header.biHeight; }
+int RasterBits(const LoadBuffers& lb) { return lb.raster.header.biBitCount; }
+uint32_t RasterPaletteCount(const LoadBuffers& lb) { return lb.raster.header.biClrUsed; }
+
+void CursorToTop(LoadBuffers& lb) {
+    RowCursor& c = lb.raster.cursor;
+    int32_t h = lb.raster.header.biHeight;
+    c.column = 0;
+    c.row = h - 1;
+    uint8_t* base = RasterRow(lb, 0);
+    c.address = base ? base + static_cast<size_t>(h - 1) * lb.raster.stride : nullptr;
+}
+
+void CursorToRow(LoadBuffers& lb, int32_t r) {
+    if (r < 0 || r >= lb.raster.header.biHeight) return;
+    RowCursor& c = lb.raster.cursor;
+    c.row = r;
+    c.address = RasterRow(lb, r);
+}
+
+bool CursorInside(const LoadBuffers& lb) {
+    const RowCursor& c = lb.raster.cursor;
+    return c.column >= 0 && c.column < lb.raster.header.biWidth && c.row >= 0 &&
+           c.row < lb.raster.header.biHeight;
+}
+
+void CursorWriteRow(LoadBuffers& lb, const uint8_t* bytes, int32_t n) {
+    if (n < 0 || n > lb.raster.stride) n = lb.raster.stride;
+    RowCursor& c = lb.raster.cursor;
+    // Only a cursor on a real row writes: the address of a row that has
+    // stepped off the raster is stale.
+    if (c.address && bytes && n > 0 && CursorInside(lb)) std::memcpy(c.address, bytes, n);
+}
+
+int CursorStepDown(LoadBuffers& lb) {
+    RowCursor& c = lb.raster.cursor;
+    c.row -= 1;
+    if (c.row >= 0) {
+        c.address -= lb.raster.stride;
+        return 1;
+    }
+    return 0;
+}

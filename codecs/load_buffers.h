@@ -1,0 +1,93 @@
+// The shared load buffers: the whole input file (FileBuffer), the decoded
+// picture as a packed bottom-up bitmap (DecodeBuffer, the SourceRaster), the
+// raster descriptor with its row cursor, and the two loader flags.
+//
+// One LoadBuffers instance serves every decoder. Its big blocks come from the
+// owner (GlobalAlloc in the program, the heap in the CLI and tests).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "app/frame_image.h"
+
+// 60,000,000 bytes: room for the pixels of a 5000 x 4000 picture at 24 bits.
+constexpr int32_t kFileBufferSize = 60000000;
+// The JPEG decoder pads the data it reads with this many bytes after the
+// file, so a file may use at most kFileBufferSize - kFilePadding bytes.
+constexpr int32_t kFilePadding = 128;
+// Largest pixel area SetUpRaster accepts (the bitmap's pixel bytes alone).
+constexpr int64_t kMaxRasterPixelBytes = 60000000;
+// The DecodeBuffer also holds the 40-byte header and up to 1,024 bytes of
+// palette in front of the pixels; SetUpRaster tests the whole total against
+// the buffer's capacity, so row padding can never overrun it either.
+constexpr size_t kDecodeBufferSize = 60000000 + 40 + 1024 + 4096;
+
+struct RowCursor {
+    int32_t row = 0;
+    int32_t column = 0;            // always 0
+    uint8_t* address = nullptr;    // PixelBase for the fitter
+};
+
+struct RasterDescriptor {
+    BitmapInfoHeader header{};
+    int32_t stride = 0;
+    uint8_t* pixelArea = nullptr;  // RasterRow(0)
+    RowCursor cursor;
+};
+
+struct LoadBuffers {
+    uint8_t* fileBuffer = nullptr;     // kFileBufferSize bytes
+    int32_t readPosition = 0;
+    int32_t dataLength = 0;
+    uint8_t* decodeBuffer = nullptr;   // kDecodeBufferSize bytes
+    RasterDescriptor raster;
+    std::atomic<int> LoaderStopFlag{0};
+    std::atomic<int> LoaderBusyFlag{0};
+};
+
+// Heap-owned buffers for the CLI, tests, fuzzers and benchmarks
+// (zero-filled, released by the destructor).
+class OwnedLoadBuffers {
+  public:
+    OwnedLoadBuffers();
+    ~OwnedLoadBuffers();
+    OwnedLoadBuffers(const OwnedLoadBuffers&) = delete;
+    OwnedLoadBuffers& operator=(const OwnedLoadBuffers&) = delete;
+    bool ok() const { return buffers.fileBuffer && buffers.decodeBuffer; }
+    LoadBuffers buffers;
+};
+
+// Reads the whole file into the FileBuffer and sets the read position to 0.
+// Fails, changing nothing, for a null path, a file that will not open, or a
+// file too large for the buffer (less the padding). A short read is noticed:
+// the data length is what was actually read.
+bool LoadWholeFile(LoadBuffers& lb, const char* path);
+// Puts `size` bytes of memory in the FileBuffer as if read from a file
+// (fuzzers and benchmarks). Same size limit as LoadWholeFile.
+bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size);
+
+int32_t ReadBytes(LoadBuffers& lb, void* destination, int32_t n);
+int32_t SeekInput(LoadBuffers& lb, int32_t offset, int origin);
+int ReadByte(LoadBuffers& lb);
+
+// Describes a new, empty SourceRaster; returns the DecodeBuffer or nullptr.
+uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits);
+uint8_t* RasterRow(LoadBuffers& lb, int32_t i);
+uint8_t* RasterPalette(LoadBuffers& lb);
+
+int32_t RasterWidth(const LoadBuffers& lb);
+int32_t RasterHeight(const LoadBuffers& lb);
+int RasterBits(const LoadBuffers& lb);
+uint32_t RasterPaletteCount(const LoadBuffers& lb);
+
+void CursorToTop(LoadBuffers& lb);
+void CursorToRow(LoadBuffers& lb, int32_t r);
+bool CursorInside(const LoadBuffers& lb);
+void CursorWriteRow(LoadBuffers& lb, const uint8_t* bytes, int32_t n);
+int CursorStepDown(LoadBuffers& lb);
+
+inline bool StopRequested(const LoadBuffers& lb) {
+    return lb.LoaderStopFlag.load(std::memory_order_relaxed) != 0;
+}
