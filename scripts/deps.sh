@@ -39,5 +39,5 @@ pixmora_ensure_packages() {
         [ "$p" = wine32 ] && p="wine32:i386"
         pkgs="$pkgs $p"
     done
-    apt-get install -y -qq --no-install-recommends $pkgs || return 1
+    apt-get install -y -qq $pkgs || return 1
 }
