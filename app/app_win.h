@@ -1,0 +1,87 @@
+// The program's single instances of every long-lived buffer and window
+// handle. Allocated by StartUp, released by TearDown (app/startup_win.cpp).
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstdint>
+
+#include "app/frame_image.h"
+#include "app/history.h"
+#include "codecs/load_buffers.h"
+#include "codecs/picture_decoders.h"
+
+constexpr int kPathBytes = 260;
+constexpr int kNameTableEntries = 256;
+constexpr int kAlbumCapacity = 384;
+
+struct App {
+    HINSTANCE instance = nullptr;
+
+    // Shell
+    IShellFolder* desktopFolder = nullptr;
+    IMalloc* shellMalloc = nullptr;
+    LPITEMIDLIST RootList = nullptr;
+    int32_t IncludeFiles = 0;
+
+    // Folder browser
+    char* DisplayNameBuffer = nullptr;  // kPathBytes
+    char* FolderPath = nullptr;         // kPathBytes, ends in a backslash
+    char* NameTable = nullptr;          // kNameTableEntries x kPathBytes
+    int32_t NameCount = 0;
+
+    // Decoders
+    LoadBuffers loadBuffers;            // FileBuffer, DecodeBuffer, loader flags
+    GifState* gifState = nullptr;
+    JpegDecoder* jpegDecoder = nullptr;
+
+    // Pictures
+    FrameImage* historyBlocks[kHistorySlots] = {};
+    HistoryRing history;
+    FrameImage* BackgroundImage = nullptr;
+    char* BackgroundPath = nullptr;
+    FrameImage* WorkImage = nullptr;
+    int32_t BlendPercent = 0;
+    FrameImage* FrameArtImage = nullptr;
+    char* FrameArtPath = nullptr;
+    FrameImage* AlbumStore[kAlbumCapacity] = {};
+
+    // Main dialog
+    HWND mainDialog = nullptr;
+    HWND FolderTree = nullptr;
+    HWND FolderList = nullptr;
+    HWND AlbumList = nullptr;
+    HWND PreviewPane = nullptr;
+    HIMAGELIST folderImages = nullptr;
+    HIMAGELIST albumImages = nullptr;
+};
+
+extern App g_app;
+
+DecoderSet AppDecoders();
+
+// Start-up and tear-down. StartUp returns false when a block could not be
+// had; TearDown releases whatever exists and may run after a failed StartUp.
+bool StartUp(HINSTANCE instance);
+void TearDown();
+// True when nothing StartUp allocated is left (tests check the release).
+bool NothingAllocated();
+
+// Main dialog (app/main_dialog_win.cpp)
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void SetUndoRedoButtons(int undo, int redo);
+void AfterEdit();
+void OpenToolDialog(int templateId);
+
+// Painting (app/paint_win.cpp)
+int PaintFrameImage(HWND window, const FrameImage& block);
+
+// The loader handshake (browser). Until the folder browser runs a loader
+// thread these only keep the flags right.
+void StopLoader(bool lowerAfterwards);
+
+// Loading a picture file into a block and painting it into a window.
+int LoadPicture(const char* path, HWND window, FrameImage& block);

@@ -1,0 +1,204 @@
+// The main dialog (template 105) and the About dialog (template 122).
+//
+// Controls: tree 1007, folder list 1002, album list 1003, preview 1013,
+// buttons 1-8 and 1022-1031, progress bar 1034 (never used).
+// The procedure only routes: every rule lives in the core or in the
+// subsystem that owns it.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "app/app_win.h"
+#include "app/gui_routes_win.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Client position of the preview: the template's rectangle less a fixed
+// 30 pixels for the caption, sized for a 128 x 128 picture with a frame.
+void PlacePreview(HWND dialog, HWND pane) {
+    RECT d, p;
+    GetWindowRect(dialog, &d);
+    GetWindowRect(pane, &p);
+    MoveWindow(pane, p.left - d.left, p.top - d.top - 30, 130, 130, TRUE);
+}
+
+HIMAGELIST MakeThumbnailList(HWND list) {
+    HIMAGELIST images = ImageList_Create(80, 72, ILC_COLOR24, 0, 10);
+    SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+    return images;
+}
+
+void OnInitDialog(HWND dialog) {
+    App& a = g_app;
+    a.mainDialog = dialog;
+    InitCommonControls();
+    a.FolderTree = GetDlgItem(dialog, IDC_FOLDER_TREE);
+    FillTreeRoot(a.FolderTree);
+    a.FolderList = GetDlgItem(dialog, IDC_FOLDER_LIST);
+    a.folderImages = MakeThumbnailList(a.FolderList);
+    a.AlbumList = GetDlgItem(dialog, IDC_ALBUM_LIST);
+    a.albumImages = MakeThumbnailList(a.AlbumList);
+    a.PreviewPane = GetDlgItem(dialog, IDC_PREVIEW);
+    PlacePreview(dialog, a.PreviewPane);
+    SetUndoRedoButtons(0, 0);
+}
+
+void OnPaint(HWND dialog) {
+    PAINTSTRUCT ps;
+    BeginPaint(dialog, &ps);
+    // Between an Undo/Redo and the next edit the cursor's state is the one on
+    // screen; a repaint keeps showing it rather than jumping to the newest.
+    PaintFrameImage(g_app.PreviewPane, CursorPicture(g_app.history));
+    EndPaint(dialog, &ps);
+}
+
+void CloseMainDialog(HWND dialog) {
+    StopLoader(false);
+    EndDialog(dialog, 0);
+}
+
+void OnUndo() {
+    UndoRedoState s = UndoStep(g_app.history);
+    PaintFrameImage(g_app.PreviewPane, CursorPicture(g_app.history));
+    InvalidateRect(g_app.PreviewPane, nullptr, TRUE);
+    SetUndoRedoButtons(s.undo, s.redo);
+}
+
+void OnRedo() {
+    UndoRedoState s = RedoStep(g_app.history);
+    PaintFrameImage(g_app.PreviewPane, CursorPicture(g_app.history));
+    InvalidateRect(g_app.PreviewPane, nullptr, TRUE);
+    SetUndoRedoButtons(s.undo, s.redo);
+}
+
+void OnSaveBmp(HWND dialog) {
+    DropRedo(g_app.history);
+    EnableWindow(GetDlgItem(dialog, IDC_REDO), FALSE);
+    SaveBmpRoute(dialog);
+}
+
+void RouteCommand(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDOK: SendMessageA(dialog, WM_CLOSE, 0, 0); break;
+    case IDCANCEL: CloseMainDialog(dialog); break;
+    case IDC_DELETE: DeletePicture(); break;
+    case IDC_SAVE_ALL: SaveAllPictures(dialog); break;
+    case IDC_ABOUT:
+        DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDialogProc, 0);
+        break;
+    case IDC_DELETE_ALL: DeleteAllPictures(); break;
+    case IDC_UNDO: OnUndo(); break;
+    case IDC_REDO: OnRedo(); break;
+    case IDC_BLEND: OpenToolDialog(IDD_BLEND); break;
+    case IDC_ROTATE: OpenToolDialog(IDD_ROTATE); break;
+    case IDC_CROP: OpenToolDialog(IDD_CROP); break;
+    case IDC_PROCESS: OpenToolDialog(IDD_PROCESS); break;
+    case IDC_FRAME: OpenToolDialog(IDD_FRAME); break;
+    case IDC_SAVE_BMP: OnSaveBmp(dialog); break;
+    case IDC_UPLOAD: UploadPicture(CursorPicture(g_app.history)); break;
+    case IDC_DOWNLOAD: DownloadRoute(); break;
+    default: break;  // Upload Flash, Download Flash, progress bar: nothing
+    }
+}
+
+// A click on a thumbnail: the typical event path.
+void LoadSelectedFile(int item) {
+    App& a = g_app;
+    if (item < 0 || item >= a.NameCount || item >= kNameTableEntries) return;
+    char path[2 * kPathBytes];
+    const char* name = a.NameTable + static_cast<size_t>(item) * kPathBytes;
+    size_t folder = strnlen(a.FolderPath, kPathBytes);
+    size_t file = strnlen(name, kPathBytes);
+    if (folder + file >= kPathBytes) return;  // never assembled: it would not fit a path
+    std::memcpy(path, a.FolderPath, folder);
+    std::memcpy(path + folder, name, file);
+    path[folder + file] = 0;
+    StopLoader(true);
+    DropRedo(a.history);
+    PushState(a.history);
+    LoadPicture(path, a.PreviewPane, CurrentPicture(a.history));
+    InvalidateRect(a.mainDialog, nullptr, TRUE);
+    SetUndoRedoButtons(1, 0);
+}
+
+LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
+    (void)dialog;
+    if (controlId == IDC_FOLDER_LIST && header->code == LVN_ITEMCHANGED) {
+        auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED))
+            LoadSelectedFile(change->iItem);
+    } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_ITEMEXPANDINGA) {
+        auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
+        if (tree->action & TVE_EXPAND) ExpandItem(tree->itemNew.hItem);
+    } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_SELCHANGEDA) {
+        auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
+        char path[MAX_PATH] = "";
+        auto* list = reinterpret_cast<LPCITEMIDLIST>(tree->itemNew.lParam);
+        if (list && SHGetPathFromIDListA(list, path) && path[0]) ScanFolder(path);
+    } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_DELETEITEMA) {
+        auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
+        ForgetTreeItem(tree->itemOld.lParam);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void SetUndoRedoButtons(int undo, int redo) {
+    EnableWindow(GetDlgItem(g_app.mainDialog, IDC_UNDO), undo ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(g_app.mainDialog, IDC_REDO), redo ? TRUE : FALSE);
+}
+
+void AfterEdit() {
+    SetUndoRedoButtons(1, 0);
+    InvalidateRect(g_app.mainDialog, nullptr, TRUE);
+}
+
+void OpenToolDialog(int templateId) {
+    DLGPROC proc = ToolDialogProcFor(templateId);
+    if (!proc) return;  // that tool is not part of this build
+    DropRedo(g_app.history);
+    CopyFrameImage(*g_app.WorkImage, CurrentPicture(g_app.history));
+    DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(templateId), g_app.mainDialog, proc, 0);
+    AfterEdit();
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: OnInitDialog(window); return 0;
+    case WM_PAINT: OnPaint(window); return 0;
+    case WM_CLOSE: CloseMainDialog(window); return 0;
+    case WM_NOTIFY:
+        return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
+    case WM_COMMAND: RouteCommand(window, wParam); return 0;
+    default: return 0;
+    }
+}
+
+INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: return TRUE;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(window, &ps);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(window, 0);
+        } else if (LOWORD(wParam) == IDC_MAIL_LINK) {
+            HINSTANCE r = ShellExecuteA(nullptr, "open", "Mailto:" PIXMORA_CONTACT, nullptr,
+                                        nullptr, SW_HIDE);
+            if (reinterpret_cast<INT_PTR>(r) < 32)
+                MessageBoxA(g_app.mainDialog, "Can't find mail tool", "about", MB_OK);
+        } else {
+            return 0;
+        }
+        return TRUE;
+    default: return 0;
+    }
+}

@@ -1,0 +1,22 @@
+// Entry point of pixmora.exe.
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/app_win.h"
+#include "resources/resource.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The shell's folder browser and file dialogs expect an initialised apartment.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = 0;
+    if (StartUp(instance)) {
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+    } else {
+        MessageBoxA(nullptr, "There is not enough memory to start Pixmora.", "Pixmora",
+                    MB_OK | MB_ICONERROR);
+        code = 1;
+    }
+    TearDown();
+    if (SUCCEEDED(com)) CoUninitialize();
+    return code;
+}

@@ -1,0 +1,175 @@
+#include "tests/gui/gui_harness.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/app_win.h"
+#include "resources/resource.h"
+
+namespace {
+
+std::function<void(HWND)> g_script;
+std::function<void(HWND)> g_nextAction;
+DWORD g_nextDeadline = 0;
+bool g_nextHandled = false;
+UINT_PTR g_scriptTimer = 0;
+UINT_PTR g_nextTimer = 0;
+
+bool g_harnessClosed = false;
+UINT_PTR g_fallbackTimer = 0;
+
+// Closes a dialog that the script left open, after giving posted input a
+// moment to take effect.
+void CALLBACK FallbackTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    HWND dialog = g_app.mainDialog;
+    if (IsWindow(dialog) && IsWindowVisible(dialog)) {
+        g_harnessClosed = true;
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    }
+}
+
+void CALLBACK ScriptTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    HWND dialog = g_app.mainDialog;
+    auto script = g_script;
+    g_script = nullptr;
+    if (script) script(dialog);
+    g_fallbackTimer = SetTimer(nullptr, 0, 1500, FallbackTimer);
+}
+
+struct Finder {
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM data) {
+    auto* f = reinterpret_cast<Finder*>(data);
+    if (window != g_app.mainDialog && IsWindowVisible(window) && ClassOf(window) == "#32770") {
+        f->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK NextDialogTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    Finder f;
+    EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&f));
+    if (f.found) {
+        KillTimer(nullptr, id);
+        auto action = g_nextAction;
+        g_nextAction = nullptr;
+        g_nextHandled = true;
+        if (action) action(f.found);
+        return;
+    }
+    if (GetTickCount() > g_nextDeadline) KillTimer(nullptr, id);
+}
+
+}  // namespace
+
+bool RunMainDialog(const std::function<void(HWND)>& script) {
+    if (!StartUp(GetModuleHandleA(nullptr))) return false;
+    g_script = script;
+    g_harnessClosed = false;
+    g_scriptTimer = SetTimer(nullptr, 0, 100, ScriptTimer);
+    DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+    if (g_script) KillTimer(nullptr, g_scriptTimer);
+    g_script = nullptr;
+    // A timer left over from this dialog must not fire into the next one.
+    if (g_fallbackTimer) KillTimer(nullptr, g_fallbackTimer);
+    g_fallbackTimer = 0;
+    if (g_nextTimer) KillTimer(nullptr, g_nextTimer);
+    g_nextTimer = 0;
+    g_nextAction = nullptr;
+    return true;
+}
+
+bool HarnessHadToClose() { return g_harnessClosed; }
+
+void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
+    g_nextAction = action;
+    g_nextHandled = false;
+    g_nextDeadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
+    g_nextTimer = SetTimer(nullptr, 0, 50, NextDialogTimer);
+}
+
+bool NextDialogHandled() { return g_nextHandled; }
+
+void Pump(int ms) {
+    DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    MSG msg;
+    while (GetTickCount() < end) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+std::string WindowText(HWND window) {
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[128] = "";
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+COLORREF ScreenPixel(HWND window, int x, int y) {
+    POINT p = {x, y};
+    ClientToScreen(window, &p);
+    HDC screen = GetDC(nullptr);
+    COLORREF c = GetPixel(screen, p.x, p.y);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+bool SaveScreenshot(HWND window, const std::string& name) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFOHEADER bih = {};
+    bih.biSize = sizeof bih;
+    bih.biWidth = w;
+    bih.biHeight = h;
+    bih.biPlanes = 1;
+    bih.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS,
+                                   &bits, nullptr, 0);
+    bool ok = false;
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(memory, dib);
+        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        int stride = (w * 3 + 3) & ~3;
+        bih.biSizeImage = static_cast<DWORD>(stride * h);
+        BITMAPFILEHEADER bfh = {};
+        bfh.bfType = 0x4D42;
+        bfh.bfOffBits = sizeof bfh + sizeof bih;
+        bfh.bfSize = bfh.bfOffBits + bih.biSizeImage;
+        const char* dir = std::getenv("PIXMORA_SHOT_DIR");
+        std::string path = std::string(dir ? dir : ".") + "\\" + name + ".bmp";
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (f) {
+            ok = std::fwrite(&bfh, sizeof bfh, 1, f) == 1 && std::fwrite(&bih, sizeof bih, 1, f) == 1 &&
+                 std::fwrite(bits, bih.biSizeImage, 1, f) == 1;
+            ok = std::fclose(f) == 0 && ok;
+        }
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}

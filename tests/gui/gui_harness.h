@@ -1,0 +1,36 @@
+// Driving the real dialogs in-process: a script runs from a timer inside the
+// modal loop of the main dialog, and nested dialogs are handled by timers
+// armed before the call that opens them.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// StartUp, the main dialog with `script` run once it is up, then TearDown is
+// left to the caller (so tests can check what TearDown releases). The script
+// should end the dialog; if it does not, the harness closes it.
+// Returns false when StartUp failed.
+bool RunMainDialog(const std::function<void(HWND)>& script);
+// True when the last script left the dialog open and the harness closed it.
+bool HarnessHadToClose();
+
+// The next dialog or message box of this thread that appears (not the main
+// dialog) is given to `action`, which must close it. Arm it before the call
+// that opens the dialog. Gives up after `timeoutMs`.
+void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs = 5000);
+// True when OnNextDialog's action ran since it was armed.
+bool NextDialogHandled();
+
+// Pumps messages for `ms` milliseconds (lets paints and posted messages run).
+void Pump(int ms);
+
+// Saves a screenshot of the window (as it is on screen) as a BMP file in the
+// screenshot folder (PIXMORA_SHOT_DIR, else the current folder).
+bool SaveScreenshot(HWND window, const std::string& name);
+
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+// The colour of a pixel as painted on screen, client coordinates of `window`.
+COLORREF ScreenPixel(HWND window, int x, int y);
