@@ -1,9 +1,93 @@
+// The JPEG decoder's entries: one whole file into the 24-bit SourceRaster.
 #include "codecs/jpeg_decoder.h"
 
 #include "codecs/decode_failure.h"
 
 const size_t kJpegDecoderBytes = sizeof(JpegDecoder);
 
-int DecodeJpegFile(LoadBuffers&, JpegDecoder&, const char*) {
-    return DecodeFail("no decoder for this format yet");
+namespace {
+
+// The raster test of SetUpRaster, made before the scans are decoded: a
+// frame whose raster would be refused anyway is refused before its
+// coefficient buffers are allocated and filled. The outcome is the same.
+bool RasterWouldFit(const JpegDecoder& d) {
+    int64_t pixelBytes = static_cast<int64_t>(d.width) * d.height * 3;
+    int64_t stride = (static_cast<int64_t>(d.width) * 24 + 31) / 32 * 4;
+    return pixelBytes <= kMaxRasterPixelBytes &&
+           40 + stride * d.height <= static_cast<int64_t>(kDecodeBufferSize);
+}
+
+int Fail(JpegDecoder& d, const char* reason) {
+    FreeAllWork(d);
+    return reason ? DecodeFail(reason) : 0;
+}
+
+bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
+    if (d.scanCount != d.componentCount) return false;
+    for (int i = 0; i < d.scanCount; ++i)
+        if (d.scanComp[i] != i) return false;
+    return true;
+}
+
+void CopyRow(LoadBuffers& lb, const JpegDecoder& d, const uint8_t* row, int32_t r) {
+    uint8_t* out = RasterRow(lb, d.height - 1 - r);
+    if (!out) return;
+    if (d.bytesPerPixel == 1) {
+        for (int32_t x = 0; x < d.width; ++x, out += 3) out[0] = out[1] = out[2] = row[x];
+    } else {
+        for (int32_t x = 0; x < d.width; ++x, out += 3, row += 4) {
+            out[0] = row[2];
+            out[1] = row[1];
+            out[2] = row[0];
+        }
+    }
+}
+
+}  // namespace
+
+int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
+    ClearDecodeFailure();
+    if (!lb.fileBuffer) return DecodeFail("no file buffer");
+    ResetDecoder(d, lb);
+    if (!PadInput(d)) return Fail(d, nullptr);
+    if (!FindSoi(d)) return Fail(d, "no SOI marker in the first 513 bytes");
+    int frame = ReadHeaderMarkers(d);
+    if (frame == 0) return Fail(d, nullptr);
+    if (frame == 0xC2) d.progressive = 1;
+    else if (frame != 0xC0 && frame != 0xC1)
+        return Fail(d, frame >= 0xC0 && frame <= 0xCF ? "frame type not supported"
+                                                      : "no frame header before the scan data");
+    if (!ParseFrameHeader(d) || !ClassifyLayout(d)) return Fail(d, nullptr);
+    if (!RasterWouldFit(d)) return Fail(d, "picture too large");
+    if (!d.progressive) {
+        ScanStart s = StartScan(d);
+        if (s == kNoMoreScans) return Fail(d, "no scan in the file");
+        if (s != kScanReady) return Fail(d, nullptr);
+        // The per-MCU-row buffers hold every component of an MCU row; a first
+        // scan with fewer components (or another order) cannot be decoded into them.
+        if (!FirstScanCarriesAllComponents(d))
+            return Fail(d, "sequential first scan does not carry all components interleaved");
+    } else if (!DecodeAllScans(d)) {
+        return Fail(d, nullptr);
+    }
+    if (JpegStop(d)) return Fail(d, "stopped");
+    if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
+    for (int32_t r = 0; r < d.height; ++r) {
+        if (JpegStop(d)) break;
+        int32_t length = 0;
+        const uint8_t* row = ProduceRow(d, &length);
+        if (!row) break;
+        CopyRow(lb, d, row, r);
+    }
+    FreeAllWork(d);
+    // A table segment that failed between progressive scans only ended the
+    // scan sequence; the picture itself decoded.
+    ClearDecodeFailure();
+    return 1;
+}
+
+int DecodeJpegFile(LoadBuffers& lb, JpegDecoder& jpeg, const char* path) {
+    if (!path) return DecodeFail("no file name");
+    if (!LoadWholeFile(lb, path)) return 0;
+    return DecodeJpegLoaded(lb, jpeg);
 }

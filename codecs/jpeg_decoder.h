@@ -1,10 +1,216 @@
-// JPEG decoder work record.
+// JPEG decoder work record and the decoder's internal operations.
+//
+// The decoder is split along its seams:
+//   jpeg_markers.cpp      stream, marker search, segment parsers, layout check
+//   jpeg_scan_setup.cpp   scan geometry, table checks, Huffman lookups, scan sequence
+//   jpeg_entropy.cpp      bit reader, Huffman and sequential/progressive decoding
+//   jpeg_reconstruct.cpp  inverse DCT, colour tables, row converters, row production
+//   jpeg_decoder.cpp      the entries DecodeJpegFile / DecodeJpegLoaded
+//
+// JpegDecoder is a plain record: a zero-filled block of kJpegDecoderBytes is a
+// valid idle decoder (the program allocates it with GlobalAlloc, zero-filled).
+// Every decode zeroes it again, so nothing carries over between files.
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
+#include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
 
-struct JpegDecoder {
-    uint8_t placeholder[16];
+// Frames are at most 8192 x 8192: every per-row quantity below stays small.
+constexpr int32_t kJpegMaxDimension = 8192;
+// A frame MCU row never holds more blocks than this (8192 / 16 * 6 = 3072 in
+// practice; the record keeps room for twice that).
+constexpr int32_t kJpegMaxBlocksPerMcuRow = 6144;
+// T.81 allows at most 10 blocks in one interleaved MCU.
+constexpr int32_t kJpegMaxBlocksPerMcu = 10;
+constexpr int32_t kJpegWorkSlots = 100;
+// A Huffman lookup: 256 first-level entries, 256 code-length bytes (64
+// entries), and a tree of up to 256 nodes (512 entries) for longer codes.
+constexpr int32_t kHuffLookupEntries = 832;
+constexpr int32_t kHuffTreeBase = 320;
+constexpr int32_t kHuffMaxNodes = 256;
+// Fast decode tables built beside each lookup (same results, fewer steps):
+// indexed by the next kHuffFastBits bits of the stream.
+constexpr int32_t kHuffFastBits = 10;
+
+// Component layouts the decoder accepts (first component's sampling, chroma 1 x 1).
+//   0 grey          MCU 8 x 8    blocks: Y
+//   1 4:4:4 (1x1)   MCU 8 x 8    blocks: Y, Cb, Cr
+//   2 4:2:2 (2x1)   MCU 16 x 8   blocks: Y left, Y right, Cb, Cr
+//   3 4:4:0 (1x2)   MCU 8 x 16   blocks: Y top, Y bottom, Cb, Cr
+//   4 4:2:0 (2x2)   MCU 16 x 16  blocks: Y top left, top right, bottom left, bottom right, Cb, Cr
+// Example: a 36 x 28 picture of kind 4 has ceil(36/16) = 3 MCUs per row and
+// ceil(28/16) = 2 MCU rows; one MCU row holds 3 x 6 = 18 blocks, block store
+// 18 x 128 bytes, sample buffer 18 x 64 bytes, and each row buffer 48 pixels
+// (of which 36 reach the raster).
+enum LayoutKind : int32_t {
+    kLayoutGray = 0,
+    kLayoutH1V1 = 1,
+    kLayoutH2V1 = 2,
+    kLayoutH1V2 = 3,
+    kLayoutH2V2 = 4,
 };
+
+struct JpegComponent {
+    int32_t h, v, tq, id;
+    int32_t widthInBlocks, heightInBlocks;  // set per scan
+};
+
+// Progressive coefficients of one component: a DC buffer (one coefficient
+// per block) or an AC buffer (64 per block, natural order, entry 0 unused).
+struct CoefBuffer {
+    int16_t* data;
+    int32_t widthInBlocks, heightInBlocks;
+    int32_t blockWidth, blockHeight;
+    int32_t bytesPerBlock;
+};
+
+// One entry of a fast decode table. len = 0 means "take the slow path".
+// For AC tables a short code whose extra bits also fit in the index is
+// decoded whole: `value` is the extended coefficient and len counts both.
+struct HuffFast {
+    int16_t value;    // extended value (full) or symbol
+    uint8_t symbol;   // the decoded symbol
+    uint8_t len;      // bits consumed; 0 = slow path
+};
+static_assert(sizeof(HuffFast) == 4, "HuffFast packs into 4 bytes");
+
+// Everything a Huffman lookup block holds (one work block per slot).
+struct HuffLookupBlock {
+    int32_t lookup[kHuffLookupEntries];
+    HuffFast fast[1 << kHuffFastBits];       // symbol and code length only
+    HuffFast fastAc[1 << kHuffFastBits];     // code and extra bits together
+};
+
+struct JpegDecoder {
+    // frame
+    int32_t width, height;
+    int32_t progressive;
+    // tables
+    uint8_t* huffCounts[8];   // 17 bytes: [0] = 0, [1..16] codes per length
+    uint8_t* huffValues[8];   // 256 bytes: symbols in code order
+    uint16_t* quant[4];       // 64 entries, zig-zag order
+    // frame
+    int32_t layoutKind;
+    int32_t componentCount;
+    JpegComponent comp[4];
+    // scan
+    int32_t scanCount;
+    int32_t scanComp[4];
+    int32_t dcSlot[4], acSlot[4];
+    int32_t ss, se, al, ah;
+    // geometry
+    int32_t mcuWidth, mcuHeight;
+    int32_t blocksPerMcu;
+    int32_t blocksPerMcuRow;
+    int32_t mcusPerRow, mcuRows;
+    int32_t mcuBlockList[kJpegMaxBlocksPerMcu];
+    // output
+    int32_t rowsLeft, rowsLeftInMcuRow;
+    int32_t rowLength, rowBufferSize, bytesPerPixel;
+    // memory
+    void* workSlots[kJpegWorkSlots];
+    // tables
+    HuffLookupBlock* huffLookup[8];
+    // progressive
+    CoefBuffer dcCoef[4], acCoef[4];
+    int32_t eobRun;
+    int32_t blockRowCounter[4];
+    // bit reader
+    int32_t bitCount;
+    uint32_t bitBuffer;
+    // where each of the last four fetched bytes began: a stuffed FF 00 is
+    // one fetched byte but two file bytes, so a rewind must not count bytes
+    uint32_t fetchCount;
+    int32_t fetchStart[4];
+    // restart
+    int32_t restartInterval, restartsLeft, expectedRestart;
+    // geometry from the layout check
+    int32_t frameMcusPerRow, frameBlocksPerMcu, frameMcuRows;
+    // scan
+    int32_t dcPred[4];
+    // blocks: block i of an MCU row is blockStore + 64 i
+    int16_t* blockStore;
+    int32_t blockEnd[kJpegMaxBlocksPerMcuRow];
+    uint8_t* sampleBuffer;  // 64 bytes per block
+    // colour
+    int32_t crToRed[256], cbToBlue[256], crToGreen[256], cbToGreen[256];
+    // output
+    uint8_t* rowBuffer[2];
+    int16_t idctWork[64];
+    // the buffers of the decode in progress (input, raster, stop flag)
+    LoadBuffers* buffers;
+};
+static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain record");
+
+// ---- results of the header marker loop and scan start ----
+enum ScanStart { kScanFailed = 0, kScanReady = 1, kNoMoreScans = 2 };
+
+// ---- entry (jpeg_decoder.cpp) ----
+// Decodes the file already in the FileBuffer (data length bytes from 0).
+int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d);
+
+// ---- stream, markers and tables (jpeg_markers.cpp) ----
+void* WorkAlloc(JpegDecoder& d, int64_t n);
+void FreeAllWork(JpegDecoder& d);
+void ResetDecoder(JpegDecoder& d, LoadBuffers& lb);
+bool PadInput(JpegDecoder& d);
+bool FindSoi(JpegDecoder& d);
+int NextMarker(JpegDecoder& d);          // marker code, or 0 when none
+int ReadHeaderMarkers(JpegDecoder& d);   // frame/SOI/EOI/SOS code, or 0 on failure
+bool ParseFrameHeader(JpegDecoder& d);
+bool ParseHuffmanTables(JpegDecoder& d);
+bool ParseQuantTables(JpegDecoder& d);
+bool ParseRestartInterval(JpegDecoder& d);
+bool SkipSegment(JpegDecoder& d);
+bool ParseScanHeader(JpegDecoder& d);
+bool ClassifyLayout(JpegDecoder& d);
+
+// ---- scan set-up and Huffman lookups (jpeg_scan_setup.cpp) ----
+// Builds the 832-entry lookup of one code; false (nothing beyond the table
+// written) when the counts over-subscribe the code space or the tree would
+// need more than 256 nodes.
+bool BuildHuffLookupTable(const uint8_t* counts, const uint8_t* values, int32_t* lookup);
+bool BuildHuffLookup(JpegDecoder& d, int slot);
+bool ComputeScanGeometry(JpegDecoder& d);
+bool PrepareScanTables(JpegDecoder& d);
+ScanStart StartScan(JpegDecoder& d);
+bool DecodeAllScans(JpegDecoder& d);
+
+// ---- entropy decoding (jpeg_entropy.cpp) ----
+extern const uint8_t kZag[64 + 16];  // zig-zag -> natural; 16 guard entries of 63
+void StartBitReader(JpegDecoder& d);
+int FetchByte(JpegDecoder& d);
+uint32_t GetBits(JpegDecoder& d, int n);
+void RewindBitReader(JpegDecoder& d);
+int DecodeHuffman(JpegDecoder& d, const int32_t* lookup);
+int32_t Extend(JpegDecoder& d, int s);
+void DecodeMcuRowSequential(JpegDecoder& d);
+bool ProcessRestart(JpegDecoder& d);
+int16_t* CoefAt(CoefBuffer& b, int32_t x, int32_t y);
+bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks,
+                    int32_t heightInBlocks, int32_t blockSide);
+enum ProgressiveProcedure { kDcFirst, kDcRefine, kAcFirst, kAcRefine };
+void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure);
+void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y);
+void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y);
+void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y);
+void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y);
+
+// ---- reconstruction and colour (jpeg_reconstruct.cpp) ----
+// Next picture row (top first): its bytes and length, or nullptr when none is left.
+const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length);
+void AssembleMcuRowProgressive(JpegDecoder& d);
+void InverseDctMcuRow(JpegDecoder& d);
+void InverseDct(int16_t* work, uint8_t* samples);
+void BuildColourTables(JpegDecoder& d);
+void ConvertRowGray(JpegDecoder& d, int row);
+void ConvertRowH1V1(JpegDecoder& d, int row);
+void ConvertRowH2V1(JpegDecoder& d, int row);
+void ConvertRowH1V2(JpegDecoder& d, int row);
+void ConvertRowH2V2(JpegDecoder& d, int row);
+inline int Clamp255(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+inline bool JpegStop(const JpegDecoder& d) { return StopRequested(*d.buffers); }

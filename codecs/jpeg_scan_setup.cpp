@@ -1,0 +1,237 @@
+// Scan set-up: geometry of a scan, the tables it needs, the Huffman lookups,
+// and the sequence of progressive scans.
+#include <cstring>
+
+#include "codecs/decode_failure.h"
+#include "codecs/jpeg_decoder.h"
+
+bool BuildHuffLookupTable(const uint8_t* counts, const uint8_t* values, int32_t* lookup) {
+    // Canonical codes: consecutive within a length, shifted left by one bit
+    // on each step to the next length. More codes than a length can hold
+    // would overlap earlier codes and break the tree below.
+    int32_t lengths[256];
+    uint32_t codes[256];
+    int n = 0;
+    uint32_t code = 0;
+    for (int len = 1; len <= 16; ++len) {
+        if (code + counts[len] > (1u << len)) return false;
+        for (int i = 0; i < counts[len]; ++i) {
+            if (n >= 255) return false;
+            lengths[n] = len;
+            codes[n] = code++;
+            ++n;
+        }
+        code <<= 1;
+    }
+    std::memset(lookup, 0, sizeof(int32_t) * kHuffLookupEntries);
+    uint8_t* codeLength = reinterpret_cast<uint8_t*>(lookup + 256);
+    int32_t nextNode = -1;
+    for (int k = 0; k < n; ++k) {
+        int v = values[k], len = lengths[k];
+        uint32_t c = codes[k];
+        codeLength[v] = static_cast<uint8_t>(len);
+        if (len <= 8) {
+            int span = 1 << (8 - len);
+            for (int i = 0; i < span; ++i) lookup[c * span + i] = v;
+            continue;
+        }
+        int32_t* entry = &lookup[(c >> (len - 8)) & 255];
+        if (*entry == 0) {
+            if (nextNode < -(2 * kHuffMaxNodes - 1)) return false;
+            *entry = nextNode;
+            nextNode -= 2;
+        }
+        int32_t e = *entry;
+        if (e >= 0) return false;  // cannot happen for a prefix code; never index with it
+        for (int bit = 9; bit < len; ++bit) {
+            int b = (c >> (len - bit)) & 1;
+            int32_t* child = &lookup[kHuffTreeBase - e - b];
+            if (*child == 0) {
+                if (nextNode < -(2 * kHuffMaxNodes - 1)) return false;
+                *child = nextNode;
+                nextNode -= 2;
+            }
+            e = *child;
+            if (e >= 0) return false;
+        }
+        lookup[kHuffTreeBase - e - static_cast<int>(c & 1)] = v;
+    }
+    return true;
+}
+
+namespace {
+
+// Walks the tree of `lookup` from the first-level entry `first` with the
+// bits that follow the first 8 of `index` (width `bits`). Returns the number
+// of bits taken and the symbol, or 0 when the walk needs more bits.
+int WalkFast(const int32_t* lookup, uint32_t index, int bits, int* symbol) {
+    const uint8_t* codeLength = reinterpret_cast<const uint8_t*>(lookup + 256);
+    int32_t v = lookup[index >> (bits - 8)];
+    if (v >= 0) {
+        *symbol = v;
+        return codeLength[v];  // may exceed `bits` (symbol 0 of a long code): caller checks
+    }
+    int used = 8;
+    while (v < 0) {
+        if (used >= bits) return -1;
+        int b = (index >> (bits - 1 - used)) & 1;
+        v = lookup[kHuffTreeBase - v - b];
+        ++used;
+    }
+    *symbol = v;
+    return used;
+}
+
+void BuildFastTables(HuffLookupBlock& t) {
+    constexpr int kBits = kHuffFastBits;
+    for (uint32_t i = 0; i < (1u << kBits); ++i) {
+        HuffFast f = {0, 0, 0};
+        HuffFast fa = {0, 0, 0};
+        int symbol = 0;
+        int used = WalkFast(t.lookup, i, kBits, &symbol);
+        if (used >= 0 && used <= kBits) {
+            // A length of 0 (no code for symbol 0) still decodes, taking no bits:
+            // such entries stay on the slow path to keep the rule in one place.
+            if (used > 0) {
+                f = {static_cast<int16_t>(symbol), static_cast<uint8_t>(symbol),
+                     static_cast<uint8_t>(used)};
+                int s = symbol & 15;
+                if (s == 0) {
+                    fa = f;
+                    fa.value = 0;
+                } else if (used + s <= kBits) {
+                    uint32_t extra = (i >> (kBits - used - s)) & ((1u << s) - 1);
+                    int32_t value = extra < (1u << (s - 1))
+                                        ? static_cast<int32_t>(extra) + 1 - (1 << s)
+                                        : static_cast<int32_t>(extra);
+                    fa = {static_cast<int16_t>(value), static_cast<uint8_t>(symbol),
+                          static_cast<uint8_t>(used + s)};
+                }
+            }
+        }
+        t.fast[i] = f;
+        t.fastAc[i] = fa;
+    }
+}
+
+}  // namespace
+
+bool BuildHuffLookup(JpegDecoder& d, int slot) {
+    if (!d.huffLookup[slot]) {
+        d.huffLookup[slot] = static_cast<HuffLookupBlock*>(WorkAlloc(d, sizeof(HuffLookupBlock)));
+        if (!d.huffLookup[slot]) return DecodeFail("out of memory");
+    }
+    HuffLookupBlock& t = *d.huffLookup[slot];
+    if (!BuildHuffLookupTable(d.huffCounts[slot], d.huffValues[slot], t.lookup))
+        return DecodeFail("invalid Huffman code lengths");
+    BuildFastTables(t);
+    return true;
+}
+
+bool ComputeScanGeometry(JpegDecoder& d) {
+    int hmax = 0, vmax = 0;
+    for (int c = 0; c < d.componentCount; ++c) {
+        if (d.comp[c].h > hmax) hmax = d.comp[c].h;
+        if (d.comp[c].v > vmax) vmax = d.comp[c].v;
+    }
+    if (hmax == 0 || vmax == 0) return DecodeFail("sampling factors of 0");
+    for (int c = 0; c < d.componentCount; ++c) {
+        JpegComponent& k = d.comp[c];
+        k.widthInBlocks = ((k.h * d.width + hmax - 1) / hmax + 7) / 8;
+        k.heightInBlocks = ((k.v * d.height + vmax - 1) / vmax + 7) / 8;
+    }
+    if (d.scanCount == 1) {
+        const JpegComponent& k = d.comp[d.scanComp[0]];
+        d.mcusPerRow = k.widthInBlocks;
+        d.mcuRows = k.heightInBlocks;
+        d.blocksPerMcu = 1;
+        d.mcuBlockList[0] = d.scanComp[0];
+        return true;
+    }
+    d.mcusPerRow = ((d.width + 7) / 8 + hmax - 1) / hmax;
+    d.mcuRows = ((d.height + 7) / 8 + vmax - 1) / vmax;
+    int blocks = 0;
+    for (int i = 0; i < d.scanCount; ++i) {
+        const JpegComponent& k = d.comp[d.scanComp[i]];
+        blocks += k.h * k.v;
+    }
+    if (blocks > kJpegMaxBlocksPerMcu) return DecodeFail("more than 10 blocks in an MCU");
+    d.blocksPerMcu = blocks;
+    int j = 0;
+    for (int i = 0; i < d.scanCount; ++i) {
+        const JpegComponent& k = d.comp[d.scanComp[i]];
+        for (int b = 0; b < k.h * k.v; ++b) d.mcuBlockList[j++] = d.scanComp[i];
+    }
+    return true;
+}
+
+bool PrepareScanTables(JpegDecoder& d) {
+    for (int i = 0; i < d.scanCount; ++i) {
+        int c = d.scanComp[i];
+        if (d.ss == 0 && (d.dcSlot[c] > 7 || !d.huffCounts[d.dcSlot[c]]))
+            return DecodeFail("scan uses an undefined DC table");
+        if (d.se > 0 && (d.acSlot[c] > 7 || !d.huffCounts[d.acSlot[c]]))
+            return DecodeFail("scan uses an undefined AC table");
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        if (JpegStop(d)) return DecodeFail("stopped");
+        if (d.huffCounts[slot] && !BuildHuffLookup(d, slot)) return false;
+    }
+    for (int i = 0; i < d.scanCount; ++i) {
+        int tq = d.comp[d.scanComp[i]].tq;
+        if (tq > 3 || !d.quant[tq]) return DecodeFail("scan uses an undefined quantisation table");
+    }
+    return true;
+}
+
+ScanStart StartScan(JpegDecoder& d) {
+    if (ReadHeaderMarkers(d) != 0xDA) return kNoMoreScans;
+    if (!ParseScanHeader(d)) return kScanFailed;
+    if (!ComputeScanGeometry(d)) return kScanFailed;
+    if (!PrepareScanTables(d)) return kScanFailed;
+    for (int c = 0; c < 4; ++c) d.dcPred[c] = 0;
+    d.eobRun = 0;
+    if (d.restartInterval != 0) {
+        d.expectedRestart = 0;
+        d.restartsLeft = d.restartInterval;
+    }
+    StartBitReader(d);
+    return kScanReady;
+}
+
+namespace {
+
+bool ScanParametersValid(const JpegDecoder& d) {
+    if (d.ss > d.se || d.se > 63) return false;
+    if (d.ss == 0 && d.se != 0) return false;
+    if (d.ss > 0 && d.scanCount != 1) return false;
+    if (d.ah != 0 && d.al != d.ah - 1) return false;
+    return true;
+}
+
+}  // namespace
+
+bool DecodeAllScans(JpegDecoder& d) {
+    for (int c = 0; c < d.componentCount; ++c) {
+        int32_t w = d.comp[c].h * d.frameMcusPerRow;
+        int32_t h = d.comp[c].v * d.frameMcuRows;
+        if (!MakeCoefBuffer(d, d.dcCoef[c], w, h, 1) || !MakeCoefBuffer(d, d.acCoef[c], w, h, 8))
+            return DecodeFail("out of memory for the coefficients");
+    }
+    for (;;) {
+        if (JpegStop(d)) return DecodeFail("stopped");
+        ScanStart s = StartScan(d);
+        if (s == kScanFailed) return false;
+        if (s == kNoMoreScans) {
+            d.scanCount = d.componentCount;
+            for (int c = 0; c < d.componentCount; ++c) d.scanComp[c] = c;
+            return ComputeScanGeometry(d);
+        }
+        if (!ScanParametersValid(d)) return DecodeFail("invalid progressive scan parameters");
+        ProgressiveProcedure p;
+        if (d.ss == 0) p = d.ah == 0 ? kDcFirst : kDcRefine;
+        else p = d.ah == 0 ? kAcFirst : kAcRefine;
+        DecodeScanProgressive(d, p);
+        RewindBitReader(d);
+    }
+}
