@@ -1,26 +1,126 @@
 // pixmora-cli: the picture codecs of Pixmora from the command line.
+//
+// Exit codes: 0 done, 1 the input could not be decoded or the output not
+// written (reason on stderr), 2 usage error.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "app/frame_image.h"
+#include "codecs/decode_failure.h"
+#include "codecs/load_picture.h"
+#include "codecs/picture_decoders.h"
+#include "export/bmp_writer.h"
 
 namespace {
 
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
 void PrintUsage(FILE* to) {
     std::fprintf(to,
-                 "usage: pixmora-cli --version\n"
+                 "usage: pixmora-cli decode IN OUT.bmp   decode a BMP/GIF/JPG picture, write it at its own size\n"
+                 "       pixmora-cli frame IN OUT.bmp    decode and fit into the 128 x 128 frame picture\n"
+                 "       pixmora-cli --version\n"
                  "       pixmora-cli --help\n");
 }
+
+// The buffers and work records of one decode, zero-filled like the
+// program's own.
+struct Decoders {
+    OwnedLoadBuffers buffers;
+    void* gif = std::calloc(1, kGifStateBytes);
+    void* jpeg = std::calloc(1, kJpegDecoderBytes);
+    DecoderSet set;
+    Decoders() {
+        set.buffers = &buffers.buffers;
+        set.gif = static_cast<GifState*>(gif);
+        set.jpeg = static_cast<JpegDecoder*>(jpeg);
+    }
+    ~Decoders() {
+        std::free(gif);
+        std::free(jpeg);
+    }
+    bool ok() const { return buffers.ok() && gif && jpeg; }
+};
+
+// Decodes `in` by its extension; prints the reason and returns false when
+// that fails.
+bool DecodeInput(Decoders& d, const char* in) {
+    if (!d.ok()) {
+        std::fprintf(stderr, "pixmora-cli: out of memory\n");
+        return false;
+    }
+    ClearDecodeFailure();
+    const int result = DecodeByExtension(d.set, in);
+    if (result == 1) return true;
+    const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
+    if (!reason || !*reason) reason = "decoding failed";
+    std::fprintf(stderr, "pixmora-cli: cannot decode %s: %s\n", in, reason);
+    return false;
+}
+
+int Written(int ok, const char* out) {
+    if (ok) return kExitOk;
+    std::fprintf(stderr, "pixmora-cli: cannot write %s\n", out);
+    return kExitFailed;
+}
+
+int CmdDecode(int argc, char** argv) {
+    if (argc != 2) return kExitUsage;
+    Decoders d;
+    if (!DecodeInput(d, argv[0])) return kExitFailed;
+    return Written(WriteRasterBmp(argv[1], d.buffers.buffers), argv[1]);
+}
+
+int CmdFrame(int argc, char** argv) {
+    if (argc != 2) return kExitUsage;
+    Decoders d;
+    if (!DecodeInput(d, argv[0])) return kExitFailed;
+    LoadBuffers& lb = d.buffers.buffers;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    static FrameImage block;  // 50 KiB: not on the stack
+    FitToFrame(lb, kFrameSide, kFrameSide, block);
+    return Written(WriteBmpFile(argv[1], block), argv[1]);
+}
+
+int CmdVersion(int argc, char**) {
+    if (argc != 0) return kExitUsage;
+    std::printf("pixmora-cli %s\n", PIXMORA_VERSION);
+    return kExitOk;
+}
+
+int CmdHelp(int argc, char**) {
+    if (argc != 0) return kExitUsage;
+    PrintUsage(stdout);
+    return kExitOk;
+}
+
+struct Command {
+    const char* name;
+    int (*run)(int argc, char** argv);  // arguments after the command name
+};
+
+// One line per subcommand.
+const Command kCommands[] = {
+    {"decode", CmdDecode},
+    {"frame", CmdFrame},
+    {"--version", CmdVersion},
+    {"--help", CmdHelp},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("pixmora-cli %s\n", PIXMORA_VERSION);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        PrintUsage(stdout);
-        return 0;
+    if (argc >= 2) {
+        for (const Command& c : kCommands) {
+            if (std::strcmp(argv[1], c.name) != 0) continue;
+            const int code = c.run(argc - 2, argv + 2);
+            if (code == kExitUsage) PrintUsage(stderr);
+            return code;
+        }
     }
     PrintUsage(stderr);
-    return 2;
+    return kExitUsage;
 }

@@ -1,5 +1,6 @@
 #include "codecs/load_buffers.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,9 @@ bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size) {
 }
 
 int32_t ReadBytes(LoadBuffers& lb, void* destination, int32_t n) {
+    // A negative request would walk the position backwards, below 0, and the
+    // next read would copy from in front of the buffer.
+    if (n < 0) n = 0;
     int32_t k = n;
     int32_t left = lb.dataLength - lb.readPosition;
     if (left < n) k = left;
@@ -65,7 +69,7 @@ int32_t SeekInput(LoadBuffers& lb, int32_t offset, int origin) {
 }
 
 int ReadByte(LoadBuffers& lb) {
-    if (lb.readPosition < 0 || lb.readPosition + 1 > lb.dataLength) return 0;
+    if (lb.readPosition < 0 || lb.readPosition >= lb.dataLength) return 0;
     return lb.fileBuffer[lb.readPosition++];
 }
 
@@ -80,8 +84,14 @@ int NormaliseDepth(int bits) {
 
 uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits) {
     if (width <= 0 || height <= 0) return nullptr;  // negative sizes are as unusable as 0
+    if (!lb.decodeBuffer) return nullptr;
     int depth = NormaliseDepth(bits);
-    int64_t pixelBytes = static_cast<int64_t>(width) * height * depth / 8;
+    // width * height reaches 2^62 for the largest sizes a header can state;
+    // times 24 that would overflow 64 bits, so rule those out first (every
+    // depth needs at least one bit per pixel).
+    int64_t pixels = static_cast<int64_t>(width) * height;
+    if (pixels > kMaxRasterPixelBytes * 8) return nullptr;
+    int64_t pixelBytes = pixels * depth / 8;
     if (pixelBytes > kMaxRasterPixelBytes) return nullptr;
     uint32_t count = depth == 24 ? 0u : (1u << depth);
     int64_t stride = (static_cast<int64_t>(width) * depth + 31) / 32 * 4;
@@ -109,7 +119,7 @@ uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits) {
 
 uint8_t* RasterRow(LoadBuffers& lb, int32_t i) {
     const BitmapInfoHeader& h = lb.raster.header;
-    if (i < 0 || i >= h.biHeight) return nullptr;
+    if (i < 0 || i >= h.biHeight || !lb.decodeBuffer) return nullptr;
     uint8_t* start = lb.decodeBuffer + h.biSize + 4 * h.biClrUsed;
     return start + static_cast<size_t>(i) * static_cast<size_t>(lb.raster.stride);
 }
@@ -149,15 +159,20 @@ void CursorWriteRow(LoadBuffers& lb, const uint8_t* bytes, int32_t n) {
     if (n < 0 || n > lb.raster.stride) n = lb.raster.stride;
     RowCursor& c = lb.raster.cursor;
     // Only a cursor on a real row writes: the address of a row that has
-    // stepped off the raster is stale.
-    if (c.address && bytes && n > 0 && CursorInside(lb)) std::memcpy(c.address, bytes, n);
+    // stepped off the raster is stale, and so is one left over from an
+    // earlier raster of another layout (set-up does not move the cursor).
+    if (!c.address || !bytes || n <= 0 || !CursorInside(lb)) return;
+    uint8_t* base = RasterRow(lb, 0);
+    size_t area = static_cast<size_t>(lb.raster.stride) * lb.raster.header.biHeight;
+    if (!base || c.address < base || c.address + n > base + area) return;
+    std::memcpy(c.address, bytes, n);
 }
 
 int CursorStepDown(LoadBuffers& lb) {
     RowCursor& c = lb.raster.cursor;
-    c.row -= 1;
+    if (c.row > INT32_MIN) c.row -= 1;
     if (c.row >= 0) {
-        c.address -= lb.raster.stride;
+        if (c.address) c.address -= lb.raster.stride;
         return 1;
     }
     return 0;

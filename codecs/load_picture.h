@@ -1,0 +1,45 @@
+// Picking a decoder by the file name's extension, and stretching the decoded
+// SourceRaster into a 128 x 128 FrameImage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/frame_image.h"
+#include "codecs/load_buffers.h"
+#include "codecs/picture_decoders.h"
+
+// The text after the last '.', upper-cased (ASCII letters only), or "" when
+// fewer than 2 characters follow the dot. A name without any dot is its own
+// extension, so a file named exactly "GIF" counts as a GIF.
+std::string ExtensionOf(const char* name);
+
+enum class PictureKind { kNone, kJpeg, kBmp, kGif };
+// JPG, BMP or GIF by ExtensionOf; everything else (".jpeg" too) is kNone.
+PictureKind PictureKindOf(const char* name);
+
+// Runs the decoder of the extension: -1 when the extension is none of
+// JPG/BMP/GIF (nothing is read), otherwise the decoder's 1 or 0.
+int DecodeByExtension(DecoderSet& set, const char* path);
+
+// The portable half of loading a picture: 0, touching nothing, for a name
+// without a known extension; otherwise decodes (the result is not looked
+// at: a failed decode fits whatever the raster then holds), points
+// PixelBase at raster row 0, fits into `block` and returns 1.
+int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block);
+
+// Nearest-neighbour stretch of the whole raster into a w x h picture
+// (1..128 each; the program always asks for 128 x 128) written into
+// `block` with its header. Pixels are addressed from PixelBase (the row
+// cursor's address). A raster that is absent, or that PixelBase does not
+// address inside the DecodeBuffer, gives a black picture. False only for a
+// target size outside 1..128.
+bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block);
+
+// Colour of raster pixel (x, y) (memory row y, 0 = bottom): blue in the low
+// byte, then green, then red. Callers keep x and y inside the raster.
+uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y);
+uint32_t PaletteIndexAt(const LoadBuffers& lb, int32_t x, int32_t y);
+// Palette entry `index` (low 8 bits) as blue | green << 8 | red << 16 |
+// reserved << 24; 0 (black) when there is no such entry.
+uint32_t PaletteColour(const LoadBuffers& lb, uint32_t index);
