@@ -9,11 +9,11 @@ namespace {
 // ---- Fixed tables ----
 
 // The standard example quantisation tables (ITU-T T.81 K.1 and K.2), natural order.
-constexpr uint8_t kLumaBase[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr uint8_t kLumaBase[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
+                                   58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
+                                   22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
+                                   77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
+                                   103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
 constexpr uint8_t kChromaBase[64] = {
     17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
     99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
@@ -57,8 +57,8 @@ constexpr uint8_t kAcChromaSymbols[162] = {
     0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa};
 
 // AAN scale factors: s[0] = 1, s[k] = cos(k pi / 16) * sqrt(2).
-constexpr double kAanScale[8] = {1.0,         1.387039845, 1.306562965, 1.175875602,
-                                 1.0,         0.785694958, 0.5411961,   0.275899379};
+constexpr double kAanScale[8] = {1.0, 1.387039845, 1.306562965, 1.175875602,
+                                 1.0, 0.785694958, 0.5411961,   0.275899379};
 
 // Per symbol: the canonical code and its length (0 = symbol not in the table).
 struct HuffmanCodes {
@@ -71,9 +71,9 @@ struct HuffmanCodes {
 constexpr int kValueRange = 32767;
 
 struct EncoderTables {
-    uint8_t quant[2][64];    // zig-zag order, as written to DQT
-    float divisor[2][64];    // natural order, AAN scaling folded in
-    HuffmanCodes dc[2];      // [0] luminance, [1] chrominance
+    uint8_t quant[2][64]; // zig-zag order, as written to DQT
+    float divisor[2][64]; // natural order, AAN scaling folded in
+    HuffmanCodes dc[2];   // [0] luminance, [1] chrominance
     HuffmanCodes ac[2];
     // Colour products, 16 fractional bits: Y, Cb, Cr from R, G, B.
     int32_t yR[256], yG[256], yB[256];
@@ -98,8 +98,8 @@ void BuildQuantTables(EncoderTables& t) {
             int n = kNaturalOrder[k];
             // The product is formed in double and only the divisor kept as
             // float, so the scale factors' error stays far below one float ulp.
-            double scale = static_cast<double>(t.quant[c][k]) * kAanScale[n / 8] *
-                           kAanScale[n % 8] * 8.0;
+            double scale =
+                static_cast<double>(t.quant[c][k]) * kAanScale[n / 8] * kAanScale[n % 8] * 8.0;
             t.divisor[c][n] = static_cast<float>(1.0 / scale);
         }
     }
@@ -176,7 +176,7 @@ struct ByteSink {
     uint8_t* out;
     uint8_t* end;
     bool full = false;
-    uint64_t acc = 0;  // the low `bits` bits are pending, most significant first
+    uint64_t acc = 0; // the low `bits` bits are pending, most significant first
     int bits = 0;
 
     void Byte(uint8_t b) {
@@ -187,7 +187,8 @@ struct ByteSink {
         *out++ = b;
     }
     void Bytes(const uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) Byte(p[i]);
+        for (size_t i = 0; i < n; ++i)
+            Byte(p[i]);
     }
     void Word(uint16_t w) {
         Byte(static_cast<uint8_t>(w >> 8));
@@ -202,14 +203,15 @@ struct ByteSink {
     void FlushWord() {
         bits -= 32;
         uint32_t w = static_cast<uint32_t>(acc >> bits);
-        if (end - out >= 8) {  // room for the worst case: four bytes, each stuffed
+        if (end - out >= 8) { // room for the worst case: four bytes, each stuffed
             for (int shift = 24; shift >= 0; shift -= 8) {
                 uint8_t b = static_cast<uint8_t>(w >> shift);
                 *out++ = b;
                 if (b == 0xFF) *out++ = 0;
             }
         } else {
-            for (int shift = 24; shift >= 0; shift -= 8) ScanByte(static_cast<uint8_t>(w >> shift));
+            for (int shift = 24; shift >= 0; shift -= 8)
+                ScanByte(static_cast<uint8_t>(w >> shift));
         }
     }
     // `code` holds exactly `length` (0..16) significant bits.
@@ -230,8 +232,8 @@ struct ByteSink {
 };
 
 void WriteHeaders(ByteSink& s, const EncoderTables& t, uint16_t width, uint16_t height) {
-    static const uint8_t kApp0[] = {0xFF, 0xD8,                          // SOI
-                                    0xFF, 0xE0, 0x00, 0x10, 'J',  'F', 'I', 'F', 0x00,
+    static const uint8_t kApp0[] = {0xFF, 0xD8, // SOI
+                                    0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
                                     0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
     s.Bytes(kApp0, sizeof kApp0);
 
@@ -279,7 +281,7 @@ void WriteHeaders(ByteSink& s, const EncoderTables& t, uint16_t width, uint16_t 
 // column 12 of their row, rows 5..7 copy row 4 (the picture's bottom row).
 struct PixelBlock {
     std::unique_ptr<uint8_t[]> bytes;
-    int width = 0, height = 0;  // padded
+    int width = 0, height = 0; // padded
     int stride = 0;
 };
 
@@ -299,15 +301,15 @@ bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t heigh
     block.width = (width + 7) / 8 * 8;
     block.height = (height + 7) / 8 * 8;
     block.stride = block.width * 3;
-    block.bytes.reset(new (std::nothrow)
-                          uint8_t[static_cast<size_t>(block.stride) * block.height]);
+    block.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(block.stride) * block.height]);
     if (!block.bytes) return false;
     const size_t sourceStride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
     for (int y = 0; y < height; ++y) {
         const uint8_t* src = picture.Pixels() + (height - 1 - y) * sourceStride;
         uint8_t* dst = block.bytes.get() + static_cast<size_t>(y) * block.stride;
         std::memcpy(dst, src, static_cast<size_t>(width) * 3);
-        for (int x = width; x < block.width; ++x) std::memcpy(dst + x * 3, src + (width - 1) * 3, 3);
+        for (int x = width; x < block.width; ++x)
+            std::memcpy(dst + x * 3, src + (width - 1) * 3, 3);
     }
     for (int y = height; y < block.height; ++y)
         std::memcpy(block.bytes.get() + static_cast<size_t>(y) * block.stride,
@@ -321,8 +323,7 @@ bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t heigh
 // One pass of the AAN scaled forward DCT over 8 values `step` apart. Every
 // intermediate is a float, so the result is the same on every target.
 inline void AanForward(float* d, int step) {
-    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f,
-                c1306 = 1.306562965f;
+    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f, c1306 = 1.306562965f;
     float tmp0 = d[0 * step] + d[7 * step];
     float tmp7 = d[0 * step] - d[7 * step];
     float tmp1 = d[1 * step] + d[6 * step];
@@ -359,15 +360,18 @@ inline void AanForward(float* d, int step) {
 
 // DCT of 64 level-shifted samples, quantisation, rounding and zig-zag.
 void TransformBlock(float work[64], const float divisor[64], int16_t zigzag[64]) {
-    for (int row = 0; row < 8; ++row) AanForward(work + row * 8, 1);
-    for (int col = 0; col < 8; ++col) AanForward(work + col, 8);
+    for (int row = 0; row < 8; ++row)
+        AanForward(work + row * 8, 1);
+    for (int col = 0; col < 8; ++col)
+        AanForward(work + col, 8);
     int16_t natural[64];
     for (int i = 0; i < 64; ++i) {
         // The offset keeps the sum positive, so truncation rounds halves up.
         double sum = static_cast<double>(work[i] * divisor[i]) + 16384.5;
         natural[i] = static_cast<int16_t>(static_cast<int32_t>(sum) - 16384);
     }
-    for (int k = 0; k < 64; ++k) zigzag[k] = natural[kNaturalOrder[k]];
+    for (int k = 0; k < 64; ++k)
+        zigzag[k] = natural[kNaturalOrder[k]];
 }
 
 // ---- Entropy coding ----
@@ -392,7 +396,8 @@ void EncodeBlock(ByteSink& s, const EncoderTables& t, const int16_t zz[64], int1
         PutValue(s, t, dc, 0, diff);
 
     int last = 63;
-    while (last > 0 && zz[last] == 0) --last;
+    while (last > 0 && zz[last] == 0)
+        --last;
     int run = 0;
     for (int k = 1; k <= last; ++k) {
         if (zz[k] == 0) {
@@ -450,7 +455,7 @@ int Fail(JpegEncodeError reason, JpegEncodeError* error, size_t& length) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int EncodeJpeg(const FrameImage& picture, uint8_t* output, size_t capacity, size_t& length,
                JpegEncodeError* error) {
@@ -490,7 +495,9 @@ const char* JpegEncodeErrorText(JpegEncodeError error) {
     return "unknown error";
 }
 
-const uint8_t* JpegQuantTable(int table) { return Tables().quant[table == 0 ? 0 : 1]; }
+const uint8_t* JpegQuantTable(int table) {
+    return Tables().quant[table == 0 ? 0 : 1];
+}
 
 JpegSamples JpegColourSamples(uint8_t red, uint8_t green, uint8_t blue) {
     return Samples(Tables(), red, green, blue);
@@ -498,6 +505,7 @@ JpegSamples JpegColourSamples(uint8_t red, uint8_t green, uint8_t blue) {
 
 void JpegQuantisedBlock(const int8_t samples[64], int table, int16_t zigzag[64]) {
     float work[64];
-    for (int i = 0; i < 64; ++i) work[i] = samples[i];
+    for (int i = 0; i < 64; ++i)
+        work[i] = samples[i];
     TransformBlock(work, Tables().divisor[table == 0 ? 0 : 1], zigzag);
 }

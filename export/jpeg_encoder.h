@@ -18,9 +18,9 @@ constexpr size_t kJpegHeaderBytes = 607;
 
 enum class JpegEncodeError {
     kNone,
-    kBadPicture,   // the block's header describes rows the block cannot hold
-    kOutputFull,   // the stream would not fit into the caller's buffer
-    kOutOfMemory,  // the pixel work block could not be obtained
+    kBadPicture,  // the block's header describes rows the block cannot hold
+    kOutputFull,  // the stream would not fit into the caller's buffer
+    kOutOfMemory, // the pixel work block could not be obtained
 };
 
 // Encodes `picture` (24 bits, bottom-up, blue-green-red, size from its own

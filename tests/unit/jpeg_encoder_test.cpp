@@ -53,8 +53,8 @@ std::unique_ptr<FrameImage> PhotoLike() {
         double g = 100 + 60 * std::cos((x + y) * 0.04);
         double b = 160 - 0.6 * y + 20 * std::sin(x * 0.21);
         int dx = x - 80, dy = y - 50;
-        if (dx * dx + dy * dy < 400) r = 230, g = 200, b = 40;  // a disc
-        if (x > 20 && x < 40 && y > 70 && y < 120) r = g = b = 20;   // a dark bar
+        if (dx * dx + dy * dy < 400) r = 230, g = 200, b = 40;     // a disc
+        if (x > 20 && x < 40 && y > 70 && y < 120) r = g = b = 20; // a dark bar
         auto c = [](double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
         return Rgb{c(r), c(g), c(b)};
     });
@@ -129,7 +129,8 @@ struct BitString {
         std::vector<uint8_t> out;
         for (size_t i = 0; i + 8 <= bits.size(); i += 8) {
             uint8_t b = 0;
-            for (int k = 0; k < 8; ++k) b = static_cast<uint8_t>(b << 1 | bits[i + k]);
+            for (int k = 0; k < 8; ++k)
+                b = static_cast<uint8_t>(b << 1 | bits[i + k]);
             out.push_back(b);
             if (b == 0xFF) out.push_back(0);
         }
@@ -148,7 +149,8 @@ TEST(JpegEncoder, UniformGreyIsExactly1059BytesOfEmptyBlocks) {
     // in the chrominance codes (00, 00). 256 MCUs of 14 bits fill exactly 448
     // bytes, so the padding is a whole byte of ones, stuffed: FF 00.
     BitString expected;
-    for (int mcu = 0; mcu < 256; ++mcu) expected.Add("00 1010 00 00 00 00");
+    for (int mcu = 0; mcu < 256; ++mcu)
+        expected.Add("00 1010 00 00 00 00");
     expected.Add("11111111");
     EXPECT_EQ(ScanData(jpeg), expected.Stuffed());
     const uint8_t tail[4] = {0xFF, 0x00, 0xFF, 0xD9};
@@ -157,12 +159,11 @@ TEST(JpegEncoder, UniformGreyIsExactly1059BytesOfEmptyBlocks) {
 
 TEST(JpegEncoder, HeaderSegmentsAreTheFixedOnes) {
     std::vector<uint8_t> jpeg = Encode(*PhotoLike());
-    const std::vector<uint8_t> app0 = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F', 0x00,
+    const std::vector<uint8_t> app0 = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
                                        0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
     EXPECT_EQ(std::vector<uint8_t>(jpeg.begin() + 2, jpeg.begin() + 20), app0);
-    const std::vector<uint8_t> sof0 = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x80, 0x00, 0x80,
-                                       0x03, 0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11,
-                                       0x01};
+    const std::vector<uint8_t> sof0 = {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x80, 0x00, 0x80, 0x03,
+                                       0x01, 0x11, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
     EXPECT_EQ(Segment(jpeg, 0xC0), sof0);
     const std::vector<uint8_t> sos = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00,
                                       0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
@@ -178,11 +179,12 @@ TEST(JpegEncoder, HeaderSegmentsAreTheFixedOnes) {
     std::vector<uint8_t> dqt = Segment(jpeg, 0xDB);
     ASSERT_EQ(dqt.size(), 134u);
     EXPECT_EQ(dqt[4], 0x00);
-    const uint8_t lumaStart[6] = {8, 6, 6, 7, 6, 5};  // 16 11 12 14 12 10 at 50 %
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(dqt[5 + k], lumaStart[k]) << k;
-    EXPECT_EQ(dqt[5 + 63], 50);  // 99 at 50 %
+    const uint8_t lumaStart[6] = {8, 6, 6, 7, 6, 5}; // 16 11 12 14 12 10 at 50 %
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(dqt[5 + k], lumaStart[k]) << k;
+    EXPECT_EQ(dqt[5 + 63], 50); // 99 at 50 %
     EXPECT_EQ(dqt[69], 0x01);
-    EXPECT_EQ(dqt[70], 9);  // chrominance 17 at 50 %
+    EXPECT_EQ(dqt[70], 9); // chrominance 17 at 50 %
     EXPECT_EQ(dqt[70 + 63], 50);
     EXPECT_EQ(0, std::memcmp(dqt.data() + 5, JpegQuantTable(0), 64));
     EXPECT_EQ(0, std::memcmp(dqt.data() + 70, JpegQuantTable(1), 64));
@@ -197,10 +199,12 @@ TEST(JpegEncoder, QuantTablesAreTheStandardOnesAtHalfStrength) {
     // Natural-order first row of the luminance table: 16 11 10 16 24 40 51 61.
     const int zigzagOfFirstRow[8] = {0, 1, 5, 6, 14, 15, 27, 28};
     const int halved[8] = {8, 6, 5, 8, 12, 20, 26, 31};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(JpegQuantTable(0)[zigzagOfFirstRow[i]], halved[i]) << i;
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(JpegQuantTable(0)[zigzagOfFirstRow[i]], halved[i]) << i;
     int fifties = 0;
-    for (int k = 0; k < 64; ++k) fifties += JpegQuantTable(1)[k] == 50;
-    EXPECT_EQ(fifties, 64 - 13);  // every 99 of the chrominance table, the 13 others not
+    for (int k = 0; k < 64; ++k)
+        fifties += JpegQuantTable(1)[k] == 50;
+    EXPECT_EQ(fifties, 64 - 13); // every 99 of the chrominance table, the 13 others not
 }
 
 TEST(JpegEncoder, ColourSamplesOfPrimariesAndGreys) {
@@ -212,7 +216,7 @@ TEST(JpegEncoder, ColourSamplesOfPrimariesAndGreys) {
     EXPECT_EQ(blue.cb, 127);
     JpegSamples red = JpegColourSamples(255, 0, 0);
     EXPECT_EQ(red.cr, 127);
-    EXPECT_EQ(red.cb, -44);  // the shift rounds toward minus infinity
+    EXPECT_EQ(red.cb, -44); // the shift rounds toward minus infinity
     JpegSamples grey = JpegColourSamples(128, 128, 128);
     EXPECT_EQ(grey.y, 0);
     EXPECT_EQ(grey.cb, 0);
@@ -266,7 +270,7 @@ TEST(JpegEncoder, QuantisedBlockMatchesTheTrueDctRoundedToTheTable) {
 TEST(JpegEncoder, SamePictureAlwaysGivesTheSameBytes) {
     auto photo = PhotoLike();
     std::vector<uint8_t> first = Encode(*photo);
-    Encode(*Noise(3));  // no state may carry over from another picture
+    Encode(*Noise(3)); // no state may carry over from another picture
     std::vector<uint8_t> second = Encode(*photo);
     EXPECT_EQ(first, second);
     ASSERT_GT(first.size(), kJpegHeaderBytes + 4);
@@ -277,7 +281,7 @@ TEST(JpegEncoder, SamePictureAlwaysGivesTheSameBytes) {
 TEST(JpegEncoder, HarshestNoiseStillFitsTheSaveAllBlock) {
     std::vector<uint8_t> jpeg = Encode(*BinaryNoise(1));
     std::printf("[ info ] 128 x 128 binary noise encodes to %zu bytes\n", jpeg.size());
-    EXPECT_GT(jpeg.size(), 25000u);  // really the expensive case
+    EXPECT_GT(jpeg.size(), 25000u); // really the expensive case
     EXPECT_LE(jpeg.size(), kJpegOutputBlockSize);
 }
 
@@ -285,8 +289,8 @@ TEST(JpegEncoder, TooSmallBufferFailsWithoutWritingPastItsEnd) {
     auto noise = BinaryNoise(2);
     std::vector<uint8_t> full = Encode(*noise);
     ASSERT_FALSE(full.empty());
-    const size_t capacities[] = {0, 10, kJpegHeaderBytes, kJpegHeaderBytes + 3, 2000,
-                                 full.size() - 2, full.size() - 1};
+    const size_t capacities[] = {
+        0, 10, kJpegHeaderBytes, kJpegHeaderBytes + 3, 2000, full.size() - 2, full.size() - 1};
     for (size_t capacity : capacities) {
         const size_t guard = 64;
         std::vector<uint8_t> out(capacity + guard, 0xA5);
@@ -331,8 +335,11 @@ TEST(JpegEncoder, HeadersThatDoNotFitTheBlockAreRefused) {
 }
 
 TEST(JpegEncoder, SmallerPictureCarriesItsOwnSizeInTheFrameHeader) {
-    auto picture = MakePicture([](int x, int y) { return Rgb{uint8_t(x * 2), uint8_t(y * 3), 90}; },
-                               100, 60);
+    auto picture = MakePicture(
+        [](int x, int y) {
+            return Rgb{uint8_t(x * 2), uint8_t(y * 3), 90};
+        },
+        100, 60);
     std::vector<uint8_t> jpeg = Encode(*picture);
     std::vector<uint8_t> sof = Segment(jpeg, 0xC0);
     ASSERT_EQ(sof.size(), 19u);
@@ -357,7 +364,7 @@ void TrapError(j_common_ptr cinfo) {
 struct Decoded {
     bool ok = false;
     int width = 0, height = 0;
-    std::vector<uint8_t> rgb;  // top-down
+    std::vector<uint8_t> rgb; // top-down
     std::string error;
     int warnings = 0;
 };
@@ -417,11 +424,12 @@ Coefficients ReadCoefficients(const std::vector<uint8_t>& jpeg) {
     c.blocksHigh = static_cast<int>(cinfo.comp_info[0].height_in_blocks);
     for (int ci = 0; ci < 3; ++ci) {
         for (int by = 0; by < c.blocksHigh; ++by) {
-            JBLOCKARRAY row = (*cinfo.mem->access_virt_barray)(
-                reinterpret_cast<j_common_ptr>(&cinfo), arrays[ci], static_cast<JDIMENSION>(by), 1,
-                FALSE);
+            JBLOCKARRAY row =
+                (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo), arrays[ci],
+                                                 static_cast<JDIMENSION>(by), 1, FALSE);
             for (int bx = 0; bx < c.blocksWide; ++bx)
-                for (int i = 0; i < 64; ++i) c.comp[ci].push_back(row[0][bx][i]);
+                for (int i = 0; i < 64; ++i)
+                    c.comp[ci].push_back(row[0][bx][i]);
         }
     }
     jpeg_finish_decompress(&cinfo);
@@ -436,7 +444,7 @@ double Psnr(const FrameImage& picture, const Decoded& d) {
         const uint8_t* row = picture.Row(y);
         for (int x = 0; x < 128; ++x)
             for (int c = 0; c < 3; ++c) {
-                int original = row[x * 3 + 2 - c];  // BGR -> RGB
+                int original = row[x * 3 + 2 - c]; // BGR -> RGB
                 int got = d.rgb[(static_cast<size_t>(y) * 128 + x) * 3 + c];
                 sq += (original - got) * (original - got);
             }
@@ -471,7 +479,10 @@ TEST(JpegEncoderRoundTrip, LibjpegDecodesOurStreamsCloseToTheInput) {
 
 TEST(JpegEncoderRoundTrip, PaddedEdgesDecodeToTheSmallerPicture) {
     auto picture = MakePicture(
-        [](int x, int y) { return Rgb{uint8_t(40 + x * 2), uint8_t(200 - y * 3), 90}; }, 100, 60);
+        [](int x, int y) {
+            return Rgb{uint8_t(40 + x * 2), uint8_t(200 - y * 3), 90};
+        },
+        100, 60);
     Decoded d = DecodeWithLibjpeg(Encode(*picture));
     ASSERT_TRUE(d.ok) << d.error;
     ASSERT_EQ(d.width, 100);
@@ -484,7 +495,7 @@ TEST(JpegEncoderRoundTrip, PaddedEdgesDecodeToTheSmallerPicture) {
                 int diff = std::abs(row[x * 3 + 2 - c] - d.rgb[(y * 100 + x) * 3 + c]);
                 worst = std::max(worst, diff);
             }
-    EXPECT_LE(worst, 12);  // a smooth ramp loses little, right up to the padded edges
+    EXPECT_LE(worst, 12); // a smooth ramp loses little, right up to the padded edges
 }
 
 // Every coefficient in the stream lies within rounding of the true DCT of
@@ -507,7 +518,8 @@ TEST(JpegEncoderRoundTrip, StreamCoefficientsAreTheTrueDctOfEachBlock) {
                     // Written out from the colour definition, not taken from the encoder.
                     s[0][y * 8 + x] =
                         static_cast<int8_t>(((19595 * r + 38470 * g + 7471 * b) >> 16) - 128);
-                    s[1][y * 8 + x] = static_cast<int8_t>((-11058 * r - 21708 * g + 32768 * b) >> 16);
+                    s[1][y * 8 + x] =
+                        static_cast<int8_t>((-11058 * r - 21708 * g + 32768 * b) >> 16);
                     s[2][y * 8 + x] = static_cast<int8_t>((32768 * r - 27438 * g - 5328 * b) >> 16);
                 }
             for (int ci = 0; ci < 3; ++ci) {
@@ -550,7 +562,8 @@ TEST(JpegEncoderRoundTrip, LibjpegEncoderAgreesOnTablesAndGreyScan) {
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 75, TRUE);
-    for (int ci = 0; ci < 3; ++ci) cinfo.comp_info[ci].h_samp_factor = cinfo.comp_info[ci].v_samp_factor = 1;
+    for (int ci = 0; ci < 3; ++ci)
+        cinfo.comp_info[ci].h_samp_factor = cinfo.comp_info[ci].v_samp_factor = 1;
     cinfo.dct_method = JDCT_FLOAT;
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<uint8_t> row(128 * 3, 128);
@@ -569,7 +582,8 @@ TEST(JpegEncoderRoundTrip, LibjpegEncoderAgreesOnTablesAndGreyScan) {
         size_t i = 2;
         while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF && jpeg[i + 1] != 0xDA) {
             size_t len = jpeg[i + 2] << 8 | jpeg[i + 3];
-            if (jpeg[i + 1] == code) all.insert(all.end(), jpeg.begin() + i + 4, jpeg.begin() + i + 2 + len);
+            if (jpeg[i + 1] == code)
+                all.insert(all.end(), jpeg.begin() + i + 4, jpeg.begin() + i + 2 + len);
             i += 2 + len;
         }
         return all;
@@ -587,9 +601,10 @@ TEST(JpegEncoderRoundTrip, LibjpegEncoderAgreesOnTablesAndGreyScan) {
 #else
 
 TEST(JpegEncoderRoundTrip, SkippedWithoutLibjpeg) {
-    GTEST_SKIP() << "libjpeg is not available in this build: no independent decoder to compare with";
+    GTEST_SKIP()
+        << "libjpeg is not available in this build: no independent decoder to compare with";
 }
 
 #endif
 
-}  // namespace
+} // namespace
