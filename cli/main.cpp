@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/frame_image.h"
+#include "cli/export_commands.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
@@ -24,6 +25,7 @@ void PrintUsage(FILE* to) {
                  "       pixmora-cli frame IN OUT.bmp    decode and fit into the 128 x 128 frame picture\n"
                  "       pixmora-cli --version\n"
                  "       pixmora-cli --help\n");
+    std::fputs(kExportUsage, to);
 }
 
 // The buffers and work records of one decode, zero-filled like the
@@ -106,6 +108,8 @@ struct Command {
 const Command kCommands[] = {
     {"decode", CmdDecode},
     {"frame", CmdFrame},
+    {"export", CmdExport},
+    {"encode", CmdEncode},
     {"--version", CmdVersion},
     {"--help", CmdHelp},
 };
