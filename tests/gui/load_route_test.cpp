@@ -1,0 +1,97 @@
+// A click in the folder list loads the picture as a new history state.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app_win.h"
+#include "export/bmp_writer.h"
+#include "resources/resource.h"
+#include "tests/gui/gui_harness.h"
+
+namespace {
+
+std::string TempFolder() {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    std::string folder = std::string(dir) + "pixmora_gui_load\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+// A 128 x 128 picture: left half red, right half blue.
+void WriteTwoColourBmp(const std::string& path) {
+    FrameImage f{};
+    InitFrameHeader(128, 128, f.bytes);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            uint8_t* p = f.Row(y) + 3 * x;
+            p[0] = x < 64 ? 0 : 255;
+            p[1] = 0;
+            p[2] = x < 64 ? 255 : 0;
+        }
+    ASSERT_EQ(WriteBmpFile(path.c_str(), f), 1);
+}
+
+// What a folder scan leaves behind: the folder path, the names, the items.
+void ListFiles(HWND dialog, const std::string& folder, const char* const* names, int count) {
+    std::strcpy(g_app.FolderPath, folder.c_str());
+    HWND list = GetDlgItem(dialog, IDC_FOLDER_LIST);
+    for (int i = 0; i < count; ++i) {
+        std::strcpy(g_app.NameTable + i * kPathBytes, names[i]);
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = i;
+        item.pszText = const_cast<char*>(names[i]);
+        SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    g_app.NameCount = count;
+}
+
+void Select(HWND dialog, int index) {
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(GetDlgItem(dialog, IDC_FOLDER_LIST), LVM_SETITEMSTATE, index,
+                 reinterpret_cast<LPARAM>(&state));
+}
+
+TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
+    std::string folder = TempFolder();
+    WriteTwoColourBmp(folder + "two.bmp");
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        const char* names[] = {"two.bmp", "missing.bmp"};
+        ListFiles(dialog, folder, names, 2);
+        int headBefore = g_app.history.head;
+        Select(dialog, 0);
+        Pump(300);
+        HWND pane = GetDlgItem(dialog, IDC_PREVIEW);
+        EXPECT_EQ(g_app.history.head, (headBefore + 1) % kHistorySlots);
+        EXPECT_EQ(g_app.history.valid[g_app.history.head], 1);
+        EXPECT_EQ(ScreenPixel(pane, 10, 64), RGB(255, 0, 0));
+        EXPECT_EQ(ScreenPixel(pane, 100, 64), RGB(0, 0, 255));
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UNDO)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REDO)));
+        // The loader was stopped and its flag lowered again for the next decode.
+        EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
+        SaveScreenshot(dialog, "main_dialog_loaded");
+
+        // A file that cannot be read still makes a state (the raster as it is).
+        Select(dialog, 1);
+        Pump(200);
+        EXPECT_EQ(g_app.history.head, (headBefore + 2) % kHistorySlots);
+        SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
+        Pump(100);
+        EXPECT_EQ(ScreenPixel(pane, 10, 64), RGB(255, 0, 0));
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    DeleteFileA((folder + "two.bmp").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
