@@ -1,9 +1,517 @@
 #include "codecs/gif_decoder.h"
 
+#include <cstring>
+#include <new>
+
 #include "codecs/decode_failure.h"
 
 const size_t kGifStateBytes = sizeof(GifState);
 
-int DecodeGifFile(LoadBuffers&, GifState&, const char*) {
-    return DecodeFail("no decoder for this format yet");
+namespace {
+
+constexpr int kHeaderBytes = 13; // "GIF8?a" + logical screen descriptor
+constexpr int kDescriptorBytes = 9;
+constexpr int kApplicationIdBytes = 11;
+constexpr int kGraphicControlBytes = 4;
+
+constexpr int kExtensionIntroducer = 0x21;
+constexpr int kImageSeparator = 0x2C;
+constexpr int kTrailer = 0x3B;
+constexpr int kGraphicControlLabel = 0xF9;
+constexpr int kCommentLabel = 0xFE;
+constexpr int kApplicationLabel = 0xFF;
+
+constexpr int kColourTableFlag = 0x80;
+constexpr int kInterlaceFlag = 0x40;
+
+// The sink's answer when the loader asks us to stop.
+constexpr int kRowsStopped = -2;
+
+bool NoByteLeft(const LoadBuffers& lb) {
+    return lb.readPosition >= lb.dataLength;
+}
+
+int Le16(const uint8_t* p) {
+    return p[0] | (p[1] << 8);
+}
+
+// ---------------------------------------------------------------------------
+// Extension blocks
+
+// Skips data sub-blocks up to their terminator or the end of the data.
+void SkipSubBlocks(LoadBuffers& lb) {
+    while (!StopRequested(lb) && !NoByteLeft(lb)) {
+        int size = ReadByte(lb);
+        if (size == 0) return;
+        // A sub-block that runs past the end: the data ends there.
+        if (SeekInput(lb, size, 1) == 0) SeekInput(lb, lb.dataLength, 0);
+    }
+}
+
+bool ReadGraphicControl(LoadBuffers& lb) {
+    int size = ReadByte(lb);
+    uint8_t fields[kGraphicControlBytes]; // flags, delay, transparent index: unused
+    if (ReadBytes(lb, fields, kGraphicControlBytes) != size)
+        return DecodeFail("graphic control block of the wrong size");
+    SkipSubBlocks(lb);
+    return true;
+}
+
+bool ReadComment(LoadBuffers& lb, GifState& gif) {
+    if (NoByteLeft(lb)) return DecodeFail("comment cut short");
+    int size = ReadByte(lb);
+    // 21 FE 00 is a legal empty comment: the 0 was its terminator, and the
+    // next byte already belongs to the next block.
+    if (size == 0) return true;
+    if (ReadBytes(lb, gif.subBlock, size) != size) return DecodeFail("comment cut short");
+    SkipSubBlocks(lb);
+    return true;
+}
+
+bool ReadApplication(LoadBuffers& lb, GifState& gif) {
+    if (ReadByte(lb) != kApplicationIdBytes)
+        return DecodeFail("application block of the wrong size");
+    uint8_t id[kApplicationIdBytes];
+    if (ReadBytes(lb, id, kApplicationIdBytes) != kApplicationIdBytes || NoByteLeft(lb))
+        return DecodeFail("application block cut short");
+    int size = ReadByte(lb);
+    if (size == 0) return true; // no data sub-blocks: that was the terminator
+    if (ReadBytes(lb, gif.subBlock, size) != size) return DecodeFail("application block cut short");
+    SkipSubBlocks(lb);
+    return true;
+}
+
+// Called after the 0x21 introducer.
+bool ReadExtension(LoadBuffers& lb, GifState& gif) {
+    if (NoByteLeft(lb)) return DecodeFail("extension label missing");
+    switch (ReadByte(lb)) {
+    case kGraphicControlLabel:
+        return ReadGraphicControl(lb);
+    case kCommentLabel:
+        return ReadComment(lb, gif);
+    case kApplicationLabel:
+        return ReadApplication(lb, gif);
+    default:
+        SkipSubBlocks(lb);
+        return true; // plain text and unknown labels
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Block scan
+
+struct ImageDescriptor {
+    int left, top, width, height, flags;
+};
+
+// Scans the blocks after the screen descriptor for the first image that fits
+// the screen. Stray bytes between blocks are tolerated: anything unexpected
+// disarms the scan until a 0 byte (a block terminator) comes by.
+bool FindFittingImage(LoadBuffers& lb, GifState& gif, int screenWidth, int screenHeight,
+                      ImageDescriptor& image) {
+    bool armed = true;
+    for (;;) {
+        if (StopRequested(lb)) return DecodeFail("loading stopped");
+        if (NoByteLeft(lb)) return DecodeFail("no image before the end of the data");
+        int b = ReadByte(lb);
+        if (!armed) {
+            armed = b == 0;
+            continue;
+        }
+        if (b == kExtensionIntroducer) {
+            if (!ReadExtension(lb, gif)) return false;
+        } else if (b == kImageSeparator) {
+            uint8_t d[kDescriptorBytes] = {};
+            ReadBytes(lb, d, kDescriptorBytes);
+            image = {Le16(d), Le16(d + 2), Le16(d + 4), Le16(d + 6), d[8]};
+            if (image.left + image.width <= screenWidth && image.top + image.height <= screenHeight)
+                return true;
+        } else if (b == kTrailer) {
+            return DecodeFail("no image before the trailer");
+        } else {
+            armed = b == 0;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Colour tables
+
+void ReadColourTable(LoadBuffers& lb, GifState& gif) {
+    int bytes = gif.colourCount * 3;
+    int32_t got = ReadBytes(lb, gif.colourTable, bytes);
+    if (got < 0) got = 0;
+    // A table cut off by the end of the data: keep the rest black, not stale.
+    if (got < bytes) std::memset(gif.colourTable + got, 0, static_cast<size_t>(bytes - got));
+    gif.colourTableRead = 1;
+}
+
+int DepthFor(int colourCount) {
+    if (colourCount <= 2) return 1;
+    if (colourCount <= 16) return 4;
+    return 8;
+}
+
+// Entries the table does not have are white, so stray indices stand out.
+void FillPalette(LoadBuffers& lb, const GifState& gif) {
+    uint8_t* palette = RasterPalette(lb);
+    if (!palette || !gif.colourTableRead) return;
+    uint32_t count = RasterPaletteCount(lb);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* entry = palette + 4 * i;
+        if (static_cast<int>(i) < gif.colourCount) {
+            const uint8_t* rgb = gif.colourTable + 3 * i;
+            entry[0] = rgb[2];
+            entry[1] = rgb[1];
+            entry[2] = rgb[0];
+        } else {
+            entry[0] = entry[1] = entry[2] = 255;
+        }
+        entry[3] = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Row output
+
+// Packs one byte per pixel into 1 or 4 bits per pixel, in place: byte j is
+// made from pixels 2j and 2j + 1 (or 8j .. 8j + 7), which lie at or after j.
+void PackRow(uint8_t* row, int32_t width, int depth) {
+    if (depth == 4) {
+        int32_t i = 0;
+        for (; i + 1 < width; i += 2)
+            row[i / 2] = static_cast<uint8_t>((row[i] << 4) | (row[i + 1] & 15));
+        if (i < width) row[i / 2] = static_cast<uint8_t>(row[i] << 4);
+    } else if (depth == 1) {
+        for (int32_t i = 0; i < width; i += 8) {
+            int bits = 0;
+            for (int b = 0; b < 8 && i + b < width; ++b)
+                bits |= (row[i + b] & 1) << (7 - b);
+            row[i / 8] = static_cast<uint8_t>(bits);
+        }
+    }
+}
+
+// Interlaced images come in four passes starting at rows 0, 4, 2, 1 with
+// steps 8, 8, 4, 2; passes that start below the image are skipped. After the
+// fourth pass the row is parked at the image height, so that stray rows from
+// a stream that runs on are dropped instead of overwriting real ones.
+void NextInterlacePass(GifState& gif) {
+    while (gif.interlaceRow >= gif.imageHeight) {
+        if (gif.passCount >= 3) {
+            gif.interlaceRow = gif.imageHeight;
+            return;
+        }
+        if (gif.passCount > 0) gif.interlaceStep /= 2;
+        gif.passCount += 1;
+        gif.interlaceRow = gif.interlaceStep / 2;
+    }
+}
+
+struct RowOutput {
+    LoadBuffers* lb;
+    GifState* gif;
+    int32_t width;
+    int depth;
+};
+
+int OutputRow(void* context, uint8_t* row, int32_t count) {
+    RowOutput& out = *static_cast<RowOutput*>(context);
+    LoadBuffers& lb = *out.lb;
+    GifState& gif = *out.gif;
+    if (StopRequested(lb)) return kRowsStopped;
+    PackRow(row, out.width, out.depth);
+    if (!gif.interlaced) {
+        if (!CursorInside(lb)) return kLzwRowsComplete;
+        CursorWriteRow(lb, row, count);
+        CursorStepDown(lb);
+        return 0;
+    }
+    if (gif.interlaceRow >= gif.imageHeight) return 0;
+    CursorToRow(lb, gif.imageHeight - gif.interlaceRow - 1);
+    CursorWriteRow(lb, row, count);
+    gif.interlaceRow += gif.interlaceStep;
+    NextInterlacePass(gif);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Image
+
+int DecodeImage(LoadBuffers& lb, GifState& gif, const ImageDescriptor& image) {
+    if (image.flags & kColourTableFlag) {
+        gif.colourCount = 1 << ((image.flags & 7) + 1);
+        ReadColourTable(lb, gif);
+    }
+    int depth = DepthFor(gif.colourCount);
+    if (!SetUpRaster(lb, image.width, image.height, depth))
+        return DecodeFail("image empty or too large");
+    FillPalette(lb, gif);
+
+    CursorToTop(lb);
+    gif.interlaced = (image.flags & kInterlaceFlag) ? 1 : 0;
+    gif.interlaceRow = 0;
+    gif.interlaceStep = 8;
+    gif.passCount = 0;
+    gif.imageHeight = image.height;
+
+    RowOutput out{&lb, &gif, image.width, depth};
+    int result = DecodeLzw(lb, gif, image.width, OutputRow, &out);
+
+    if (StopRequested(lb)) return DecodeFail("loading stopped");
+    if (result == kLzwBadMinimumCodeSize) return DecodeFail("LZW minimum code size outside 2..9");
+    if (result == kLzwNoLineBuffer) return DecodeFail("no memory for a row");
+    if (result == kLzwChainTooLong) return DecodeFail("LZW string loops or outgrows the stack");
+    if (gif.badCodes > 0) return DecodeFail("LZW code above the next free slot");
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// LZW
+
+void InitLzwState(GifState& gif, int minimumCodeSize) {
+    gif.clearCode = static_cast<uint16_t>(1 << minimumCodeSize);
+    gif.endCode = static_cast<uint16_t>(gif.clearCode + 1);
+    gif.firstFreeCode = static_cast<uint16_t>(gif.clearCode + 2);
+    gif.nextSlot = gif.firstFreeCode;
+    gif.codeSize = static_cast<uint16_t>(minimumCodeSize + 1);
+    gif.codeLimit = static_cast<uint16_t>(1 << gif.codeSize);
+    gif.bitsLeft = 0;
+    gif.bitBuffer = 0;
+    gif.bytesLeft = 0;
+    gif.subBlockPos = 0;
+    std::memset(gif.stack, 0, sizeof gif.stack);
+    std::memset(gif.suffix, 0, sizeof gif.suffix);
+    std::memset(gif.prefix, 0, sizeof gif.prefix);
+    std::memset(gif.length, 0, sizeof gif.length);
+    for (int i = 0; i < gif.firstFreeCode; ++i)
+        gif.length[i] = 1;
+}
+
+} // namespace
+
+// The hot state lives in locals: the row bytes written below are uint8_t
+// stores, which the compiler must assume may alias anything reached through a
+// pointer (GifState included), but never a local whose address is not taken.
+//
+// Two ways to produce a code's string:
+//  - direct: while the table is known to be sound (no code above the next
+//    free slot since the last clear), every entry's prefix is an older entry
+//    and its length is known, so the string is written straight into the row,
+//    last byte first, when it fits the rest of the row;
+//  - through the stack: everything else. The walk is bounded by the stack, so
+//    a prefix chain that loops (possible after bad codes) ends the decoding.
+int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, void* context) {
+    gif.badCodes = 0;
+    const int minimumCodeSize = ReadByte(lb);
+    if (minimumCodeSize < 2 || minimumCodeSize > 9) return kLzwBadMinimumCodeSize;
+    InitLzwState(gif, minimumCodeSize);
+    if (width <= 0) return 0;
+    uint8_t* line = new (std::nothrow) uint8_t[static_cast<size_t>(width) + 1]();
+    if (!line) return kLzwNoLineBuffer;
+
+    uint8_t* const suffix = gif.suffix;
+    uint16_t* const prefix = gif.prefix;
+    uint16_t* const length = gif.length;
+    uint8_t* const stackBottom = gif.stack;
+    uint8_t* const stackTop = gif.stack + kGifStackBytes;
+    const uint8_t* const block = gif.subBlock;
+
+    const int clearCode = gif.clearCode;
+    const int endCode = gif.endCode;
+    const int firstFree = gif.firstFreeCode;
+    int codeSize = gif.codeSize;
+    int codeLimit = gif.codeLimit;
+    int nextSlot = gif.nextSlot;
+
+    uint32_t bitBuffer = 0;
+    int bits = 0;
+    int blockPos = 0;
+    int blockLength = 0;
+    bool exhausted = false;
+
+    int prev = 0;
+    int firstByte = 0;
+    // A stream that does not open with a clear code starts as if it had: its
+    // first code is a plain pixel and adds no string.
+    bool needFirst = true;
+    bool trusted = true;
+    int badCodes = 0;
+    int32_t fill = 0;
+    int result = 0;
+
+    auto nextSubBlock = [&]() -> bool {
+        int size = ReadByte(lb); // 0 at the terminator and at the end of the data
+        if (size == 0) return false;
+        int32_t got = ReadBytes(lb, gif.subBlock, size);
+        blockPos = 0;
+        blockLength = got > 0 ? got : 0;
+        return blockLength > 0;
+    };
+    // Codes are packed least significant bit first across sub-blocks. From
+    // the terminator on, and for a code it cuts short, the answer is the end
+    // code.
+    auto readCode = [&]() -> int {
+        while (bits < codeSize) {
+            if (blockPos == blockLength && (exhausted || !nextSubBlock())) {
+                exhausted = true;
+                return endCode;
+            }
+            bitBuffer |= static_cast<uint32_t>(block[blockPos++]) << bits;
+            bits += 8;
+        }
+        int code = static_cast<int>(bitBuffer & ((1u << codeSize) - 1));
+        bitBuffer >>= codeSize;
+        bits -= codeSize;
+        return code;
+    };
+    // Hands a full row to the sink; false when the sink ends the decoding.
+    auto rowFull = [&]() -> bool {
+        fill = 0;
+        int r = sink(context, line, width);
+        if (r < 0) {
+            result = r;
+            return false;
+        }
+        return true;
+    };
+
+    for (;;) {
+        int code = readCode();
+        if (code == endCode) {
+            if (fill > 0) {
+                int r = sink(context, line, fill);
+                if (r < 0) result = r;
+            }
+            break;
+        }
+        if (code == clearCode) {
+            nextSlot = firstFree;
+            codeSize = minimumCodeSize + 1;
+            codeLimit = 1 << codeSize;
+            trusted = true;
+            needFirst = true;
+            continue;
+        }
+        if (needFirst) {
+            if (code >= nextSlot) code = 0;
+            needFirst = false;
+            prev = firstByte = code;
+            line[fill++] = static_cast<uint8_t>(code);
+            if (fill == width && !rowFull()) break;
+            continue;
+        }
+
+        int root;
+        if (code < clearCode) {
+            root = code;
+            line[fill++] = static_cast<uint8_t>(code);
+            if (fill == width && !rowFull()) break;
+        } else {
+            int len = 0;
+            if (trusted && code <= nextSlot)
+                len = code < nextSlot ? length[code] : length[prev] + 1;
+            // Every string above the roots has at least two bytes; checking it
+            // keeps the backward write inside the row whatever the table says.
+            if (len >= 2 && len <= width - fill) {
+                uint8_t* p = line + fill + len - 1;
+                uint8_t* const first = line + fill;
+                int k = code;
+                if (code == nextSlot) {
+                    *p-- = static_cast<uint8_t>(firstByte);
+                    k = prev;
+                }
+                while (p > first) {
+                    *p-- = suffix[k];
+                    k = prefix[k];
+                }
+                *p = static_cast<uint8_t>(k);
+                root = k;
+                fill += len;
+                if (fill == width && !rowFull()) break;
+            } else {
+                uint8_t* sp = stackTop;
+                int k = code;
+                if (code >= nextSlot) {
+                    if (code > nextSlot) {
+                        ++badCodes;
+                        trusted = false;
+                    }
+                    *--sp = static_cast<uint8_t>(firstByte);
+                    k = prev;
+                }
+                while (k >= firstFree && sp != stackBottom) {
+                    *--sp = suffix[k];
+                    k = prefix[k];
+                }
+                if (sp == stackBottom) {
+                    result = kLzwChainTooLong;
+                    break;
+                }
+                *--sp = static_cast<uint8_t>(k);
+                root = k;
+                bool stopped = false;
+                while (sp < stackTop) {
+                    int32_t take = static_cast<int32_t>(stackTop - sp);
+                    if (take > width - fill) take = width - fill;
+                    std::memcpy(line + fill, sp, static_cast<size_t>(take));
+                    fill += take;
+                    sp += take;
+                    if (fill == width && !rowFull()) {
+                        stopped = true;
+                        break;
+                    }
+                }
+                if (stopped) break;
+            }
+        }
+
+        // A full table stays as it is until the next clear code.
+        if (nextSlot < codeLimit) {
+            suffix[nextSlot] = static_cast<uint8_t>(root);
+            prefix[nextSlot] = static_cast<uint16_t>(prev);
+            length[nextSlot] = static_cast<uint16_t>(length[prev] + 1);
+            ++nextSlot;
+            firstByte = root;
+            prev = code;
+        }
+        if (nextSlot >= codeLimit && codeSize < kLzwMaxCodeBits) {
+            codeLimit <<= 1;
+            ++codeSize;
+        }
+    }
+
+    gif.codeSize = static_cast<uint16_t>(codeSize);
+    gif.codeLimit = static_cast<uint16_t>(codeLimit);
+    gif.nextSlot = static_cast<uint16_t>(nextSlot);
+    gif.bitBuffer = bitBuffer;
+    gif.bitsLeft = static_cast<uint16_t>(bits);
+    gif.bytesLeft = static_cast<int16_t>(exhausted ? -1 : blockLength - blockPos);
+    gif.subBlockPos = static_cast<uint8_t>(blockPos);
+    gif.badCodes = badCodes;
+    delete[] line;
+    return result;
+}
+
+int DecodeGifLoaded(LoadBuffers& lb, GifState& gif) {
+    SeekInput(lb, 0, 0);
+    uint8_t header[kHeaderBytes] = {};
+    ReadBytes(lb, header, kHeaderBytes);
+    if (std::memcmp(header, "GIF8", 4) != 0) return DecodeFail("not a GIF file");
+    const int screenWidth = Le16(header + 6);
+    const int screenHeight = Le16(header + 8);
+    const int flags = header[10];
+
+    gif.colourTableRead = 0;
+    gif.colourCount = 1 << ((flags & 7) + 1);
+    if (flags & kColourTableFlag) ReadColourTable(lb, gif);
+
+    ImageDescriptor image{};
+    if (!FindFittingImage(lb, gif, screenWidth, screenHeight, image)) return 0;
+    return DecodeImage(lb, gif, image);
+}
+
+int DecodeGifFile(LoadBuffers& lb, GifState& gif, const char* path) {
+    if (!LoadWholeFile(lb, path)) return 0;
+    return DecodeGifLoaded(lb, gif);
 }
