@@ -125,6 +125,7 @@ struct JpegDecoder {
     // one fetched byte but two file bytes, so a rewind must not count bytes
     uint32_t fetchCount;
     int32_t fetchStart[4];
+    int32_t readerLive;  // bytes fetched since the last rewind
     // restart
     int32_t restartInterval, restartsLeft, expectedRestart;
     // geometry from the layout check

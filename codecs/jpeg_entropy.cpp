@@ -101,6 +101,7 @@ int DecodeHuffman(JpegDecoder& d, const int32_t* lookup) { return DecodeHuffmanS
 
 void StartBitReader(JpegDecoder& d) {
     d.bitCount = -16;
+    d.readerLive = 1;
     uint32_t b0 = static_cast<uint32_t>(FetchByteInline(d));
     uint32_t b1 = static_cast<uint32_t>(FetchByteInline(d));
     uint32_t b2 = static_cast<uint32_t>(FetchByteInline(d));
@@ -115,8 +116,12 @@ void RewindBitReader(JpegDecoder& d) {
     // inside a restart marker that follows, and the marker would be missed.
     int back = d.bitCount == -16 ? 4 : (d.bitCount <= -8 ? 3 : 2);
     LoadBuffers& lb = *d.buffers;
-    int32_t pos = d.fetchStart[(d.fetchCount - static_cast<uint32_t>(back)) & 3];
+    // A reader that fetched nothing since the last rewind (a failed restart
+    // search read on by itself) steps back from where that search ended.
+    int32_t pos = d.readerLive ? d.fetchStart[(d.fetchCount - static_cast<uint32_t>(back)) & 3]
+                               : lb.readPosition - back;
     lb.readPosition = pos < 0 ? 0 : pos;
+    d.readerLive = 0;
     d.bitBuffer = 0;
     d.bitCount = -16;
 }

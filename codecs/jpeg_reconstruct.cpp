@@ -119,7 +119,10 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
         int dx = 0, dy = 0;
         for (int j = 0; j < d.blocksPerMcu; ++j) {
             int c = d.mcuBlockList[j];
-            const uint16_t* q = d.quant[d.comp[c].tq];
+            // A component that no scan named has no table to check; its
+            // coefficients are all 0 and need none.
+            const int tq = d.comp[c].tq;
+            const uint16_t* q = tq <= 3 ? d.quant[tq] : nullptr;
             int16_t* B = d.blockStore + 64 * i;
             int32_t bx = x[c] + dx, by = d.blockRowCounter[c] + dy;
             const int16_t* dc = CoefAt(d.dcCoef[c], bx, by);
@@ -137,7 +140,7 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
                     break;
                 }
             }
-            for (int k = n; k >= 0; --k) {
+            for (int k = n; k >= 0 && q; --k) {
                 int16_t& v = B[kZag[k]];
                 if (v != 0) v = Low16(static_cast<uint32_t>(static_cast<int32_t>(v)) * q[k]);
             }

@@ -1,0 +1,49 @@
+// libFuzzer target: any bytes as a JPEG file, decoded from the FileBuffer.
+// Every raster byte the decoder describes is read afterwards, so a raster
+// that claims more than the buffer holds shows up under AddressSanitizer.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "codecs/jpeg_decoder.h"
+
+volatile uint32_t g_sink;  // keeps the reads of the output from being optimised away
+
+namespace {
+
+OwnedLoadBuffers& Buffers() {
+    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;  // 120 MB, kept for the run
+    return *owned;
+}
+
+JpegDecoder& Decoder() {
+    // zero-filled like the program's GlobalAlloc block
+    static JpegDecoder* d = static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes));
+    return *d;
+}
+
+uint32_t Fold(const uint8_t* p, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < n; ++i) sum = sum * 31 + p[i];
+    return sum;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    LoadBuffers& lb = Buffers().buffers;
+    // A raster left from an earlier input is no output of this one.
+    lb.raster.header = BitmapInfoHeader{};
+    if (!LoadMemory(lb, data, size)) return 0;
+    JpegDecoder& d = Decoder();
+    const int ok = DecodeJpegLoaded(lb, d);
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        if (d.workSlots[i]) std::abort();  // a work block outlived the decode
+    if (!ok) return 0;
+    const BitmapInfoHeader& h = lb.raster.header;
+    if (h.biWidth != d.width || h.biHeight != d.height || h.biBitCount != 24) std::abort();
+    const size_t packed = 40 + static_cast<size_t>(lb.raster.stride) * h.biHeight;
+    if (packed > kDecodeBufferSize) std::abort();
+    g_sink = Fold(lb.decodeBuffer, packed);
+    return 0;
+}
