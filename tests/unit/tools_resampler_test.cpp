@@ -195,22 +195,35 @@ TEST(ResampleImage, ShrinkingSamplesOnlyTheFourByFourFootprint) {
     for (int i = 0; i < 4 * 4 * 3; ++i) EXPECT_EQ(dst->bytes[40 + i], 0) << i;
 }
 
-// Golden digests of whole results: they pin every float/double choice, so the
-// 32-bit Windows build must produce exactly these bytes too.
+// Golden digests of whole results. A flat picture is where the float/double
+// choices show: its sums land next to whole numbers, and the last bits of a
+// sample position or a column weight decide which of them truncate one level
+// lower. The 32-bit Windows build must produce exactly these bytes too.
 TEST(ResampleImage, ExactBytesMatchTheGoldenDigests) {
-    auto src = NewPicture();
-    FillNoise(*src, 12345);
     struct Case {
+        uint8_t level;  // 0: busy content
         int w, h;
         uint32_t digest;
     };
-    const Case cases[] = {{124, 124, 3474046869u}, {20, 20, 2961834251u}, {7, 5, 2019757065u}, {125, 61, 2026461430u}};
+    const Case cases[] = {
+        {0, 124, 124, 3474046869u},   {0, 7, 5, 2019757065u},
+        {100, 124, 124, 89067118u},   {100, 96, 96, 390003427u},
+        {200, 125, 61, 1703689140u},  {255, 36, 36, 1288171954u},
+        {255, 116, 116, 2977664879u}, {255, 7, 5, 3057246006u},
+        {100, 104, 104, 4022623093u}, {100, 52, 52, 3201359216u},
+    };
     for (const Case& c : cases) {
+        auto src = NewPicture();
+        if (c.level)
+            Fill(*src, Bgr{c.level, c.level, c.level});
+        else
+            FillNoise(*src, 12345);
         auto dst = Filled(0);
         ASSERT_TRUE(ResampleImage(c.w, c.h, *src, *dst));
-        EXPECT_EQ(Fnv1a(dst->bytes, 40 + c.w * c.h * 3), c.digest) << c.w << "x" << c.h;
+        EXPECT_EQ(Fnv1a(dst->bytes, 40 + c.w * c.h * 3), c.digest)
+            << int{c.level} << " " << c.w << "x" << c.h;
     }
-    // Enlarging a flat block: which pixels drop one level is part of the result.
+    // Enlarging a flat block, as the zoom does.
     auto flat = Packed(44, 44, [](int, int) { return Bgr{200, 100, 255}; });
     auto big = Filled(0);
     ASSERT_TRUE(ResampleImage(128, 128, *flat, *big));
