@@ -4,6 +4,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // ---- Fixed tables ----
@@ -214,7 +218,7 @@ struct ByteSink {
                 ScanByte(static_cast<uint8_t>(w >> shift));
         }
     }
-    // `code` holds exactly `length` (0..16) significant bits.
+    // `code` holds exactly `length` (0..31) significant bits.
     void Bits(uint32_t code, int length) {
         acc = (acc << length) | code;
         bits += length;
@@ -283,6 +287,7 @@ struct PixelBlock {
     std::unique_ptr<uint8_t[]> bytes;
     int width = 0, height = 0; // padded
     int stride = 0;
+    std::unique_ptr<int8_t[]> strip; // colour samples of one row of MCUs
 };
 
 bool ReadPictureSize(const FrameImage& picture, uint16_t& width, uint16_t& height) {
@@ -302,7 +307,8 @@ bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t heigh
     block.height = (height + 7) / 8 * 8;
     block.stride = block.width * 3;
     block.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(block.stride) * block.height]);
-    if (!block.bytes) return false;
+    block.strip.reset(new (std::nothrow) int8_t[static_cast<size_t>(block.width) * 24]);
+    if (!block.bytes || !block.strip) return false;
     const size_t sourceStride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
     for (int y = 0; y < height; ++y) {
         const uint8_t* src = picture.Pixels() + (height - 1 - y) * sourceStride;
@@ -318,101 +324,7 @@ bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t heigh
     return true;
 }
 
-// ---- Transform ----
-
-// One pass of the AAN scaled forward DCT over 8 values `step` apart. Every
-// intermediate is a float, so the result is the same on every target.
-inline void AanForward(float* d, int step) {
-    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f, c1306 = 1.306562965f;
-    float tmp0 = d[0 * step] + d[7 * step];
-    float tmp7 = d[0 * step] - d[7 * step];
-    float tmp1 = d[1 * step] + d[6 * step];
-    float tmp6 = d[1 * step] - d[6 * step];
-    float tmp2 = d[2 * step] + d[5 * step];
-    float tmp5 = d[2 * step] - d[5 * step];
-    float tmp3 = d[3 * step] + d[4 * step];
-    float tmp4 = d[3 * step] - d[4 * step];
-
-    float tmp10 = tmp0 + tmp3;
-    float tmp13 = tmp0 - tmp3;
-    float tmp11 = tmp1 + tmp2;
-    float tmp12 = tmp1 - tmp2;
-    d[0 * step] = tmp10 + tmp11;
-    d[4 * step] = tmp10 - tmp11;
-    float z1 = (tmp12 + tmp13) * c707;
-    d[2 * step] = tmp13 + z1;
-    d[6 * step] = tmp13 - z1;
-
-    tmp10 = tmp4 + tmp5;
-    tmp11 = tmp5 + tmp6;
-    tmp12 = tmp6 + tmp7;
-    float z5 = (tmp10 - tmp12) * c382;
-    float z2 = c541 * tmp10 + z5;
-    float z4 = c1306 * tmp12 + z5;
-    float z3 = tmp11 * c707;
-    float z11 = tmp7 + z3;
-    float z13 = tmp7 - z3;
-    d[5 * step] = z13 + z2;
-    d[3 * step] = z13 - z2;
-    d[1 * step] = z11 + z4;
-    d[7 * step] = z11 - z4;
-}
-
-// DCT of 64 level-shifted samples, quantisation, rounding and zig-zag.
-void TransformBlock(float work[64], const float divisor[64], int16_t zigzag[64]) {
-    for (int row = 0; row < 8; ++row)
-        AanForward(work + row * 8, 1);
-    for (int col = 0; col < 8; ++col)
-        AanForward(work + col, 8);
-    int16_t natural[64];
-    for (int i = 0; i < 64; ++i) {
-        // The offset keeps the sum positive, so truncation rounds halves up.
-        double sum = static_cast<double>(work[i] * divisor[i]) + 16384.5;
-        natural[i] = static_cast<int16_t>(static_cast<int32_t>(sum) - 16384);
-    }
-    for (int k = 0; k < 64; ++k)
-        zigzag[k] = natural[kNaturalOrder[k]];
-}
-
-// ---- Entropy coding ----
-
-inline void PutValue(ByteSink& s, const EncoderTables& t, const HuffmanCodes& h, int symbolBase,
-                     int value) {
-    int cat = t.category[kValueRange + value];
-    int symbol = symbolBase + cat;
-    s.Bits(h.code[symbol], h.length[symbol]);
-    s.Bits(t.extraBits[kValueRange + value], cat);
-}
-
-void EncodeBlock(ByteSink& s, const EncoderTables& t, const int16_t zz[64], int16_t& predictor,
-                 int table) {
-    const HuffmanCodes& dc = t.dc[table];
-    const HuffmanCodes& ac = t.ac[table];
-    int diff = zz[0] - predictor;
-    predictor = zz[0];
-    if (diff == 0)
-        s.Bits(dc.code[0], dc.length[0]);
-    else
-        PutValue(s, t, dc, 0, diff);
-
-    int last = 63;
-    while (last > 0 && zz[last] == 0)
-        --last;
-    int run = 0;
-    for (int k = 1; k <= last; ++k) {
-        if (zz[k] == 0) {
-            ++run;
-            continue;
-        }
-        while (run >= 16) {
-            s.Bits(ac.code[0xF0], ac.length[0xF0]);
-            run -= 16;
-        }
-        PutValue(s, t, ac, run << 4, zz[k]);
-        run = 0;
-    }
-    if (last != 63) s.Bits(ac.code[0x00], ac.length[0x00]);
-}
+// ---- Colour ----
 
 inline JpegSamples Samples(const EncoderTables& t, uint8_t r, uint8_t g, uint8_t b) {
     JpegSamples s;
@@ -422,28 +334,283 @@ inline JpegSamples Samples(const EncoderTables& t, uint8_t r, uint8_t g, uint8_t
     return s;
 }
 
+#if defined(__SSE2__)
+// floor(sum / 65536) of three products, four pixels at a time. Every
+// product is a whole number below 2^24 and so is every partial sum, so
+// single-precision floats hold them exactly: the result equals the sum of
+// the three table entries, shifted.
+inline __m128i ColourSum(__m128 r, __m128 g, __m128 b, float kr, float kg, float kb) {
+    __m128 sum =
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(kr)), _mm_mul_ps(g, _mm_set1_ps(kg))),
+                   _mm_mul_ps(b, _mm_set1_ps(kb)));
+    return _mm_srai_epi32(_mm_cvtps_epi32(sum), 16);
+}
+
+inline void ColourEight(const uint8_t* bgr, int8_t* y, int8_t* cb, int8_t* cr) {
+    alignas(16) uint8_t r[16], g[16], b[16];
+    for (int i = 0; i < 8; ++i) {
+        b[i] = bgr[i * 3];
+        g[i] = bgr[i * 3 + 1];
+        r[i] = bgr[i * 3 + 2];
+    }
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r)), zero);
+    __m128i g16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g)), zero);
+    __m128i b16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)), zero);
+    __m128 rl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(r16, zero));
+    __m128 rh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(r16, zero));
+    __m128 gl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(g16, zero));
+    __m128 gh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(g16, zero));
+    __m128 bl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(b16, zero));
+    __m128 bh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(b16, zero));
+    __m128i y16 = _mm_packs_epi32(ColourSum(rl, gl, bl, 19595, 38470, 7471),
+                                  ColourSum(rh, gh, bh, 19595, 38470, 7471));
+    y16 = _mm_sub_epi16(y16, _mm_set1_epi16(128));
+    __m128i cb16 = _mm_packs_epi32(ColourSum(rl, gl, bl, -11058, -21708, 32768),
+                                   ColourSum(rh, gh, bh, -11058, -21708, 32768));
+    __m128i cr16 = _mm_packs_epi32(ColourSum(rl, gl, bl, 32768, -27438, -5328),
+                                   ColourSum(rh, gh, bh, 32768, -27438, -5328));
+    // Every value lies in -128..127, so the saturating packs change nothing.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(y), _mm_packs_epi16(y16, y16));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), _mm_packs_epi16(cb16, cb16));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), _mm_packs_epi16(cr16, cr16));
+}
+#endif
+
+// Y, Cb and Cr samples of n blue-green-red pixels.
+void ColourRow(const EncoderTables& t, const uint8_t* bgr, int n, int8_t* y, int8_t* cb,
+               int8_t* cr) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= n; i += 8)
+        ColourEight(bgr + i * 3, y + i, cb + i, cr + i);
+#endif
+    for (; i < n; ++i) {
+        JpegSamples v = Samples(t, bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]);
+        y[i] = v.y;
+        cb[i] = v.cb;
+        cr[i] = v.cr;
+    }
+}
+
+// ---- Transform ----
+
+// The AAN scaled forward DCT over the 8 values d[0], d[8], ..., d[56] of
+// each of 8 neighbouring lanes: one call transforms eight independent
+// vectors side by side, which the compiler turns into SIMD code. Every
+// intermediate is a float and the operations run in the same order in every
+// lane, so the result is the same on every target and in every lane width.
+inline void AanForwardLanes(float* d) {
+    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f, c1306 = 1.306562965f;
+    for (int lane = 0; lane < 8; ++lane) {
+        float* v = d + lane;
+        float tmp0 = v[0] + v[56];
+        float tmp7 = v[0] - v[56];
+        float tmp1 = v[8] + v[48];
+        float tmp6 = v[8] - v[48];
+        float tmp2 = v[16] + v[40];
+        float tmp5 = v[16] - v[40];
+        float tmp3 = v[24] + v[32];
+        float tmp4 = v[24] - v[32];
+
+        float tmp10 = tmp0 + tmp3;
+        float tmp13 = tmp0 - tmp3;
+        float tmp11 = tmp1 + tmp2;
+        float tmp12 = tmp1 - tmp2;
+        v[0] = tmp10 + tmp11;
+        v[32] = tmp10 - tmp11;
+        float z1 = (tmp12 + tmp13) * c707;
+        v[16] = tmp13 + z1;
+        v[48] = tmp13 - z1;
+
+        tmp10 = tmp4 + tmp5;
+        tmp11 = tmp5 + tmp6;
+        tmp12 = tmp6 + tmp7;
+        float z5 = (tmp10 - tmp12) * c382;
+        float z2 = c541 * tmp10 + z5;
+        float z4 = c1306 * tmp12 + z5;
+        float z3 = tmp11 * c707;
+        float z11 = tmp7 + z3;
+        float z13 = tmp7 - z3;
+        v[40] = z13 + z2;
+        v[24] = z13 - z2;
+        v[8] = z11 + z4;
+        v[56] = z11 - z4;
+    }
+}
+
+inline void Transpose(const float in[64], float out[64]) {
+#if defined(__SSE2__)
+    for (int r = 0; r < 8; r += 4)
+        for (int c = 0; c < 8; c += 4) {
+            __m128 a = _mm_loadu_ps(in + r * 8 + c), b = _mm_loadu_ps(in + (r + 1) * 8 + c),
+                   d = _mm_loadu_ps(in + (r + 2) * 8 + c), e = _mm_loadu_ps(in + (r + 3) * 8 + c);
+            _MM_TRANSPOSE4_PS(a, b, d, e);
+            _mm_storeu_ps(out + c * 8 + r, a);
+            _mm_storeu_ps(out + (c + 1) * 8 + r, b);
+            _mm_storeu_ps(out + (c + 2) * 8 + r, d);
+            _mm_storeu_ps(out + (c + 3) * 8 + r, e);
+        }
+#else
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            out[c * 8 + r] = in[r * 8 + c];
+#endif
+}
+
+// One component's 8 x 8 samples from rows `stride` apart, as floats.
+inline void LoadSamples(const int8_t* p, int stride, float out[64]) {
+    for (int y = 0; y < 8; ++y, p += stride)
+        for (int x = 0; x < 8; ++x)
+            out[y * 8 + x] = p[x];
+}
+
+// The defining rounding: the product plus 16384.5, formed in double, cut to
+// an integer, minus 16384. The offset keeps the sum positive, so the cut
+// rounds to the nearest integer with halves going up (for products above
+// -16384; coefficients of 8-bit samples stay within +-2048).
+inline int16_t RoundCoefficient(float product) {
+    double sum = static_cast<double>(product) + 16384.5;
+    return static_cast<int16_t>(static_cast<int32_t>(sum) - 16384);
+}
+
+void Quantise(const float work[64], const float divisor[64], int16_t natural[64]) {
+#if defined(__SSE2__)
+    // The same results four at a time without leaving single precision:
+    // round to nearest (ties to even), then move exact ties up. The
+    // difference product - rounded is exact (the two lie within 0.5 of each
+    // other), so a tie is seen exactly; and the double sum above is exact
+    // enough that it also rounds a float exactly, halves up.
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (int i = 0; i < 64; i += 8) {
+        __m128 p0 = _mm_mul_ps(_mm_loadu_ps(work + i), _mm_loadu_ps(divisor + i));
+        __m128 p1 = _mm_mul_ps(_mm_loadu_ps(work + i + 4), _mm_loadu_ps(divisor + i + 4));
+        __m128i r0 = _mm_cvtps_epi32(p0);
+        __m128i r1 = _mm_cvtps_epi32(p1);
+        __m128 tie0 = _mm_cmpeq_ps(_mm_sub_ps(p0, _mm_cvtepi32_ps(r0)), half);
+        __m128 tie1 = _mm_cmpeq_ps(_mm_sub_ps(p1, _mm_cvtepi32_ps(r1)), half);
+        r0 = _mm_sub_epi32(r0, _mm_castps_si128(tie0)); // a true mask is -1
+        r1 = _mm_sub_epi32(r1, _mm_castps_si128(tie1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + i), _mm_packs_epi32(r0, r1));
+    }
+#else
+    for (int i = 0; i < 64; ++i)
+        natural[i] = RoundCoefficient(work[i] * divisor[i]);
+#endif
+}
+
+// DCT, quantisation and rounding of one block of samples in natural order.
+// Transposed, each row lies down a lane, so the row pass runs on all eight
+// rows at once; transposed back, the column pass does the same: the same
+// rows-then-columns arithmetic as a plain 8-point DCT per line.
+void TransformBlock(const float samples[64], const float divisor[64], int16_t natural[64]) {
+    float work[64], transposed[64];
+    Transpose(samples, transposed);
+    AanForwardLanes(transposed); // rows
+    Transpose(transposed, work);
+    AanForwardLanes(work); // columns
+    Quantise(work, divisor, natural);
+}
+
+// ---- Entropy coding ----
+
+// The Huffman code of a value's category followed by the value's
+// additional bits, as one bit string (at most 16 + 15 bits).
+inline void PutValue(ByteSink& s, const EncoderTables& t, const HuffmanCodes& h, int symbolBase,
+                     int value) {
+    int cat = t.category[kValueRange + value];
+    int symbol = symbolBase + cat;
+    s.Bits(static_cast<uint32_t>(h.code[symbol]) << cat | t.extraBits[kValueRange + value],
+           h.length[symbol] + cat);
+}
+
+// Bit k set when zig-zag coefficient k is not 0.
+inline uint64_t NonZeroMask(const int16_t zz[64]) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16 + 8));
+        __m128i isZero = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        uint32_t zeroBits = static_cast<uint32_t>(_mm_movemask_epi8(isZero));
+        mask |= static_cast<uint64_t>(~zeroBits & 0xFFFFu) << (i * 16);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k)
+        mask |= static_cast<uint64_t>(zz[k] != 0) << k;
+    return mask;
+#endif
+}
+
+void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64], uint64_t nonZero,
+                        int16_t& predictor, int table);
+
+// Codes one block given in natural order: zig-zag reordering, the DC
+// difference, then runs of zeros and values up to the last non-zero
+// coefficient. A bit mask of the non-zero positions lets the run-length
+// loop jump from one coefficient to the next.
+void EncodeBlock(ByteSink& s, const EncoderTables& t, const int16_t natural[64], int16_t& predictor,
+                 int table) {
+    int16_t zz[64];
+    for (int k = 0; k < 64; ++k)
+        zz[k] = natural[kNaturalOrder[k]];
+    uint64_t nonZero = NonZeroMask(zz);
+    // Bits go through a local copy of the writer: the compiler cannot keep
+    // the writer's fields in registers while bytes are stored through `out`.
+    ByteSink local = s;
+    EncodeCoefficients(local, t, zz, nonZero, predictor, table);
+    s = local;
+}
+
+void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64], uint64_t nonZero,
+                        int16_t& predictor, int table) {
+    const HuffmanCodes& dc = t.dc[table];
+    const HuffmanCodes& ac = t.ac[table];
+    int diff = zz[0] - predictor;
+    predictor = zz[0];
+    if (diff == 0)
+        s.Bits(dc.code[0], dc.length[0]);
+    else
+        PutValue(s, t, dc, 0, diff);
+
+    uint64_t pending = nonZero & ~uint64_t{1};
+    int last = 0;
+    while (pending) {
+        int k = __builtin_ctzll(pending);
+        pending &= pending - 1;
+        int run = k - last - 1;
+        for (; run >= 16; run -= 16)
+            s.Bits(ac.code[0xF0], ac.length[0xF0]);
+        PutValue(s, t, ac, run << 4, zz[k]);
+        last = k;
+    }
+    if (last != 63) s.Bits(ac.code[0x00], ac.length[0x00]);
+}
+
 // Codes the blocks top to bottom, left to right; each position is one MCU
 // of a Y, a Cb and a Cr block, each with its own DC predictor.
-void EncodeScan(ByteSink& s, const EncoderTables& t, const PixelBlock& block) {
+// Example: a 128 x 128 picture has 16 rows of 16 MCUs, 768 blocks in all.
+// The colour samples of one row of MCUs (8 pixel rows) are converted in one
+// go into `strip`: 8 rows of Y, then 8 of Cb, then 8 of Cr.
+void EncodeScan(ByteSink& s, const EncoderTables& t, const PixelBlock& block, int8_t* strip) {
+    const int w = block.width;
+    int8_t* planes[3] = {strip, strip + 8 * w, strip + 16 * w};
     int16_t predictor[3] = {0, 0, 0};
-    float work[3][64];
-    int16_t zz[64];
+    float samples[64];
+    int16_t natural[64];
     for (int by = 0; by < block.height && !s.full; by += 8) {
-        for (int bx = 0; bx < block.width; bx += 8) {
-            for (int y = 0; y < 8; ++y) {
-                const uint8_t* p =
-                    block.bytes.get() + static_cast<size_t>(by + y) * block.stride + bx * 3;
-                for (int x = 0; x < 8; ++x, p += 3) {
-                    JpegSamples v = Samples(t, p[2], p[1], p[0]);
-                    work[0][y * 8 + x] = v.y;
-                    work[1][y * 8 + x] = v.cb;
-                    work[2][y * 8 + x] = v.cr;
-                }
-            }
+        for (int y = 0; y < 8; ++y)
+            ColourRow(t, block.bytes.get() + static_cast<size_t>(by + y) * block.stride, w,
+                      planes[0] + y * w, planes[1] + y * w, planes[2] + y * w);
+        for (int bx = 0; bx < w; bx += 8) {
             for (int c = 0; c < 3; ++c) {
                 int table = c == 0 ? 0 : 1;
-                TransformBlock(work[c], t.divisor[table], zz);
-                EncodeBlock(s, t, zz, predictor[c], table);
+                LoadSamples(planes[c] + bx, w, samples);
+                TransformBlock(samples, t.divisor[table], natural);
+                EncodeBlock(s, t, natural, predictor[c], table);
             }
         }
     }
@@ -472,7 +639,7 @@ int EncodeJpeg(const FrameImage& picture, uint8_t* output, size_t capacity, size
 
     ByteSink s{output, output + capacity};
     WriteHeaders(s, t, width, height);
-    EncodeScan(s, t, block);
+    EncodeScan(s, t, block, block.strip.get());
     s.FinishScan();
     s.Word(0xFFD9);
     if (s.full) return Fail(JpegEncodeError::kOutputFull, error, length);
@@ -503,9 +670,16 @@ JpegSamples JpegColourSamples(uint8_t red, uint8_t green, uint8_t blue) {
     return Samples(Tables(), red, green, blue);
 }
 
+void JpegColourRow(const uint8_t* bgr, int count, int8_t* y, int8_t* cb, int8_t* cr) {
+    ColourRow(Tables(), bgr, count, y, cb, cr);
+}
+
 void JpegQuantisedBlock(const int8_t samples[64], int table, int16_t zigzag[64]) {
     float work[64];
     for (int i = 0; i < 64; ++i)
         work[i] = samples[i];
-    TransformBlock(work, Tables().divisor[table == 0 ? 0 : 1], zigzag);
+    int16_t natural[64];
+    TransformBlock(work, Tables().divisor[table == 0 ? 0 : 1], natural);
+    for (int k = 0; k < 64; ++k)
+        zigzag[k] = natural[kNaturalOrder[k]];
 }

@@ -46,6 +46,9 @@ struct JpegSamples {
     int8_t y, cb, cr;
 };
 JpegSamples JpegColourSamples(uint8_t red, uint8_t green, uint8_t blue);
+// The same for `count` blue-green-red pixels, the way the encoder converts
+// whole rows (eight pixels at a time where the processor allows).
+void JpegColourRow(const uint8_t* bgr, int count, int8_t* y, int8_t* cb, int8_t* cr);
 
 // Forward DCT and quantisation of one 8 x 8 block of level-shifted samples
 // (natural order) with table 0 or 1; the result is in zig-zag order.

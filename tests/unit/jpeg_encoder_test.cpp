@@ -228,6 +228,35 @@ TEST(JpegEncoder, ColourSamplesOfPrimariesAndGreys) {
     EXPECT_EQ(JpegColourSamples(0, 255, 255).cr, -128);
 }
 
+// The encoder converts whole rows at a time (in SIMD where it can); every
+// one of the 2^24 colours must come out as the product tables define it.
+TEST(JpegEncoder, RowConversionEqualsTheProductTablesForEveryColour) {
+    const int n = 4096 + 5; // an odd count also exercises the tail of a row
+    std::vector<uint8_t> bgr(n * 3);
+    std::vector<int8_t> y(n), cb(n), cr(n);
+    int mismatches = 0;
+    for (uint32_t first = 0; first < (1u << 24); first += 4096) {
+        for (int i = 0; i < n; ++i) {
+            uint32_t c = (first + i) & 0xFFFFFF;
+            bgr[i * 3] = static_cast<uint8_t>(c);
+            bgr[i * 3 + 1] = static_cast<uint8_t>(c >> 8);
+            bgr[i * 3 + 2] = static_cast<uint8_t>(c >> 16);
+        }
+        JpegColourRow(bgr.data(), n, y.data(), cb.data(), cr.data());
+        for (int i = 0; i < n; ++i) {
+            JpegSamples want = JpegColourSamples(bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]);
+            if (want.y != y[i] || want.cb != cb[i] || want.cr != cr[i]) {
+                if (++mismatches <= 5)
+                    ADD_FAILURE() << "colour " << std::hex << ((first + i) & 0xFFFFFF) << std::dec
+                                  << ": " << int(y[i]) << "," << int(cb[i]) << "," << int(cr[i])
+                                  << " instead of " << int(want.y) << "," << int(want.cb) << ","
+                                  << int(want.cr);
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // The DCT-II with orthonormal JPEG scaling, computed directly in double.
 double ReferenceDct(const int8_t s[64], int u, int v) {
     const double pi = std::acos(-1.0);
