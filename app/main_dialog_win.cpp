@@ -13,6 +13,7 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "resources/resource.h"
+#include "tools/tool_frame_win.h"
 
 namespace {
 
@@ -159,10 +160,16 @@ void AfterEdit() {
 
 void OpenToolDialog(int templateId) {
     DLGPROC proc = ToolDialogProcFor(templateId);
-    if (!proc) return;  // that tool is not part of this build
+    if (!proc) return;
+    // Without its scratch pictures a tool does not open, and nothing changes.
+    if (!AcquireToolScratch()) {
+        TellNotEnoughMemory(g_app.mainDialog);
+        return;
+    }
     DropRedo(g_app.history);
     CopyFrameImage(*g_app.WorkImage, CurrentPicture(g_app.history));
     DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(templateId), g_app.mainDialog, proc, 0);
+    ReleaseToolScratch();
     AfterEdit();
 }
 

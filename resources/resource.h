@@ -37,6 +37,31 @@
 #define IDC_DOWNLOAD 1031
 #define IDC_PROGRESS 1034
 
+// Tool dialogs (ids shared between tools where the templates share them)
+#define IDC_TOOL_PREVIEW 1029   // the (first) preview; the result in blend and frame
+#define IDC_TOOL_LEFT 3         // Rotate Left
+#define IDC_TOOL_RIGHT 4        // Rotate Right
+#define IDC_TOOL_MIRROR 6
+#define IDC_TOOL_FLIP 7
+#define IDC_BLEND_TRACK 1025
+#define IDC_BLEND_OPEN 1026
+#define IDC_BLEND_BACKGROUND 1027
+#define IDC_BLEND_CURRENT 1028
+#define IDC_CROP_CUT 1026
+#define IDC_FRAME_ART 1027
+#define IDC_FRAME_PHOTO 1028
+#define IDC_FRAME_OPEN 1033
+#define IDC_FRAME_SELECT 1031
+#define IDC_PROC_NEGATIVE 1027
+#define IDC_PROC_GRAYSCALE 1028
+#define IDC_PROC_SEPIA 1031
+#define IDC_PROC_BRIGHTNESS 1032
+#define IDC_PROC_CONTRAST 1026
+#define IDC_PROC_ZOOM 1030
+#define IDC_PROC_TAKE_BRIGHTNESS 1036
+#define IDC_PROC_TAKE_CONTRAST 1037
+#define IDC_PROC_TAKE_ZOOM 1038
+
 // About dialog
 #define IDC_MAIL_LINK 1035
 

@@ -45,9 +45,22 @@ struct Finder {
     HWND found = nullptr;
 };
 
+std::vector<HWND> g_knownDialogs;  // open when OnNextDialog was armed
+
+bool IsDialogWindow(HWND window) {
+    return IsWindowVisible(window) && ClassOf(window) == "#32770";
+}
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM) {
+    if (IsDialogWindow(window)) g_knownDialogs.push_back(window);
+    return TRUE;
+}
+
 BOOL CALLBACK FindDialog(HWND window, LPARAM data) {
     auto* f = reinterpret_cast<Finder*>(data);
-    if (window != g_app.mainDialog && IsWindowVisible(window) && ClassOf(window) == "#32770") {
+    if (window != g_app.mainDialog && IsDialogWindow(window)) {
+        for (HWND known : g_knownDialogs)
+            if (known == window) return TRUE;
         f->found = window;
         return FALSE;
     }
@@ -92,6 +105,8 @@ bool HarnessHadToClose() { return g_harnessClosed; }
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
     g_nextAction = action;
     g_nextHandled = false;
+    g_knownDialogs.clear();
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, 0);
     g_nextDeadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
     g_nextTimer = SetTimer(nullptr, 0, 50, NextDialogTimer);
 }
@@ -131,11 +146,28 @@ COLORREF ScreenPixel(HWND window, int x, int y) {
     return c;
 }
 
-bool SaveScreenshot(HWND window, const std::string& name) {
-    RECT r;
-    if (!GetWindowRect(window, &r)) return false;
-    int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
+namespace {
+
+// Writes the 24-bit bottom-up pixels of a DIB section as a BMP file in the
+// screenshot folder.
+bool WriteShot(const std::string& name, BITMAPINFOHEADER bih, const void* bits) {
+    int stride = (bih.biWidth * 3 + 3) & ~3;
+    bih.biSizeImage = static_cast<DWORD>(stride * bih.biHeight);
+    BITMAPFILEHEADER bfh = {};
+    bfh.bfType = 0x4D42;
+    bfh.bfOffBits = sizeof bfh + sizeof bih;
+    bfh.bfSize = bfh.bfOffBits + bih.biSizeImage;
+    const char* dir = std::getenv("PIXMORA_SHOT_DIR");
+    std::string path = std::string(dir ? dir : ".") + "\\" + name + ".bmp";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(&bfh, sizeof bfh, 1, f) == 1 && std::fwrite(&bih, sizeof bih, 1, f) == 1 &&
+              std::fwrite(bits, bih.biSizeImage, 1, f) == 1;
+    return std::fclose(f) == 0 && ok;
+}
+
+// A memory DC on a fresh 24-bit DIB section, handed to `draw`, then saved.
+bool ShotOf(const std::string& name, int w, int h, const std::function<void(HDC)>& draw) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFOHEADER bih = {};
@@ -150,26 +182,32 @@ bool SaveScreenshot(HWND window, const std::string& name) {
     bool ok = false;
     if (dib && bits) {
         HGDIOBJ old = SelectObject(memory, dib);
-        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        draw(memory);
         GdiFlush();
         SelectObject(memory, old);
-        int stride = (w * 3 + 3) & ~3;
-        bih.biSizeImage = static_cast<DWORD>(stride * h);
-        BITMAPFILEHEADER bfh = {};
-        bfh.bfType = 0x4D42;
-        bfh.bfOffBits = sizeof bfh + sizeof bih;
-        bfh.bfSize = bfh.bfOffBits + bih.biSizeImage;
-        const char* dir = std::getenv("PIXMORA_SHOT_DIR");
-        std::string path = std::string(dir ? dir : ".") + "\\" + name + ".bmp";
-        FILE* f = std::fopen(path.c_str(), "wb");
-        if (f) {
-            ok = std::fwrite(&bfh, sizeof bfh, 1, f) == 1 && std::fwrite(&bih, sizeof bih, 1, f) == 1 &&
-                 std::fwrite(bits, bih.biSizeImage, 1, f) == 1;
-            ok = std::fclose(f) == 0 && ok;
-        }
+        ok = WriteShot(name, bih, bits);
     }
     if (dib) DeleteObject(dib);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return ok;
+}
+
+}  // namespace
+
+bool SaveScreenshot(HWND window, const std::string& name) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return false;
+    return ShotOf(name, w, h, [&](HDC memory) {
+        HDC screen = GetDC(nullptr);
+        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        ReleaseDC(nullptr, screen);
+    });
+}
+
+bool SaveDrawing(const std::string& name, int width, int height,
+                 const std::function<void(HDC)>& draw) {
+    return ShotOf(name, width, height, draw);
 }

@@ -16,8 +16,8 @@ bool RunMainDialog(const std::function<void(HWND)>& script);
 // True when the last script left the dialog open and the harness closed it.
 bool HarnessHadToClose();
 
-// The next dialog or message box of this thread that appears (not the main
-// dialog) is given to `action`, which must close it. Arm it before the call
+// The next dialog or message box of this thread that appears (not one that
+// is open already) is given to `action`, which must close it. Arm it before the call
 // that opens the dialog. Gives up after `timeoutMs`.
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs = 5000);
 // True when OnNextDialog's action ran since it was armed.
@@ -29,6 +29,10 @@ void Pump(int ms);
 // Saves a screenshot of the window (as it is on screen) as a BMP file in the
 // screenshot folder (PIXMORA_SHOT_DIR, else the current folder).
 bool SaveScreenshot(HWND window, const std::string& name);
+
+// Saves what `draw` paints on a white-less, width x height 24-bit canvas.
+bool SaveDrawing(const std::string& name, int width, int height,
+                 const std::function<void(HDC)>& draw);
 
 std::string WindowText(HWND window);
 std::string ClassOf(HWND window);
