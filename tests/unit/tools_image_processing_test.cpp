@@ -138,6 +138,31 @@ TEST(ToneTable, AppliesToPixelBytesOnlyAndReadsTheWorkingPicture) {
         ASSERT_EQ(preview->Pixels()[i], t[work->Pixels()[i]]) << i;
 }
 
+TEST(ToneTable, ByteCountFollowsTheHeaderButStaysInsideTheBlock) {
+    auto work = NewPicture(), preview = NewPicture();
+    Fill(*work, Bgr{200, 200, 200});
+    BitmapInfoHeader h = HeaderOf(*work);
+    h.biSizeImage = 0xFFFFFF00u;  // ASan watches the end of the block
+    std::memcpy(work->bytes, &h, sizeof h);
+    ApplyToneTable(BuildToneTable(-200, 0), *work, *preview);
+    EXPECT_EQ(preview->Pixels()[kFramePixelBytes - 1], 0);
+    InitFrameHeader(128, 1, work->bytes);  // 384 bytes
+    ApplyToneTable(BuildToneTable(0, -100), *work, *preview);
+    EXPECT_EQ(preview->Pixels()[383], 128);
+    EXPECT_EQ(preview->Pixels()[384], 0);
+}
+
+TEST(ToneTable, ATakenPreviewIsAdjustedAgainWithTheAbsolutePosition) {
+    // Brightness 50 taken with the small OK, then the track bar at 60: the
+    // picture gets a further 60, not 10.
+    auto work = NewPicture(), scratch = NewPicture(), preview = NewPicture();
+    Fill(*work, Bgr{10, 20, 30});
+    AdjustPreviewFromTrackBar(ImageTrackBar::Brightness, 50, *work, *scratch, *preview);
+    CopyFrameImage(*work, *preview);
+    AdjustPreviewFromTrackBar(ImageTrackBar::Brightness, 60, *work, *scratch, *preview);
+    EXPECT_EQ(PixelAt(*preview, 5, 5), (Bgr{120, 130, 140}));
+}
+
 TEST(ToneTable, TrackBarsAreNeverCombined) {
     // Brightness after contrast starts again from the working picture with
     // contrast at neutral.
