@@ -86,6 +86,8 @@ struct EncoderTables {
     // Indexed by value + kValueRange: magnitude category and the additional bits.
     uint8_t category[2 * kValueRange + 1];
     uint16_t extraBits[2 * kValueRange + 1];
+    // zigzagBits[row][m]: the zig-zag positions of the columns set in m of that row.
+    uint64_t zigzagBits[8][256];
 };
 
 void BuildQuantTables(EncoderTables& t) {
@@ -151,6 +153,19 @@ void BuildCategoryTables(EncoderTables& t) {
     }
 }
 
+void BuildZigzagBits(EncoderTables& t) {
+    uint8_t zigzagOf[64];
+    for (int k = 0; k < 64; ++k)
+        zigzagOf[kNaturalOrder[k]] = static_cast<uint8_t>(k);
+    for (int row = 0; row < 8; ++row)
+        for (int m = 0; m < 256; ++m) {
+            uint64_t bits = 0;
+            for (int col = 0; col < 8; ++col)
+                if (m & (1 << col)) bits |= uint64_t{1} << zigzagOf[row * 8 + col];
+            t.zigzagBits[row][m] = bits;
+        }
+}
+
 EncoderTables* MakeTables() {
     static EncoderTables t;
     BuildQuantTables(t);
@@ -160,6 +175,7 @@ EncoderTables* MakeTables() {
     BuildHuffmanCodes(kAcChromaCounts, kAcChromaSymbols, t.ac[1]);
     BuildColourTables(t);
     BuildCategoryTables(t);
+    BuildZigzagBits(t);
     return &t;
 }
 
@@ -287,7 +303,7 @@ struct PixelBlock {
     std::unique_ptr<uint8_t[]> bytes;
     int width = 0, height = 0; // padded
     int stride = 0;
-    std::unique_ptr<int8_t[]> strip; // colour samples of one row of MCUs
+    std::unique_ptr<float[]> strip; // colour samples of one row of MCUs
 };
 
 bool ReadPictureSize(const FrameImage& picture, uint16_t& width, uint16_t& height) {
@@ -306,9 +322,12 @@ bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t heigh
     block.width = (width + 7) / 8 * 8;
     block.height = (height + 7) / 8 * 8;
     block.stride = block.width * 3;
-    block.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(block.stride) * block.height]);
-    block.strip.reset(new (std::nothrow) int8_t[static_cast<size_t>(block.width) * 24]);
+    // 16 bytes of slack: the colour conversion reads whole 16-byte groups.
+    block.bytes.reset(new (std::nothrow)
+                          uint8_t[static_cast<size_t>(block.stride) * block.height + 16]);
+    block.strip.reset(new (std::nothrow) float[static_cast<size_t>(block.width) * 24]);
     if (!block.bytes || !block.strip) return false;
+    std::memset(block.bytes.get() + static_cast<size_t>(block.stride) * block.height, 0, 16);
     const size_t sourceStride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
     for (int y = 0; y < height; ++y) {
         const uint8_t* src = picture.Pixels() + (height - 1 - y) * sourceStride;
@@ -346,44 +365,68 @@ inline __m128i ColourSum(__m128 r, __m128 g, __m128 b, float kr, float kg, float
     return _mm_srai_epi32(_mm_cvtps_epi32(sum), 16);
 }
 
-inline void ColourEight(const uint8_t* bgr, int8_t* y, int8_t* cb, int8_t* cr) {
-    alignas(16) uint8_t r[16], g[16], b[16];
-    for (int i = 0; i < 8; ++i) {
-        b[i] = bgr[i * 3];
-        g[i] = bgr[i * 3 + 1];
-        r[i] = bgr[i * 3 + 2];
-    }
-    const __m128i zero = _mm_setzero_si128();
-    __m128i r16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r)), zero);
-    __m128i g16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(g)), zero);
-    __m128i b16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b)), zero);
-    __m128 rl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(r16, zero));
-    __m128 rh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(r16, zero));
-    __m128 gl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(g16, zero));
-    __m128 gh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(g16, zero));
-    __m128 bl = _mm_cvtepi32_ps(_mm_unpacklo_epi16(b16, zero));
-    __m128 bh = _mm_cvtepi32_ps(_mm_unpackhi_epi16(b16, zero));
-    __m128i y16 = _mm_packs_epi32(ColourSum(rl, gl, bl, 19595, 38470, 7471),
-                                  ColourSum(rh, gh, bh, 19595, 38470, 7471));
-    y16 = _mm_sub_epi16(y16, _mm_set1_epi16(128));
-    __m128i cb16 = _mm_packs_epi32(ColourSum(rl, gl, bl, -11058, -21708, 32768),
-                                   ColourSum(rh, gh, bh, -11058, -21708, 32768));
-    __m128i cr16 = _mm_packs_epi32(ColourSum(rl, gl, bl, 32768, -27438, -5328),
-                                   ColourSum(rh, gh, bh, 32768, -27438, -5328));
-    // Every value lies in -128..127, so the saturating packs change nothing.
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(y), _mm_packs_epi16(y16, y16));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), _mm_packs_epi16(cb16, cb16));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), _mm_packs_epi16(cr16, cr16));
+// Pixels 0..3 at p (12 bytes; 16 are read), one per 32-bit lane with blue
+// in the low byte: lanes start at byte offsets 0, 3, 6 and 9.
+inline __m128i LoadFourPixels(const uint8_t* p) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i ab = _mm_unpacklo_epi32(v, _mm_srli_si128(v, 3));
+    __m128i cd = _mm_unpacklo_epi32(_mm_srli_si128(v, 6), _mm_srli_si128(v, 9));
+    return _mm_unpacklo_epi64(ab, cd);
+}
+
+// Y (level-shifted), Cb and Cr of four pixels as 32-bit integers.
+inline void ColourFour(const uint8_t* p, __m128i& y, __m128i& cb, __m128i& cr) {
+    const __m128i lowByte = _mm_set1_epi32(0xFF);
+    __m128i px = LoadFourPixels(p);
+    __m128 b = _mm_cvtepi32_ps(_mm_and_si128(px, lowByte));
+    __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 8), lowByte));
+    __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(px, 16), lowByte));
+    y = _mm_sub_epi32(ColourSum(r, g, b, 19595, 38470, 7471), _mm_set1_epi32(128));
+    cb = ColourSum(r, g, b, -11058, -21708, 32768);
+    cr = ColourSum(r, g, b, 32768, -27438, -5328);
 }
 #endif
 
-// Y, Cb and Cr samples of n blue-green-red pixels.
-void ColourRow(const EncoderTables& t, const uint8_t* bgr, int n, int8_t* y, int8_t* cb,
-               int8_t* cr) {
+// The samples of n pixels as floats, ready for the transform. Reading goes
+// up to 4 bytes past the last pixel: the pixel block has that slack.
+void ColourRowToFloats(const EncoderTables& t, const uint8_t* bgr, int n, float* y, float* cb,
+                       float* cr) {
     int i = 0;
 #if defined(__SSE2__)
-    for (; i + 8 <= n; i += 8)
-        ColourEight(bgr + i * 3, y + i, cb + i, cr + i);
+    for (; i + 4 <= n; i += 4) {
+        __m128i vy, vcb, vcr;
+        ColourFour(bgr + i * 3, vy, vcb, vcr);
+        _mm_storeu_ps(y + i, _mm_cvtepi32_ps(vy));
+        _mm_storeu_ps(cb + i, _mm_cvtepi32_ps(vcb));
+        _mm_storeu_ps(cr + i, _mm_cvtepi32_ps(vcr));
+    }
+#endif
+    for (; i < n; ++i) {
+        JpegSamples v = Samples(t, bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]);
+        y[i] = v.y;
+        cb[i] = v.cb;
+        cr[i] = v.cr;
+    }
+}
+
+// The same as signed 8-bit samples, reading nothing past the n pixels.
+void ColourRowToSamples(const EncoderTables& t, const uint8_t* bgr, int n, int8_t* y, int8_t* cb,
+                        int8_t* cr) {
+    int i = 0;
+#if defined(__SSE2__)
+    auto store4 = [](int8_t* to, __m128i v) {
+        // Every value lies in -128..127, so the saturating packs change nothing.
+        v = _mm_packs_epi32(v, v);
+        int32_t four = _mm_cvtsi128_si32(_mm_packs_epi16(v, v));
+        std::memcpy(to, &four, 4);
+    };
+    for (; (i + 4) * 3 + 4 <= n * 3; i += 4) {
+        __m128i vy, vcb, vcr;
+        ColourFour(bgr + i * 3, vy, vcb, vcr);
+        store4(y + i, vy);
+        store4(cb + i, vcb);
+        store4(cr + i, vcr);
+    }
 #endif
     for (; i < n; ++i) {
         JpegSamples v = Samples(t, bgr[i * 3 + 2], bgr[i * 3 + 1], bgr[i * 3]);
@@ -439,12 +482,14 @@ inline void AanForwardLanes(float* d) {
     }
 }
 
-inline void Transpose(const float in[64], float out[64]) {
+// out[c * 8 + r] = in[r * stride + c] for an 8 x 8 block.
+inline void Transpose(const float* in, int stride, float out[64]) {
 #if defined(__SSE2__)
     for (int r = 0; r < 8; r += 4)
         for (int c = 0; c < 8; c += 4) {
-            __m128 a = _mm_loadu_ps(in + r * 8 + c), b = _mm_loadu_ps(in + (r + 1) * 8 + c),
-                   d = _mm_loadu_ps(in + (r + 2) * 8 + c), e = _mm_loadu_ps(in + (r + 3) * 8 + c);
+            const float* p = in + r * stride + c;
+            __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + stride),
+                   d = _mm_loadu_ps(p + 2 * stride), e = _mm_loadu_ps(p + 3 * stride);
             _MM_TRANSPOSE4_PS(a, b, d, e);
             _mm_storeu_ps(out + c * 8 + r, a);
             _mm_storeu_ps(out + (c + 1) * 8 + r, b);
@@ -454,15 +499,8 @@ inline void Transpose(const float in[64], float out[64]) {
 #else
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 8; ++c)
-            out[c * 8 + r] = in[r * 8 + c];
+            out[c * 8 + r] = in[r * stride + c];
 #endif
-}
-
-// One component's 8 x 8 samples from rows `stride` apart, as floats.
-inline void LoadSamples(const int8_t* p, int stride, float out[64]) {
-    for (int y = 0; y < 8; ++y, p += stride)
-        for (int x = 0; x < 8; ++x)
-            out[y * 8 + x] = p[x];
 }
 
 // The defining rounding: the product plus 16384.5, formed in double, cut to
@@ -499,15 +537,17 @@ void Quantise(const float work[64], const float divisor[64], int16_t natural[64]
 #endif
 }
 
-// DCT, quantisation and rounding of one block of samples in natural order.
-// Transposed, each row lies down a lane, so the row pass runs on all eight
-// rows at once; transposed back, the column pass does the same: the same
-// rows-then-columns arithmetic as a plain 8-point DCT per line.
-void TransformBlock(const float samples[64], const float divisor[64], int16_t natural[64]) {
+// DCT, quantisation and rounding of one 8 x 8 block of samples, rows
+// `stride` floats apart. Transposed, each row lies down a lane, so the row
+// pass runs on all eight rows at once; transposed back, the column pass
+// does the same: the same rows-then-columns arithmetic as a plain 8-point
+// DCT per line.
+void TransformBlock(const float* samples, int stride, const float divisor[64],
+                    int16_t natural[64]) {
     float work[64], transposed[64];
-    Transpose(samples, transposed);
+    Transpose(samples, stride, transposed);
     AanForwardLanes(transposed); // rows
-    Transpose(transposed, work);
+    Transpose(transposed, 8, work);
     AanForwardLanes(work); // columns
     Quantise(work, divisor, natural);
 }
@@ -524,14 +564,14 @@ inline void PutValue(ByteSink& s, const EncoderTables& t, const HuffmanCodes& h,
            h.length[symbol] + cat);
 }
 
-// Bit k set when zig-zag coefficient k is not 0.
-inline uint64_t NonZeroMask(const int16_t zz[64]) {
+// Bit i set when coefficient i (natural order) is not 0.
+inline uint64_t NonZeroMask(const int16_t natural[64]) {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     uint64_t mask = 0;
     for (int i = 0; i < 4; ++i) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + i * 16 + 8));
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(natural + i * 16));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(natural + i * 16 + 8));
         __m128i isZero = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
         uint32_t zeroBits = static_cast<uint32_t>(_mm_movemask_epi8(isZero));
         mask |= static_cast<uint64_t>(~zeroBits & 0xFFFFu) << (i * 16);
@@ -539,44 +579,38 @@ inline uint64_t NonZeroMask(const int16_t zz[64]) {
     return mask;
 #else
     uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k)
-        mask |= static_cast<uint64_t>(zz[k] != 0) << k;
+    for (int i = 0; i < 64; ++i)
+        mask |= static_cast<uint64_t>(natural[i] != 0) << i;
     return mask;
 #endif
 }
 
-void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64], uint64_t nonZero,
-                        int16_t& predictor, int table);
-
-// Codes one block given in natural order: zig-zag reordering, the DC
-// difference, then runs of zeros and values up to the last non-zero
-// coefficient. A bit mask of the non-zero positions lets the run-length
-// loop jump from one coefficient to the next.
-void EncodeBlock(ByteSink& s, const EncoderTables& t, const int16_t natural[64], int16_t& predictor,
-                 int table) {
-    int16_t zz[64];
-    for (int k = 0; k < 64; ++k)
-        zz[k] = natural[kNaturalOrder[k]];
-    uint64_t nonZero = NonZeroMask(zz);
-    // Bits go through a local copy of the writer: the compiler cannot keep
-    // the writer's fields in registers while bytes are stored through `out`.
-    ByteSink local = s;
-    EncodeCoefficients(local, t, zz, nonZero, predictor, table);
-    s = local;
+// The same mask in zig-zag order (bit k for zig-zag position k), moved one
+// row of the block (8 bits) at a time through a table.
+inline uint64_t ZigzagMask(const EncoderTables& t, uint64_t natural) {
+    uint64_t mask = 0;
+    for (int row = 0; row < 8; ++row)
+        mask |= t.zigzagBits[row][(natural >> (row * 8)) & 0xFF];
+    return mask;
 }
 
-void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64], uint64_t nonZero,
+// Codes one block given in natural order: the DC difference, then runs of
+// zeros and values in zig-zag order up to the last non-zero coefficient,
+// and end-of-block unless that is the last position. The zig-zag mask of
+// the non-zero coefficients lets the run-length loop jump from one
+// coefficient to the next.
+void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t natural[64],
                         int16_t& predictor, int table) {
     const HuffmanCodes& dc = t.dc[table];
     const HuffmanCodes& ac = t.ac[table];
-    int diff = zz[0] - predictor;
-    predictor = zz[0];
+    int diff = natural[0] - predictor;
+    predictor = natural[0];
     if (diff == 0)
         s.Bits(dc.code[0], dc.length[0]);
     else
         PutValue(s, t, dc, 0, diff);
 
-    uint64_t pending = nonZero & ~uint64_t{1};
+    uint64_t pending = ZigzagMask(t, NonZeroMask(natural)) & ~uint64_t{1};
     int last = 0;
     while (pending) {
         int k = __builtin_ctzll(pending);
@@ -584,10 +618,19 @@ void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64
         int run = k - last - 1;
         for (; run >= 16; run -= 16)
             s.Bits(ac.code[0xF0], ac.length[0xF0]);
-        PutValue(s, t, ac, run << 4, zz[k]);
+        PutValue(s, t, ac, run << 4, natural[kNaturalOrder[k]]);
         last = k;
     }
     if (last != 63) s.Bits(ac.code[0x00], ac.length[0x00]);
+}
+
+void EncodeBlock(ByteSink& s, const EncoderTables& t, const int16_t natural[64], int16_t& predictor,
+                 int table) {
+    // Bits go through a local copy of the writer: the compiler cannot keep
+    // the writer's fields in registers while bytes are stored through `out`.
+    ByteSink local = s;
+    EncodeCoefficients(local, t, natural, predictor, table);
+    s = local;
 }
 
 // Codes the blocks top to bottom, left to right; each position is one MCU
@@ -595,21 +638,19 @@ void EncodeCoefficients(ByteSink& s, const EncoderTables& t, const int16_t zz[64
 // Example: a 128 x 128 picture has 16 rows of 16 MCUs, 768 blocks in all.
 // The colour samples of one row of MCUs (8 pixel rows) are converted in one
 // go into `strip`: 8 rows of Y, then 8 of Cb, then 8 of Cr.
-void EncodeScan(ByteSink& s, const EncoderTables& t, const PixelBlock& block, int8_t* strip) {
+void EncodeScan(ByteSink& s, const EncoderTables& t, const PixelBlock& block, float* strip) {
     const int w = block.width;
-    int8_t* planes[3] = {strip, strip + 8 * w, strip + 16 * w};
+    float* planes[3] = {strip, strip + 8 * w, strip + 16 * w};
     int16_t predictor[3] = {0, 0, 0};
-    float samples[64];
     int16_t natural[64];
     for (int by = 0; by < block.height && !s.full; by += 8) {
         for (int y = 0; y < 8; ++y)
-            ColourRow(t, block.bytes.get() + static_cast<size_t>(by + y) * block.stride, w,
-                      planes[0] + y * w, planes[1] + y * w, planes[2] + y * w);
+            ColourRowToFloats(t, block.bytes.get() + static_cast<size_t>(by + y) * block.stride, w,
+                              planes[0] + y * w, planes[1] + y * w, planes[2] + y * w);
         for (int bx = 0; bx < w; bx += 8) {
             for (int c = 0; c < 3; ++c) {
                 int table = c == 0 ? 0 : 1;
-                LoadSamples(planes[c] + bx, w, samples);
-                TransformBlock(samples, t.divisor[table], natural);
+                TransformBlock(planes[c] + bx, w, t.divisor[table], natural);
                 EncodeBlock(s, t, natural, predictor[c], table);
             }
         }
@@ -671,7 +712,7 @@ JpegSamples JpegColourSamples(uint8_t red, uint8_t green, uint8_t blue) {
 }
 
 void JpegColourRow(const uint8_t* bgr, int count, int8_t* y, int8_t* cb, int8_t* cr) {
-    ColourRow(Tables(), bgr, count, y, cb, cr);
+    ColourRowToSamples(Tables(), bgr, count, y, cb, cr);
 }
 
 void JpegQuantisedBlock(const int8_t samples[64], int table, int16_t zigzag[64]) {
@@ -679,7 +720,7 @@ void JpegQuantisedBlock(const int8_t samples[64], int table, int16_t zigzag[64])
     for (int i = 0; i < 64; ++i)
         work[i] = samples[i];
     int16_t natural[64];
-    TransformBlock(work, Tables().divisor[table == 0 ? 0 : 1], natural);
+    TransformBlock(work, 8, Tables().divisor[table == 0 ? 0 : 1], natural);
     for (int k = 0; k < 64; ++k)
         zigzag[k] = natural[kNaturalOrder[k]];
 }
