@@ -29,20 +29,6 @@ bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
     return true;
 }
 
-void CopyRow(LoadBuffers& lb, const JpegDecoder& d, const uint8_t* row, int32_t r) {
-    uint8_t* out = RasterRow(lb, d.height - 1 - r);
-    if (!out) return;
-    if (d.bytesPerPixel == 1) {
-        for (int32_t x = 0; x < d.width; ++x, out += 3) out[0] = out[1] = out[2] = row[x];
-    } else {
-        for (int32_t x = 0; x < d.width; ++x, out += 3, row += 4) {
-            out[0] = row[2];
-            out[1] = row[1];
-            out[2] = row[0];
-        }
-    }
-}
-
 }  // namespace
 
 int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
@@ -72,12 +58,17 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     }
     if (JpegStop(d)) return Fail(d, "stopped");
     if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
-    for (int32_t r = 0; r < d.height; ++r) {
-        if (JpegStop(d)) break;
-        int32_t length = 0;
-        const uint8_t* row = ProduceRow(d, &length);
-        if (!row) break;
-        CopyRow(lb, d, row, r);
+    // One MCU row at a time, converted straight into the raster (the same
+    // pixels as ProduceRow followed by a copy of each row).
+    for (int32_t r = 0; r < d.height && !JpegStop(d);) {
+        if (d.progressive) AssembleMcuRowProgressive(d);
+        else DecodeMcuRowSequential(d);
+        InverseDctMcuRow(d);
+        int32_t rows = d.height - r < d.mcuHeight ? d.height - r : d.mcuHeight;
+        if (!WriteMcuRowToRaster(d, r, rows)) break;
+        r += rows;
+        d.rowsLeft -= rows;
+        d.rowsLeftInMcuRow = d.mcuHeight - rows;
     }
     FreeAllWork(d);
     // A table segment that failed between progressive scans only ended the

@@ -206,7 +206,15 @@ const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length);
 void AssembleMcuRowProgressive(JpegDecoder& d);
 void InverseDctMcuRow(JpegDecoder& d);
 void InverseDct(int16_t* work, uint8_t* samples);
+// The plain transform (work block changed in place) and the SSE2 one; both
+// give the same samples for every input.
+void InverseDctScalar(int16_t* work, uint8_t* samples);
+void InverseDctSimd(const int16_t* coefficients, uint8_t* samples);
 void BuildColourTables(JpegDecoder& d);
+// Decodes nothing: converts lines 0..rows-1 of the current MCU row (already
+// through the inverse DCT) into raster rows firstRow.. as blue, green, red.
+// False when the stop flag was seen.
+bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows);
 void ConvertRowGray(JpegDecoder& d, int row);
 void ConvertRowH1V1(JpegDecoder& d, int row);
 void ConvertRowH2V1(JpegDecoder& d, int row);

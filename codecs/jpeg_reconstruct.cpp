@@ -2,6 +2,10 @@
 // tables, the five row converters and row production.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "codecs/jpeg_decoder.h"
 
 namespace {
@@ -72,7 +76,7 @@ inline void IdctCore(const int32_t* in, int stride, int32_t* out) {
 
 }  // namespace
 
-void InverseDct(int16_t* work, uint8_t* samples) {
+void InverseDctScalar(int16_t* work, uint8_t* samples) {
     int32_t in[8], out[8];
     // Rows first, keeping two extra bits of precision in the 16-bit work block.
     for (int r = 0; r < 8; ++r) {
@@ -103,11 +107,149 @@ void InverseDct(int16_t* work, uint8_t* samples) {
     }
 }
 
+
+#if defined(__SSE2__)
+namespace {
+
+// The same transform eight rows (then eight columns) at a time. Every
+// product and sum of the scalar code is a linear combination of the inputs
+// taken modulo 2^32, so it is regrouped into pairs for pmaddwd with 16-bit
+// constants (for example the odd output o0 = -11363 d7 + 2260 d1 - 6436 d3
+// + 9633 d5); shifts, 16-bit truncation and clamping happen at the same
+// points as in InverseDctScalar, so the samples are identical.
+inline __m128i Pair(int a, int b) {
+    return _mm_set_epi16(static_cast<short>(b), static_cast<short>(a), static_cast<short>(b),
+                         static_cast<short>(a), static_cast<short>(b), static_cast<short>(a),
+                         static_cast<short>(b), static_cast<short>(a));
+}
+
+inline void Transpose8(__m128i* r) {
+    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// One 8-point pass over four lanes (32-bit results), inputs interleaved in pairs.
+struct Half {
+    __m128i v[8];
+};
+
+inline void PassHalf(__m128i p04, __m128i p26, __m128i p13, __m128i p57, Half& out) {
+    const __m128i e0 = _mm_madd_epi16(p04, Pair(8192, 8192));
+    const __m128i e1 = _mm_madd_epi16(p04, Pair(8192, -8192));
+    const __m128i e2 = _mm_madd_epi16(p26, Pair(4433, 4433 - 15137));
+    const __m128i e3 = _mm_madd_epi16(p26, Pair(4433 + 6270, 4433));
+    const __m128i a0 = _mm_add_epi32(e0, e3), a3 = _mm_sub_epi32(e0, e3);
+    const __m128i a1 = _mm_add_epi32(e1, e2), a2 = _mm_sub_epi32(e1, e2);
+    // p13 = (d1, d3), p57 = (d5, d7)
+    const __m128i o0 = _mm_add_epi32(_mm_madd_epi16(p13, Pair(9633 - 7373, 9633 - 16069)),
+                                     _mm_madd_epi16(p57, Pair(9633, 2446 - 7373 + 9633 - 16069)));
+    const __m128i o1 = _mm_add_epi32(_mm_madd_epi16(p13, Pair(9633 - 3196, 9633 - 20995)),
+                                     _mm_madd_epi16(p57, Pair(16819 - 20995 + 9633 - 3196, 9633)));
+    const __m128i o2 = _mm_add_epi32(_mm_madd_epi16(p13, Pair(9633, 25172 - 20995 + 9633 - 16069)),
+                                     _mm_madd_epi16(p57, Pair(9633 - 20995, 9633 - 16069)));
+    const __m128i o3 = _mm_add_epi32(_mm_madd_epi16(p13, Pair(12299 - 7373 + 9633 - 3196, 9633)),
+                                     _mm_madd_epi16(p57, Pair(9633 - 3196, 9633 - 7373)));
+    out.v[0] = _mm_add_epi32(a0, o3);
+    out.v[1] = _mm_add_epi32(a1, o2);
+    out.v[2] = _mm_add_epi32(a2, o1);
+    out.v[3] = _mm_add_epi32(a3, o0);
+    out.v[4] = _mm_sub_epi32(a3, o0);
+    out.v[5] = _mm_sub_epi32(a2, o1);
+    out.v[6] = _mm_sub_epi32(a1, o2);
+    out.v[7] = _mm_sub_epi32(a0, o3);
+}
+
+inline void Pass(const __m128i* d, Half& lo, Half& hi) {
+    PassHalf(_mm_unpacklo_epi16(d[0], d[4]), _mm_unpacklo_epi16(d[2], d[6]),
+             _mm_unpacklo_epi16(d[1], d[3]), _mm_unpacklo_epi16(d[5], d[7]), lo);
+    PassHalf(_mm_unpackhi_epi16(d[0], d[4]), _mm_unpackhi_epi16(d[2], d[6]),
+             _mm_unpackhi_epi16(d[1], d[3]), _mm_unpackhi_epi16(d[5], d[7]), hi);
+}
+
+// Low 16 bits of each 32-bit lane, sign-extended, so the pack cannot saturate.
+inline __m128i Low16Pack(__m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
+    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+    return _mm_packs_epi32(lo, hi);
+}
+
+}  // namespace
+
+void InverseDctSimd(const int16_t* coefficients, uint8_t* samples) {
+    __m128i r[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+    // Rows first: after the transpose vector k holds d_k of every row.
+    Transpose8(r);
+    Half lo, hi;
+    Pass(r, lo, hi);
+    const __m128i round1 = _mm_set1_epi32(1024);
+    for (int j = 0; j < 8; ++j)
+        r[j] = Low16Pack(_mm_srai_epi32(_mm_add_epi32(lo.v[j], round1), 11),
+                         _mm_srai_epi32(_mm_add_epi32(hi.v[j], round1), 11));
+    // r[j] lane i is row i's output j; the columns need vector i = row i.
+    Transpose8(r);
+    Pass(r, lo, hi);
+    const __m128i round2 = _mm_set1_epi32(131072);
+    const __m128i centre = _mm_set1_epi16(128);
+    for (int i = 0; i < 8; i += 2) {
+        __m128i a = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo.v[i], round2), 18),
+                                    _mm_srai_epi32(_mm_add_epi32(hi.v[i], round2), 18));
+        __m128i b = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo.v[i + 1], round2), 18),
+                                    _mm_srai_epi32(_mm_add_epi32(hi.v[i + 1], round2), 18));
+        a = _mm_add_epi16(a, centre);
+        b = _mm_add_epi16(b, centre);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + 8 * i), _mm_packus_epi16(a, b));
+    }
+}
+#endif
+
+void InverseDct(int16_t* work, uint8_t* samples) {
+#if defined(__SSE2__)
+    InverseDctSimd(work, samples);
+#else
+    InverseDctScalar(work, samples);
+#endif
+}
+
+namespace {
+
+// A block whose only coefficient is its DC: the transform gives one value.
+inline void FlatBlock(int16_t dc, uint8_t* samples) {
+    int16_t rowValue = Low16(static_cast<uint32_t>(static_cast<int32_t>(dc)) << 2);
+    std::memset(samples, Clamp255(((rowValue + 16) >> 5) + 128), 64);
+}
+
+}  // namespace
+
 void InverseDctMcuRow(JpegDecoder& d) {
+    // Positions at or beyond a block's end position are zero, so a block
+    // ending at 1 holds its DC alone.
     for (int32_t i = 0; i < d.blocksPerMcuRow; ++i) {
-        if (JpegStop(d)) return;
-        std::memcpy(d.idctWork, d.blockStore + 64 * i, sizeof d.idctWork);
-        InverseDct(d.idctWork, d.sampleBuffer + 64 * i);
+        const int16_t* block = d.blockStore + 64 * i;
+        if (d.blockEnd[i] <= 1) {
+            FlatBlock(block[0], d.sampleBuffer + 64 * i);
+            continue;
+        }
+#if defined(__SSE2__)
+        InverseDctSimd(block, d.sampleBuffer + 64 * i);
+#else
+        std::memcpy(d.idctWork, block, sizeof d.idctWork);
+        InverseDctScalar(d.idctWork, d.sampleBuffer + 64 * i);
+#endif
     }
 }
 
@@ -140,6 +282,7 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
                     break;
                 }
             }
+            d.blockEnd[i] = n + 1;
             for (int k = n; k >= 0 && q; --k) {
                 int16_t& v = B[kZag[k]];
                 if (v != 0) v = Low16(static_cast<uint32_t>(static_cast<int32_t>(v)) * q[k]);
@@ -280,4 +423,165 @@ const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length) {
     d.rowsLeft -= 1;
     *length = d.rowLength;
     return delivered;
+}
+
+// ---- rows straight into the SourceRaster ----
+//
+// The entry's fast road: each row of an MCU row is converted directly into
+// its raster row as blue, green, red, with the same arithmetic as the row
+// converters above (the colour terms of BuildColourTables, computed in SSE2
+// where available), so the raster is byte for byte what ProduceRow and the
+// copy would give, without the intermediate row buffer.
+
+namespace {
+
+// Pixels of one MCU segment of a row as 4-byte groups blue, green, red, 0.
+using PixelGroup = uint32_t[16];
+
+#if defined(__SSE2__)
+// Red, green and blue terms of 8 chroma pairs, as 16-bit values: exactly
+// the table entries crToRed[cr], (cbToGreen[cb] + crToGreen[cr]) >> 16 and
+// cbToBlue[cb] (45941 = 22970 + 22971 and 58065 = 29032 + 29033 keep the
+// factors inside pmaddwd's 16-bit range).
+inline void ChromaTerms(__m128i cb8, __m128i cr8, __m128i& red, __m128i& green, __m128i& blue) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i c255 = _mm_set1_epi16(255);
+    const __m128i kb = _mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(cb8, zero), 1), c255);
+    const __m128i kr = _mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(cr8, zero), 1), c255);
+    const __m128i half = _mm_set1_epi32(32768);
+    auto term = [&](__m128i a, __m128i b, __m128i factors) {
+        __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), half), 16);
+        __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), half), 16);
+        return _mm_packs_epi32(lo, hi);
+    };
+    red = term(kr, kr, Pair(22970, 22971));
+    blue = term(kb, kb, Pair(29032, 29033));
+    green = term(kb, kr, Pair(-11277, -23401));
+}
+
+// 16 pixels from 16 Y samples and the terms of each pixel (two halves).
+inline void Bgr16(__m128i y, __m128i r0, __m128i r1, __m128i g0, __m128i g1, __m128i b0, __m128i b1,
+                  uint32_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ylo = _mm_unpacklo_epi8(y, zero), yhi = _mm_unpackhi_epi8(y, zero);
+    const __m128i R = _mm_packus_epi16(_mm_add_epi16(ylo, r0), _mm_add_epi16(yhi, r1));
+    const __m128i G = _mm_packus_epi16(_mm_add_epi16(ylo, g0), _mm_add_epi16(yhi, g1));
+    const __m128i B = _mm_packus_epi16(_mm_add_epi16(ylo, b0), _mm_add_epi16(yhi, b1));
+    const __m128i bgLo = _mm_unpacklo_epi8(B, G), bgHi = _mm_unpackhi_epi8(B, G);
+    const __m128i rLo = _mm_unpacklo_epi8(R, zero), rHi = _mm_unpackhi_epi8(R, zero);
+    __m128i* o = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(o + 0, _mm_unpacklo_epi16(bgLo, rLo));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(bgLo, rLo));
+    _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(bgHi, rHi));
+    _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bgHi, rHi));
+}
+
+inline __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+
+// Y from two 8-sample block rows (left, right), chroma 8 samples shared by pixel pairs.
+inline void PixelsH2(const uint8_t* yl, const uint8_t* yr, const uint8_t* cb, const uint8_t* cr, uint32_t* out) {
+    __m128i red, green, blue;
+    ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
+    const __m128i y = _mm_unpacklo_epi64(Load8(yl), Load8(yr));
+    Bgr16(y, _mm_unpacklo_epi16(red, red), _mm_unpackhi_epi16(red, red), _mm_unpacklo_epi16(green, green),
+          _mm_unpackhi_epi16(green, green), _mm_unpacklo_epi16(blue, blue), _mm_unpackhi_epi16(blue, blue), out);
+}
+
+// 8 pixels, one chroma sample each (the upper 8 results are not used).
+inline void PixelsH1(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint32_t* out) {
+    __m128i red, green, blue;
+    ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
+    Bgr16(Load8(y), red, red, green, green, blue, blue, out);
+}
+
+inline void PixelsGray(const uint8_t* y, uint32_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i v = Load8(y);
+    const __m128i yy = _mm_unpacklo_epi8(v, v), y0 = _mm_unpacklo_epi8(v, zero);
+    __m128i* o = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(o + 0, _mm_unpacklo_epi16(yy, y0));
+    _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(yy, y0));
+}
+#else
+inline uint32_t Bgr(const JpegDecoder& d, int y, int cb, int cr) {
+    uint32_t r = static_cast<uint32_t>(Clamp255(y + d.crToRed[cr]));
+    uint32_t g = static_cast<uint32_t>(Clamp255(y + ((d.cbToGreen[cb] + d.crToGreen[cr]) >> 16)));
+    uint32_t b = static_cast<uint32_t>(Clamp255(y + d.cbToBlue[cb]));
+    return b | (g << 8) | (r << 16);
+}
+#endif
+
+// Pixels of MCU `mcu` (its samples) in MCU row line `row`.
+inline int McuPixels(const JpegDecoder& d, const uint8_t* mcu, int row, uint32_t* out) {
+#if defined(__SSE2__)
+    switch (d.layoutKind) {
+        case kLayoutGray: PixelsGray(mcu + 8 * row, out); return 8;
+        case kLayoutH1V1: PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out); return 8;
+        case kLayoutH2V1:
+            PixelsH2(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, mcu + 192 + 8 * row, out);
+            return 16;
+        case kLayoutH1V2:
+            PixelsH1(mcu + 8 * row, mcu + 128 + 8 * (row >> 1), mcu + 192 + 8 * (row >> 1), out);
+            return 8;
+        default: {
+            const uint8_t* y = mcu + (row < 8 ? 0 : 128) + 8 * (row & 7);
+            PixelsH2(y, y + 64, mcu + 256 + 8 * (row >> 1), mcu + 320 + 8 * (row >> 1), out);
+            return 16;
+        }
+    }
+#else
+    switch (d.layoutKind) {
+        case kLayoutGray:
+            for (int x = 0; x < 8; ++x) out[x] = mcu[8 * row + x] * 0x010101u;
+            return 8;
+        case kLayoutH1V1:
+            for (int x = 0; x < 8; ++x) out[x] = Bgr(d, mcu[8 * row + x], mcu[64 + 8 * row + x], mcu[128 + 8 * row + x]);
+            return 8;
+        case kLayoutH2V1:
+            for (int x = 0; x < 16; ++x)
+                out[x] = Bgr(d, mcu[(x < 8 ? 0 : 64) + 8 * row + (x & 7)], mcu[128 + 8 * row + (x >> 1)],
+                             mcu[192 + 8 * row + (x >> 1)]);
+            return 16;
+        case kLayoutH1V2:
+            for (int x = 0; x < 8; ++x)
+                out[x] = Bgr(d, mcu[8 * row + x], mcu[128 + 8 * (row >> 1) + x], mcu[192 + 8 * (row >> 1) + x]);
+            return 8;
+        default:
+            for (int x = 0; x < 16; ++x)
+                out[x] = Bgr(d, mcu[(row < 8 ? 0 : 128) + (x < 8 ? 0 : 64) + 8 * (row & 7) + (x & 7)],
+                             mcu[256 + 8 * (row >> 1) + (x >> 1)], mcu[320 + 8 * (row >> 1) + (x >> 1)]);
+            return 16;
+    }
+#endif
+}
+
+}  // namespace
+
+bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
+    LoadBuffers& lb = *d.buffers;
+    const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
+    for (int32_t line = 0; line < rows; ++line) {
+        if (JpegStop(d)) return false;
+        uint8_t* out = RasterRow(lb, d.height - 1 - (firstRow + line));
+        if (!out) return false;
+        const uint8_t* mcu = d.sampleBuffer;
+        int32_t x = 0;
+        alignas(16) PixelGroup px;
+        for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
+            int n = McuPixels(d, mcu, line, px);
+            if (n > d.width - x) n = d.width - x;
+            // Four bytes per pixel at a step of three; the row's last pixel
+            // gets exactly three, so nothing beyond the row is touched.
+            int full = x + n == d.width ? n - 1 : n;
+            for (int i = 0; i < full; ++i) std::memcpy(out + 3 * (x + i), &px[i], 4);
+            if (full < n) {
+                uint8_t* p = out + 3 * (x + full);
+                p[0] = static_cast<uint8_t>(px[full]);
+                p[1] = static_cast<uint8_t>(px[full] >> 8);
+                p[2] = static_cast<uint8_t>(px[full] >> 16);
+            }
+            x += n;
+        }
+    }
+    return true;
 }

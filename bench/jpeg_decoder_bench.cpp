@@ -1,0 +1,107 @@
+// The JPEG decoder beside libjpeg-turbo's TurboJPEG API on ~12-megapixel
+// photos (bench/make_bench_photos.sh writes them to build/bench-photos/).
+// The file is already in memory for both; both write the same bottom-up BGR
+// raster. Run twice to see libjpeg-turbo with and without its SIMD:
+//   build/native/pixmora_bench --benchmark_filter=JpegDecode
+//   JSIMD_FORCENONE=1 build/native/pixmora_bench --benchmark_filter=JpegDecode
+// (libjpeg-turbo reads that variable once per process). Our decoder always
+// upsamples by replication, so the peers run with TJFLAG_FASTUPSAMPLE too.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codecs/decode_failure.h"
+#include "codecs/jpeg_decoder.h"
+
+#ifdef PIXMORA_HAVE_TURBOJPEG
+#include <turbojpeg.h>
+#endif
+
+namespace {
+
+const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg", "photo-420-prog.jpg"};
+
+std::vector<uint8_t> ReadPhoto(const char* name) {
+    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/build/bench-photos/" + name;
+    std::vector<uint8_t> out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    std::fseek(f, 0, SEEK_END);
+    long n = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    out.resize(static_cast<size_t>(n));
+    if (std::fread(out.data(), 1, out.size(), f) != out.size()) out.clear();
+    std::fclose(f);
+    return out;
+}
+
+OwnedLoadBuffers& Buffers() {
+    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;
+    return *owned;
+}
+
+void BM_JpegDecodePixmora(benchmark::State& state) {
+    const char* name = kPhotos[state.range(0)];
+    std::vector<uint8_t> file = ReadPhoto(name);
+    if (file.empty()) {
+        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        return;
+    }
+    LoadBuffers& lb = Buffers().buffers;
+    LoadMemory(lb, file.data(), file.size());
+    JpegDecoder* d = static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes));
+    for (auto _ : state) {
+        // The file stays in the FileBuffer; only the reader is set back.
+        lb.dataLength = static_cast<int32_t>(file.size());
+        lb.readPosition = 0;
+        if (!DecodeJpegLoaded(lb, *d)) {
+            state.SkipWithError(LastDecodeFailure());
+            break;
+        }
+        benchmark::DoNotOptimize(lb.decodeBuffer);
+    }
+    state.SetLabel(name);
+    state.counters["MP/s"] = benchmark::Counter(
+        static_cast<double>(d->width) * d->height * state.iterations() / 1e6, benchmark::Counter::kIsRate);
+    std::free(d);
+}
+BENCHMARK(BM_JpegDecodePixmora)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef PIXMORA_HAVE_TURBOJPEG
+void TurboDecode(benchmark::State& state, int flags) {
+    const char* name = kPhotos[state.range(0)];
+    std::vector<uint8_t> file = ReadPhoto(name);
+    if (file.empty()) {
+        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        return;
+    }
+    tjhandle h = tjInitDecompress();
+    int w = 0, ht = 0, sub = 0, cs = 0;
+    tjDecompressHeader3(h, file.data(), static_cast<unsigned long>(file.size()), &w, &ht, &sub, &cs);
+    const int pitch = (w * 3 + 3) & ~3;  // the SourceRaster's stride
+    std::vector<uint8_t> raster(static_cast<size_t>(pitch) * ht);
+    for (auto _ : state) {
+        if (tjDecompress2(h, file.data(), static_cast<unsigned long>(file.size()), raster.data(), w,
+                          pitch, ht, TJPF_BGR, TJFLAG_BOTTOMUP | flags) != 0) {
+            state.SkipWithError(tjGetErrorStr2(h));
+            break;
+        }
+        benchmark::DoNotOptimize(raster.data());
+    }
+    tjDestroy(h);
+    const char* simd = std::getenv("JSIMD_FORCENONE") ? "no SIMD" : "SIMD";
+    state.SetLabel(std::string(name) + " (" + simd + ")");
+    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(w) * ht * state.iterations() / 1e6,
+                                                benchmark::Counter::kIsRate);
+}
+void BM_JpegDecodeTurboFastUpsample(benchmark::State& state) { TurboDecode(state, TJFLAG_FASTUPSAMPLE); }
+void BM_JpegDecodeTurboDefault(benchmark::State& state) { TurboDecode(state, 0); }
+BENCHMARK(BM_JpegDecodeTurboFastUpsample)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegDecodeTurboDefault)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+}  // namespace
