@@ -24,6 +24,11 @@ constexpr int kApplicationLabel = 0xFF;
 constexpr int kColourTableFlag = 0x80;
 constexpr int kInterlaceFlag = 0x40;
 
+// Bytes after a row that an eight-byte string store may touch.
+constexpr int kRowSlack = 8;
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "string heads are stored first byte lowest");
+
 // The sink's answer when the loader asks us to stop.
 constexpr int kRowsStopped = -2;
 
@@ -284,21 +289,36 @@ void InitLzwState(GifState& gif, int minimumCodeSize) {
     std::memset(gif.suffix, 0, sizeof gif.suffix);
     std::memset(gif.prefix, 0, sizeof gif.prefix);
     std::memset(gif.length, 0, sizeof gif.length);
-    for (int i = 0; i < gif.firstFreeCode; ++i)
+    std::memset(gif.head, 0, sizeof gif.head);
+    for (int i = 0; i < gif.firstFreeCode; ++i) {
         gif.length[i] = 1;
+        gif.head[i] = static_cast<uint8_t>(i);
+    }
+}
+
+// Reads the next data sub-block into gif.subBlock. Returns its length, or 0
+// at the terminator (which is also what the end of the data reads as).
+int32_t NextSubBlock(LoadBuffers& lb, GifState& gif) {
+    int size = ReadByte(lb);
+    if (size == 0) return 0;
+    int32_t got = ReadBytes(lb, gif.subBlock, size);
+    return got > 0 ? got : 0;
 }
 
 } // namespace
 
-// The hot state lives in locals: the row bytes written below are uint8_t
-// stores, which the compiler must assume may alias anything reached through a
-// pointer (GifState included), but never a local whose address is not taken.
+// The hot state lives in locals whose address is never taken: the row bytes
+// written below are uint8_t stores, which the compiler must assume may alias
+// anything reached through a pointer (GifState included), but not such locals.
+// That is also why the row-full check is written out rather than shared
+// through a helper that would need the fill count by reference.
 //
 // Two ways to produce a code's string:
 //  - direct: while the table is known to be sound (no code above the next
 //    free slot since the last clear), every entry's prefix is an older entry
-//    and its length is known, so the string is written straight into the row,
-//    last byte first, when it fits the rest of the row;
+//    and its length and first eight bytes are known, so the string is written
+//    straight into the row when it fits the rest of the row: the eight bytes
+//    in one store, any bytes after them by walking the prefix chain;
 //  - through the stack: everything else. The walk is bounded by the stack, so
 //    a prefix chain that loops (possible after bad codes) ends the decoding.
 int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, void* context) {
@@ -307,12 +327,15 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     if (minimumCodeSize < 2 || minimumCodeSize > 9) return kLzwBadMinimumCodeSize;
     InitLzwState(gif, minimumCodeSize);
     if (width <= 0) return 0;
-    uint8_t* line = new (std::nothrow) uint8_t[static_cast<size_t>(width) + 1]();
+    // One row of indices, one spare byte as ever, and slack for the
+    // eight-byte string stores near the end of the row.
+    uint8_t* line = new (std::nothrow) uint8_t[static_cast<size_t>(width) + 1 + kRowSlack]();
     if (!line) return kLzwNoLineBuffer;
 
     uint8_t* const suffix = gif.suffix;
     uint16_t* const prefix = gif.prefix;
     uint16_t* const length = gif.length;
+    uint64_t* const heads = gif.head;
     uint8_t* const stackBottom = gif.stack;
     uint8_t* const stackTop = gif.stack + kGifStackBytes;
     const uint8_t* const block = gif.subBlock;
@@ -324,10 +347,10 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     int codeLimit = gif.codeLimit;
     int nextSlot = gif.nextSlot;
 
-    uint32_t bitBuffer = 0;
+    uint32_t bitBuffer = 0; // at most 11 + 16 bits are ever held
     int bits = 0;
-    int blockPos = 0;
-    int blockLength = 0;
+    int32_t blockPos = 0;
+    int32_t blockLength = 0;
     bool exhausted = false;
 
     int prev = 0;
@@ -340,44 +363,38 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     int32_t fill = 0;
     int result = 0;
 
-    auto nextSubBlock = [&]() -> bool {
-        int size = ReadByte(lb); // 0 at the terminator and at the end of the data
-        if (size == 0) return false;
-        int32_t got = ReadBytes(lb, gif.subBlock, size);
-        blockPos = 0;
-        blockLength = got > 0 ? got : 0;
-        return blockLength > 0;
-    };
-    // Codes are packed least significant bit first across sub-blocks. From
-    // the terminator on, and for a code it cuts short, the answer is the end
-    // code.
-    auto readCode = [&]() -> int {
-        while (bits < codeSize) {
-            if (blockPos == blockLength && (exhausted || !nextSubBlock())) {
-                exhausted = true;
-                return endCode;
-            }
-            bitBuffer |= static_cast<uint32_t>(block[blockPos++]) << bits;
-            bits += 8;
-        }
-        int code = static_cast<int>(bitBuffer & ((1u << codeSize) - 1));
-        bitBuffer >>= codeSize;
-        bits -= codeSize;
-        return code;
-    };
-    // Hands a full row to the sink; false when the sink ends the decoding.
-    auto rowFull = [&]() -> bool {
-        fill = 0;
-        int r = sink(context, line, width);
-        if (r < 0) {
-            result = r;
-            return false;
-        }
-        return true;
-    };
-
     for (;;) {
-        int code = readCode();
+        // Codes are packed least significant bit first across sub-blocks.
+        // From the terminator on, and for a code it cuts short, the answer is
+        // the end code.
+        int code = endCode;
+        if (bits < codeSize) {
+            if (blockLength - blockPos >= 2) {
+                bitBuffer |= static_cast<uint32_t>(block[blockPos] | block[blockPos + 1] << 8)
+                             << bits;
+                blockPos += 2;
+                bits += 16;
+            } else {
+                while (bits < codeSize && !exhausted) {
+                    if (blockPos == blockLength) {
+                        blockLength = NextSubBlock(lb, gif);
+                        blockPos = 0;
+                        if (blockLength == 0) {
+                            exhausted = true;
+                            break;
+                        }
+                    }
+                    bitBuffer |= static_cast<uint32_t>(block[blockPos++]) << bits;
+                    bits += 8;
+                }
+            }
+        }
+        if (bits >= codeSize) {
+            code = static_cast<int>(bitBuffer & ((1u << codeSize) - 1));
+            bitBuffer >>= codeSize;
+            bits -= codeSize;
+        }
+
         if (code == endCode) {
             if (fill > 0) {
                 int r = sink(context, line, fill);
@@ -393,42 +410,33 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
             needFirst = true;
             continue;
         }
+
         if (needFirst) {
             if (code >= nextSlot) code = 0;
             needFirst = false;
             prev = firstByte = code;
             line[fill++] = static_cast<uint8_t>(code);
-            if (fill == width && !rowFull()) break;
-            continue;
-        }
-
-        int root;
-        if (code < clearCode) {
-            root = code;
-            line[fill++] = static_cast<uint8_t>(code);
-            if (fill == width && !rowFull()) break;
         } else {
-            int len = 0;
-            if (trusted && code <= nextSlot)
-                len = code < nextSlot ? length[code] : length[prev] + 1;
-            // Every string above the roots has at least two bytes; checking it
-            // keeps the backward write inside the row whatever the table says.
-            if (len >= 2 && len <= width - fill) {
-                uint8_t* p = line + fill + len - 1;
-                uint8_t* const first = line + fill;
-                int k = code;
-                if (code == nextSlot) {
-                    *p-- = static_cast<uint8_t>(firstByte);
-                    k = prev;
+            int root;
+            // The string of `code`, or for the code that is only being
+            // defined now, the previous string and then its own first byte.
+            const bool defining = code == nextSlot;
+            const int source = defining ? prev : code;
+            const int sourceLength = length[source];
+            const int len = sourceLength + (defining ? 1 : 0);
+            if (trusted && code <= nextSlot && len >= 1 && len <= width - fill) {
+                const uint64_t head = heads[source];
+                std::memcpy(line + fill, &head, sizeof head); // may run into the slack
+                if (sourceLength > 8) {
+                    int k = source;
+                    for (uint8_t* p = line + fill + sourceLength - 1; p >= line + fill + 8; --p) {
+                        *p = suffix[k];
+                        k = prefix[k];
+                    }
                 }
-                while (p > first) {
-                    *p-- = suffix[k];
-                    k = prefix[k];
-                }
-                *p = static_cast<uint8_t>(k);
-                root = k;
+                if (defining) line[fill + sourceLength] = static_cast<uint8_t>(firstByte);
+                root = static_cast<uint8_t>(head);
                 fill += len;
-                if (fill == width && !rowFull()) break;
             } else {
                 uint8_t* sp = stackTop;
                 int k = code;
@@ -450,34 +458,53 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
                 }
                 *--sp = static_cast<uint8_t>(k);
                 root = k;
+                // The string may run over several rows.
+                int32_t n = static_cast<int32_t>(stackTop - sp);
                 bool stopped = false;
-                while (sp < stackTop) {
-                    int32_t take = static_cast<int32_t>(stackTop - sp);
-                    if (take > width - fill) take = width - fill;
+                for (;;) {
+                    int32_t take = n < width - fill ? n : width - fill;
                     std::memcpy(line + fill, sp, static_cast<size_t>(take));
                     fill += take;
                     sp += take;
-                    if (fill == width && !rowFull()) {
+                    n -= take;
+                    if (n == 0) break;
+                    fill = 0;
+                    int r = sink(context, line, width);
+                    if (r < 0) {
+                        result = r;
                         stopped = true;
                         break;
                     }
                 }
                 if (stopped) break;
             }
+
+            // A full table stays as it is until the next clear code.
+            if (nextSlot < codeLimit) {
+                const int prevLength = length[prev];
+                suffix[nextSlot] = static_cast<uint8_t>(root);
+                prefix[nextSlot] = static_cast<uint16_t>(prev);
+                length[nextSlot] = static_cast<uint16_t>(prevLength + 1);
+                heads[nextSlot] = prevLength < 8 ? heads[prev] | static_cast<uint64_t>(root & 0xFF)
+                                                                     << (8 * prevLength)
+                                                 : heads[prev];
+                ++nextSlot;
+                firstByte = root;
+                prev = code;
+            }
+            if (nextSlot >= codeLimit && codeSize < kLzwMaxCodeBits) {
+                codeLimit <<= 1;
+                ++codeSize;
+            }
         }
 
-        // A full table stays as it is until the next clear code.
-        if (nextSlot < codeLimit) {
-            suffix[nextSlot] = static_cast<uint8_t>(root);
-            prefix[nextSlot] = static_cast<uint16_t>(prev);
-            length[nextSlot] = static_cast<uint16_t>(length[prev] + 1);
-            ++nextSlot;
-            firstByte = root;
-            prev = code;
-        }
-        if (nextSlot >= codeLimit && codeSize < kLzwMaxCodeBits) {
-            codeLimit <<= 1;
-            ++codeSize;
+        if (fill == width) {
+            fill = 0;
+            int r = sink(context, line, width);
+            if (r < 0) {
+                result = r;
+                break;
+            }
         }
     }
 

@@ -58,6 +58,9 @@ struct GifState {
     uint8_t suffix[kLzwTableSize];
     uint16_t prefix[kLzwTableSize];
     uint16_t length[kLzwTableSize]; // bytes in each code's string
+    // The first (up to) eight bytes of each code's string, first byte lowest:
+    // most strings come out with one eight-byte store instead of a walk.
+    uint64_t head[kLzwTableSize];
 };
 
 // Results of DecodeLzw besides 0 (the end code or the end of the data).

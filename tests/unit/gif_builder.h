@@ -34,6 +34,12 @@ class LzwEncoder {
     int DecoderNextSlot() const { return decNext_; }
     int EncoderNextCode() const { return encNext_; }
     int CodesEmitted() const { return codes_; }
+    // The pixels a code of the encoder's table stands for.
+    Bytes StringOf(int code) const {
+        if (code < ClearCode()) return Bytes{static_cast<uint8_t>(code)};
+        auto it = strings_.find(code);
+        return it == strings_.end() ? Bytes{} : it->second;
+    }
 
     // A raw code at the decoder's current width; the dictionary is not
     // touched (tests of bad code sequences use only raw codes).
@@ -100,6 +106,7 @@ class LzwEncoder {
 
     void Reset() {
         dict_.clear();
+        strings_.clear();
         encNext_ = FirstFree();
         pending_ = -1;
         if (codes_ == 0) {
@@ -113,7 +120,12 @@ class LzwEncoder {
     // The string that the decoder completes when it sees the next code.
     void StartString(int c) {
         if (pending_ < 0) return;
-        if (encNext_ < 4096) dict_[Key(pending_, c)] = encNext_++;
+        if (encNext_ < 4096) {
+            Bytes str = StringOf(pending_);
+            str.push_back(static_cast<uint8_t>(c));
+            strings_[encNext_] = str;
+            dict_[Key(pending_, c)] = encNext_++;
+        }
         pending_ = -1;
         if (encNext_ == 4096 && clearWhenFull_) Clear();
     }
@@ -131,6 +143,7 @@ class LzwEncoder {
     int s_;
     bool clearWhenFull_;
     std::unordered_map<uint32_t, int> dict_;
+    std::unordered_map<int, Bytes> strings_;
     int encNext_ = 0;
     int pending_ = -1;
     int decNext_ = 0, width_ = 0, limit_ = 0;
@@ -218,7 +231,7 @@ class GifFile {
     // entries when it is not 0.
     explicit GifFile(int screenWidth, int screenHeight, int globalColours = 0,
                      const char* signature = "GIF89a") {
-        bytes.insert(bytes.end(), signature, signature + 6);
+        bytes.assign(signature, signature + 6);
         Le16(screenWidth);
         Le16(screenHeight);
         int flags = globalColours ? 0x80 | TableSizeField(globalColours) : 0;

@@ -205,6 +205,29 @@ TEST(Lzw, TableStopsGrowingAtSlot4095) {
     EXPECT_EQ(State().codeLimit, 4096);
 }
 
+TEST(Lzw, LastSlotsOfAFullTableStayUsableLongAfterItFilled) {
+    Bytes pixels = giftest::TestPixels(200, 200, 256, 13);
+    LzwEncoder e(8, /*clearWhenFull=*/false);
+    e.Clear();
+    e.Pixels(pixels);
+    ASSERT_EQ(e.EncoderNextCode(), 4096);
+    // Each call starts a new string, so a whole table string goes out as
+    // exactly its own code: 4095 (the last slot), 4094, 4095 again, ...
+    Bytes all = pixels;
+    for (int code : {4095, 4094, 4095, 300, 4095}) {
+        Bytes str = e.StringOf(code);
+        ASSERT_GE(str.size(), 2u);
+        for (int i = 0; i < 3; ++i) {
+            e.Pixels(str);
+            all.insert(all.end(), str.begin(), str.end());
+        }
+    }
+    e.End();
+    LzwRun run = RunLzw(giftest::ImageData(8, e.Finish()), 1);
+    EXPECT_EQ(run.badCodes, 0);
+    EXPECT_EQ(run.pixels, all);
+}
+
 TEST(Lzw, ClearWhenTheTableFillsStartsAgainAtTheMinimumWidth) {
     Bytes pixels = giftest::TestPixels(300, 300, 256, 12);
     LzwRun run = RunLzw(giftest::ImageData(8, giftest::EncodePixels(pixels, 8, true)), 300);
