@@ -105,6 +105,22 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// A scratch folder without the numbered files of an earlier run: under Wine
+// process ids repeat, so ScratchDir() can hand out a folder used before.
+std::string FreshDir() {
+    std::string dir = ScratchDir();
+    for (int i = 0; i < 4; ++i) {
+        std::string path = SaveAllFileName(dir, i);
+        std::remove(path.c_str());
+#ifdef _WIN32
+        _rmdir(path.c_str());
+#else
+        rmdir(path.c_str());
+#endif
+    }
+    return dir;
+}
+
 std::vector<uint8_t> Encoded(const FrameImage& picture) {
     std::vector<uint8_t> out(kJpegOutputBlockSize);
     size_t length = 0;
@@ -114,7 +130,7 @@ std::vector<uint8_t> Encoded(const FrameImage& picture) {
 }
 
 TEST(SaveAll, ThreePicturesBecomeZeroOneTwoInListOrder) {
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     auto a = Picture(1), b = Picture(2), c = Picture(3);
     const FrameImage* pictures[] = {a.get(), b.get(), c.get()};
     SaveAllResult r = SaveAllPicturesTo(dir, pictures, 3);
@@ -129,7 +145,7 @@ TEST(SaveAll, ThreePicturesBecomeZeroOneTwoInListOrder) {
 }
 
 TEST(SaveAll, SavingAgainOverwritesWithIdenticalBytesAndLeavesHigherNumbers) {
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     auto a = Picture(4), b = Picture(5), c = Picture(6);
     const FrameImage* three[] = {a.get(), b.get(), c.get()};
     ASSERT_TRUE(SaveAllPicturesTo(dir, three, 3).ok());
@@ -155,7 +171,7 @@ TEST(SaveAll, AlbumIsSavedInListOrder) {
     AlbumUpload(album, *a, -1);
     AlbumUpload(album, *b, -1);
     AlbumUpload(album, *a, 0); // album: a, a, b
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     SaveAllResult r = SaveAllPicturesTo(dir, album);
     EXPECT_EQ(r.written, 3);
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "1.jpg"), Encoded(*a));
@@ -163,7 +179,7 @@ TEST(SaveAll, AlbumIsSavedInListOrder) {
 }
 
 TEST(SaveAll, EmptyAlbumWritesNothing) {
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     SaveAllResult r = SaveAllPicturesTo(dir, nullptr, 0);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.written, 0);
@@ -171,7 +187,7 @@ TEST(SaveAll, EmptyAlbumWritesNothing) {
 }
 
 TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
-    std::string dir = ScratchDir() + kPathSeparator + "no such folder";
+    std::string dir = FreshDir() + kPathSeparator + "no such folder";
     auto a = Picture(9);
     const FrameImage* pictures[] = {a.get(), a.get()};
     SaveAllResult r = SaveAllPicturesTo(dir, pictures, 2);
@@ -183,7 +199,7 @@ TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
 }
 
 TEST(SaveAll, UncreatableFileStopsTheExportAndKeepsTheFilesBefore) {
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     // A folder where 1.jpg should go: that file cannot be opened for writing.
     std::string blocker = dir + kPathSeparator + "1.jpg";
 #ifdef _WIN32
@@ -208,7 +224,7 @@ TEST(SaveAll, ReadOnlyFolderIsReportedNotWritten) {
     GTEST_SKIP() << "folder permissions are POSIX-only here";
 #else
     if (geteuid() == 0) GTEST_SKIP() << "root may write into a read-only folder";
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
     auto a = Picture(14);
     const FrameImage* pictures[] = {a.get()};
@@ -220,7 +236,7 @@ TEST(SaveAll, ReadOnlyFolderIsReportedNotWritten) {
 }
 
 TEST(SaveAll, DamagedPictureStopsBeforeItsFileIsCreated) {
-    std::string dir = ScratchDir();
+    std::string dir = FreshDir();
     auto good = Picture(13);
     std::unique_ptr<FrameImage> damaged(new FrameImage{});
     InitFrameHeader(4000, 4000, damaged->bytes); // far more rows than the block holds
