@@ -223,7 +223,15 @@ struct ByteSink {
     void FlushWord() {
         bits -= 32;
         uint32_t w = static_cast<uint32_t>(acc >> bits);
-        if (end - out >= 8) { // room for the worst case: four bytes, each stuffed
+        // Most words hold no 0xFF byte (no zero byte in ~w): four plain bytes.
+        uint32_t inverted = ~w;
+        bool noFF = ((inverted - 0x01010101u) & w & 0x80808080u) == 0;
+        if (noFF && end - out >= 4) {
+            const uint8_t bytes[4] = {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16),
+                                      static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w)};
+            std::memcpy(out, bytes, 4);
+            out += 4;
+        } else if (end - out >= 8) { // room for the worst case: four bytes, each stuffed
             for (int shift = 24; shift >= 0; shift -= 8) {
                 uint8_t b = static_cast<uint8_t>(w >> shift);
                 *out++ = b;
