@@ -4,7 +4,10 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
+// SSE2 paths for x86 (every target the program ships for); the portable
+// code computes the same numbers and can be forced for comparison.
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_PORTABLE)
+#define PIXMORA_JPEG_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -361,7 +364,7 @@ inline JpegSamples Samples(const EncoderTables& t, uint8_t r, uint8_t g, uint8_t
     return s;
 }
 
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
 // floor(sum / 65536) of three products, four pixels at a time. Every
 // product is a whole number below 2^24 and so is every partial sum, so
 // single-precision floats hold them exactly: the result equals the sum of
@@ -400,7 +403,7 @@ inline void ColourFour(const uint8_t* p, __m128i& y, __m128i& cb, __m128i& cr) {
 void ColourRowToFloats(const EncoderTables& t, const uint8_t* bgr, int n, float* y, float* cb,
                        float* cr) {
     int i = 0;
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
     for (; i + 4 <= n; i += 4) {
         __m128i vy, vcb, vcr;
         ColourFour(bgr + i * 3, vy, vcb, vcr);
@@ -421,7 +424,7 @@ void ColourRowToFloats(const EncoderTables& t, const uint8_t* bgr, int n, float*
 void ColourRowToSamples(const EncoderTables& t, const uint8_t* bgr, int n, int8_t* y, int8_t* cb,
                         int8_t* cr) {
     int i = 0;
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
     auto store4 = [](int8_t* to, __m128i v) {
         // Every value lies in -128..127, so the saturating packs change nothing.
         v = _mm_packs_epi32(v, v);
@@ -492,7 +495,7 @@ inline void AanForwardLanes(float* d) {
 
 // out[c * 8 + r] = in[r * stride + c] for an 8 x 8 block.
 inline void Transpose(const float* in, int stride, float out[64]) {
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
     for (int r = 0; r < 8; r += 4)
         for (int c = 0; c < 8; c += 4) {
             const float* p = in + r * stride + c;
@@ -515,13 +518,15 @@ inline void Transpose(const float* in, int stride, float out[64]) {
 // an integer, minus 16384. The offset keeps the sum positive, so the cut
 // rounds to the nearest integer with halves going up (for products above
 // -16384; coefficients of 8-bit samples stay within +-2048).
+#ifndef PIXMORA_JPEG_SSE2
 inline int16_t RoundCoefficient(float product) {
     double sum = static_cast<double>(product) + 16384.5;
     return static_cast<int16_t>(static_cast<int32_t>(sum) - 16384);
 }
+#endif
 
 void Quantise(const float work[64], const float divisor[64], int16_t natural[64]) {
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
     // The same results four at a time without leaving single precision:
     // round to nearest (ties to even), then move exact ties up. The
     // difference product - rounded is exact (the two lie within 0.5 of each
@@ -574,7 +579,7 @@ inline void PutValue(ByteSink& s, const EncoderTables& t, const HuffmanCodes& h,
 
 // Bit i set when coefficient i (natural order) is not 0.
 inline uint64_t NonZeroMask(const int16_t natural[64]) {
-#if defined(__SSE2__)
+#ifdef PIXMORA_JPEG_SSE2
     const __m128i zero = _mm_setzero_si128();
     uint64_t mask = 0;
     for (int i = 0; i < 4; ++i) {
