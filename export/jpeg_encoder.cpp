@@ -449,121 +449,170 @@ void ColourRowToSamples(const EncoderTables& t, const uint8_t* bgr, int n, int8_
 
 // ---- Transform ----
 
-// The AAN scaled forward DCT over the 8 values d[0], d[8], ..., d[56] of
-// each of 8 neighbouring lanes: one call transforms eight independent
-// vectors side by side, which the compiler turns into SIMD code. Every
-// intermediate is a float and the operations run in the same order in every
-// lane, so the result is the same on every target and in every lane width.
-inline void AanForwardLanes(float* d) {
-    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f, c1306 = 1.306562965f;
-    for (int lane = 0; lane < 8; ++lane) {
-        float* v = d + lane;
-        float tmp0 = v[0] + v[56];
-        float tmp7 = v[0] - v[56];
-        float tmp1 = v[8] + v[48];
-        float tmp6 = v[8] - v[48];
-        float tmp2 = v[16] + v[40];
-        float tmp5 = v[16] - v[40];
-        float tmp3 = v[24] + v[32];
-        float tmp4 = v[24] - v[32];
-
-        float tmp10 = tmp0 + tmp3;
-        float tmp13 = tmp0 - tmp3;
-        float tmp11 = tmp1 + tmp2;
-        float tmp12 = tmp1 - tmp2;
-        v[0] = tmp10 + tmp11;
-        v[32] = tmp10 - tmp11;
-        float z1 = (tmp12 + tmp13) * c707;
-        v[16] = tmp13 + z1;
-        v[48] = tmp13 - z1;
-
-        tmp10 = tmp4 + tmp5;
-        tmp11 = tmp5 + tmp6;
-        tmp12 = tmp6 + tmp7;
-        float z5 = (tmp10 - tmp12) * c382;
-        float z2 = c541 * tmp10 + z5;
-        float z4 = c1306 * tmp12 + z5;
-        float z3 = tmp11 * c707;
-        float z11 = tmp7 + z3;
-        float z13 = tmp7 - z3;
-        v[40] = z13 + z2;
-        v[24] = z13 - z2;
-        v[8] = z11 + z4;
-        v[56] = z11 - z4;
-    }
-}
-
-// out[c * 8 + r] = in[r * stride + c] for an 8 x 8 block.
-inline void Transpose(const float* in, int stride, float out[64]) {
-#ifdef PIXMORA_JPEG_SSE2
-    for (int r = 0; r < 8; r += 4)
-        for (int c = 0; c < 8; c += 4) {
-            const float* p = in + r * stride + c;
-            __m128 a = _mm_loadu_ps(p), b = _mm_loadu_ps(p + stride),
-                   d = _mm_loadu_ps(p + 2 * stride), e = _mm_loadu_ps(p + 3 * stride);
-            _MM_TRANSPOSE4_PS(a, b, d, e);
-            _mm_storeu_ps(out + c * 8 + r, a);
-            _mm_storeu_ps(out + (c + 1) * 8 + r, b);
-            _mm_storeu_ps(out + (c + 2) * 8 + r, d);
-            _mm_storeu_ps(out + (c + 3) * 8 + r, e);
-        }
-#else
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c)
-            out[c * 8 + r] = in[r * stride + c];
-#endif
-}
-
-// The defining rounding: the product plus 16384.5, formed in double, cut to
+// The AAN scaled forward DCT runs over the 8 rows of a block and then over
+// its 8 columns, every intermediate a float, with the multipliers
+// 0.707106781, 0.382683433, 0.541196100 and 1.306562965; the AAN output
+// scaling lives in the quantisation divisors. Both versions below run the
+// same operations in the same order on each line, so they give the same
+// bits, on every target.
+//
+// Rounding is defined as: the product plus 16384.5, formed in double, cut to
 // an integer, minus 16384. The offset keeps the sum positive, so the cut
 // rounds to the nearest integer with halves going up (for products above
 // -16384; coefficients of 8-bit samples stay within +-2048).
-#ifndef PIXMORA_JPEG_SSE2
+
+#ifdef PIXMORA_JPEG_SSE2
+
+// One AAN pass over four lanes at once: v[k] holds element k of four
+// independent lines.
+inline void AanForward4(__m128 v[8]) {
+    const __m128 c707 = _mm_set1_ps(0.707106781f), c382 = _mm_set1_ps(0.382683433f),
+                 c541 = _mm_set1_ps(0.541196100f), c1306 = _mm_set1_ps(1.306562965f);
+    __m128 tmp0 = _mm_add_ps(v[0], v[7]);
+    __m128 tmp7 = _mm_sub_ps(v[0], v[7]);
+    __m128 tmp1 = _mm_add_ps(v[1], v[6]);
+    __m128 tmp6 = _mm_sub_ps(v[1], v[6]);
+    __m128 tmp2 = _mm_add_ps(v[2], v[5]);
+    __m128 tmp5 = _mm_sub_ps(v[2], v[5]);
+    __m128 tmp3 = _mm_add_ps(v[3], v[4]);
+    __m128 tmp4 = _mm_sub_ps(v[3], v[4]);
+
+    __m128 tmp10 = _mm_add_ps(tmp0, tmp3);
+    __m128 tmp13 = _mm_sub_ps(tmp0, tmp3);
+    __m128 tmp11 = _mm_add_ps(tmp1, tmp2);
+    __m128 tmp12 = _mm_sub_ps(tmp1, tmp2);
+    v[0] = _mm_add_ps(tmp10, tmp11);
+    v[4] = _mm_sub_ps(tmp10, tmp11);
+    __m128 z1 = _mm_mul_ps(_mm_add_ps(tmp12, tmp13), c707);
+    v[2] = _mm_add_ps(tmp13, z1);
+    v[6] = _mm_sub_ps(tmp13, z1);
+
+    tmp10 = _mm_add_ps(tmp4, tmp5);
+    tmp11 = _mm_add_ps(tmp5, tmp6);
+    tmp12 = _mm_add_ps(tmp6, tmp7);
+    __m128 z5 = _mm_mul_ps(_mm_sub_ps(tmp10, tmp12), c382);
+    __m128 z2 = _mm_add_ps(_mm_mul_ps(c541, tmp10), z5);
+    __m128 z4 = _mm_add_ps(_mm_mul_ps(c1306, tmp12), z5);
+    __m128 z3 = _mm_mul_ps(tmp11, c707);
+    __m128 z11 = _mm_add_ps(tmp7, z3);
+    __m128 z13 = _mm_sub_ps(tmp7, z3);
+    v[5] = _mm_add_ps(z13, z2);
+    v[3] = _mm_sub_ps(z13, z2);
+    v[1] = _mm_add_ps(z11, z4);
+    v[7] = _mm_sub_ps(z11, z4);
+}
+
+// out[0..3] = the transpose of the 4 x 4 block a[0..3], out[4..7] that of b[0..3].
+inline void TransposeTwo(const __m128* a, const __m128* b, __m128 out[8]) {
+    __m128 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3];
+    _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+    out[0] = t0, out[1] = t1, out[2] = t2, out[3] = t3;
+    t0 = b[0], t1 = b[1], t2 = b[2], t3 = b[3];
+    _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+    out[4] = t0, out[5] = t1, out[6] = t2, out[7] = t3;
+}
+
+// Four coefficients quantised and rounded without leaving single
+// precision: round to nearest (ties to even), then move exact ties up. The
+// difference product - rounded is exact (the two lie within 0.5 of each
+// other), so a tie is seen exactly; and the double sum of the definition is
+// exact enough that it, too, rounds every float exactly, halves up.
+inline __m128i QuantiseFour(__m128 v, const float* divisor) {
+    __m128 p = _mm_mul_ps(v, _mm_loadu_ps(divisor));
+    __m128i r = _mm_cvtps_epi32(p);
+    __m128 tie = _mm_cmpeq_ps(_mm_sub_ps(p, _mm_cvtepi32_ps(r)), _mm_set1_ps(0.5f));
+    return _mm_sub_epi32(r, _mm_castps_si128(tie)); // a true mask is -1
+}
+
+// DCT, quantisation and rounding of one 8 x 8 block of samples, rows
+// `stride` floats apart, with the block in registers. Transposed four rows
+// at a time, each row lies down a lane, so one pass transforms four rows;
+// transposed back, the columns are transformed four at a time likewise.
+void TransformBlock(const float* samples, int stride, const float divisor[64],
+                    int16_t natural[64]) {
+    __m128 left[8], right[8]; // columns 0-3 and 4-7 of row y
+    for (int y = 0; y < 8; ++y) {
+        left[y] = _mm_loadu_ps(samples + y * stride);
+        right[y] = _mm_loadu_ps(samples + y * stride + 4);
+    }
+    __m128 top[8], bottom[8]; // element k of rows 0-3, of rows 4-7
+    TransposeTwo(left, right, top);
+    TransposeTwo(left + 4, right + 4, bottom);
+    AanForward4(top); // rows
+    AanForward4(bottom);
+    __m128 low[8], high[8]; // element y of columns 0-3, of columns 4-7
+    TransposeTwo(top, bottom, low);
+    TransposeTwo(top + 4, bottom + 4, high);
+    AanForward4(low); // columns
+    AanForward4(high);
+    for (int v = 0; v < 8; ++v) {
+        __m128i packed = _mm_packs_epi32(QuantiseFour(low[v], divisor + v * 8),
+                                         QuantiseFour(high[v], divisor + v * 8 + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + v * 8), packed);
+    }
+}
+
+#else
+
+// One AAN pass over 8 values `step` apart.
+inline void AanForward(float* d, int step) {
+    const float c707 = 0.707106781f, c382 = 0.382683433f, c541 = 0.541196100f, c1306 = 1.306562965f;
+    float tmp0 = d[0 * step] + d[7 * step];
+    float tmp7 = d[0 * step] - d[7 * step];
+    float tmp1 = d[1 * step] + d[6 * step];
+    float tmp6 = d[1 * step] - d[6 * step];
+    float tmp2 = d[2 * step] + d[5 * step];
+    float tmp5 = d[2 * step] - d[5 * step];
+    float tmp3 = d[3 * step] + d[4 * step];
+    float tmp4 = d[3 * step] - d[4 * step];
+
+    float tmp10 = tmp0 + tmp3;
+    float tmp13 = tmp0 - tmp3;
+    float tmp11 = tmp1 + tmp2;
+    float tmp12 = tmp1 - tmp2;
+    d[0 * step] = tmp10 + tmp11;
+    d[4 * step] = tmp10 - tmp11;
+    float z1 = (tmp12 + tmp13) * c707;
+    d[2 * step] = tmp13 + z1;
+    d[6 * step] = tmp13 - z1;
+
+    tmp10 = tmp4 + tmp5;
+    tmp11 = tmp5 + tmp6;
+    tmp12 = tmp6 + tmp7;
+    float z5 = (tmp10 - tmp12) * c382;
+    float z2 = c541 * tmp10 + z5;
+    float z4 = c1306 * tmp12 + z5;
+    float z3 = tmp11 * c707;
+    float z11 = tmp7 + z3;
+    float z13 = tmp7 - z3;
+    d[5 * step] = z13 + z2;
+    d[3 * step] = z13 - z2;
+    d[1 * step] = z11 + z4;
+    d[7 * step] = z11 - z4;
+}
+
 inline int16_t RoundCoefficient(float product) {
     double sum = static_cast<double>(product) + 16384.5;
     return static_cast<int16_t>(static_cast<int32_t>(sum) - 16384);
 }
-#endif
-
-void Quantise(const float work[64], const float divisor[64], int16_t natural[64]) {
-#ifdef PIXMORA_JPEG_SSE2
-    // The same results four at a time without leaving single precision:
-    // round to nearest (ties to even), then move exact ties up. The
-    // difference product - rounded is exact (the two lie within 0.5 of each
-    // other), so a tie is seen exactly; and the double sum above is exact
-    // enough that it also rounds a float exactly, halves up.
-    const __m128 half = _mm_set1_ps(0.5f);
-    for (int i = 0; i < 64; i += 8) {
-        __m128 p0 = _mm_mul_ps(_mm_loadu_ps(work + i), _mm_loadu_ps(divisor + i));
-        __m128 p1 = _mm_mul_ps(_mm_loadu_ps(work + i + 4), _mm_loadu_ps(divisor + i + 4));
-        __m128i r0 = _mm_cvtps_epi32(p0);
-        __m128i r1 = _mm_cvtps_epi32(p1);
-        __m128 tie0 = _mm_cmpeq_ps(_mm_sub_ps(p0, _mm_cvtepi32_ps(r0)), half);
-        __m128 tie1 = _mm_cmpeq_ps(_mm_sub_ps(p1, _mm_cvtepi32_ps(r1)), half);
-        r0 = _mm_sub_epi32(r0, _mm_castps_si128(tie0)); // a true mask is -1
-        r1 = _mm_sub_epi32(r1, _mm_castps_si128(tie1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(natural + i), _mm_packs_epi32(r0, r1));
-    }
-#else
-    for (int i = 0; i < 64; ++i)
-        natural[i] = RoundCoefficient(work[i] * divisor[i]);
-#endif
-}
 
 // DCT, quantisation and rounding of one 8 x 8 block of samples, rows
-// `stride` floats apart. Transposed, each row lies down a lane, so the row
-// pass runs on all eight rows at once; transposed back, the column pass
-// does the same: the same rows-then-columns arithmetic as a plain 8-point
-// DCT per line.
+// `stride` floats apart.
 void TransformBlock(const float* samples, int stride, const float divisor[64],
                     int16_t natural[64]) {
-    float work[64], transposed[64];
-    Transpose(samples, stride, transposed);
-    AanForwardLanes(transposed); // rows
-    Transpose(transposed, 8, work);
-    AanForwardLanes(work); // columns
-    Quantise(work, divisor, natural);
+    float work[64];
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            work[y * 8 + x] = samples[y * stride + x];
+    for (int row = 0; row < 8; ++row)
+        AanForward(work + row * 8, 1);
+    for (int col = 0; col < 8; ++col)
+        AanForward(work + col, 8);
+    for (int i = 0; i < 64; ++i)
+        natural[i] = RoundCoefficient(work[i] * divisor[i]);
 }
+
+#endif
 
 // ---- Entropy coding ----
 
