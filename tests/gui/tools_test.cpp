@@ -415,3 +415,58 @@ TEST(CropTool, HandPointersAre32PixelHandsWithTheirHotSpot) {
 }
 
 }  // namespace
+
+namespace {
+
+// A real photo from the decoder corpus beside the project, or "".
+std::string CorpusPhoto() {
+    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/../shared/corpus/jpeg/image-rs/progressive-cat.jpg";
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    if (path[0] == '\\') path = "Z:" + path;
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? "" : path;
+}
+
+TEST(ToolScreenshots, EveryToolWithARealPhoto) {
+    std::string photo = CorpusPhoto();
+    if (photo.empty()) GTEST_SKIP() << "the decoder corpus is not beside the project";
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        DropRedo(g_app.history);
+        PushState(g_app.history);
+        ASSERT_EQ(LoadPicture(photo.c_str(), GetDlgItem(main, IDC_PREVIEW), CurrentPicture(g_app.history)), 1);
+        AfterEdit();
+        // A photo is not one colour: the decode filled the picture.
+        const FrameImage& loaded = CurrentPicture(g_app.history);
+        EXPECT_NE(PixelOf(loaded, 10, 10), PixelOf(loaded, 100, 100));
+        auto shoot = [&](int button, const char* name, const std::function<void(HWND)>& act) {
+            WithTool(main, button, [&](HWND tool) {
+                act(tool);
+                UpdateWindow(tool);
+                Pump(150);
+                SaveScreenshot(tool, name);
+                Click(tool, IDCANCEL);
+            });
+        };
+        shoot(IDC_ROTATE, "rotate_dialog_photo", [](HWND tool) { Click(tool, IDC_TOOL_LEFT); });
+        shoot(IDC_PROCESS, "image_processing_dialog_photo",
+              [](HWND tool) { MoveTrackBar(tool, IDC_PROC_ZOOM, 15); });
+        shoot(IDC_CROP, "crop_dialog_photo", [](HWND tool) {
+            Mark(tool, IDC_TOOL_PREVIEW, 30, 20, 90, 80);
+            Click(tool, IDC_CROP_CUT);
+        });
+        shoot(IDC_BLEND, "alpha_blending_dialog_photo",
+              [](HWND tool) { MoveTrackBar(tool, IDC_BLEND_TRACK, 30); });
+        shoot(IDC_FRAME, "digital_frame_dialog_photo", [](HWND tool) {
+            Mark(tool, IDC_FRAME_ART, 16, 16, 112, 112);
+            Click(tool, IDC_FRAME_SELECT);
+        });
+        InvalidateRect(main, nullptr, TRUE);
+        UpdateWindow(main);
+        Pump(300);
+        SaveScreenshot(main, "main_dialog_photo");
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+}
+
+}  // namespace
