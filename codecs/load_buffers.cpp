@@ -39,7 +39,7 @@ bool LoadWholeFile(LoadBuffers& lb, const char* path) {
 }
 
 bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size) {
-    if (!lb.fileBuffer) return DecodeFail("no file buffer");
+    if (!lb.fileBuffer || (size && !data)) return DecodeFail("no file buffer");
     if (size > static_cast<size_t>(kFileBufferSize - kFilePadding))
         return DecodeFail("file too large");
     if (size) std::memcpy(lb.fileBuffer, data, size);
