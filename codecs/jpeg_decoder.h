@@ -118,14 +118,17 @@ struct JpegDecoder {
     CoefBuffer dcCoef[4], acCoef[4];
     int32_t eobRun;
     int32_t blockRowCounter[4];
-    // bit reader
-    int32_t bitCount;
-    uint32_t bitBuffer;
-    // where each of the last four fetched bytes began: a stuffed FF 00 is
-    // one fetched byte but two file bytes, so a rewind must not count bytes
+    // bit reader: the stream's bits, most significant first, fetched a byte
+    // at a time (a stuffed FF 00 is one fetched byte)
+    uint64_t bitBuffer;   // valid bits left-aligned
+    int32_t bitCount;     // number of valid bits
+    // where each of the last 16 fetched bytes began in the file: a rewind
+    // returns to the first fetched byte none of whose bits was used
     uint32_t fetchCount;
-    int32_t fetchStart[4];
-    int32_t readerLive;  // bytes fetched since the last rewind
+    int32_t fetchStart[16];
+    // After a rewind the reader holds 32 zero bits, counted as 4 fetched
+    // bytes that sit just before wherever the next real fetch happens.
+    int32_t virtualPending;
     // restart
     int32_t restartInterval, restartsLeft, expectedRestart;
     // geometry from the layout check

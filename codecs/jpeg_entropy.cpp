@@ -25,67 +25,105 @@ constexpr int32_t kExtendThreshold[16] = {0,   1,   2,    4,    8,    16,   32, 
 constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                                        -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
-inline int FetchByteInline(JpegDecoder& d) {
-    LoadBuffers& lb = *d.buffers;
-    int32_t pos = lb.readPosition;
-    d.fetchStart[d.fetchCount++ & 3] = pos;
-    if (pos < 0 || pos >= lb.dataLength) return 0;
-    int b = lb.fileBuffer[pos++];
-    // A stuffed zero after FF is not data. The padding keeps this peek inside
-    // written bytes.
-    if (b == 0xFF && pos < lb.dataLength && lb.fileBuffer[pos] == 0) ++pos;
-    lb.readPosition = pos;
-    return b;
-}
+// The bit reader. Bytes are fetched one at a time (FF 00 counts as one
+// byte FF) into a 64-bit buffer, topped up to more than 56 bits before each
+// code, so a code and its extra bits never need a refill in between. The
+// bits delivered are those of the byte stream in order, whatever the buffer
+// size; past the readable data every byte is 0.
+struct BitReader {
+    uint64_t buffer;
+    int32_t count;
+    int32_t pos;
+    int32_t length;
+    const uint8_t* data;
+    uint32_t fetchCount;
+    int32_t fetchStart[16];
+    int32_t virtualPending;
 
-inline void Consume(JpegDecoder& d, int n) {
-    d.bitBuffer <<= n;
-    d.bitCount += n;
-    if (d.bitCount >= 0) {
-        uint32_t b1 = static_cast<uint32_t>(FetchByteInline(d));
-        uint32_t b2 = static_cast<uint32_t>(FetchByteInline(d));
-        d.bitBuffer |= ((b1 << 8) | b2) << d.bitCount;
-        d.bitCount -= 16;
+    explicit BitReader(const JpegDecoder& d)
+        : buffer(d.bitBuffer), count(d.bitCount), pos(d.buffers->readPosition),
+          length(d.buffers->dataLength), data(d.buffers->fileBuffer), fetchCount(d.fetchCount),
+          virtualPending(d.virtualPending) {
+        for (int i = 0; i < 16; ++i) fetchStart[i] = d.fetchStart[i];
     }
-}
-
-inline uint32_t GetBitsInline(JpegDecoder& d, int n) {
-    if (n <= 0) return 0;
-    uint32_t v = d.bitBuffer >> (32 - n);
-    Consume(d, n);
-    return v;
-}
-
-inline int32_t ExtendInline(JpegDecoder& d, int s) {
-    if (s == 0) return 0;
-    int32_t v = static_cast<int32_t>(GetBitsInline(d, s));
-    return v < kExtendThreshold[s] ? v + kExtendOffset[s] : v;
-}
-
-int DecodeHuffmanSlow(JpegDecoder& d, const int32_t* lookup) {
-    const uint8_t* codeLength = reinterpret_cast<const uint8_t*>(lookup + 256);
-    int32_t v = lookup[d.bitBuffer >> 24];
-    if (v >= 0) {
-        GetBitsInline(d, codeLength[v]);
+    void Store(JpegDecoder& d) const {
+        d.bitBuffer = buffer;
+        d.bitCount = count;
+        d.buffers->readPosition = pos;
+        d.fetchCount = fetchCount;
+        d.virtualPending = virtualPending;
+        for (int i = 0; i < 16; ++i) d.fetchStart[i] = fetchStart[i];
+    }
+    // Places the zero bytes a rewind left just before the current position.
+    void AnchorVirtual() {
+        for (int i = 1; i <= virtualPending; ++i) fetchStart[(fetchCount - i) & 15] = pos - i;
+        virtualPending = 0;
+    }
+    inline uint32_t Fetch() {
+        fetchStart[fetchCount++ & 15] = pos;
+        if (pos < 0 || pos >= length) return 0;
+        uint32_t b = data[pos++];
+        // A stuffed zero after FF is not data. The padding keeps this peek
+        // inside written bytes.
+        if (b == 0xFF && pos < length && data[pos] == 0) ++pos;
+        return b;
+    }
+    inline void Fill() {
+        if (count > 56) return;
+        if (virtualPending) AnchorVirtual();
+        // Common case: eight plain bytes ahead, none of them FF.
+        if (pos >= 0 && pos + 8 <= length) {
+            while (count <= 56) {
+                uint32_t b = data[pos];
+                if (b == 0xFF) break;
+                fetchStart[fetchCount++ & 15] = pos++;
+                buffer |= static_cast<uint64_t>(b) << (56 - count);
+                count += 8;
+            }
+        }
+        while (count <= 56) {
+            buffer |= static_cast<uint64_t>(Fetch()) << (56 - count);
+            count += 8;
+        }
+    }
+    inline void Consume(int n) {
+        buffer <<= n;
+        count -= n;
+    }
+    inline uint32_t Bits(int n) {  // n = 1..16, count >= n
+        uint32_t v = static_cast<uint32_t>(buffer >> (64 - n));
+        Consume(n);
         return v;
     }
-    GetBitsInline(d, 8);
-    while (v < 0) {
-        if (JpegStop(d)) return 0;
-        int b = static_cast<int>(GetBitsInline(d, 1));
-        v = lookup[kHuffTreeBase - v - b];
+    inline int32_t Extend(int s) {
+        if (s == 0) return 0;
+        int32_t v = static_cast<int32_t>(Bits(s));
+        return v < kExtendThreshold[s] ? v + kExtendOffset[s] : v;
     }
-    return v;
-}
-
-inline int DecodeHuffmanInline(JpegDecoder& d, const HuffLookupBlock& t) {
-    const HuffFast f = t.fast[d.bitBuffer >> (32 - kHuffFastBits)];
-    if (f.len) {
-        Consume(d, f.len);
-        return f.symbol;
+    // Codes of up to kHuffFastBits bits in one step; longer ones (and bit
+    // patterns that are no code) walk the lookup: 8 bits into the first
+    // level, then one bit per tree step. Needs count >= 32.
+    inline int Symbol(const HuffLookupBlock& t, const JpegDecoder& d) {
+        const HuffFast f = t.fast[buffer >> (64 - kHuffFastBits)];
+        if (f.len) {
+            Consume(f.len);
+            return f.symbol;
+        }
+        const uint8_t* codeLength = reinterpret_cast<const uint8_t*>(t.lookup + 256);
+        int32_t v = t.lookup[buffer >> 56];
+        if (v >= 0) {
+            Consume(codeLength[v]);  // a pattern that is no code takes symbol 0's length
+            return v;
+        }
+        Consume(8);
+        while (v < 0) {
+            if (JpegStop(d)) return 0;
+            int b = static_cast<int>(Bits(1));
+            v = t.lookup[kHuffTreeBase - v - b];
+        }
+        return v;
     }
-    return DecodeHuffmanSlow(d, t.lookup);
-}
+};
 
 // A DC difference category comes from the file and may exceed 15 in a
 // malformed table; such a symbol counts as category 0.
@@ -93,37 +131,74 @@ inline int DcCategory(int s) { return s > 15 ? 0 : s; }
 
 }  // namespace
 
-int FetchByte(JpegDecoder& d) { return FetchByteInline(d); }
-uint32_t GetBits(JpegDecoder& d, int n) { return GetBitsInline(d, n > 16 ? 16 : n); }
-int32_t Extend(JpegDecoder& d, int s) { return ExtendInline(d, s < 0 || s > 15 ? 0 : s); }
+// The record-level operations, each a short stay of the reader in locals.
+int FetchByte(JpegDecoder& d) {
+    BitReader r(d);
+    if (r.virtualPending) r.AnchorVirtual();
+    int b = static_cast<int>(r.Fetch());
+    r.Store(d);
+    return b;
+}
 
-int DecodeHuffman(JpegDecoder& d, const int32_t* lookup) { return DecodeHuffmanSlow(d, lookup); }
+uint32_t GetBits(JpegDecoder& d, int n) {
+    if (n <= 0) return 0;
+    BitReader r(d);
+    r.Fill();
+    uint32_t v = r.Bits(n > 16 ? 16 : n);
+    r.Store(d);
+    return v;
+}
+
+int32_t Extend(JpegDecoder& d, int s) {
+    BitReader r(d);
+    r.Fill();
+    int32_t v = r.Extend(s < 0 || s > 15 ? 0 : s);
+    r.Store(d);
+    return v;
+}
+
+int DecodeHuffman(JpegDecoder& d, const int32_t* lookup) {
+    BitReader r(d);
+    r.Fill();
+    const uint8_t* codeLength = reinterpret_cast<const uint8_t*>(lookup + 256);
+    int32_t v = lookup[r.buffer >> 56];
+    if (v >= 0) {
+        r.Consume(codeLength[v]);
+    } else {
+        r.Consume(8);
+        while (v < 0 && !JpegStop(d)) v = lookup[kHuffTreeBase - v - static_cast<int>(r.Bits(1))];
+        if (v < 0) v = 0;
+    }
+    r.Store(d);
+    return v;
+}
 
 void StartBitReader(JpegDecoder& d) {
-    d.bitCount = -16;
-    d.readerLive = 1;
-    uint32_t b0 = static_cast<uint32_t>(FetchByteInline(d));
-    uint32_t b1 = static_cast<uint32_t>(FetchByteInline(d));
-    uint32_t b2 = static_cast<uint32_t>(FetchByteInline(d));
-    uint32_t b3 = static_cast<uint32_t>(FetchByteInline(d));
-    d.bitBuffer = (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
+    d.bitBuffer = 0;
+    d.bitCount = 0;
+    d.virtualPending = 0;
+    BitReader r(d);
+    r.Fill();
+    r.Store(d);
 }
 
 void RewindBitReader(JpegDecoder& d) {
-    // Gives back the fetched bytes no bit of which was used. Each goes back
-    // to where it began in the file, so a stuffed FF 00 among them is given
-    // back whole: counting file bytes instead would leave the position
-    // inside a restart marker that follows, and the marker would be missed.
-    int back = d.bitCount == -16 ? 4 : (d.bitCount <= -8 ? 3 : 2);
-    LoadBuffers& lb = *d.buffers;
-    // A reader that fetched nothing since the last rewind (a failed restart
-    // search read on by itself) steps back from where that search ended.
-    int32_t pos = d.readerLive ? d.fetchStart[(d.fetchCount - static_cast<uint32_t>(back)) & 3]
-                               : lb.readPosition - back;
-    lb.readPosition = pos < 0 ? 0 : pos;
-    d.readerLive = 0;
+    // Gives back the fetched bytes none of whose bits was used, returning to
+    // where the first of them began in the file. A stuffed FF 00 among them
+    // is given back whole: counting file bytes instead would leave the
+    // position inside a restart marker that follows, and it would be missed.
+    BitReader r(d);
+    if (r.virtualPending) r.AnchorVirtual();
+    uint32_t untouched = static_cast<uint32_t>(r.count) / 8;
+    int32_t pos = r.fetchStart[(r.fetchCount - untouched) & 15];
+    d.buffers->readPosition = pos < 0 ? 0 : pos;
+    // The reader then holds 32 zero bits (four bytes' worth) until it is
+    // started again: decoding that goes on after a failed restart reads
+    // them first, and a rewind before any fetch steps back four bytes.
     d.bitBuffer = 0;
-    d.bitCount = -16;
+    d.bitCount = 32;
+    d.fetchCount += 4;
+    d.virtualPending = 4;
 }
 
 bool ProcessRestart(JpegDecoder& d) {
@@ -156,42 +231,44 @@ namespace {
 // Decodes one block's coefficients into B (dequantised, natural order) and
 // repairs the positions the previous decode of this block left behind.
 // Returns false when a run passes position 63: the MCU row is abandoned.
-inline bool DecodeBlockSequential(JpegDecoder& d, int c, int16_t* B, int32_t& end) {
+inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* B, int32_t& end) {
     const uint16_t* q = d.quant[d.comp[c].tq];
     const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
     const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
-    int s = DcCategory(DecodeHuffmanInline(d, dc));
-    d.dcPred[c] = static_cast<int32_t>(static_cast<uint32_t>(d.dcPred[c]) +
-                                       static_cast<uint32_t>(ExtendInline(d, s)));
-    B[0] = Low16(static_cast<uint32_t>(q[0]) * static_cast<uint32_t>(d.dcPred[c]));
+    r.Fill();
+    int s = DcCategory(r.Symbol(dc, d));
+    int32_t& pred = d.dcPred[c];
+    pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(r.Extend(s)));
+    B[0] = Low16(static_cast<uint32_t>(q[0]) * static_cast<uint32_t>(pred));
     const int32_t e = end;
     int k = 1;
     while (k < 64) {
+        r.Fill();
         int rs, value;
-        const HuffFast f = ac.fastAc[d.bitBuffer >> (32 - kHuffFastBits)];
+        const HuffFast f = ac.fastAc[r.buffer >> (64 - kHuffFastBits)];
         if (f.len) {
-            Consume(d, f.len);
+            r.Consume(f.len);
             rs = f.symbol;
             value = f.value;
         } else {
-            rs = DecodeHuffmanInline(d, ac);
-            value = ExtendInline(d, rs & 15);
+            rs = r.Symbol(ac, d);
+            value = r.Extend(rs & 15);
         }
-        int r = rs >> 4;
+        int run = rs >> 4;
         if (rs & 15) {
-            if (r > 0) {
-                if (k + r > 63) {
+            if (run > 0) {
+                if (k + run > 63) {
                     // Positions below k were handled by this decode; the
                     // rest still hold the old block, zero from the old end.
                     end = k > e ? k : e;
                     return false;
                 }
-                int stop = k + r < e ? k + r : e;
+                int stop = k + run < e ? k + run : e;
                 for (int z = k; z < stop; ++z) B[kZag[z]] = 0;
-                k += r;
+                k += run;
             }
             B[kZag[k]] = Low16(static_cast<uint32_t>(q[k]) * static_cast<uint32_t>(value));
-        } else if (r == 15) {
+        } else if (run == 15) {
             if (k + 15 > 63) {
                 end = k > e ? k : e;
                 return false;
@@ -212,18 +289,27 @@ inline bool DecodeBlockSequential(JpegDecoder& d, int c, int16_t* B, int32_t& en
 }  // namespace
 
 void DecodeMcuRowSequential(JpegDecoder& d) {
+    BitReader r(d);
     int32_t i = 0;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
-        if (JpegStop(d)) return;
+        if (JpegStop(d)) break;
         if (d.restartInterval != 0 && d.restartsLeft == 0) {
-            if (!ProcessRestart(d)) return;
+            r.Store(d);
+            bool ok = ProcessRestart(d);
+            r = BitReader(d);
+            if (!ok) return;
         }
+        bool abandoned = false;
         for (int j = 0; j < d.blocksPerMcu; ++j, ++i) {
-            int c = d.mcuBlockList[j];
-            if (!DecodeBlockSequential(d, c, d.blockStore + 64 * i, d.blockEnd[i])) return;
+            if (!DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i, d.blockEnd[i])) {
+                abandoned = true;
+                break;
+            }
         }
+        if (abandoned) break;
         if (d.restartInterval != 0) d.restartsLeft -= 1;
     }
+    r.Store(d);
 }
 
 // ---- progressive ----
@@ -247,21 +333,25 @@ bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks, int32_
     return b.data != nullptr;
 }
 
-void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) {
-    int s = DcCategory(DecodeHuffmanInline(d, *d.huffLookup[d.dcSlot[c]]));
+namespace {
+
+void DcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+    r.Fill();
+    int s = DcCategory(r.Symbol(*d.huffLookup[d.dcSlot[c]], d));
     d.dcPred[c] = static_cast<int32_t>(static_cast<uint32_t>(d.dcPred[c]) +
-                                       static_cast<uint32_t>(ExtendInline(d, s)));
+                                       static_cast<uint32_t>(r.Extend(s)));
     int16_t* p = CoefAt(d.dcCoef[c], x, y);
     if (p) *p = Low16(static_cast<uint32_t>(d.dcPred[c]) << d.al);
 }
 
-void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
-    uint32_t bit = GetBitsInline(d, 1);
+void DcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+    r.Fill();
+    uint32_t bit = r.Bits(1);
     int16_t* p = CoefAt(d.dcCoef[c], x, y);
     if (p && bit) *p = Low16(static_cast<uint16_t>(*p) | (1u << d.al));
 }
 
-void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) {
+void AcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
     if (d.eobRun > 0) {
         d.eobRun -= 1;
         return;
@@ -270,33 +360,31 @@ void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) {
     if (!B) return;
     const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
     for (int k = d.ss; k <= d.se; ++k) {
-        int rs = DecodeHuffmanInline(d, ac);
-        int r = rs >> 4, s = rs & 15;
+        r.Fill();
+        int rs = r.Symbol(ac, d);
+        int run = rs >> 4, s = rs & 15;
         if (s != 0) {
-            k += r;
+            k += run;
             if (k > 63) return;
-            B[kZag[k]] = Low16(static_cast<uint32_t>(ExtendInline(d, s)) << d.al);
-        } else if (r == 15) {
+            B[kZag[k]] = Low16(static_cast<uint32_t>(r.Extend(s)) << d.al);
+        } else if (run == 15) {
             k += 15;
             if (k > 63) return;
         } else {
-            d.eobRun = (1 << r) - 1;
-            if (r > 0) d.eobRun += static_cast<int32_t>(GetBitsInline(d, r));
+            d.eobRun = (1 << run) - 1;
+            if (run > 0) d.eobRun += static_cast<int32_t>(r.Bits(run));
             return;
         }
     }
 }
 
-namespace {
-
-inline void CorrectionBit(JpegDecoder& d, int16_t* coef, uint32_t p1, uint32_t m1) {
-    if (GetBitsInline(d, 1) && (static_cast<uint32_t>(static_cast<int32_t>(*coef)) & p1) == 0)
+inline void CorrectionBit(BitReader& r, int16_t* coef, uint32_t p1, uint32_t m1) {
+    r.Fill();
+    if (r.Bits(1) && (static_cast<uint32_t>(static_cast<int32_t>(*coef)) & p1) == 0)
         *coef = Low16(static_cast<uint32_t>(static_cast<int32_t>(*coef)) + (*coef >= 0 ? p1 : m1));
 }
 
-}  // namespace
-
-void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
+void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
     int16_t* B = CoefAt(d.acCoef[c], x, y);
     if (!B) return;
     const uint32_t p1 = 1u << d.al;
@@ -305,23 +393,24 @@ void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
     int k = d.ss;
     if (d.eobRun == 0) {
         while (k <= d.se) {
-            int rs = DecodeHuffmanInline(d, ac);
-            int r = rs >> 4, s = rs & 15;
+            r.Fill();
+            int rs = r.Symbol(ac, d);
+            int run = rs >> 4, s = rs & 15;
             uint32_t value = 0;
             if (s != 0) {
                 if (s != 1) return;  // not a refinement symbol: abandon the block
-                value = GetBitsInline(d, 1) ? p1 : m1;
-            } else if (r < 15) {
-                d.eobRun = 1 << r;
-                if (r > 0) d.eobRun += static_cast<int32_t>(GetBitsInline(d, r));
+                value = r.Bits(1) ? p1 : m1;
+            } else if (run < 15) {
+                d.eobRun = 1 << run;
+                if (run > 0) d.eobRun += static_cast<int32_t>(r.Bits(run));
                 break;
             }
             while (k <= d.se) {
                 int16_t* coef = &B[kZag[k]];
                 if (*coef != 0) {
-                    CorrectionBit(d, coef, p1, m1);
+                    CorrectionBit(r, coef, p1, m1);
                 } else {
-                    if (--r < 0) break;
+                    if (--run < 0) break;
                 }
                 ++k;
             }
@@ -332,29 +421,42 @@ void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
     if (d.eobRun > 0) {
         for (; k <= d.se; ++k) {
             int16_t* coef = &B[kZag[k]];
-            if (*coef != 0) CorrectionBit(d, coef, p1, m1);
+            if (*coef != 0) CorrectionBit(r, coef, p1, m1);
         }
         d.eobRun -= 1;
     }
 }
 
-void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure) {
-    void (*proc)(JpegDecoder&, int, int32_t, int32_t) =
-        procedure == kDcFirst    ? DecodeDcFirst
-        : procedure == kDcRefine ? DecodeDcRefine
-        : procedure == kAcFirst  ? DecodeAcFirst
-                                 : DecodeAcRefine;
+template <void (*Procedure)(JpegDecoder&, BitReader&, int, int32_t, int32_t)>
+void RunBlock(JpegDecoder& d, int c, int32_t x, int32_t y) {
+    BitReader r(d);
+    Procedure(d, r, c, x, y);
+    r.Store(d);
+}
+
+// Walks the MCUs of the current scan in raster order, calling the procedure
+// for each block with the reader held in locals.
+template <void (*Procedure)(JpegDecoder&, BitReader&, int, int32_t, int32_t)>
+void ScanLoop(JpegDecoder& d) {
     int32_t x[4] = {0, 0, 0, 0};
     int32_t y[4] = {0, 0, 0, 0};
+    BitReader r(d);
     for (int32_t row = 0; row < d.mcuRows; ++row) {
         for (int c = 0; c < 4; ++c) x[c] = 0;
         for (int32_t m = 0; m < d.mcusPerRow; ++m) {
-            if (JpegStop(d)) return;
-            if (d.restartInterval != 0 && d.restartsLeft == 0) ProcessRestart(d);
+            if (JpegStop(d)) {
+                r.Store(d);
+                return;
+            }
+            if (d.restartInterval != 0 && d.restartsLeft == 0) {
+                r.Store(d);
+                ProcessRestart(d);  // a failure is passed over: decoding goes on here
+                r = BitReader(d);
+            }
             int dx = 0, dy = 0;
             for (int j = 0; j < d.blocksPerMcu; ++j) {
                 int c = d.mcuBlockList[j];
-                proc(d, c, x[c] + dx, y[c] + dy);
+                Procedure(d, r, c, x[c] + dx, y[c] + dy);
                 if (d.scanCount == 1) {
                     x[c] += 1;
                 } else if (++dx >= d.comp[c].h) {
@@ -372,5 +474,22 @@ void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure) {
         } else {
             for (int i = 0; i < d.scanCount; ++i) y[d.scanComp[i]] += d.comp[d.scanComp[i]].v;
         }
+    }
+    r.Store(d);
+}
+
+}  // namespace
+
+void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<DcFirst>(d, c, x, y); }
+void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<DcRefine>(d, c, x, y); }
+void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<AcFirst>(d, c, x, y); }
+void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<AcRefine>(d, c, x, y); }
+
+void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure) {
+    switch (procedure) {
+        case kDcFirst: ScanLoop<DcFirst>(d); break;
+        case kDcRefine: ScanLoop<DcRefine>(d); break;
+        case kAcFirst: ScanLoop<AcFirst>(d); break;
+        case kAcRefine: ScanLoop<AcRefine>(d); break;
     }
 }

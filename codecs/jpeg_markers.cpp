@@ -50,7 +50,7 @@ void ResetDecoder(JpegDecoder& d, LoadBuffers& lb) {
     std::memset(&d, 0, sizeof d);
     d.buffers = &lb;
     for (int32_t i = 0; i < kJpegMaxBlocksPerMcuRow; ++i) d.blockEnd[i] = 64;
-    d.bitCount = -16;
+    d.bitCount = 0;
     d.bitBuffer = 0;
 }
 

@@ -256,12 +256,12 @@ TEST_F(JpegStage, BitPatternWithoutACodeDecodesAsSymbolZero) {
     uint8_t values[256] = {5, 0};
     std::vector<int32_t> t(kHuffLookupEntries);
     ASSERT_TRUE(BuildHuffLookupTable(counts, values, t.data()));
-    LoadRaw({0xC0, 0x00, 0x00, 0x00});  // 11 000000 ...
+    LoadRaw({0xC3, 0x00, 0x00, 0x00});  // 11 0 00011 ...
     ASSERT_TRUE(PadInput(*d));
     StartBitReader(*d);
     EXPECT_EQ(DecodeHuffman(*d, t.data()), 0);  // consumes symbol 0's length: 2 bits
     EXPECT_EQ(DecodeHuffman(*d, t.data()), 5);  // the next bit is 0
-    EXPECT_EQ(d->bitCount, -16 + 3);
+    EXPECT_EQ(GetBits(*d, 5), 3u);               // and nothing more was taken
 }
 
 // ---- bit reader ----
@@ -279,21 +279,37 @@ TEST_F(JpegStage, FetchByteSkipsStuffedZeroButDeliversOtherMarkersAsData) {
     EXPECT_EQ(lb.readPosition, 7);
 }
 
-TEST_F(JpegStage, GetBitsTakesBitsMsbFirstAndRefillsSixteenAtATime) {
+TEST_F(JpegStage, GetBitsTakesBitsMsbFirstThenThePaddingsMarkers) {
     LoadRaw({0xA5, 0x0F, 0xFF, 0x00, 0x81, 0x7E, 0x3C});
     ASSERT_TRUE(PadInput(*d));
     StartBitReader(*d);
-    EXPECT_EQ(d->bitBuffer, 0xA50FFF81u);  // FF 00 is one byte
-    EXPECT_EQ(lb.readPosition, 5);
     EXPECT_EQ(GetBits(*d, 4), 0xAu);
     EXPECT_EQ(GetBits(*d, 12), 0x50Fu);
-    EXPECT_EQ(d->bitCount, -16);  // 16 taken: two bytes fetched
-    EXPECT_EQ(lb.readPosition, 7);
-    EXPECT_EQ(GetBits(*d, 16), 0xFF81u);
+    EXPECT_EQ(GetBits(*d, 16), 0xFF81u);  // FF 00 is one byte FF
     EXPECT_EQ(GetBits(*d, 8), 0x7Eu);
     EXPECT_EQ(GetBits(*d, 1), 0u);
     EXPECT_EQ(GetBits(*d, 7), 0x3Cu);
     EXPECT_EQ(GetBits(*d, 16), 0xFFD9u);  // then the padding's EOI markers
+    for (int i = 0; i < 40; ++i) GetBits(*d, 16);
+    EXPECT_EQ(GetBits(*d, 16), 0u);  // and past them, zero bits
+}
+
+TEST_F(JpegStage, RewindReturnsToTheFirstByteNoBitWasTakenFrom) {
+    LoadRaw({0xA5, 0x0F, 0xFF, 0x00, 0x81, 0x7E, 0x3C});
+    ASSERT_TRUE(PadInput(*d));
+    StartBitReader(*d);
+    GetBits(*d, 12);  // bytes 0 and 1 touched
+    RewindBitReader(*d);
+    EXPECT_EQ(lb.readPosition, 2);
+    StartBitReader(*d);
+    GetBits(*d, 1);  // byte 2 (FF, stuffed) touched: it goes back whole
+    RewindBitReader(*d);
+    EXPECT_EQ(lb.readPosition, 4);
+    StartBitReader(*d);  // nothing taken: back to where the reader started
+    RewindBitReader(*d);
+    EXPECT_EQ(lb.readPosition, 4);
+    RewindBitReader(*d);  // a second rewind without fetching steps back 4 bytes
+    EXPECT_EQ(lb.readPosition, 0);
 }
 
 TEST_F(JpegStage, ExtendGivesSignedValuesOfEachCategory) {
@@ -306,17 +322,17 @@ TEST_F(JpegStage, ExtendGivesSignedValuesOfEachCategory) {
                  {15, 0x7FFF, 32767}};
     for (const Case& c : cases) {
         JpegBuilder b;
-        b.Bits(c.bits, c.s).Flush();
+        b.Bits(c.bits, c.s).Bits(5, 3).Flush();
         LoadRaw(b.bytes);
         ASSERT_TRUE(PadInput(*d));
         StartBitReader(*d);
         EXPECT_EQ(Extend(*d, c.s), c.value) << "s " << c.s << " bits " << c.bits;
-        EXPECT_EQ(d->bitCount, -16 + c.s);
+        EXPECT_EQ(GetBits(*d, 3), 5u) << "s " << c.s;  // exactly s bits were taken
     }
-    LoadRaw({0xFF});
+    LoadRaw({0xB7});
     StartBitReader(*d);
     EXPECT_EQ(Extend(*d, 0), 0);
-    EXPECT_EQ(d->bitCount, -16);  // nothing read
+    EXPECT_EQ(GetBits(*d, 8), 0xB7u);  // nothing read
 }
 
 // ---- sequential blocks ----
