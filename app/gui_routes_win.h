@@ -10,7 +10,7 @@
 void FillTreeRoot(HWND tree);
 void ExpandItem(HTREEITEM item);
 void ForgetTreeItem(LPARAM itemData);  // the tree deletes an item: free its list
-void ScanFolder(const char* path);
+int ScanFolder(const char* path);
 
 // Album and saving
 void UploadPicture(const FrameImage& picture);

@@ -1,32 +1,38 @@
 // The stop handshake with the thumbnail loader thread.
 //
-// The dialog thread raises LoaderStopFlag and polls LoaderBusyFlag every
+// The dialog thread raises LoaderStopFlag and looks at LoaderBusyFlag every
 // 200 ms. The loader may be inside a SendMessage to the folder list (a window
 // of this thread) at that moment, so the wait keeps serving sent messages
-// instead of sleeping blindly; a plain Sleep loop would deadlock.
+// instead of sleeping blindly: a plain Sleep loop would deadlock. The loader
+// for its part makes no blocking call into the list once it has seen the
+// stop flag, so a stop costs at most one decoder poll, one 200 ms look and
+// the 100 ms pause.
 #include "app/app_win.h"
+#include "browser/browser_win.h"
 
-namespace {
-
-// Waits `ms` milliseconds while dispatching messages sent from other threads.
 void WaitServingSentMessages(DWORD ms) {
-    DWORD start = GetTickCount();
+    const DWORD start = GetTickCount();
     for (;;) {
-        DWORD elapsed = GetTickCount() - start;
+        const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= ms) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_SENDMESSAGE);
         MSG msg;
-        // Peeking with PM_QS_SENDMESSAGE delivers pending sent messages only.
+        // With only PM_QS_SENDMESSAGE nothing posted is taken: the user's
+        // clicks and timers wait until the stop is over.
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }
 
-}  // namespace
-
-void StopLoader(bool lowerAfterwards) {
+void RaiseStopAndWait() {
     LoadBuffers& lb = g_app.loadBuffers;
     lb.LoaderStopFlag = 1;
     while (lb.LoaderBusyFlag != 0) WaitServingSentMessages(200);
-    if (lowerAfterwards) lb.LoaderStopFlag = 0;
-    WaitServingSentMessages(100);
+}
+
+void StopLoader(bool lowerAfterwards) {
+    RaiseStopAndWait();
+    // A loader that ran has lowered the stop flag itself as its last but one
+    // step; closing keeps it raised so nothing starts decoding again.
+    g_app.loadBuffers.LoaderStopFlag = lowerAfterwards ? 0 : 1;
+    Sleep(100);
 }
