@@ -4,6 +4,8 @@
 // Corrupt data is never rejected here; whatever decodes becomes the picture.
 // All coefficient arithmetic keeps the low 16 bits of 32-bit wrapping
 // products, so it is done on unsigned values (no signed overflow).
+#include <cstring>
+
 #include "codecs/decode_failure.h"
 #include "codecs/jpeg_decoder.h"
 
@@ -26,10 +28,10 @@ constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -
                                        -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
 
 // The bit reader. Bytes are fetched one at a time (FF 00 counts as one
-// byte FF) into a 64-bit buffer, topped up to more than 56 bits before each
-// code, so a code and its extra bits never need a refill in between. The
-// bits delivered are those of the byte stream in order, whatever the buffer
-// size; past the readable data every byte is 0.
+// byte FF) into a 64-bit buffer, topped up to more than 56 bits whenever
+// fewer than 32 are left, so a code and its extra bits never need a refill
+// in between. The bits delivered are those of the byte stream in order,
+// whatever the buffer size; past the readable data every byte is 0.
 struct BitReader {
     uint64_t buffer;
     int32_t count;
@@ -68,17 +70,27 @@ struct BitReader {
         if (b == 0xFF && pos < length && data[pos] == 0) ++pos;
         return b;
     }
+    // Every user takes at most 31 bits (a code of up to 16 and up to 15
+    // extra bits) before calling Fill again.
     inline void Fill() {
-        if (count > 56) return;
+        if (count >= 32) return;
         if (virtualPending) AnchorVirtual();
-        // Common case: eight plain bytes ahead, none of them FF.
+        // Common case: eight plain bytes ahead, none of them FF: take as
+        // many whole bytes as fit in one step.
         if (pos >= 0 && pos + 8 <= length) {
-            while (count <= 56) {
-                uint32_t b = data[pos];
-                if (b == 0xFF) break;
-                fetchStart[fetchCount++ & 15] = pos++;
-                buffer |= static_cast<uint64_t>(b) << (56 - count);
-                count += 8;
+            uint64_t w;
+            std::memcpy(&w, data + pos, 8);
+            const uint64_t x = ~w;  // a zero byte here is an FF byte there
+            if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
+                const int n = (64 - count) >> 3;
+                uint64_t be = __builtin_bswap64(w);  // the file's bytes, first on top
+                be &= ~0ull << (64 - 8 * n);
+                buffer |= be >> count;
+                for (int i = 0; i < n; ++i) fetchStart[(fetchCount + i) & 15] = pos + i;
+                fetchCount += n;
+                pos += n;
+                count += 8 * n;
+                return;
             }
         }
         while (count <= 56) {

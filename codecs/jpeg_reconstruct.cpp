@@ -573,7 +573,14 @@ bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
             // Four bytes per pixel at a step of three; the row's last pixel
             // gets exactly three, so nothing beyond the row is touched.
             int full = x + n == d.width ? n - 1 : n;
-            for (int i = 0; i < full; ++i) std::memcpy(out + 3 * (x + i), &px[i], 4);
+            uint8_t* o = out + 3 * x;
+            if (full == 16) {
+                for (int i = 0; i < 16; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+            } else if (full == 8) {
+                for (int i = 0; i < 8; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+            } else {
+                for (int i = 0; i < full; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+            }
             if (full < n) {
                 uint8_t* p = out + 3 * (x + full);
                 p[0] = static_cast<uint8_t>(px[full]);
