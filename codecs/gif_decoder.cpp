@@ -2,10 +2,17 @@
 
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "codecs/decode_failure.h"
 
 const size_t kGifStateBytes = sizeof(GifState);
+// The program allocates the record as a raw zero-filled block: it must stay
+// plain data, with all-zero bytes a valid idle state.
+static_assert(std::is_trivially_default_constructible<GifState>::value &&
+                  std::is_trivially_copyable<GifState>::value &&
+                  std::is_standard_layout<GifState>::value,
+              "GifState is a plain record");
 
 namespace {
 
@@ -288,8 +295,9 @@ void InitLzwState(GifState& gif, int minimumCodeSize) {
     std::memset(gif.stack, 0, sizeof gif.stack);
     std::memset(gif.suffix, 0, sizeof gif.suffix);
     std::memset(gif.prefix, 0, sizeof gif.prefix);
-    std::memset(gif.length, 0, sizeof gif.length);
-    std::memset(gif.head, 0, sizeof gif.head);
+    // Lengths and heads above the roots are always written before they are
+    // used (and only used while the table is sound), so they are not cleared:
+    // at 40 KB that would be a real part of decoding a small picture.
     for (int i = 0; i < gif.firstFreeCode; ++i) {
         gif.length[i] = 1;
         gif.head[i] = static_cast<uint8_t>(i);
@@ -347,7 +355,7 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     int codeLimit = gif.codeLimit;
     int nextSlot = gif.nextSlot;
 
-    uint32_t bitBuffer = 0; // at most 11 + 16 bits are ever held
+    uint64_t bitBuffer = 0; // at most 63 bits are ever held
     int bits = 0;
     int32_t blockPos = 0;
     int32_t blockLength = 0;
@@ -368,25 +376,27 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
         // From the terminator on, and for a code it cuts short, the answer is
         // the end code.
         int code = endCode;
-        if (bits < codeSize) {
-            if (blockLength - blockPos >= 2) {
-                bitBuffer |= static_cast<uint32_t>(block[blockPos] | block[blockPos + 1] << 8)
-                             << bits;
-                blockPos += 2;
-                bits += 16;
-            } else {
-                while (bits < codeSize && !exhausted) {
-                    if (blockPos == blockLength) {
-                        blockLength = NextSubBlock(lb, gif);
-                        blockPos = 0;
-                        if (blockLength == 0) {
-                            exhausted = true;
-                            break;
-                        }
+        if (blockLength - blockPos >= 8) {
+            // Top the accumulator up to 56..63 bits with one load: no branch
+            // that depends on where the code boundaries fall.
+            uint64_t next;
+            std::memcpy(&next, block + blockPos, sizeof next);
+            bitBuffer |= next << bits;
+            const int whole = (63 - bits) >> 3;
+            blockPos += whole;
+            bits += 8 * whole;
+        } else {
+            while (bits < codeSize && !exhausted) {
+                if (blockPos == blockLength) {
+                    blockLength = NextSubBlock(lb, gif);
+                    blockPos = 0;
+                    if (blockLength == 0) {
+                        exhausted = true;
+                        break;
                     }
-                    bitBuffer |= static_cast<uint32_t>(block[blockPos++]) << bits;
-                    bits += 8;
                 }
+                bitBuffer |= static_cast<uint64_t>(block[blockPos++]) << bits;
+                bits += 8;
             }
         }
         if (bits >= codeSize) {

@@ -41,7 +41,7 @@ struct GifState {
     // rather than one byte at a time, which is what keeps decoding fast.
     int16_t bytesLeft;   // unread bytes of the sub-block; -1 after the terminator
     uint16_t bitsLeft;   // bits held in bitBuffer
-    uint32_t bitBuffer;  // low bits are consumed first
+    uint64_t bitBuffer;  // low bits are consumed first
     uint8_t subBlockPos; // read pointer into subBlock
     uint8_t subBlock[kGifSubBlockBytes];
 
