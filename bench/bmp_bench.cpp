@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int32_t kWidth = 4000, kHeight = 3000;  // 12 megapixels
+constexpr int32_t kWidth = 4000, kHeight = 3000; // 12 megapixels
 
 // A bottom-up BI_RGB file of the given depth with pseudo-random pixels.
 std::vector<uint8_t> MakeBmp(int bits) {
@@ -35,7 +35,8 @@ std::vector<uint8_t> MakeBmp(int bits) {
     f[26] = 1;
     f[28] = static_cast<uint8_t>(bits);
     put32(34, image);
-    for (uint32_t i = 0; i < palette; ++i) f[54 + i] = static_cast<uint8_t>(i * 13);
+    for (uint32_t i = 0; i < palette; ++i)
+        f[54 + i] = static_cast<uint8_t>(i * 13);
     uint32_t seed = 12345;
     for (size_t i = off; i < f.size(); ++i) {
         seed = seed * 1664525u + 1013904223u;
@@ -89,19 +90,32 @@ void CopyPixels(benchmark::State& state, Fixture& f) {
 void StbImage(benchmark::State& state, Fixture& f) {
     for (auto _ : state) {
         int w, h, n;
-        stbi_uc* p = stbi_load_from_memory(f.file.data(), static_cast<int>(f.file.size()), &w, &h, &n, 0);
+        stbi_uc* p =
+            stbi_load_from_memory(f.file.data(), static_cast<int>(f.file.size()), &w, &h, &n, 0);
         benchmark::DoNotOptimize(p);
         stbi_image_free(p);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * f.PixelBytes());
 }
 
-void BM_Decode24(benchmark::State& s) { DecodeFromMemory(s, Bmp24()); }
-void BM_Memcpy24(benchmark::State& s) { CopyPixels(s, Bmp24()); }
-void BM_Stb24(benchmark::State& s) { StbImage(s, Bmp24()); }
-void BM_Decode8(benchmark::State& s) { DecodeFromMemory(s, Bmp8()); }
-void BM_Memcpy8(benchmark::State& s) { CopyPixels(s, Bmp8()); }
-void BM_Stb8(benchmark::State& s) { StbImage(s, Bmp8()); }
+void BM_Decode24(benchmark::State& s) {
+    DecodeFromMemory(s, Bmp24());
+}
+void BM_Memcpy24(benchmark::State& s) {
+    CopyPixels(s, Bmp24());
+}
+void BM_Stb24(benchmark::State& s) {
+    StbImage(s, Bmp24());
+}
+void BM_Decode8(benchmark::State& s) {
+    DecodeFromMemory(s, Bmp8());
+}
+void BM_Memcpy8(benchmark::State& s) {
+    CopyPixels(s, Bmp8());
+}
+void BM_Stb8(benchmark::State& s) {
+    StbImage(s, Bmp8());
+}
 
 void BM_FitToFrame24(benchmark::State& state) {
     Fixture& f = Bmp24();
@@ -123,4 +137,4 @@ BENCHMARK(BM_Decode8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Stb8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FitToFrame24)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace

@@ -32,7 +32,9 @@ constexpr int32_t kInfoHeaderBytes = 40;
 constexpr uint32_t kCoreHeaderBytes = 12;
 constexpr uint32_t kOs2HeaderBytes = 64;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -40,10 +42,10 @@ uint32_t Le32(const uint8_t* p) {
 
 // What the headers say, after the layout rules have been applied.
 struct BmpLayout {
-    uint32_t offBits = 0;  // 0: pixels follow whatever was read before them
+    uint32_t offBits = 0; // 0: pixels follow whatever was read before them
     bool core = false;
     int32_t width = 0;
-    int64_t storedHeight = 0;  // as stored: negative for a top-down picture
+    int64_t storedHeight = 0; // as stored: negative for a top-down picture
     uint16_t bitCount = 0;
     uint32_t compression = kBiRgb;
 };
@@ -128,7 +130,8 @@ void ReadPalette(LoadBuffers& lb, bool core) {
         return;
     }
     ReadBytes(lb, pal, static_cast<int32_t>(4 * count));
-    for (uint32_t i = 0; i < count; ++i) pal[4 * i + 3] = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        pal[4 * i + 3] = 0;
 }
 
 // Rows as stored. Only the part the file does not reach needs clearing: the
@@ -227,13 +230,13 @@ void DecodeRle(LoadBuffers& lb, RleWriter& out, bool nibbles) {
             continue;
         }
         switch (rec[1]) {
-        case 0:  // end of line
+        case 0: // end of line
             x = 0;
             if (++y >= out.height()) return;
             break;
-        case 1:  // end of bitmap
+        case 1: // end of bitmap
             return;
-        case 2: {  // delta
+        case 2: { // delta
             uint8_t d[2];
             if (ReadBytes(lb, d, 2) < 2) return;
             x += d[0];
@@ -252,7 +255,8 @@ void DecodeRle(LoadBuffers& lb, RleWriter& out, bool nibbles) {
 
 int SetBits16(uint32_t mask) {
     int n = 0;
-    for (uint32_t m = mask & 0xFFFF; m; m &= m - 1) ++n;
+    for (uint32_t m = mask & 0xFFFF; m; m &= m - 1)
+        ++n;
     return n;
 }
 
@@ -267,8 +271,8 @@ struct Masks16 {
     uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
 };
 
-void Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width,
-               int32_t height, int32_t stride) {
+void Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width, int32_t height,
+               int32_t stride) {
     const int64_t srcStride = (static_cast<int64_t>(width) + 1) / 2 * 4;
     ReadRawPixels(lb, pixels, srcStride * height);
 
@@ -293,7 +297,8 @@ void Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width
 // Straight from the FileBuffer: blue, green, red of every four bytes. Pixels
 // whose four bytes are not all in the data stay 0.
 void Convert32(LoadBuffers& lb, uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
-    const int64_t avail = std::max<int64_t>(0, static_cast<int64_t>(lb.dataLength) - lb.readPosition);
+    const int64_t avail =
+        std::max<int64_t>(0, static_cast<int64_t>(lb.dataLength) - lb.readPosition);
     const uint8_t* src = lb.fileBuffer + lb.readPosition;
     const int64_t total = static_cast<int64_t>(width) * height;
     const int64_t have = std::min(total, avail / 4);
@@ -395,7 +400,7 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int DecodeBmpMemory(LoadBuffers& lb) {
     lb.readPosition = 0;

@@ -80,10 +80,10 @@ int NormaliseDepth(int bits) {
     if (bits <= 8) return 8;
     return 24;
 }
-}  // namespace
+} // namespace
 
 uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits) {
-    if (width <= 0 || height <= 0) return nullptr;  // negative sizes are as unusable as 0
+    if (width <= 0 || height <= 0) return nullptr; // negative sizes are as unusable as 0
     if (!lb.decodeBuffer) return nullptr;
     int depth = NormaliseDepth(bits);
     // width * height reaches 2^62 for the largest sizes a header can state;
@@ -128,10 +128,18 @@ uint8_t* RasterPalette(LoadBuffers& lb) {
     return lb.raster.header.biClrUsed ? lb.decodeBuffer + 40 : nullptr;
 }
 
-int32_t RasterWidth(const LoadBuffers& lb) { return lb.raster.header.biWidth; }
-int32_t RasterHeight(const LoadBuffers& lb) { return lb.raster.header.biHeight; }
-int RasterBits(const LoadBuffers& lb) { return lb.raster.header.biBitCount; }
-uint32_t RasterPaletteCount(const LoadBuffers& lb) { return lb.raster.header.biClrUsed; }
+int32_t RasterWidth(const LoadBuffers& lb) {
+    return lb.raster.header.biWidth;
+}
+int32_t RasterHeight(const LoadBuffers& lb) {
+    return lb.raster.header.biHeight;
+}
+int RasterBits(const LoadBuffers& lb) {
+    return lb.raster.header.biBitCount;
+}
+uint32_t RasterPaletteCount(const LoadBuffers& lb) {
+    return lb.raster.header.biClrUsed;
+}
 
 void CursorToTop(LoadBuffers& lb) {
     RowCursor& c = lb.raster.cursor;

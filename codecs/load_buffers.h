@@ -26,22 +26,22 @@ constexpr size_t kDecodeBufferSize = 60000000 + 40 + 1024 + 4096;
 
 struct RowCursor {
     int32_t row = 0;
-    int32_t column = 0;            // always 0
-    uint8_t* address = nullptr;    // PixelBase for the fitter
+    int32_t column = 0;         // always 0
+    uint8_t* address = nullptr; // PixelBase for the fitter
 };
 
 struct RasterDescriptor {
     BitmapInfoHeader header{};
     int32_t stride = 0;
-    uint8_t* pixelArea = nullptr;  // RasterRow(0)
+    uint8_t* pixelArea = nullptr; // RasterRow(0)
     RowCursor cursor;
 };
 
 struct LoadBuffers {
-    uint8_t* fileBuffer = nullptr;     // kFileBufferSize bytes
+    uint8_t* fileBuffer = nullptr; // kFileBufferSize bytes
     int32_t readPosition = 0;
     int32_t dataLength = 0;
-    uint8_t* decodeBuffer = nullptr;   // kDecodeBufferSize bytes
+    uint8_t* decodeBuffer = nullptr; // kDecodeBufferSize bytes
     RasterDescriptor raster;
     std::atomic<int> LoaderStopFlag{0};
     std::atomic<int> LoaderBusyFlag{0};

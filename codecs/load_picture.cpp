@@ -10,7 +10,7 @@ std::string ExtensionOf(const char* name) {
     const int64_t a = static_cast<int64_t>(std::strlen(name));
     const char* dot = std::strrchr(name, '.');
     const int64_t i = dot ? dot - name : -1;
-    if (i > a - 3) return "";  // fewer than two characters after the dot
+    if (i > a - 3) return ""; // fewer than two characters after the dot
     std::string ext(name + i + 1, static_cast<size_t>(a - i - 1));
     // ASCII only: no extension we look for has any other letter.
     for (char& c : ext)
@@ -56,7 +56,9 @@ int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
 
 namespace {
 
-const uint8_t* PixelBase(const LoadBuffers& lb) { return lb.raster.cursor.address; }
+const uint8_t* PixelBase(const LoadBuffers& lb) {
+    return lb.raster.cursor.address;
+}
 
 // True when the descriptor describes a raster and PixelBase addresses all of
 // its rows inside the DecodeBuffer. Fresh buffers (never a raster) and a
@@ -71,7 +73,7 @@ bool RasterReadable(const LoadBuffers& lb) {
     return start >= 40 && start + needed <= static_cast<int64_t>(kDecodeBufferSize);
 }
 
-}  // namespace
+} // namespace
 
 uint32_t PaletteColour(const LoadBuffers& lb, uint32_t index) {
     index &= 0xFF;
@@ -133,9 +135,11 @@ bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
     const float sy = static_cast<float>(static_cast<long double>(H) / h);
     int32_t column[kFrameSide];
     for (int j = 0; j < w; ++j)
-        column[j] = std::min<int32_t>(W - 1, static_cast<int32_t>(static_cast<long double>(j) * sx));
+        column[j] =
+            std::min<int32_t>(W - 1, static_cast<int32_t>(static_cast<long double>(j) * sx));
     for (int i = 0; i < h; ++i) {
-        const int32_t y = std::min<int32_t>(H - 1, static_cast<int32_t>(static_cast<long double>(i) * sy));
+        const int32_t y =
+            std::min<int32_t>(H - 1, static_cast<int32_t>(static_cast<long double>(i) * sy));
         uint8_t* row = out + static_cast<size_t>(outStride) * i;
         std::memset(row + 3 * w, 0, static_cast<size_t>(outStride - 3 * w));
         for (int j = 0; j < w; ++j) {

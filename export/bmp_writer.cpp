@@ -10,7 +10,7 @@ constexpr uint32_t kFileHeaderBytes = 14;
 
 void PutFileHeader(uint8_t* to, uint32_t fileSize, uint32_t offBits) {
     BitmapFileHeader fh{};
-    fh.bfType = 0x4D42;  // "BM"
+    fh.bfType = 0x4D42; // "BM"
     fh.bfSize = fileSize;
     fh.bfOffBits = offBits;
     std::memcpy(to, &fh, sizeof fh);
@@ -29,7 +29,7 @@ int WriteWhole(const char* path, const std::vector<uint8_t>& bytes) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int WriteBmpFile(const char* path, const FrameImage& block) {
     BitmapInfoHeader src;
@@ -53,7 +53,8 @@ int WriteBmpFile(const char* path, const FrameImage& block) {
     h.biCompression = 0;
     h.biSizeImage = static_cast<uint32_t>(imageSize);
     std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
-    std::memcpy(file.data() + kFileHeaderBytes + 40, block.Pixels(), static_cast<size_t>(imageSize));
+    std::memcpy(file.data() + kFileHeaderBytes + 40, block.Pixels(),
+                static_cast<size_t>(imageSize));
     return WriteWhole(path, file);
 }
 

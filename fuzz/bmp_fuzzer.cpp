@@ -10,12 +10,12 @@
 #include "codecs/bmp_reader.h"
 #include "codecs/load_picture.h"
 
-volatile uint32_t g_sink;  // keeps the reads of the output from being optimised away
+volatile uint32_t g_sink; // keeps the reads of the output from being optimised away
 
 namespace {
 
 OwnedLoadBuffers& Buffers() {
-    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;  // 120 MB, kept for the run
+    static OwnedLoadBuffers* owned = new OwnedLoadBuffers; // 120 MB, kept for the run
     return *owned;
 }
 
@@ -29,11 +29,12 @@ uint32_t Fold(const uint8_t* p, size_t n) {
         std::memcpy(&w, p + i, 8);
         sum += w;
     }
-    for (; i < n; ++i) sum += p[i];
+    for (; i < n; ++i)
+        sum += p[i];
     return static_cast<uint32_t>(sum ^ (sum >> 32));
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadBuffers& lb = Buffers().buffers;
@@ -45,10 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (h.biWidth > 0 && h.biHeight > 0) {
         const size_t packed = 40 + 4 * static_cast<size_t>(h.biClrUsed) +
                               static_cast<size_t>(lb.raster.stride) * h.biHeight;
-        if (packed > kDecodeBufferSize) std::abort();  // set-up let through a raster that does not fit
+        if (packed > kDecodeBufferSize)
+            std::abort(); // set-up let through a raster that does not fit
         sink += Fold(lb.decodeBuffer, packed);
     } else if (ok) {
-        std::abort();  // success without a raster
+        std::abort(); // success without a raster
     }
 
     lb.raster.cursor.address = RasterRow(lb, 0);

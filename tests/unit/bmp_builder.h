@@ -19,7 +19,9 @@ inline void Put32(Bytes& b, uint32_t v) {
     Put16(b, v & 0xFFFF);
     Put16(b, v >> 16);
 }
-inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+inline void Append(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
 
 constexpr uint32_t kAuto = 0xFFFFFFFFu;
 
@@ -27,21 +29,23 @@ constexpr uint32_t kAuto = 0xFFFFFFFFu;
 // one plane, bfOffBits pointing right after header, masks and palette.
 struct BmpSpec {
     bool fileHeader = true;
-    uint32_t headerSize = 40;  // 12 writes a core header
+    uint32_t headerSize = 40; // 12 writes a core header
     int32_t width = 1;
     int32_t height = 1;
     uint16_t planes = 1;
     uint16_t bits = 24;
     uint32_t compression = 0;
-    uint32_t sizeImage = kAuto;  // long headers: the exact size; 40: 0
+    uint32_t sizeImage = kAuto; // long headers: the exact size; 40: 0
     uint32_t clrUsed = 0;
     uint32_t offBits = kAuto;
-    Bytes masks;    // written right after the header
-    Bytes palette;  // raw entry bytes (4 each, or 3 for a core header)
-    Bytes pixels;   // raw pixel data as it is stored in the file
+    Bytes masks;   // written right after the header
+    Bytes palette; // raw entry bytes (4 each, or 3 for a core header)
+    Bytes pixels;  // raw pixel data as it is stored in the file
 };
 
-inline int32_t StrideOf(int32_t width, int bits) { return (width * bits + 31) / 32 * 4; }
+inline int32_t StrideOf(int32_t width, int bits) {
+    return (width * bits + 31) / 32 * 4;
+}
 
 inline Bytes BuildBmp(const BmpSpec& s) {
     Bytes info;
@@ -61,15 +65,16 @@ inline Bytes BuildBmp(const BmpSpec& s) {
         uint32_t size = s.sizeImage;
         if (size == kAuto)
             size = s.headerSize > 40
-                       ? static_cast<uint32_t>(
-                             (static_cast<int64_t>(s.bits) * s.width + 31) / 32 * s.height * 4)
+                       ? static_cast<uint32_t>((static_cast<int64_t>(s.bits) * s.width + 31) / 32 *
+                                               s.height * 4)
                        : 0;
         Put32(info, size);
         Put32(info, 2835);
         Put32(info, 2835);
         Put32(info, s.clrUsed);
         Put32(info, 0);
-        while (info.size() < s.headerSize) info.push_back(0);
+        while (info.size() < s.headerSize)
+            info.push_back(0);
     }
     Bytes body = info;
     Append(body, s.masks);
@@ -115,7 +120,9 @@ inline LoadBuffers& TestBuffers() {
     return lb;
 }
 
-inline bool PutInput(LoadBuffers& lb, const Bytes& b) { return LoadMemory(lb, b.data(), b.size()); }
+inline bool PutInput(LoadBuffers& lb, const Bytes& b) {
+    return LoadMemory(lb, b.data(), b.size());
+}
 
 // Memory row r (0 = bottom) of the raster.
 inline Bytes RasterRowBytes(LoadBuffers& lb, int32_t r) {

@@ -20,7 +20,7 @@
 namespace {
 
 struct ManifestRow {
-    std::string file;  // relative to the corpus folder, e.g. bmp/pillow/hopper.bmp
+    std::string file; // relative to the corpus folder, e.g. bmp/pillow/hopper.bmp
     int headerSize = 0;
     int bitCount = 0;
     std::string expectation;
@@ -30,12 +30,13 @@ std::vector<ManifestRow> ReadManifest(const std::string& corpus) {
     std::vector<ManifestRow> rows;
     std::ifstream in(corpus + "/bmp/MANIFEST.tsv");
     std::string line;
-    std::getline(in, line);  // column names
+    std::getline(in, line); // column names
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         std::vector<std::string> f;
         std::stringstream ss(line);
-        for (std::string cell; std::getline(ss, cell, '\t');) f.push_back(cell);
+        for (std::string cell; std::getline(ss, cell, '\t');)
+            f.push_back(cell);
         if (f.size() < 9) continue;
         ManifestRow r;
         r.file = f[0];
@@ -49,7 +50,7 @@ std::vector<ManifestRow> ReadManifest(const std::string& corpus) {
 
 struct Picture {
     int width = 0, height = 0;
-    Bytes rgb;  // top row first, red-green-blue
+    Bytes rgb; // top row first, red-green-blue
 };
 
 bool ReadPpm(const std::string& path, Picture& p) {
@@ -87,10 +88,18 @@ Picture RasterAsRgb(LoadBuffers& lb) {
         for (int x = 0; x < p.width; ++x) {
             const uint8_t* bgr;
             switch (bits) {
-            case 24: bgr = row + 3 * x; break;
-            case 8: bgr = pal + 4 * row[x]; break;
-            case 4: bgr = pal + 4 * ((x & 1) ? (row[x / 2] & 15) : (row[x / 2] >> 4)); break;
-            default: bgr = pal + 4 * ((row[x / 8] >> (7 - x % 8)) & 1); break;
+            case 24:
+                bgr = row + 3 * x;
+                break;
+            case 8:
+                bgr = pal + 4 * row[x];
+                break;
+            case 4:
+                bgr = pal + 4 * ((x & 1) ? (row[x / 2] & 15) : (row[x / 2] >> 4));
+                break;
+            default:
+                bgr = pal + 4 * ((row[x / 8] >> (7 - x % 8)) & 1);
+                break;
             }
             p.rgb.insert(p.rgb.end(), {bgr[2], bgr[1], bgr[0]});
         }
@@ -129,12 +138,14 @@ bool HoldsStoredBytesOf32BitFile(LoadBuffers& lb, const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    const uint32_t off = file[10] | file[11] << 8 | file[12] << 16 | static_cast<uint32_t>(file[13]) << 24;
+    const uint32_t off =
+        file[10] | file[11] << 8 | file[12] << 16 | static_cast<uint32_t>(file[13]) << 24;
     const int w = RasterWidth(lb), h = RasterHeight(lb);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < 3; ++c)
-                if (RasterRow(lb, y)[3 * x + c] != file[off + (static_cast<size_t>(y) * w + x) * 4 + c])
+                if (RasterRow(lb, y)[3 * x + c] !=
+                    file[off + (static_cast<size_t>(y) * w + x) * 4 + c])
                     return false;
     return true;
 }
@@ -143,7 +154,8 @@ const char* RefusalReason(const ManifestRow& row) {
     const std::string& e = row.expectation;
     if (e.find("too large") != std::string::npos) return "picture too large";
     if (e.find("negative width") != std::string::npos) return "picture has no pixels";
-    if ((row.headerSize == 40 || row.headerSize == 64) && e.find("compression") != std::string::npos)
+    if ((row.headerSize == 40 || row.headerSize == 64) &&
+        e.find("compression") != std::string::npos)
         return "unsupported compression";
     return "unsupported bitmap header";
 }
@@ -153,9 +165,11 @@ bool Refused(const ManifestRow& row) {
     return row.expectation.rfind("reject", 0) == 0 || row.expectation.rfind("unclear", 0) == 0;
 }
 
-const char* const kMasksIgnored32[] = {"bmp/bmpsuite/g/rgb32bf.bmp", "bmp/bmpsuite/q/rgb32-111110.bmp",
+const char* const kMasksIgnored32[] = {"bmp/bmpsuite/g/rgb32bf.bmp",
+                                       "bmp/bmpsuite/q/rgb32-111110.bmp",
                                        "bmp/bmpsuite/q/rgb32-7187.bmp"};
-const char* const kUnusualMasks16[] = {"bmp/bmpsuite/q/rgb16-231.bmp", "bmp/bmpsuite/q/rgb16-3103.bmp",
+const char* const kUnusualMasks16[] = {"bmp/bmpsuite/q/rgb16-231.bmp",
+                                       "bmp/bmpsuite/q/rgb16-3103.bmp",
                                        "bmp/bmpsuite/b/rgb16-880.bmp"};
 
 bool Listed(const std::string& file, const char* const* list, size_t n) {
@@ -212,7 +226,8 @@ TEST(BmpCorpus, EveryPictureDecodesOrIsRefusedAsExpected) {
             // decoding: the bottom row is the reference's, the rest index 0.
             const size_t rowBytes = static_cast<size_t>(ours.width) * 3;
             const size_t bottom = rowBytes * (ours.height - 1);
-            EXPECT_TRUE(std::equal(ours.rgb.begin() + bottom, ours.rgb.end(), ref.rgb.begin() + bottom));
+            EXPECT_TRUE(
+                std::equal(ours.rgb.begin() + bottom, ours.rgb.end(), ref.rgb.begin() + bottom));
             for (int y = 1; y < RasterHeight(lb); ++y)
                 EXPECT_EQ(RasterRowBytes(lb, y), Bytes(lb.raster.stride, 0)) << y;
             ++tally["RLE run past the stride ends early (checked)"];
@@ -231,7 +246,8 @@ TEST(BmpCorpus, EveryPictureDecodesOrIsRefusedAsExpected) {
         EXPECT_EQ(d.below, 0);
         ++tally["exact match with the reference"];
     }
-    for (const auto& t : tally) std::printf("  %3d  %s\n", t.second, t.first.c_str());
+    for (const auto& t : tally)
+        std::printf("  %3d  %s\n", t.second, t.first.c_str());
 }
 
-}  // namespace
+} // namespace

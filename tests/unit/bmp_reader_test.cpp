@@ -21,11 +21,14 @@ int Decode(LoadBuffers& lb, const Bytes& file) {
 // Rows given top row first, as one reads a picture; stored bottom-up.
 Bytes BottomUp(const std::vector<Bytes>& topFirst) {
     Bytes out;
-    for (size_t i = topFirst.size(); i-- > 0;) Append(out, topFirst[i]);
+    for (size_t i = topFirst.size(); i-- > 0;)
+        Append(out, topFirst[i]);
     return out;
 }
 
-Bytes Pixel32(uint8_t b, uint8_t g, uint8_t r) { return Bytes{b, g, r, 0xA5}; }
+Bytes Pixel32(uint8_t b, uint8_t g, uint8_t r) {
+    return Bytes{b, g, r, 0xA5};
+}
 
 // Fills the pixel area (and a bit more) of a big earlier picture with 0xEE,
 // so that anything a later decode fails to clear shows.
@@ -44,7 +47,7 @@ TEST(BmpHeaders, FileShorterThanTheFileHeaderFails) {
 
 TEST(BmpHeaders, FewerThanFortyHeaderBytesFail) {
     BmpSpec s;
-    s.headerSize = 12;  // core header, 1-bit: 12 + 6 palette + 4 pixel bytes < 40
+    s.headerSize = 12; // core header, 1-bit: 12 + 6 palette + 4 pixel bytes < 40
     s.bits = 1;
     s.palette = Palette(2, 3);
     s.pixels = Bytes(4, 0);
@@ -91,11 +94,11 @@ TEST(BmpHeaders, CoreHeaderPaletteIsWidenedToFourByteEntries) {
 TEST(BmpHeaders, SixtyFourByteHeaderIsFollowedByItsPalette) {
     BmpSpec s;
     s.headerSize = 64;
-    s.offBits = 0;  // everything read in sequence: the 24 extra bytes must be skipped
+    s.offBits = 0; // everything read in sequence: the 24 extra bytes must be skipped
     s.width = 4;
     s.height = 1;
     s.bits = 8;
-    s.clrUsed = 252;  // not looked at for this header
+    s.clrUsed = 252; // not looked at for this header
     s.sizeImage = 0;
     s.palette = Palette(256);
     s.pixels = Bytes{3, 2, 1, 0};
@@ -146,8 +149,8 @@ TEST(BmpHeaders, OtherHeaderSizesAreRejected) {
         s.headerSize = size < 40 ? 40 : size;
         s.pixels = Bytes(4, 0);
         Bytes file = BuildBmp(s);
-        file[14] = static_cast<uint8_t>(size);  // biSize alone changed
-        if (size == 41) {  // a plain-looking 41-byte header still passes the size test
+        file[14] = static_cast<uint8_t>(size); // biSize alone changed
+        if (size == 41) { // a plain-looking 41-byte header still passes the size test
             LoadBuffers& lb = TestBuffers();
             EXPECT_EQ(Decode(lb, file), 1);
             continue;
@@ -199,7 +202,8 @@ TEST(BmpHeaders, ReservedPaletteBytesAreCleared) {
     s.pixels = Bytes{0x12, 0, 0, 0};
     LoadBuffers& lb = TestBuffers();
     ASSERT_EQ(Decode(lb, BuildBmp(s)), 1);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(RasterPalette(lb)[4 * i + 3], 0);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(RasterPalette(lb)[4 * i + 3], 0);
 }
 
 TEST(BmpHeaders, RefusedSizeLeavesThePreviousPictureIntact) {
@@ -276,8 +280,8 @@ TEST(BmpDepths, PaletteRowsAreTakenAsStored) {
 }
 
 TEST(BmpDepths, TopDownPictureEndsUpLikeTheBottomUpOne) {
-    std::vector<Bytes> rows = {{1, 2, 3, 4, 5, 6, 0, 0}, {7, 8, 9, 10, 11, 12, 0, 0},
-                               {13, 14, 15, 16, 17, 18, 0, 0}};
+    std::vector<Bytes> rows = {
+        {1, 2, 3, 4, 5, 6, 0, 0}, {7, 8, 9, 10, 11, 12, 0, 0}, {13, 14, 15, 16, 17, 18, 0, 0}};
     BmpSpec up;
     up.width = 2;
     up.height = 3;
@@ -285,7 +289,8 @@ TEST(BmpDepths, TopDownPictureEndsUpLikeTheBottomUpOne) {
     BmpSpec down = up;
     down.height = -3;
     down.pixels.clear();
-    for (const Bytes& r : rows) Append(down.pixels, r);
+    for (const Bytes& r : rows)
+        Append(down.pixels, r);
     LoadBuffers& lb = TestBuffers();
     ASSERT_EQ(Decode(lb, BuildBmp(up)), 1);
     Bytes expected(RasterRow(lb, 0), RasterRow(lb, 0) + 24);
@@ -307,7 +312,8 @@ TEST(BmpDepths, SixteenBitFiveSixFiveAndFiveFiveFive) {
     auto rows16 = [](std::vector<uint16_t> top, std::vector<uint16_t> bottom) {
         Bytes out;
         for (auto* row : {&bottom, &top}) {
-            for (uint16_t p : *row) Put16(out, p);
+            for (uint16_t p : *row)
+                Put16(out, p);
             Put16(out, 0);
         }
         return out;
@@ -317,8 +323,7 @@ TEST(BmpDepths, SixteenBitFiveSixFiveAndFiveFiveFive) {
     LeaveStalePicture(lb);
     ASSERT_EQ(Decode(lb, BuildBmp(s)), 1);
     EXPECT_EQ(RasterBits(lb), 24);
-    EXPECT_EQ(RasterRowBytes(lb, 1),
-              (Bytes{0xF8, 0xFC, 0xF8, 0, 0, 0xF8, 0, 0xFC, 0, 0, 0, 0}));
+    EXPECT_EQ(RasterRowBytes(lb, 1), (Bytes{0xF8, 0xFC, 0xF8, 0, 0, 0xF8, 0, 0xFC, 0, 0, 0, 0}));
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{0xF8, 0, 0, 0xA0, 0x44, 0x10, 0, 0, 0, 0, 0, 0}));
 
     // Without bit fields the masks are 5-5-5, and any masks in the file are ignored.
@@ -326,8 +331,7 @@ TEST(BmpDepths, SixteenBitFiveSixFiveAndFiveFiveFive) {
     s.pixels = rows16({0x7FFF, 0x1234, 0}, {0, 0, 0});
     s.offBits = 14 + 40 + 12;
     ASSERT_EQ(Decode(lb, BuildBmp(s)), 1);
-    EXPECT_EQ(RasterRowBytes(lb, 1),
-              (Bytes{0xF8, 0xF8, 0xF8, 0xA0, 0x88, 0x20, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(RasterRowBytes(lb, 1), (Bytes{0xF8, 0xF8, 0xF8, 0xA0, 0x88, 0x20, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(BmpDepths, SixteenBitMasksNarrowerThanTheirChannelShiftLeft) {
@@ -354,11 +358,12 @@ TEST(BmpDepths, ThirtyTwoBitDropsTheFourthByteAndIgnoresMasks) {
         s.bits = 32;
         s.compression = compression;
         if (compression == 3) {
-            Put32(s.masks, 0xFF);  // nonsense masks, never used
+            Put32(s.masks, 0xFF); // nonsense masks, never used
             Put32(s.masks, 0xFF00);
             Put32(s.masks, 0xFF0000);
         }
-        for (int i = 0; i < 4; ++i) Append(s.pixels, Pixel32(i, 10 + i, 20 + i));
+        for (int i = 0; i < 4; ++i)
+            Append(s.pixels, Pixel32(i, 10 + i, 20 + i));
         LoadBuffers& lb = TestBuffers();
         ASSERT_EQ(Decode(lb, BuildBmp(s)), 1);
         EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{0, 10, 20, 1, 11, 21, 0, 0}));
@@ -369,14 +374,15 @@ TEST(BmpDepths, ThirtyTwoBitDropsTheFourthByteAndIgnoresMasks) {
 TEST(BmpDepths, ThirtyTwoBitDataEndingEarlyReadsNothingBeyondIt) {
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
-    std::memset(lb.fileBuffer, 0xCC, 4096);  // what lies beyond the data
+    std::memset(lb.fileBuffer, 0xCC, 4096); // what lies beyond the data
     BmpSpec s;
     s.width = 3;
     s.height = 2;
     s.bits = 32;
-    for (int i = 0; i < 4; ++i) Append(s.pixels, Pixel32(1, 2, 3));
+    for (int i = 0; i < 4; ++i)
+        Append(s.pixels, Pixel32(1, 2, 3));
     Bytes file = BuildBmp(s);
-    file.resize(file.size() - 1);  // the fourth pixel loses its last byte
+    file.resize(file.size() - 1); // the fourth pixel loses its last byte
     ASSERT_EQ(Decode(lb, file), 1);
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{1, 2, 3, 1, 2, 3, 1, 2, 3, 0, 0, 0}));
     EXPECT_EQ(RasterRowBytes(lb, 1), Bytes(12, 0));
@@ -395,7 +401,8 @@ TEST(BmpDepths, DepthsWithoutAPixelPathGiveAClearedPicture) {
         s.pixels = Bytes(64, 0xFF);
         ASSERT_EQ(Decode(lb, BuildBmp(s)), 1) << bits;
         EXPECT_EQ(RasterBits(lb), bits == 2 ? 4 : 24);
-        for (int r = 0; r < 3; ++r) EXPECT_EQ(RasterRowBytes(lb, r), Bytes(lb.raster.stride, 0));
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(RasterRowBytes(lb, r), Bytes(lb.raster.stride, 0));
         if (bits == 2) {
             // 16 entries read: the 4 real ones, then pixel bytes.
             EXPECT_EQ(RasterPalette(lb)[4 * 3 + 2], 252);
@@ -433,7 +440,7 @@ TEST(BmpDepths, RowsTheFileDoesNotReachAreZeroAfterABiggerPicture) {
     BmpSpec s;
     s.width = 2;
     s.height = 3;
-    s.pixels = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9};  // one row and a bit
+    s.pixels = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}; // one row and a bit
     ASSERT_EQ(Decode(lb, BuildBmp(s)), 1);
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(RasterRowBytes(lb, 1), (Bytes{9, 0, 0, 0, 0, 0, 0, 0}));
@@ -464,16 +471,18 @@ struct Rle {
 struct Guarded {
     LoadBuffers& lb;
     explicit Guarded(LoadBuffers& l) : lb(l) {}
-    uint8_t* End() { return RasterRow(lb, 0) + static_cast<size_t>(lb.raster.stride) * RasterHeight(lb); }
+    uint8_t* End() {
+        return RasterRow(lb, 0) + static_cast<size_t>(lb.raster.stride) * RasterHeight(lb);
+    }
 };
 
 TEST(BmpRle8, RunsLinesAndEndOfBitmap) {
     Rle r{6, 3};
-    r.stream = Bytes{3, 7, 2, 9, 0, 0,            // row 0: 7 7 7 9 9
-                0, 4, 1, 2, 3, 4, 0, 0,      // row 1: absolute 1 2 3 4
-                0, 3, 5, 6, 7, 0, 1, 8,      // row 2: absolute 5 6 7 (+pad), run 8
-                0, 1,                        // end of bitmap
-                4, 4};                       // never read
+    r.stream = Bytes{3, 7, 2, 9, 0, 0,       // row 0: 7 7 7 9 9
+                     0, 4, 1, 2, 3, 4, 0, 0, // row 1: absolute 1 2 3 4
+                     0, 3, 5, 6, 7, 0, 1, 8, // row 2: absolute 5 6 7 (+pad), run 8
+                     0, 1,                   // end of bitmap
+                     4, 4};                  // never read
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
     ASSERT_EQ(Decode(lb, r.File()), 1);
@@ -485,7 +494,7 @@ TEST(BmpRle8, RunsLinesAndEndOfBitmap) {
 
 TEST(BmpRle8, StreamWithoutEndOfBitmapEndsAtTheEndOfTheData) {
     Rle r{4, 2};
-    r.stream = Bytes{2, 5, 0, 0, 1, 6, 0};  // the last record is cut in half
+    r.stream = Bytes{2, 5, 0, 0, 1, 6, 0}; // the last record is cut in half
     LoadBuffers& lb = TestBuffers();
     ASSERT_EQ(Decode(lb, r.File()), 1);
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{5, 5, 0, 0}));
@@ -493,7 +502,7 @@ TEST(BmpRle8, StreamWithoutEndOfBitmapEndsAtTheEndOfTheData) {
 }
 
 TEST(BmpRle8, RunPassingTheStrideEndsTheDecoding) {
-    Rle r{3, 2};  // stride 4
+    Rle r{3, 2}; // stride 4
     r.stream = Bytes{6, 9, 0, 0, 2, 1};
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
@@ -519,7 +528,7 @@ TEST(BmpRle8, DeltaOrEndOfLinePastTheLastRowEndsTheDecoding) {
     const Bytes tails[] = {{0, 2, 0, 2}, {0, 0}};
     for (const Bytes& tail : tails) {
         Rle r{4, 2};
-        r.stream = Bytes{0, 0};  // to the top row
+        r.stream = Bytes{0, 0}; // to the top row
         Append(r.stream, tail);
         const size_t stop = 14 + 40 + 1024 + r.stream.size();
         Append(r.stream, Bytes{0, 4, 1, 2, 3, 4, 2, 7});
@@ -531,7 +540,7 @@ TEST(BmpRle8, DeltaOrEndOfLinePastTheLastRowEndsTheDecoding) {
 }
 
 TEST(BmpRle8, AbsoluteRunsRunOnIntoTheNextRowButNeverPastThePixelArea) {
-    Rle r{4, 2};  // stride 4, area 8 bytes
+    Rle r{4, 2}; // stride 4, area 8 bytes
     r.stream = Bytes{0, 2, 2, 0, 0, 7, 1, 2, 3, 4, 5, 6, 7, 0};
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
@@ -545,7 +554,8 @@ TEST(BmpRle8, AbsoluteRunsRunOnIntoTheNextRowButNeverPastThePixelArea) {
 
 TEST(BmpRle8, LongStreamOfDeltasAlongTheRowStaysInside) {
     Rle r{4, 1};
-    for (int i = 0; i < 20000; ++i) Append(r.stream, Bytes{0, 2, 255, 0});
+    for (int i = 0; i < 20000; ++i)
+        Append(r.stream, Bytes{0, 2, 255, 0});
     Append(r.stream, Bytes{0, 3, 1, 2, 3, 0, 5, 5});
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
@@ -606,7 +616,8 @@ TEST(BmpRle8, SkippedPixelsOfATinyPictureAfterABigOneAreBlack) {
     rle4.compression = 2;
     rle4.stream = Bytes{0, 2, 2, 15, 2, 0x12, 0, 1};
     ASSERT_EQ(Decode(lb, rle4.File()), 1);
-    for (int y = 0; y < 15; ++y) EXPECT_EQ(RasterRowBytes(lb, y), Bytes(8, 0)) << y;
+    for (int y = 0; y < 15; ++y)
+        EXPECT_EQ(RasterRowBytes(lb, y), Bytes(8, 0)) << y;
     EXPECT_EQ(RasterRowBytes(lb, 15), (Bytes{0, 0x12, 0, 0, 0, 0, 0, 0}));
 }
 
@@ -614,9 +625,9 @@ TEST(BmpRle4, RunsAlternateNibblesAndKeepTheOtherHalfOfAByte) {
     Rle r{8, 2};
     r.bits = 4;
     r.compression = 2;
-    r.stream = Bytes{5, 0xAB, 0, 0,                  // row 0: A B A B A
-                0, 2, 1, 0,                     // delta to x 1
-                0, 3, 0xCD, 0xE0, 0, 1};        // absolute C D E, no pad
+    r.stream = Bytes{5, 0xAB, 0,    0,           // row 0: A B A B A
+                     0, 2,    1,    0,           // delta to x 1
+                     0, 3,    0xCD, 0xE0, 0, 1}; // absolute C D E, no pad
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
     ASSERT_EQ(Decode(lb, r.File()), 1);
@@ -628,17 +639,17 @@ TEST(BmpRle4, AbsoluteRunPadsToAWholeWord) {
     Rle r{8, 1};
     r.bits = 4;
     r.compression = 2;
-    r.stream = Bytes{0, 3, 0x12, 0x30, 2, 0x44, 0, 1};  // 3 nibbles in 2 bytes: no pad
+    r.stream = Bytes{0, 3, 0x12, 0x30, 2, 0x44, 0, 1}; // 3 nibbles in 2 bytes: no pad
     LoadBuffers& lb = TestBuffers();
     ASSERT_EQ(Decode(lb, r.File()), 1);
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{0x12, 0x34, 0x40, 0}));
-    r.stream = Bytes{0, 5, 0x12, 0x34, 0x50, 0xEE, 1, 0x66, 0, 1};  // 3 bytes + pad
+    r.stream = Bytes{0, 5, 0x12, 0x34, 0x50, 0xEE, 1, 0x66, 0, 1}; // 3 bytes + pad
     ASSERT_EQ(Decode(lb, r.File()), 1);
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{0x12, 0x34, 0x56, 0}));
 }
 
 TEST(BmpRle4, RunPastTheRowEndRunsOnButNotOutOfThePicture) {
-    Rle r{2, 2};  // stride 4 bytes = 8 nibbles per row
+    Rle r{2, 2}; // stride 4 bytes = 8 nibbles per row
     r.bits = 4;
     r.compression = 2;
     r.stream = Bytes{20, 0x9A, 0, 1};
@@ -651,4 +662,4 @@ TEST(BmpRle4, RunPastTheRowEndRunsOnButNotOutOfThePicture) {
     EXPECT_EQ(g.End()[0], 0xEE);
 }
 
-}  // namespace
+} // namespace

@@ -29,13 +29,16 @@ bool Exists(const std::string& path) {
 uint32_t At32(const Bytes& b, size_t i) {
     return b[i] | b[i + 1] << 8 | b[i + 2] << 16 | static_cast<uint32_t>(b[i + 3]) << 24;
 }
-uint16_t At16(const Bytes& b, size_t i) { return static_cast<uint16_t>(b[i] | b[i + 1] << 8); }
+uint16_t At16(const Bytes& b, size_t i) {
+    return static_cast<uint16_t>(b[i] | b[i + 1] << 8);
+}
 
 std::unique_ptr<FrameImage> PatternedFrame() {
     std::unique_ptr<FrameImage> f(new FrameImage);
     std::memset(f->bytes, 0xEE, sizeof f->bytes);
     InitFrameHeader(128, 128, f->bytes);
-    for (int i = 0; i < kFramePixelBytes; ++i) f->Pixels()[i] = static_cast<uint8_t>(i * 7 + i / 384);
+    for (int i = 0; i < kFramePixelBytes; ++i)
+        f->Pixels()[i] = static_cast<uint8_t>(i * 7 + i / 384);
     return f;
 }
 
@@ -57,7 +60,8 @@ TEST(WriteBmpFile, FramePictureGivesTheFixedLayout) {
     EXPECT_EQ(At16(b, 28), 24);
     EXPECT_EQ(At32(b, 30), 0u);
     EXPECT_EQ(At32(b, 34), 49152u);
-    for (size_t i : {38, 42, 46, 50}) EXPECT_EQ(At32(b, i), 0u) << i;
+    for (size_t i : {38, 42, 46, 50})
+        EXPECT_EQ(At32(b, i), 0u) << i;
     EXPECT_EQ(std::memcmp(b.data() + 54, frame->Pixels(), kFramePixelBytes), 0);
 }
 
@@ -75,7 +79,7 @@ TEST(WriteBmpFile, ReadingTheFileBackReproducesThePicture) {
 
 TEST(WriteBmpFile, SizeComesFromThePicturesOwnHeader) {
     auto frame = PatternedFrame();
-    InitFrameHeader(10, 3, frame->bytes);  // stride 32
+    InitFrameHeader(10, 3, frame->bytes); // stride 32
     const std::string path = NativePath(ScratchDir() + "/small.bmp");
     ASSERT_EQ(WriteBmpFile(path.c_str(), *frame), 1);
     const Bytes b = ReadAll(path);
@@ -106,7 +110,8 @@ TEST(WriteRasterBmp, PaletteRasterRoundTripsThroughTheReader) {
     s.height = 3;
     s.bits = 4;
     s.palette = Palette(16);
-    for (int i = 0; i < 12; ++i) s.pixels.push_back(static_cast<uint8_t>(i * 37));  // stride 4
+    for (int i = 0; i < 12; ++i)
+        s.pixels.push_back(static_cast<uint8_t>(i * 37)); // stride 4
     Bytes file = BuildBmp(s);
     ASSERT_TRUE(PutInput(lb, file));
     ASSERT_EQ(DecodeBmpMemory(lb), 1);
@@ -132,4 +137,4 @@ TEST(WriteRasterBmp, NoRasterNoFile) {
     EXPECT_FALSE(Exists(path));
 }
 
-}  // namespace
+} // namespace

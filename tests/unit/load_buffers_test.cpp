@@ -19,7 +19,8 @@ LoadBuffers& WithInput(const Bytes& b) {
 
 Bytes Counting(int n) {
     Bytes b;
-    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(i + 1));
+    for (int i = 0; i < n; ++i)
+        b.push_back(static_cast<uint8_t>(i + 1));
     return b;
 }
 
@@ -113,7 +114,7 @@ TEST(LoadWholeFile, MissingFileOrNoPathFailsAndChangesNothing) {
 }
 
 TEST(LoadWholeFile, LargestFileThatLeavesRoomForThePaddingIsAccepted) {
-    const long largest = kFileBufferSize - kFilePadding;  // 59,999,872
+    const long largest = kFileBufferSize - kFilePadding; // 59,999,872
     std::string path = FileOfSize(ScratchDir(), "largest.bin", largest, 0x5A);
     LoadBuffers& lb = TestBuffers();
     ASSERT_TRUE(LoadWholeFile(lb, NativePath(path).c_str()));
@@ -157,7 +158,7 @@ TEST(SetUpRaster, DepthIsNormalisedAndThePaletteZeroed) {
     struct Case {
         int bits, depth;
         uint32_t count;
-    } cases[] = {{0, 1, 2},  {1, 1, 2},   {2, 4, 16},  {3, 4, 16},  {4, 4, 16},  {5, 8, 256},
+    } cases[] = {{0, 1, 2},   {1, 1, 2},  {2, 4, 16},  {3, 4, 16},  {4, 4, 16},  {5, 8, 256},
                  {8, 8, 256}, {9, 24, 0}, {16, 24, 0}, {24, 24, 0}, {32, 24, 0}, {64, 24, 0}};
     for (const Case& c : cases) {
         LoadBuffers& lb = TestBuffers();
@@ -166,7 +167,8 @@ TEST(SetUpRaster, DepthIsNormalisedAndThePaletteZeroed) {
         EXPECT_EQ(RasterBits(lb), c.depth) << c.bits;
         EXPECT_EQ(RasterPaletteCount(lb), c.count) << c.bits;
         EXPECT_EQ(RasterPalette(lb) != nullptr, c.count != 0) << c.bits;
-        for (uint32_t i = 0; i < 4 * c.count; ++i) ASSERT_EQ(lb.decodeBuffer[40 + i], 0) << c.bits;
+        for (uint32_t i = 0; i < 4 * c.count; ++i)
+            ASSERT_EQ(lb.decodeBuffer[40 + i], 0) << c.bits;
         EXPECT_EQ(lb.decodeBuffer[40 + 4 * c.count], 0xAA) << "pixels are not cleared";
     }
 }
@@ -174,7 +176,8 @@ TEST(SetUpRaster, DepthIsNormalisedAndThePaletteZeroed) {
 TEST(SetUpRaster, StridesArePaddedToFourBytes) {
     struct Case {
         int width, bits, stride;
-    } cases[] = {{1, 24, 4}, {5, 1, 4}, {9, 4, 8}, {128, 24, 384}, {3, 8, 4}, {33, 1, 8}, {127, 24, 384}};
+    } cases[] = {{1, 24, 4}, {5, 1, 4},  {9, 4, 8},     {128, 24, 384},
+                 {3, 8, 4},  {33, 1, 8}, {127, 24, 384}};
     for (const Case& c : cases) {
         LoadBuffers& lb = TestBuffers();
         ASSERT_TRUE(SetUpRaster(lb, c.width, 2, c.bits));
@@ -276,7 +279,7 @@ TEST(RowCursor, StepDownOffTheBottomKeepsTheAddressAndLeavesTheRaster) {
 
 TEST(RowCursor, WriteRowTakesTheStrideForOversizedOrNegativeCounts) {
     LoadBuffers& lb = TestBuffers();
-    ASSERT_TRUE(SetUpRaster(lb, 5, 3, 8));  // stride 8
+    ASSERT_TRUE(SetUpRaster(lb, 5, 3, 8)); // stride 8
     std::memset(RasterRow(lb, 0), 0, 24);
     const Bytes row = Counting(16);
     CursorToRow(lb, 1);
@@ -286,7 +289,7 @@ TEST(RowCursor, WriteRowTakesTheStrideForOversizedOrNegativeCounts) {
     CursorToRow(lb, 0);
     CursorWriteRow(lb, row.data() + 8, -1);
     EXPECT_EQ(RasterRowBytes(lb, 0), Bytes(row.begin() + 8, row.end()));
-    CursorWriteRow(lb, nullptr, 4);  // no bytes: nothing happens
+    CursorWriteRow(lb, nullptr, 4); // no bytes: nothing happens
     CursorToRow(lb, 2);
     CursorWriteRow(lb, row.data(), 3);
     EXPECT_EQ(RasterRowBytes(lb, 2), (Bytes{1, 2, 3, 0, 0, 0, 0, 0}));
@@ -297,7 +300,7 @@ TEST(RowCursor, WriteRowOffTheRasterOrFromAnOlderRasterWritesNothing) {
     ASSERT_TRUE(SetUpRaster(lb, 8, 2, 8));
     std::memset(RasterRow(lb, 0), 0, 16);
     CursorToRow(lb, 0);
-    CursorStepDown(lb);  // row -1, address still that of row 0
+    CursorStepDown(lb); // row -1, address still that of row 0
     const Bytes row(8, 0x55);
     CursorWriteRow(lb, row.data(), 8);
     EXPECT_EQ(RasterRowBytes(lb, 0), Bytes(8, 0));
@@ -322,4 +325,4 @@ TEST(LoaderFlags, StartLoweredAndAreSeenByTheDecoders) {
     lb.LoaderStopFlag = 0;
 }
 
-}  // namespace
+} // namespace

@@ -31,7 +31,8 @@ LoadBuffers& CoordinateRaster(int32_t w, int32_t h) {
     LoadBuffers& lb = TestBuffers();
     EXPECT_TRUE(SetUpRaster(lb, w, h, 24));
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) SetPixel(lb, x, y, static_cast<uint32_t>(x) | y << 12);
+        for (int32_t x = 0; x < w; ++x)
+            SetPixel(lb, x, y, static_cast<uint32_t>(x) | y << 12);
     lb.raster.cursor.address = RasterRow(lb, 0);
     return lb;
 }
@@ -100,7 +101,8 @@ TEST(LoadPicture, UnknownExtensionIsRefusedAndTouchesNothing) {
         EXPECT_EQ(LoadPictureIntoFrame(s.set, name, *block), 0) << name;
         EXPECT_EQ(DecodeByExtension(s.set, name), -1) << name;
     }
-    for (uint8_t b : block->bytes) ASSERT_EQ(b, 0x5A);
+    for (uint8_t b : block->bytes)
+        ASSERT_EQ(b, 0x5A);
 }
 
 TEST(LoadPicture, ANameThatIsJustGifGoesToTheGifDecoder) {
@@ -157,7 +159,8 @@ TEST(FitToFrame, WidePictureIsSqueezedAndShortOneStretched) {
     EXPECT_EQ(h.biSizeImage, 49152u);
     for (int i = 0; i < 128; ++i)
         for (int j = 0; j < 128; ++j)
-            ASSERT_EQ(FramePixel(*block, i, j), static_cast<uint32_t>(2 * j) | (i / 2) << 12) << i << "," << j;
+            ASSERT_EQ(FramePixel(*block, i, j), static_cast<uint32_t>(2 * j) | (i / 2) << 12)
+                << i << "," << j;
 }
 
 TEST(FitToFrame, OnePixelFillsTheFrame) {
@@ -168,7 +171,8 @@ TEST(FitToFrame, OnePixelFillsTheFrame) {
     auto block = Filled(0);
     ASSERT_TRUE(FitToFrame(lb, 128, 128, *block));
     for (int i = 0; i < 128; ++i)
-        for (int j = 0; j < 128; ++j) ASSERT_EQ(FramePixel(*block, i, j), 0xABCDEFu);
+        for (int j = 0; j < 128; ++j)
+            ASSERT_EQ(FramePixel(*block, i, j), 0xABCDEFu);
 }
 
 TEST(FitToFrame, HundredPixelsRepeatSomeColumnsAndSkipNone) {
@@ -181,7 +185,8 @@ TEST(FitToFrame, HundredPixelsRepeatSomeColumnsAndSkipNone) {
         ASSERT_EQ(c & 0xFFF, static_cast<uint32_t>(100 * j / 128)) << j;
         ++seen[c & 0xFFF];
     }
-    for (int x = 0; x < 100; ++x) EXPECT_GE(seen[x], 1) << x;
+    for (int x = 0; x < 100; ++x)
+        EXPECT_GE(seen[x], 1) << x;
     EXPECT_EQ(FramePixel(*block, 127, 0) >> 12, 99u);
 }
 
@@ -213,8 +218,8 @@ TEST(FitToFrame, FourBitEvenColumnsTakeTheHighNibbleAndOneBitTheTopBit) {
     EXPECT_EQ(FramePixel(*block, 9, 1), 0xF3180Cu);
 
     ASSERT_TRUE(SetUpRaster(lb, 16, 1, 1));
-    RasterPalette(lb)[0] = 0x11;  // entry 0: blue 0x11
-    RasterPalette(lb)[4] = 0x22;  // entry 1: blue 0x22
+    RasterPalette(lb)[0] = 0x11; // entry 0: blue 0x11
+    RasterPalette(lb)[4] = 0x22; // entry 1: blue 0x22
     RasterRow(lb, 0)[0] = 0x80;
     RasterRow(lb, 0)[1] = 0x01;
     lb.raster.cursor.address = RasterRow(lb, 0);
@@ -239,16 +244,18 @@ TEST(FitToFrame, PaletteLookupsOutsideThePaletteAreBlack) {
 }
 
 TEST(FitToFrame, NoRasterOrAStrayPixelBaseGivesBlack) {
-    LoadBuffers& lb = TestBuffers();  // never set up: height 0
+    LoadBuffers& lb = TestBuffers(); // never set up: height 0
     auto block = Filled(0x5A);
     ASSERT_TRUE(FitToFrame(lb, 128, 128, *block));
     BitmapInfoHeader h;
     std::memcpy(&h, block->bytes, 40);
     EXPECT_EQ(h.biWidth, 128);
-    for (int i = 0; i < kFramePixelBytes; ++i) ASSERT_EQ(block->Pixels()[i], 0);
+    for (int i = 0; i < kFramePixelBytes; ++i)
+        ASSERT_EQ(block->Pixels()[i], 0);
 
     CoordinateRaster(300, 200);
-    lb.raster.cursor.address = lb.decodeBuffer + kDecodeBufferSize - 100;  // rows would run off the end
+    lb.raster.cursor.address =
+        lb.decodeBuffer + kDecodeBufferSize - 100; // rows would run off the end
     block = Filled(0x5A);
     ASSERT_TRUE(FitToFrame(lb, 128, 128, *block));
     EXPECT_EQ(FramePixel(*block, 64, 64), 0u);
@@ -262,7 +269,8 @@ TEST(FitToFrame, ZeroTargetSizeFillsNothing) {
     auto block = Filled(0x5A);
     EXPECT_FALSE(FitToFrame(lb, 0, 128, *block));
     EXPECT_FALSE(FitToFrame(lb, 128, 0, *block));
-    for (uint8_t b : block->bytes) ASSERT_EQ(b, 0x5A);
+    for (uint8_t b : block->bytes)
+        ASSERT_EQ(b, 0x5A);
 }
 
-}  // namespace
+} // namespace
