@@ -306,7 +306,8 @@ void Convert32(LoadBuffers& lb, uint8_t* pixels, int32_t width, int32_t height, 
         uint8_t* dst = pixels + y * stride;
         const int64_t first = y * width;
         const int64_t n = std::max<int64_t>(0, std::min<int64_t>(width, have - first));
-        const uint8_t* s = src + first * 4;
+        // Formed only for rows that have data: later rows would point past it.
+        const uint8_t* s = n > 0 ? src + first * 4 : src;
         for (int64_t x = 0; x < n; ++x) {
             dst[3 * x] = s[4 * x];
             dst[3 * x + 1] = s[4 * x + 1];
