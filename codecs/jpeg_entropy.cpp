@@ -240,19 +240,28 @@ bool ProcessRestart(JpegDecoder& d) {
 
 namespace {
 
-// Decodes one block's coefficients into B (dequantised, natural order) and
-// repairs the positions the previous decode of this block left behind.
-// Returns false when a run passes position 63: the MCU row is abandoned.
+// Decodes one block's coefficients into B (dequantised, natural order).
+// The block store is reused from the previous MCU row: positions at or
+// beyond the block's end position are zero, the ones below it hold the old
+// block. Those are cleared up front (the old block kept aside), so runs of
+// zeros need no work; a run that passes position 63 abandons the MCU row,
+// and the abandoned block gets its old coefficients back from position k on,
+// as if they had never been cleared. Returns false then.
 inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* B, int32_t& end) {
     const uint16_t* q = d.quant[d.comp[c].tq];
     const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
     const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
+    const int32_t e = end;
+    alignas(16) int16_t old[64];
+    if (e > 1) {
+        std::memcpy(old, B, sizeof old);
+        std::memset(B, 0, sizeof old);
+    }
     r.Fill();
     int s = DcCategory(r.Symbol(dc, d));
     int32_t& pred = d.dcPred[c];
     pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(r.Extend(s)));
     B[0] = Low16(static_cast<uint32_t>(q[0]) * static_cast<uint32_t>(pred));
-    const int32_t e = end;
     int k = 1;
     while (k < 64) {
         r.Fill();
@@ -268,34 +277,34 @@ inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* 
         }
         int run = rs >> 4;
         if (rs & 15) {
-            if (run > 0) {
-                if (k + run > 63) {
-                    // Positions below k were handled by this decode; the
-                    // rest still hold the old block, zero from the old end.
-                    end = k > e ? k : e;
-                    return false;
-                }
-                int stop = k + run < e ? k + run : e;
-                for (int z = k; z < stop; ++z) B[kZag[z]] = 0;
-                k += run;
+            k += run;
+            if (k > 63) {
+                k -= run;
+                break;
             }
             B[kZag[k]] = Low16(static_cast<uint32_t>(q[k]) * static_cast<uint32_t>(value));
         } else if (run == 15) {
-            if (k + 15 > 63) {
-                end = k > e ? k : e;
-                return false;
-            }
-            int stop = k + 16 < e ? k + 16 : e;
-            for (int z = k; z < stop; ++z) B[kZag[z]] = 0;
             k += 15;
+            if (k > 63) {
+                k -= 15;
+                break;
+            }
         } else {
-            break;
+            end = k;
+            return true;
         }
         ++k;
     }
-    for (int z = k; z < e; ++z) B[kZag[z]] = 0;
-    end = k;
-    return true;
+    if (k >= 64) {
+        end = k;
+        return true;
+    }
+    // Abandoned at k: positions below k were handled by this decode; the
+    // rest keep the old block (zero from its old end on).
+    if (e > 1)
+        for (int z = k; z < e; ++z) B[kZag[z]] = old[kZag[z]];
+    end = k > e ? k : e;
+    return false;
 }
 
 }  // namespace
