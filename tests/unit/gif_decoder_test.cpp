@@ -285,6 +285,23 @@ TEST(Lzw, CodeAboveTheNextSlotIsCountedAndDecodingGoesOn) {
     EXPECT_EQ(run.pixels, (Bytes{2, 2, 2, 3}));
 }
 
+TEST(Lzw, ClearAfterABadCodeBringsBackExactDecoding) {
+    Bytes pixels = giftest::TestPixels(64, 40, 16, 17);
+    LzwEncoder e(4);
+    e.Clear();
+    e.Code(3);
+    e.Code(30); // undefined
+    e.Code(5);
+    e.Clear();
+    e.Pixels(pixels);
+    e.End();
+    LzwRun run = RunLzw(giftest::ImageData(4, e.Finish()), 64);
+    EXPECT_EQ(run.badCodes, 1);
+    ASSERT_GT(run.pixels.size(), pixels.size());
+    Bytes tail(run.pixels.end() - pixels.size(), run.pixels.end());
+    EXPECT_EQ(tail, pixels);
+}
+
 TEST(Lzw, PrefixChainThatLoopsStopsWithFailureKeepingEarlierRows) {
     // 7 is undefined when it comes, so slot 6 gets 7 as the previous code;
     // then code 6 makes slot 7's prefix 7 itself: a loop.
@@ -347,6 +364,20 @@ TEST(Lzw, NegativeAnswerFromTheRowSinkEndsTheDecoding) {
     LzwRun run = RunLzw(giftest::ImageData(2, giftest::EncodePixels(pixels, 2)), 10, 3);
     EXPECT_EQ(run.result, kLzwRowsComplete);
     EXPECT_EQ(run.rows.size(), 3u);
+}
+
+TEST(Lzw, WorkRecordLeftoversFromAnotherPictureChangeNothing) {
+    // The same stream through a record fresh from zero-filled memory and
+    // through one that has just decoded a very different picture.
+    Bytes other = giftest::TestPixels(300, 300, 256, 41);
+    Bytes pixels = giftest::TestPixels(50, 50, 8, 42);
+    Bytes data = giftest::ImageData(3, giftest::EncodePixels(pixels, 3));
+    std::memset(&State(), 0, kGifStateBytes);
+    LzwRun fresh = RunLzw(data, 50);
+    RunLzw(giftest::ImageData(8, giftest::EncodePixels(other, 8, false)), 300);
+    LzwRun used = RunLzw(data, 50);
+    EXPECT_EQ(fresh.pixels, pixels);
+    EXPECT_EQ(used.pixels, pixels);
 }
 
 // ---- signature and screen ----
