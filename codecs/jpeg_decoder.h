@@ -210,7 +210,8 @@ void AssembleMcuRowProgressive(JpegDecoder& d);
 void InverseDctMcuRow(JpegDecoder& d);
 void InverseDct(int16_t* work, uint8_t* samples);
 // The plain transform (work block changed in place) and the SSE2 one; both
-// give the same samples for every input.
+// give the same samples for every input. PIXMORA_JPEG_NO_SIMD builds the
+// plain code paths only (to check that they agree).
 void InverseDctScalar(int16_t* work, uint8_t* samples);
 void InverseDctSimd(const int16_t* coefficients, uint8_t* samples);
 void BuildColourTables(JpegDecoder& d);

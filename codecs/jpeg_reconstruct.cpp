@@ -2,7 +2,7 @@
 // tables, the five row converters and row production.
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -108,7 +108,7 @@ void InverseDctScalar(int16_t* work, uint8_t* samples) {
 }
 
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 namespace {
 
 // The same transform eight rows (then eight columns) at a time. Every
@@ -218,7 +218,7 @@ void InverseDctSimd(const int16_t* coefficients, uint8_t* samples) {
 #endif
 
 void InverseDct(int16_t* work, uint8_t* samples) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     InverseDctSimd(work, samples);
 #else
     InverseDctScalar(work, samples);
@@ -244,7 +244,7 @@ void InverseDctMcuRow(JpegDecoder& d) {
             FlatBlock(block[0], d.sampleBuffer + 64 * i);
             continue;
         }
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
         InverseDctSimd(block, d.sampleBuffer + 64 * i);
 #else
         std::memcpy(d.idctWork, block, sizeof d.idctWork);
@@ -438,7 +438,7 @@ namespace {
 // Pixels of one MCU segment of a row as 4-byte groups blue, green, red, 0.
 using PixelGroup = uint32_t[16];
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 // Red, green and blue terms of 8 chroma pairs, as 16-bit values: exactly
 // the table entries crToRed[cr], (cbToGreen[cb] + crToGreen[cr]) >> 16 and
 // cbToBlue[cb] (45941 = 22970 + 22971 and 58065 = 29032 + 29033 keep the
@@ -513,7 +513,7 @@ inline uint32_t Bgr(const JpegDecoder& d, int y, int cb, int cr) {
 
 // Pixels of MCU `mcu` (its samples) in MCU row line `row`.
 inline int McuPixels(const JpegDecoder& d, const uint8_t* mcu, int row, uint32_t* out) {
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     switch (d.layoutKind) {
         case kLayoutGray: PixelsGray(mcu + 8 * row, out); return 8;
         case kLayoutH1V1: PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out); return 8;
