@@ -73,9 +73,18 @@ void ReadFileHeader(LoadBuffers& lb, BmpLayout& layout) {
 // a top-down picture never qualifies.
 bool PlainLongHeader(const BitmapInfoHeader& h) {
     if (h.biPlanes != 1 || h.biCompression != kBiRgb || h.biClrUsed != 0) return false;
-    int64_t rowUnits = (static_cast<int64_t>(h.biBitCount) * h.biWidth + 31) / 32;
-    int64_t expected = rowUnits * h.biHeight * 4;
-    return expected == static_cast<int64_t>(h.biSizeImage);
+    const int64_t rowUnits = (static_cast<int64_t>(h.biBitCount) * h.biWidth + 31) / 32;
+    const int64_t height = h.biHeight;
+    const uint64_t stored = h.biSizeImage;
+    // rowUnits * height * 4 reaches 2^75 for the sizes a header can state, so
+    // compare without forming products that cannot match a 32-bit field: a
+    // negative product never matches, and neither does one above 2^32.
+    if (rowUnits == 0 || height == 0) return stored == 0;
+    if ((rowUnits < 0) != (height < 0)) return false;
+    const uint64_t a = static_cast<uint64_t>(rowUnits < 0 ? -rowUnits : rowUnits);
+    const uint64_t b = static_cast<uint64_t>(height < 0 ? -height : height);
+    if (a > (uint64_t{1} << 32) / b) return false;
+    return a * b * 4 == stored;
 }
 
 int ReadInfoHeader(LoadBuffers& lb, BmpLayout& layout) {
