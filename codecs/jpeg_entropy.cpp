@@ -6,6 +6,10 @@
 // products, so it is done on unsigned values (no signed overflow).
 #include <cstring>
 
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 #include "codecs/decode_failure.h"
 #include "codecs/jpeg_decoder.h"
 
@@ -405,6 +409,19 @@ inline void CorrectionBit(BitReader& r, int16_t* coef, uint32_t p1, uint32_t m1)
         *coef = Low16(static_cast<uint32_t>(static_cast<int32_t>(*coef)) + (*coef >= 0 ? p1 : m1));
 }
 
+inline bool BlockIsZero(const int16_t* B) {
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+    const __m128i* v = reinterpret_cast<const __m128i*>(B);
+    __m128i any = _mm_loadu_si128(v);
+    for (int i = 1; i < 8; ++i) any = _mm_or_si128(any, _mm_loadu_si128(v + i));
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
+#else
+    for (int i = 0; i < 64; ++i)
+        if (B[i]) return false;
+    return true;
+#endif
+}
+
 void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
     int16_t* B = CoefAt(d.acCoef[c], x, y);
     if (!B) return;
@@ -440,9 +457,12 @@ void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
         }
     }
     if (d.eobRun > 0) {
-        for (; k <= d.se; ++k) {
-            int16_t* coef = &B[kZag[k]];
-            if (*coef != 0) CorrectionBit(r, coef, p1, m1);
+        // Blocks inside an end-of-band run are often empty: nothing to correct.
+        if (!BlockIsZero(B)) {
+            for (; k <= d.se; ++k) {
+                int16_t* coef = &B[kZag[k]];
+                if (*coef != 0) CorrectionBit(r, coef, p1, m1);
+            }
         }
         d.eobRun -= 1;
     }

@@ -254,6 +254,14 @@ void InverseDctMcuRow(JpegDecoder& d) {
 }
 
 void AssembleMcuRowProgressive(JpegDecoder& d) {
+    // Each coefficient times its table entry, low 16 bits kept. Zero stays
+    // zero, so every position is multiplied (in natural order, eight at a
+    // time where SSE2 is there); a component that no scan named has no
+    // table to check, and its coefficients are all 0 and need none.
+    alignas(16) int16_t natural[4][64];
+    for (int t = 0; t < 4; ++t)
+        if (d.quant[t])
+            for (int k = 0; k < 64; ++k) natural[t][kZag[k]] = static_cast<int16_t>(d.quant[t][k]);
     int32_t i = 0;
     int32_t x[4] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
@@ -261,10 +269,8 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
         int dx = 0, dy = 0;
         for (int j = 0; j < d.blocksPerMcu; ++j) {
             int c = d.mcuBlockList[j];
-            // A component that no scan named has no table to check; its
-            // coefficients are all 0 and need none.
             const int tq = d.comp[c].tq;
-            const uint16_t* q = tq <= 3 ? d.quant[tq] : nullptr;
+            const int16_t* q = tq <= 3 && d.quant[tq] ? natural[tq] : nullptr;
             int16_t* B = d.blockStore + 64 * i;
             int32_t bx = x[c] + dx, by = d.blockRowCounter[c] + dy;
             const int16_t* dc = CoefAt(d.dcCoef[c], bx, by);
@@ -275,18 +281,25 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             } else {
                 std::memset(B, 0, 128);
             }
-            int n = 0;
-            for (int k = 63; k >= 1; --k) {
-                if (B[kZag[k]] != 0) {
-                    n = k;
-                    break;
-                }
-            }
-            d.blockEnd[i] = n + 1;
-            for (int k = n; k >= 0 && q; --k) {
-                int16_t& v = B[kZag[k]];
-                if (v != 0) v = Low16(static_cast<uint32_t>(static_cast<int32_t>(v)) * q[k]);
-            }
+            bool anyAc = false;
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+            __m128i* v = reinterpret_cast<__m128i*>(B);
+            __m128i any = _mm_and_si128(_mm_loadu_si128(v), _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+            for (int r = 1; r < 8; ++r) any = _mm_or_si128(any, _mm_loadu_si128(v + r));
+            anyAc = _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
+            if (q)
+                for (int r = 0; r < 8; ++r)
+                    _mm_storeu_si128(v + r, _mm_mullo_epi16(_mm_loadu_si128(v + r),
+                                                            _mm_load_si128(reinterpret_cast<const __m128i*>(q) + r)));
+#else
+            for (int k = 1; k < 64; ++k) anyAc = anyAc || B[k] != 0;
+            if (q)
+                for (int k = 0; k < 64; ++k)
+                    B[k] = Low16(static_cast<uint32_t>(static_cast<int32_t>(B[k])) *
+                                 static_cast<uint16_t>(q[k]));
+#endif
+            // Only "DC alone or not" matters to the inverse DCT.
+            d.blockEnd[i] = anyAc ? 64 : 1;
             ++i;
             if (d.scanCount == 1) {
                 x[c] += 1;
