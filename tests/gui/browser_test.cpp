@@ -799,6 +799,25 @@ TEST(BrowserStress, ClickingThumbnailsWhileTheyLoadStopsTheLoaderForGood) {
     TearDown();
 }
 
+TEST(BrowserStress, CancelWhileThumbnailsLoadStopsTheLoaderBeforeTheDialogEnds) {
+    Watchdog dog(60, "BrowserStress.Cancel");
+    BusyFolders folders;
+    bool busyAtCancel = false;
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        ASSERT_EQ(ScanFolder(folders.a.c_str()), 1);
+        ASSERT_TRUE(PumpUntil([] { return ItemCount() == 30; }, 5000));
+        Pump(50);
+        busyAtCancel = !LoaderIdle();
+        SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    }));
+    EXPECT_TRUE(busyAtCancel);
+    EXPECT_FALSE(HarnessHadToClose());
+    // Ended, stopped, and the stop flag left raised: nothing decodes again.
+    EXPECT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
+    EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 1);
+    TearDown();
+}
+
 TEST(BrowserStress, ClosingWhileALargePictureDecodesEndsPromptly) {
     Watchdog dog(90, "BrowserStress.Closing");
     const std::string big = FreshFolder("big");
