@@ -12,6 +12,7 @@
 #include "app/history.h"
 #include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
+#include "export/album.h"
 
 constexpr int kPathBytes = 260;
 constexpr int kNameTableEntries = 256;
@@ -46,7 +47,8 @@ struct App {
     int32_t BlendPercent = 0;
     FrameImage* FrameArtImage = nullptr;
     char* FrameArtPath = nullptr;
-    FrameImage* AlbumStore[kAlbumCapacity] = {};
+    FrameImage* albumBlocks[kAlbumCapacity] = {};
+    AlbumStore album;  // references into albumBlocks, in list order
 
     // Main dialog
     HWND mainDialog = nullptr;

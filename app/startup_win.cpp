@@ -72,9 +72,10 @@ bool StartUp(HINSTANCE instance) {
     ok = ok && a.BackgroundImage && a.BackgroundPath && a.WorkImage && a.FrameArtImage &&
          a.FrameArtPath;
     for (int i = 0; i < kAlbumCapacity; ++i) {
-        a.AlbumStore[i] = static_cast<FrameImage*>(ZeroBlock(sizeof(FrameImage)));
-        ok = ok && a.AlbumStore[i];
+        a.albumBlocks[i] = static_cast<FrameImage*>(ZeroBlock(sizeof(FrameImage)));
+        ok = ok && a.albumBlocks[i];
     }
+    if (ok) InitAlbumStore(a.album, a.albumBlocks);
     return ok;
 }
 
@@ -107,7 +108,8 @@ void TearDown() {
     a.folderImages = nullptr;
     if (a.albumImages) ImageList_Destroy(a.albumImages);
     a.albumImages = nullptr;
-    for (int i = 0; i < kAlbumCapacity; ++i) Release(a.AlbumStore[i]);
+    for (int i = 0; i < kAlbumCapacity; ++i) Release(a.albumBlocks[i]);
+    a.album = AlbumStore{};
 }
 
 bool NothingAllocated() {
@@ -118,6 +120,6 @@ bool NothingAllocated() {
                 !a.BackgroundPath && !a.WorkImage && !a.FrameArtImage && !a.FrameArtPath &&
                 !a.folderImages && !a.albumImages;
     for (int i = 0; i < kHistorySlots; ++i) none = none && !a.historyBlocks[i];
-    for (int i = 0; i < kAlbumCapacity; ++i) none = none && !a.AlbumStore[i];
+    for (int i = 0; i < kAlbumCapacity; ++i) none = none && !a.albumBlocks[i];
     return none;
 }

@@ -1,11 +1,149 @@
-// The album list (control 1003) and the save commands.
-// Not part of this build yet: these buttons do nothing.
+// The album list (control 1003): UpLoad, DownLoad, Delete and Delete All.
+// The album's order lives in the core (export/album.h); this file mirrors
+// each edit in the list view and draws the 80 x 72 thumbnails.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "browser/thumbnail.h"
 
-void UploadPicture(const FrameImage&) {}
-void DownloadRoute() {}
-void DeletePicture() {}
-void DeleteAllPictures() {}
-void SaveBmpRoute(HWND) {}
-void SaveAllPictures(HWND) {}
+#include <cstring>
+
+namespace {
+
+// The list's current item: the first focused item while something is selected.
+int FocusedAlbumItem() {
+    HWND list = g_app.AlbumList;
+    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) <= 0) return -1;
+    int n = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i)
+        if (SendMessageA(list, LVM_GETITEMSTATE, i, LVIS_FOCUSED) & LVIS_FOCUSED) return i;
+    return -1;
+}
+
+// The thumbnail of an album picture: fitted into the cell on white, with a
+// grey frame around the whole cell.
+HBITMAP AlbumThumbnail(const FrameImage& picture) {
+    BitmapInfoHeader h;
+    std::memcpy(&h, picture.bytes, sizeof h);
+    // Every album picture is a 128 x 128 true-colour block; a header that says
+    // otherwise is not trusted to describe the pixels that follow it.
+    if (h.biWidth != kFrameSide || h.biHeight != kFrameSide || h.biBitCount != 24 ||
+        h.biSize != 40) {
+        InitFrameHeader(kFrameSide, kFrameSide, &h);
+    }
+    ThumbnailRect r = FitThumbnailRect(h.biWidth, h.biHeight);
+    HDC listDc = GetDC(g_app.AlbumList);
+    HDC memory = CreateCompatibleDC(listDc);
+    HBITMAP bitmap = CreateCompatibleBitmap(listDc, kThumbWidth, kThumbHeight);
+    ReleaseDC(g_app.AlbumList, listDc);
+    if (!memory || !bitmap) {
+        if (bitmap) DeleteObject(bitmap);
+        if (memory) DeleteDC(memory);
+        return nullptr;
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    RECT cell = {0, 0, kThumbWidth, kThumbHeight};
+    HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
+    HBRUSH grey = CreateSolidBrush(RGB(0xC0, 0xC0, 0xC0));
+    FillRect(memory, &cell, white);
+    SetStretchBltMode(memory, COLORONCOLOR);
+    StretchDIBits(memory, r.x0, r.y0, r.w, r.h, 0, 0, h.biWidth, h.biHeight, picture.Pixels(),
+                  reinterpret_cast<const BITMAPINFO*>(&h), DIB_RGB_COLORS, SRCCOPY);
+    FrameRect(memory, &cell, grey);
+    SelectObject(memory, old);
+    DeleteObject(white);
+    DeleteObject(grey);
+    DeleteDC(memory);
+    return bitmap;
+}
+
+void InsertItem(int index, bool selected) {
+    char text[12];
+    AlbumItemLabel(index, text);
+    LVITEMA item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | (selected ? LVIF_STATE : 0);
+    item.iItem = index;
+    item.pszText = text;
+    item.iImage = index;
+    item.state = item.stateMask = selected ? LVIS_SELECTED : 0;
+    SendMessageA(g_app.AlbumList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void Refresh(HWND list) {
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    UpdateWindow(list);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void AppendAlbumItem(int n) {
+    HWND list = g_app.AlbumList;
+    InsertItem(n, true);
+    Refresh(list);
+    HBITMAP thumb = AlbumThumbnail(AlbumPicture(g_app.album, n));
+    if (thumb) {
+        ImageList_Add(g_app.albumImages, thumb, nullptr);
+        DeleteObject(thumb);
+    }
+    SendMessageA(list, LVM_REDRAWITEMS, n, n);
+    SendMessageA(list, LVM_ENSUREVISIBLE, n, TRUE);
+    UpdateWindow(list);
+}
+
+void RebuildAlbumList(int m) {
+    HWND list = g_app.AlbumList;
+    ImageList_Remove(g_app.albumImages, -1);
+    SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    ImageList_SetImageCount(g_app.albumImages, static_cast<UINT>(m));
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (int i = 0; i < m; ++i) InsertItem(i, false);
+    Refresh(list);
+    for (int i = 0; i < m; ++i) {
+        HBITMAP thumb = AlbumThumbnail(AlbumPicture(g_app.album, i));
+        if (thumb) {
+            ImageList_Replace(g_app.albumImages, i, thumb, nullptr);
+            DeleteObject(thumb);
+        }
+        SendMessageA(list, LVM_REDRAWITEMS, i, i);
+    }
+}
+
+void ApplyEdit(const AlbumEdit& edit) {
+    HWND list = g_app.AlbumList;
+    switch (edit.update) {
+    case AlbumListUpdate::kNothing:
+        if (edit.full)
+            MessageBoxA(g_app.mainDialog,
+                        "The album is full: it holds 384 pictures. Delete one to make room.",
+                        "Pixmora", MB_OK | MB_ICONINFORMATION);
+        break;
+    case AlbumListUpdate::kAppendItem: AppendAlbumItem(edit.item); break;
+    case AlbumListUpdate::kRebuild:
+        RebuildAlbumList(edit.count);
+        if (edit.item >= 0 && edit.item < edit.count)
+            SendMessageA(list, LVM_ENSUREVISIBLE, edit.item, TRUE);
+        break;
+    case AlbumListUpdate::kClear:
+        ImageList_Remove(g_app.albumImages, -1);
+        SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+        InvalidateRect(list, nullptr, TRUE);
+        break;
+    }
+}
+
+}  // namespace
+
+void UploadPicture(const FrameImage& picture) {
+    ApplyEdit(AlbumUpload(g_app.album, picture, FocusedAlbumItem()));
+}
+
+void DownloadRoute() {
+    int f = FocusedAlbumItem();
+    if (f < 0) return;
+    DropRedo(g_app.history);
+    PushState(g_app.history);
+    AlbumDownload(g_app.album, f, CurrentPicture(g_app.history));
+    AfterEdit();
+}
+
+void DeletePicture() { ApplyEdit(AlbumDelete(g_app.album, FocusedAlbumItem())); }
+
+void DeleteAllPictures() { ApplyEdit(AlbumDeleteAll(g_app.album)); }

@@ -32,9 +32,15 @@ void CALLBACK FallbackTimer(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
+int g_scriptWaits = 0;
+
 void CALLBACK ScriptTimer(HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
     HWND dialog = g_app.mainDialog;
+    // The dialog manager shows the dialog once its queue first runs dry; a
+    // script acts as a user does, on a dialog that is on screen (5 s at most).
+    if (!(dialog && IsWindowVisible(dialog)) && ++g_scriptWaits < 50) return;
+    KillTimer(nullptr, id);
+    UpdateWindow(dialog);
     auto script = g_script;
     g_script = nullptr;
     if (script) script(dialog);
@@ -87,6 +93,7 @@ bool RunMainDialog(const std::function<void(HWND)>& script) {
     if (!StartUp(GetModuleHandleA(nullptr))) return false;
     g_script = script;
     g_harnessClosed = false;
+    g_scriptWaits = 0;
     g_scriptTimer = SetTimer(nullptr, 0, 100, ScriptTimer);
     DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (g_script) KillTimer(nullptr, g_scriptTimer);
@@ -143,6 +150,16 @@ COLORREF ScreenPixel(HWND window, int x, int y) {
     HDC screen = GetDC(nullptr);
     COLORREF c = GetPixel(screen, p.x, p.y);
     ReleaseDC(nullptr, screen);
+    return c;
+}
+
+COLORREF ScreenPixelBecomes(HWND window, int x, int y, COLORREF expected) {
+    DWORD end = GetTickCount() + 3000;
+    COLORREF c = ScreenPixel(window, x, y);
+    while (c != expected && GetTickCount() < end) {
+        Pump(20);
+        c = ScreenPixel(window, x, y);
+    }
     return c;
 }
 

@@ -38,3 +38,7 @@ std::string WindowText(HWND window);
 std::string ClassOf(HWND window);
 // The colour of a pixel as painted on screen, client coordinates of `window`.
 COLORREF ScreenPixel(HWND window, int x, int y);
+// The same, but waits (pumping messages, up to 3 s) for the pixel to show
+// `expected`: on a busy machine the X server draws late. Returns the last
+// colour seen.
+COLORREF ScreenPixelBecomes(HWND window, int x, int y, COLORREF expected);

@@ -72,8 +72,8 @@ TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
         HWND pane = GetDlgItem(dialog, IDC_PREVIEW);
         EXPECT_EQ(g_app.history.head, (headBefore + 1) % kHistorySlots);
         EXPECT_EQ(g_app.history.valid[g_app.history.head], 1);
-        EXPECT_EQ(ScreenPixel(pane, 10, 64), RGB(255, 0, 0));
-        EXPECT_EQ(ScreenPixel(pane, 100, 64), RGB(0, 0, 255));
+        EXPECT_EQ(ScreenPixelBecomes(pane, 10, 64, RGB(255, 0, 0)), RGB(255, 0, 0));
+        EXPECT_EQ(ScreenPixelBecomes(pane, 100, 64, RGB(0, 0, 255)), RGB(0, 0, 255));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UNDO)));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REDO)));
         // The loader was stopped and its flag lowered again for the next decode.
@@ -86,7 +86,7 @@ TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
         EXPECT_EQ(g_app.history.head, (headBefore + 2) % kHistorySlots);
         SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
         Pump(100);
-        EXPECT_EQ(ScreenPixel(pane, 10, 64), RGB(255, 0, 0));
+        EXPECT_EQ(ScreenPixelBecomes(pane, 10, 64, RGB(255, 0, 0)), RGB(255, 0, 0));
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();

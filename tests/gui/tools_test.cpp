@@ -159,7 +159,7 @@ TEST(RotateTool, PressesChangeTheWorkingCopyAndOkAddsOneState) {
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 0, 0), kWhite);
             UpdateWindow(tool);
             Pump(150);
-            EXPECT_EQ(ScreenPixel(GetDlgItem(tool, IDC_TOOL_PREVIEW), 10, 10), RGB(255, 255, 255));
+            EXPECT_EQ(ScreenPixelBecomes(GetDlgItem(tool, IDC_TOOL_PREVIEW), 10, 10, RGB(255, 255, 255)), RGB(255, 255, 255));
             SaveScreenshot(tool, "rotate_dialog");
             Click(tool, IDOK);
         });
@@ -214,7 +214,7 @@ TEST(ImageProcessingTool, EffectsTrackBarsAndSmallOkButtons) {
             // Brightness +50 shows in the preview only...
             MoveTrackBar(tool, IDC_PROC_BRIGHTNESS, 50);
             Pump(100);
-            EXPECT_EQ(ScreenPixel(preview, 64, 64), RGB(150, 100, 249));
+            EXPECT_EQ(ScreenPixelBecomes(preview, 64, 64, RGB(150, 100, 249)), RGB(150, 100, 249));
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 5, 5), (Rgb{100, 50, 200}));
             // ...until its small OK takes it.
             Click(tool, IDC_PROC_TAKE_BRIGHTNESS);
@@ -232,9 +232,9 @@ TEST(ImageProcessingTool, EffectsTrackBarsAndSmallOkButtons) {
             MoveTrackBar(tool, IDC_PROC_ZOOM, -10);
             Pump(100);
             // (Pixel 0 is under the control's own frame line.)
-            EXPECT_EQ(ScreenPixel(preview, 1, 1), RGB(0, 0, 0));
-            EXPECT_EQ(ScreenPixel(preview, 126, 126), RGB(0, 0, 0));
-            EXPECT_EQ(ScreenPixel(preview, 2, 2), RGB(grey.r, grey.g, grey.b));
+            EXPECT_EQ(ScreenPixelBecomes(preview, 1, 1, RGB(0, 0, 0)), RGB(0, 0, 0));
+            EXPECT_EQ(ScreenPixelBecomes(preview, 126, 126, RGB(0, 0, 0)), RGB(0, 0, 0));
+            EXPECT_EQ(ScreenPixelBecomes(preview, 2, 2, RGB(grey.r, grey.g, grey.b)), RGB(grey.r, grey.g, grey.b));
             // The single-precision resampler may lose a level inside.
             EXPECT_NEAR(GetRValue(ScreenPixel(preview, 64, 64)), grey.r, 1);
             SaveScreenshot(tool, "image_processing_dialog");

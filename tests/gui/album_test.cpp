@@ -1,0 +1,273 @@
+// The album list and the two save commands, driven through the main dialog:
+// UpLoad, insert after the current item, Delete, Delete All, DownLoad, Save
+// BMP through the real save dialog and Save All through the folder browser.
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/app_win.h"
+#include "resources/resource.h"
+#include "tests/gui/gui_harness.h"
+
+namespace {
+
+FrameImage Uniform(uint8_t r, uint8_t g, uint8_t b) {
+    FrameImage f{};
+    InitFrameHeader(128, 128, f.bytes);
+    for (int i = 0; i < kFramePixelBytes; i += 3) {
+        f.Pixels()[i] = b;
+        f.Pixels()[i + 1] = g;
+        f.Pixels()[i + 2] = r;
+    }
+    return f;
+}
+
+void PushPicture(const FrameImage& picture) {
+    DropRedo(g_app.history);
+    PushState(g_app.history);
+    CopyFrameImage(CurrentPicture(g_app.history), picture);
+    AfterEdit();
+}
+
+void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+HWND Album(HWND main) { return GetDlgItem(main, IDC_ALBUM_LIST); }
+
+int ItemCount(HWND main) { return static_cast<int>(SendMessageA(Album(main), LVM_GETITEMCOUNT, 0, 0)); }
+
+std::string Label(HWND main, int i) {
+    char text[32] = "";
+    LVITEMA item = {};
+    item.iSubItem = 0;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(Album(main), LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+void ClickItem(HWND main, int i) {
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(Album(main), LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+}
+
+int SelectedCount(HWND main) {
+    return static_cast<int>(SendMessageA(Album(main), LVM_GETSELECTEDCOUNT, 0, 0));
+}
+
+// Red byte of album picture i (every test picture is uniform).
+int AlbumRed(int i) { return AlbumPicture(g_app.album, i).Pixels()[2]; }
+
+// Pixel (x, y) of thumbnail `image`, drawn from the image list.
+COLORREF ThumbPixel(int image, int x, int y) {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 80, 72);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    COLORREF c = CLR_INVALID;
+    if (ImageList_Draw(g_app.albumImages, image, dc, 0, 0, ILD_NORMAL)) c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    return c;
+}
+
+std::string TempFolder(const char* name) {
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    std::string folder = std::string(dir) + name;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::vector<char> ReadFile(const std::string& path) {
+    std::vector<char> bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return bytes;
+}
+
+TEST(Album, UploadInsertDeleteAndDeleteAll) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        for (uint8_t red : {10, 20, 30}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        ASSERT_EQ(ItemCount(main), 3);
+        EXPECT_EQ(Label(main, 0), "1");
+        EXPECT_EQ(Label(main, 2), "3");
+        // Each upload was appended selected, so upload inserts after it; the
+        // last one is selected now.
+        EXPECT_EQ(AlbumRed(0), 10);
+        EXPECT_EQ(AlbumRed(2), 30);
+        // Thumbnails: 72 x 72 at (4, 0) on white, grey frame around the cell.
+        EXPECT_EQ(ThumbPixel(0, 40, 36), RGB(10, 0, 0));
+        EXPECT_EQ(ThumbPixel(0, 2, 36), RGB(255, 255, 255));
+        EXPECT_EQ(ThumbPixel(0, 0, 36), RGB(0xC0, 0xC0, 0xC0));
+        EXPECT_EQ(ThumbPixel(0, 40, 0), RGB(0xC0, 0xC0, 0xC0));
+        EXPECT_EQ(ThumbPixel(0, 76, 36), RGB(255, 255, 255));
+
+        // Item "2" clicked: the new picture goes third, the old third is "4".
+        ClickItem(main, 1);
+        PushPicture(Uniform(99, 0, 0));
+        Click(main, IDC_UPLOAD);
+        ASSERT_EQ(ItemCount(main), 4);
+        EXPECT_EQ(AlbumRed(2), 99);
+        EXPECT_EQ(AlbumRed(3), 30);
+        EXPECT_EQ(Label(main, 3), "4");
+        EXPECT_EQ(ThumbPixel(2, 40, 36), RGB(99, 0, 0));
+        EXPECT_EQ(SelectedCount(main), 0);
+        // With nothing selected the next upload appends.
+        PushPicture(Uniform(77, 0, 0));
+        Click(main, IDC_UPLOAD);
+        ASSERT_EQ(ItemCount(main), 5);
+        EXPECT_EQ(AlbumRed(4), 77);
+
+        // Delete item "1": the others move up and are renumbered.
+        ClickItem(main, 0);
+        Click(main, IDC_DELETE);
+        ASSERT_EQ(ItemCount(main), 4);
+        EXPECT_EQ(AlbumRed(0), 20);
+        EXPECT_EQ(Label(main, 0), "1");
+        EXPECT_EQ(ThumbPixel(0, 40, 36), RGB(20, 0, 0));
+        // Delete without a current item does nothing.
+        Click(main, IDC_DELETE);
+        EXPECT_EQ(ItemCount(main), 4);
+        UpdateWindow(main);
+        Pump(150);
+        SaveScreenshot(main, "main_dialog_album");
+
+        Click(main, IDC_DELETE_ALL);
+        EXPECT_EQ(ItemCount(main), 0);
+        EXPECT_EQ(ImageList_GetImageCount(g_app.albumImages), 0);
+        Click(main, IDC_UPLOAD);
+        ASSERT_EQ(ItemCount(main), 1);
+        EXPECT_EQ(Label(main, 0), "1");
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+}
+
+TEST(Album, DownloadMakesTheAlbumPictureANewState) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        PushPicture(Uniform(1, 2, 3));
+        Click(main, IDC_UPLOAD);
+        PushPicture(Uniform(4, 5, 6));
+        Click(main, IDC_UPLOAD);
+        PushPicture(Uniform(7, 8, 9));
+        SendMessageA(Album(main), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), [] {
+            static LVITEMA none = {};
+            none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+            return reinterpret_cast<LPARAM>(&none);
+        }());
+        int head = g_app.history.head;
+        Click(main, IDC_DOWNLOAD);  // no current item: nothing
+        EXPECT_EQ(g_app.history.head, head);
+        ClickItem(main, 0);
+        Click(main, IDC_DOWNLOAD);
+        EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 1);
+        EXPECT_EQ(ItemCount(main), 2);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, IDC_UNDO)));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_REDO)));
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+}
+
+TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
+    std::string folder = TempFolder("pixmora_gui_savebmp");
+    std::string chosen = folder + "\\picture";
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        PushPicture(Uniform(200, 100, 50));
+        PushPicture(Uniform(1, 1, 1));
+        Click(main, IDC_UNDO);  // Save BMP saves the picture the Undo shows
+        bool asked = false;
+        OnNextDialog([&](HWND save) {
+            asked = true;
+            SetWindowTextA(GetDlgItem(save, 1148), chosen.c_str());
+            SendMessageA(GetDlgItem(save, IDOK), BM_CLICK, 0, 0);
+        });
+        Click(main, IDC_SAVE_BMP);
+        EXPECT_TRUE(asked);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_REDO)));
+        EXPECT_EQ(g_app.history.head, g_app.history.cursor);
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    std::vector<char> file = ReadFile(chosen + ".BMP");
+    ASSERT_EQ(file.size(), 49206u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(static_cast<uint8_t>(file[54]), 50);   // blue
+    EXPECT_EQ(static_cast<uint8_t>(file[56]), 200);  // red
+    DeleteFileA((chosen + ".BMP").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
+    std::string folder = TempFolder("pixmora_gui_saveall");
+    auto saveInto = [&](HWND main) {
+        bool asked = false;
+        OnNextDialog([&](HWND browser) {
+            asked = true;
+            // The browser fills its tree after it appears: select until the
+            // folder is the tree's current item.
+            HWND tree = GetDlgItem(browser, 14145);
+            for (int tries = 0; tries < 30; ++tries) {
+                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+                Pump(100);
+                char text[MAX_PATH] = "";
+                TVITEMA item = {};
+                item.mask = TVIF_TEXT;
+                item.hItem = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                item.pszText = text;
+                item.cchTextMax = sizeof text;
+                if (item.hItem && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
+                    std::strcmp(text, "pixmora_gui_saveall") == 0)
+                    break;
+            }
+            SendMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
+        });
+        Click(main, IDC_SAVE_ALL);
+        EXPECT_TRUE(asked);
+    };
+    std::vector<std::vector<char>> first;
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        for (uint8_t red : {0, 128, 255}) {
+            PushPicture(Uniform(red, 64, 32));
+            Click(main, IDC_UPLOAD);
+        }
+        saveInto(main);
+        for (int i = 0; i < 3; ++i) first.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
+        saveInto(main);
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    for (int i = 0; i < 3; ++i) {
+        std::string path = folder + "\\" + std::to_string(i) + ".jpg";
+        std::vector<char> again = ReadFile(path);
+        ASSERT_GT(first[i].size(), 600u) << path;
+        EXPECT_EQ(static_cast<uint8_t>(first[i][0]), 0xFF);
+        EXPECT_EQ(static_cast<uint8_t>(first[i][1]), 0xD8);
+        EXPECT_EQ(again, first[i]) << path;
+        DeleteFileA(path.c_str());
+    }
+    EXPECT_TRUE(ReadFile(folder + "\\3.jpg").empty());
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
