@@ -174,7 +174,11 @@ bool WriteShot(const std::string& name, BITMAPINFOHEADER bih, const void* bits) 
     bfh.bfType = 0x4D42;
     bfh.bfOffBits = sizeof bfh + sizeof bih;
     bfh.bfSize = bfh.bfOffBits + bih.biSizeImage;
+    // Without a folder of its own the shots go to the temporary folder: the
+    // current folder follows the tree's selection and is no place for them.
+    char temp[MAX_PATH] = ".";
     const char* dir = std::getenv("PIXMORA_SHOT_DIR");
+    if (!dir && GetTempPathA(sizeof temp, temp)) dir = temp;
     std::string path = std::string(dir ? dir : ".") + "\\" + name + ".bmp";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;

@@ -27,7 +27,7 @@ bool NextDialogHandled();
 void Pump(int ms);
 
 // Saves a screenshot of the window (as it is on screen) as a BMP file in the
-// screenshot folder (PIXMORA_SHOT_DIR, else the current folder).
+// screenshot folder (PIXMORA_SHOT_DIR, else the temporary folder).
 bool SaveScreenshot(HWND window, const std::string& name);
 
 // Saves what `draw` paints on a white-less, width x height 24-bit canvas.
