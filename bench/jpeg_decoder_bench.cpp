@@ -23,7 +23,8 @@
 
 namespace {
 
-const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg", "photo-420-prog.jpg"};
+const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg",
+                               "photo-420-prog.jpg"};
 
 std::vector<uint8_t> ReadPhoto(const char* name) {
     std::string path = std::string(PIXMORA_SOURCE_DIR) + "/build/bench-photos/" + name;
@@ -65,8 +66,9 @@ void BM_JpegDecodePixmora(benchmark::State& state) {
         benchmark::DoNotOptimize(lb.decodeBuffer);
     }
     state.SetLabel(name);
-    state.counters["MP/s"] = benchmark::Counter(
-        static_cast<double>(d->width) * d->height * state.iterations() / 1e6, benchmark::Counter::kIsRate);
+    state.counters["MP/s"] =
+        benchmark::Counter(static_cast<double>(d->width) * d->height * state.iterations() / 1e6,
+                           benchmark::Counter::kIsRate);
     std::free(d);
 }
 BENCHMARK(BM_JpegDecodePixmora)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -81,8 +83,9 @@ void TurboDecode(benchmark::State& state, int flags) {
     }
     tjhandle h = tjInitDecompress();
     int w = 0, ht = 0, sub = 0, cs = 0;
-    tjDecompressHeader3(h, file.data(), static_cast<unsigned long>(file.size()), &w, &ht, &sub, &cs);
-    const int pitch = (w * 3 + 3) & ~3;  // the SourceRaster's stride
+    tjDecompressHeader3(h, file.data(), static_cast<unsigned long>(file.size()), &w, &ht, &sub,
+                        &cs);
+    const int pitch = (w * 3 + 3) & ~3; // the SourceRaster's stride
     std::vector<uint8_t> raster(static_cast<size_t>(pitch) * ht);
     for (auto _ : state) {
         if (tjDecompress2(h, file.data(), static_cast<unsigned long>(file.size()), raster.data(), w,
@@ -95,13 +98,23 @@ void TurboDecode(benchmark::State& state, int flags) {
     tjDestroy(h);
     const char* simd = std::getenv("JSIMD_FORCENONE") ? "no SIMD" : "SIMD";
     state.SetLabel(std::string(name) + " (" + simd + ")");
-    state.counters["MP/s"] = benchmark::Counter(static_cast<double>(w) * ht * state.iterations() / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MP/s"] = benchmark::Counter(
+        static_cast<double>(w) * ht * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
-void BM_JpegDecodeTurboFastUpsample(benchmark::State& state) { TurboDecode(state, TJFLAG_FASTUPSAMPLE); }
-void BM_JpegDecodeTurboDefault(benchmark::State& state) { TurboDecode(state, 0); }
-BENCHMARK(BM_JpegDecodeTurboFastUpsample)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_JpegDecodeTurboDefault)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_JpegDecodeTurboFastUpsample(benchmark::State& state) {
+    TurboDecode(state, TJFLAG_FASTUPSAMPLE);
+}
+void BM_JpegDecodeTurboDefault(benchmark::State& state) {
+    TurboDecode(state, 0);
+}
+BENCHMARK(BM_JpegDecodeTurboFastUpsample)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_JpegDecodeTurboDefault)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 #endif
 
-}  // namespace
+} // namespace

@@ -29,7 +29,7 @@ bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     ClearDecodeFailure();
@@ -39,7 +39,8 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     if (!FindSoi(d)) return Fail(d, "no SOI marker in the first 513 bytes");
     int frame = ReadHeaderMarkers(d);
     if (frame == 0) return Fail(d, nullptr);
-    if (frame == 0xC2) d.progressive = 1;
+    if (frame == 0xC2)
+        d.progressive = 1;
     else if (frame != 0xC0 && frame != 0xC1)
         return Fail(d, frame >= 0xC0 && frame <= 0xCF ? "frame type not supported"
                                                       : "no frame header before the scan data");
@@ -61,8 +62,10 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     // One MCU row at a time, converted straight into the raster (the same
     // pixels as ProduceRow followed by a copy of each row).
     for (int32_t r = 0; r < d.height && !JpegStop(d);) {
-        if (d.progressive) AssembleMcuRowProgressive(d);
-        else DecodeMcuRowSequential(d);
+        if (d.progressive)
+            AssembleMcuRowProgressive(d);
+        else
+            DecodeMcuRowSequential(d);
         InverseDctMcuRow(d);
         int32_t rows = d.height - r < d.mcuHeight ? d.height - r : d.mcuHeight;
         if (!WriteMcuRowToRaster(d, r, rows)) break;

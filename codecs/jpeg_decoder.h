@@ -55,7 +55,7 @@ enum LayoutKind : int32_t {
 
 struct JpegComponent {
     int32_t h, v, tq, id;
-    int32_t widthInBlocks, heightInBlocks;  // set per scan
+    int32_t widthInBlocks, heightInBlocks; // set per scan
 };
 
 // Progressive coefficients of one component: a DC buffer (one coefficient
@@ -71,17 +71,17 @@ struct CoefBuffer {
 // For AC tables a short code whose extra bits also fit in the index is
 // decoded whole: `value` is the extended coefficient and len counts both.
 struct HuffFast {
-    int16_t value;    // extended value (full) or symbol
-    uint8_t symbol;   // the decoded symbol
-    uint8_t len;      // bits consumed; 0 = slow path
+    int16_t value;  // extended value (full) or symbol
+    uint8_t symbol; // the decoded symbol
+    uint8_t len;    // bits consumed; 0 = slow path
 };
 static_assert(sizeof(HuffFast) == 4, "HuffFast packs into 4 bytes");
 
 // Everything a Huffman lookup block holds (one work block per slot).
 struct HuffLookupBlock {
     int32_t lookup[kHuffLookupEntries];
-    HuffFast fast[1 << kHuffFastBits];       // symbol and code length only
-    HuffFast fastAc[1 << kHuffFastBits];     // code and extra bits together
+    HuffFast fast[1 << kHuffFastBits];   // symbol and code length only
+    HuffFast fastAc[1 << kHuffFastBits]; // code and extra bits together
 };
 
 struct JpegDecoder {
@@ -89,9 +89,9 @@ struct JpegDecoder {
     int32_t width, height;
     int32_t progressive;
     // tables
-    uint8_t* huffCounts[8];   // 17 bytes: [0] = 0, [1..16] codes per length
-    uint8_t* huffValues[8];   // 256 bytes: symbols in code order
-    uint16_t* quant[4];       // 64 entries, zig-zag order
+    uint8_t* huffCounts[8]; // 17 bytes: [0] = 0, [1..16] codes per length
+    uint8_t* huffValues[8]; // 256 bytes: symbols in code order
+    uint16_t* quant[4];     // 64 entries, zig-zag order
     // frame
     int32_t layoutKind;
     int32_t componentCount;
@@ -120,8 +120,8 @@ struct JpegDecoder {
     int32_t blockRowCounter[4];
     // bit reader: the stream's bits, most significant first, fetched a byte
     // at a time (a stuffed FF 00 is one fetched byte)
-    uint64_t bitBuffer;   // valid bits left-aligned
-    int32_t bitCount;     // number of valid bits
+    uint64_t bitBuffer; // valid bits left-aligned
+    int32_t bitCount;   // number of valid bits
     // where each of the last 16 fetched bytes began in the file: a rewind
     // returns to the first fetched byte none of whose bits was used
     uint32_t fetchCount;
@@ -138,7 +138,7 @@ struct JpegDecoder {
     // blocks: block i of an MCU row is blockStore + 64 i
     int16_t* blockStore;
     int32_t blockEnd[kJpegMaxBlocksPerMcuRow];
-    uint8_t* sampleBuffer;  // 64 bytes per block
+    uint8_t* sampleBuffer; // 64 bytes per block
     // colour
     int32_t crToRed[256], cbToBlue[256], crToGreen[256], cbToGreen[256];
     // output
@@ -162,8 +162,8 @@ void FreeAllWork(JpegDecoder& d);
 void ResetDecoder(JpegDecoder& d, LoadBuffers& lb);
 bool PadInput(JpegDecoder& d);
 bool FindSoi(JpegDecoder& d);
-int NextMarker(JpegDecoder& d);          // marker code, or 0 when none
-int ReadHeaderMarkers(JpegDecoder& d);   // frame/SOI/EOI/SOS code, or 0 on failure
+int NextMarker(JpegDecoder& d);        // marker code, or 0 when none
+int ReadHeaderMarkers(JpegDecoder& d); // frame/SOI/EOI/SOS code, or 0 on failure
 bool ParseFrameHeader(JpegDecoder& d);
 bool ParseHuffmanTables(JpegDecoder& d);
 bool ParseQuantTables(JpegDecoder& d);
@@ -184,7 +184,7 @@ ScanStart StartScan(JpegDecoder& d);
 bool DecodeAllScans(JpegDecoder& d);
 
 // ---- entropy decoding (jpeg_entropy.cpp) ----
-extern const uint8_t kZag[64 + 16];  // zig-zag -> natural; 16 guard entries of 63
+extern const uint8_t kZag[64 + 16]; // zig-zag -> natural; 16 guard entries of 63
 void StartBitReader(JpegDecoder& d);
 int FetchByte(JpegDecoder& d);
 uint32_t GetBits(JpegDecoder& d, int n);
@@ -194,8 +194,8 @@ int32_t Extend(JpegDecoder& d, int s);
 void DecodeMcuRowSequential(JpegDecoder& d);
 bool ProcessRestart(JpegDecoder& d);
 int16_t* CoefAt(CoefBuffer& b, int32_t x, int32_t y);
-bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks,
-                    int32_t heightInBlocks, int32_t blockSide);
+bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks, int32_t heightInBlocks,
+                    int32_t blockSide);
 enum ProgressiveProcedure { kDcFirst, kDcRefine, kAcFirst, kAcRefine };
 void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure);
 void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y);
@@ -224,6 +224,10 @@ void ConvertRowH1V1(JpegDecoder& d, int row);
 void ConvertRowH2V1(JpegDecoder& d, int row);
 void ConvertRowH1V2(JpegDecoder& d, int row);
 void ConvertRowH2V2(JpegDecoder& d, int row);
-inline int Clamp255(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int Clamp255(int32_t v) {
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
-inline bool JpegStop(const JpegDecoder& d) { return StopRequested(*d.buffers); }
+inline bool JpegStop(const JpegDecoder& d) {
+    return StopRequested(*d.buffers);
+}

@@ -15,18 +15,20 @@
 
 // Zig-zag position -> natural index; the 16 guard entries let a run that
 // steps past 63 index safely before it is noticed.
-const uint8_t kZag[64 + 16] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
-    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
-    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
-    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+const uint8_t kZag[64 + 16] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                               12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                               35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                               58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+                               63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
 namespace {
 
-inline int16_t Low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+inline int16_t Low16(uint32_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(v));
+}
 
 // Threshold 2^(s-1) and offset 1 - 2^s of a magnitude category.
-constexpr int32_t kExtendThreshold[16] = {0,   1,   2,    4,    8,    16,   32,    64,
+constexpr int32_t kExtendThreshold[16] = {0,   1,   2,   4,    8,    16,   32,   64,
                                           128, 256, 512, 1024, 2048, 4096, 8192, 16384};
 constexpr int32_t kExtendOffset[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
                                        -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
@@ -50,7 +52,8 @@ struct BitReader {
         : buffer(d.bitBuffer), count(d.bitCount), pos(d.buffers->readPosition),
           length(d.buffers->dataLength), data(d.buffers->fileBuffer), fetchCount(d.fetchCount),
           virtualPending(d.virtualPending) {
-        for (int i = 0; i < 16; ++i) fetchStart[i] = d.fetchStart[i];
+        for (int i = 0; i < 16; ++i)
+            fetchStart[i] = d.fetchStart[i];
     }
     void Store(JpegDecoder& d) const {
         d.bitBuffer = buffer;
@@ -58,11 +61,13 @@ struct BitReader {
         d.buffers->readPosition = pos;
         d.fetchCount = fetchCount;
         d.virtualPending = virtualPending;
-        for (int i = 0; i < 16; ++i) d.fetchStart[i] = fetchStart[i];
+        for (int i = 0; i < 16; ++i)
+            d.fetchStart[i] = fetchStart[i];
     }
     // Places the zero bytes a rewind left just before the current position.
     void AnchorVirtual() {
-        for (int i = 1; i <= virtualPending; ++i) fetchStart[(fetchCount - i) & 15] = pos - i;
+        for (int i = 1; i <= virtualPending; ++i)
+            fetchStart[(fetchCount - i) & 15] = pos - i;
         virtualPending = 0;
     }
     inline uint32_t Fetch() {
@@ -84,13 +89,14 @@ struct BitReader {
         if (pos >= 0 && pos + 8 <= length) {
             uint64_t w;
             std::memcpy(&w, data + pos, 8);
-            const uint64_t x = ~w;  // a zero byte here is an FF byte there
+            const uint64_t x = ~w; // a zero byte here is an FF byte there
             if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
                 const int n = (64 - count) >> 3;
-                uint64_t be = __builtin_bswap64(w);  // the file's bytes, first on top
+                uint64_t be = __builtin_bswap64(w); // the file's bytes, first on top
                 be &= ~0ull << (64 - 8 * n);
                 buffer |= be >> count;
-                for (int i = 0; i < n; ++i) fetchStart[(fetchCount + i) & 15] = pos + i;
+                for (int i = 0; i < n; ++i)
+                    fetchStart[(fetchCount + i) & 15] = pos + i;
                 fetchCount += n;
                 pos += n;
                 count += 8 * n;
@@ -106,7 +112,7 @@ struct BitReader {
         buffer <<= n;
         count -= n;
     }
-    inline uint32_t Bits(int n) {  // n = 1..16, count >= n
+    inline uint32_t Bits(int n) { // n = 1..16, count >= n
         uint32_t v = static_cast<uint32_t>(buffer >> (64 - n));
         Consume(n);
         return v;
@@ -128,7 +134,7 @@ struct BitReader {
         const uint8_t* codeLength = reinterpret_cast<const uint8_t*>(t.lookup + 256);
         int32_t v = t.lookup[buffer >> 56];
         if (v >= 0) {
-            Consume(codeLength[v]);  // a pattern that is no code takes symbol 0's length
+            Consume(codeLength[v]); // a pattern that is no code takes symbol 0's length
             return v;
         }
         Consume(8);
@@ -143,9 +149,11 @@ struct BitReader {
 
 // A DC difference category comes from the file and may exceed 15 in a
 // malformed table; such a symbol counts as category 0.
-inline int DcCategory(int s) { return s > 15 ? 0 : s; }
+inline int DcCategory(int s) {
+    return s > 15 ? 0 : s;
+}
 
-}  // namespace
+} // namespace
 
 // The record-level operations, each a short stay of the reader in locals.
 int FetchByte(JpegDecoder& d) {
@@ -182,7 +190,8 @@ int DecodeHuffman(JpegDecoder& d, const int32_t* lookup) {
         r.Consume(codeLength[v]);
     } else {
         r.Consume(8);
-        while (v < 0 && !JpegStop(d)) v = lookup[kHuffTreeBase - v - static_cast<int>(r.Bits(1))];
+        while (v < 0 && !JpegStop(d))
+            v = lookup[kHuffTreeBase - v - static_cast<int>(r.Bits(1))];
         if (v < 0) v = 0;
     }
     r.Store(d);
@@ -234,7 +243,8 @@ bool ProcessRestart(JpegDecoder& d) {
         --budget;
     }
     if (b != 0xD0 + d.expectedRestart) return false;
-    for (int c = 0; c < d.componentCount; ++c) d.dcPred[c] = 0;
+    for (int c = 0; c < d.componentCount; ++c)
+        d.dcPred[c] = 0;
     d.eobRun = 0;
     d.restartsLeft = d.restartInterval;
     d.expectedRestart = (d.expectedRestart + 1) & 7;
@@ -306,12 +316,13 @@ inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* 
     // Abandoned at k: positions below k were handled by this decode; the
     // rest keep the old block (zero from its old end on).
     if (e > 1)
-        for (int z = k; z < e; ++z) B[kZag[z]] = old[kZag[z]];
+        for (int z = k; z < e; ++z)
+            B[kZag[z]] = old[kZag[z]];
     end = k > e ? k : e;
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void DecodeMcuRowSequential(JpegDecoder& d) {
     BitReader r(d);
@@ -326,7 +337,8 @@ void DecodeMcuRowSequential(JpegDecoder& d) {
         }
         bool abandoned = false;
         for (int j = 0; j < d.blocksPerMcu; ++j, ++i) {
-            if (!DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i, d.blockEnd[i])) {
+            if (!DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i,
+                                       d.blockEnd[i])) {
                 abandoned = true;
                 break;
             }
@@ -340,8 +352,7 @@ void DecodeMcuRowSequential(JpegDecoder& d) {
 // ---- progressive ----
 
 int16_t* CoefAt(CoefBuffer& b, int32_t x, int32_t y) {
-    if (!b.data || x < 0 || y < 0 || x >= b.widthInBlocks || y >= b.heightInBlocks)
-        return nullptr;
+    if (!b.data || x < 0 || y < 0 || x >= b.widthInBlocks || y >= b.heightInBlocks) return nullptr;
     size_t index = static_cast<size_t>(x) + static_cast<size_t>(y) * b.widthInBlocks;
     return b.data + index * static_cast<size_t>(b.bytesPerBlock / 2);
 }
@@ -413,7 +424,8 @@ inline bool BlockIsZero(const int16_t* B) {
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     const __m128i* v = reinterpret_cast<const __m128i*>(B);
     __m128i any = _mm_loadu_si128(v);
-    for (int i = 1; i < 8; ++i) any = _mm_or_si128(any, _mm_loadu_si128(v + i));
+    for (int i = 1; i < 8; ++i)
+        any = _mm_or_si128(any, _mm_loadu_si128(v + i));
     return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
 #else
     for (int i = 0; i < 64; ++i)
@@ -436,7 +448,7 @@ void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
             int run = rs >> 4, s = rs & 15;
             uint32_t value = 0;
             if (s != 0) {
-                if (s != 1) return;  // not a refinement symbol: abandon the block
+                if (s != 1) return; // not a refinement symbol: abandon the block
                 value = r.Bits(1) ? p1 : m1;
             } else if (run < 15) {
                 d.eobRun = 1 << run;
@@ -483,7 +495,8 @@ void ScanLoop(JpegDecoder& d) {
     int32_t y[4] = {0, 0, 0, 0};
     BitReader r(d);
     for (int32_t row = 0; row < d.mcuRows; ++row) {
-        for (int c = 0; c < 4; ++c) x[c] = 0;
+        for (int c = 0; c < 4; ++c)
+            x[c] = 0;
         for (int32_t m = 0; m < d.mcusPerRow; ++m) {
             if (JpegStop(d)) {
                 r.Store(d);
@@ -491,7 +504,7 @@ void ScanLoop(JpegDecoder& d) {
             }
             if (d.restartInterval != 0 && d.restartsLeft == 0) {
                 r.Store(d);
-                ProcessRestart(d);  // a failure is passed over: decoding goes on here
+                ProcessRestart(d); // a failure is passed over: decoding goes on here
                 r = BitReader(d);
             }
             int dx = 0, dy = 0;
@@ -513,24 +526,41 @@ void ScanLoop(JpegDecoder& d) {
         if (d.scanCount == 1) {
             y[d.scanComp[0]] += 1;
         } else {
-            for (int i = 0; i < d.scanCount; ++i) y[d.scanComp[i]] += d.comp[d.scanComp[i]].v;
+            for (int i = 0; i < d.scanCount; ++i)
+                y[d.scanComp[i]] += d.comp[d.scanComp[i]].v;
         }
     }
     r.Store(d);
 }
 
-}  // namespace
+} // namespace
 
-void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<DcFirst>(d, c, x, y); }
-void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<DcRefine>(d, c, x, y); }
-void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<AcFirst>(d, c, x, y); }
-void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) { RunBlock<AcRefine>(d, c, x, y); }
+void DecodeDcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) {
+    RunBlock<DcFirst>(d, c, x, y);
+}
+void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
+    RunBlock<DcRefine>(d, c, x, y);
+}
+void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y) {
+    RunBlock<AcFirst>(d, c, x, y);
+}
+void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
+    RunBlock<AcRefine>(d, c, x, y);
+}
 
 void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure) {
     switch (procedure) {
-        case kDcFirst: ScanLoop<DcFirst>(d); break;
-        case kDcRefine: ScanLoop<DcRefine>(d); break;
-        case kAcFirst: ScanLoop<AcFirst>(d); break;
-        case kAcRefine: ScanLoop<AcRefine>(d); break;
+    case kDcFirst:
+        ScanLoop<DcFirst>(d);
+        break;
+    case kDcRefine:
+        ScanLoop<DcRefine>(d);
+        break;
+    case kAcFirst:
+        ScanLoop<AcFirst>(d);
+        break;
+    case kAcRefine:
+        ScanLoop<AcRefine>(d);
+        break;
     }
 }

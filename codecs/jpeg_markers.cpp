@@ -18,13 +18,15 @@ int ReadWord(JpegDecoder& d) {
     return hi * 256 + ReadByte(*d.buffers);
 }
 
-int PeekByte(const JpegDecoder& d) { return d.buffers->fileBuffer[d.buffers->readPosition]; }
+int PeekByte(const JpegDecoder& d) {
+    return d.buffers->fileBuffer[d.buffers->readPosition];
+}
 
 bool AtEndOfData(const JpegDecoder& d) {
     return d.buffers->readPosition >= d.buffers->dataLength;
 }
 
-}  // namespace
+} // namespace
 
 void* WorkAlloc(JpegDecoder& d, int64_t n) {
     if (n < 0 || n > INT32_MAX - 16) return nullptr;
@@ -49,7 +51,8 @@ void FreeAllWork(JpegDecoder& d) {
 void ResetDecoder(JpegDecoder& d, LoadBuffers& lb) {
     std::memset(&d, 0, sizeof d);
     d.buffers = &lb;
-    for (int32_t i = 0; i < kJpegMaxBlocksPerMcuRow; ++i) d.blockEnd[i] = 64;
+    for (int32_t i = 0; i < kJpegMaxBlocksPerMcuRow; ++i)
+        d.blockEnd[i] = 64;
     d.bitCount = 0;
     d.bitBuffer = 0;
 }
@@ -108,20 +111,30 @@ int ReadHeaderMarkers(JpegDecoder& d) {
         if (m == 0) return DecodeFail("no marker before the end of the data");
         bool ok = true;
         switch (m) {
-            case 0x01: return DecodeFail("TEM marker in the header");
-            case 0xC8: return DecodeFail("JPG marker in the header");
-            case 0xCC: return DecodeFail("arithmetic coding tables (DAC)");
-            case 0xC4: ok = ParseHuffmanTables(d); break;
-            case 0xDB: ok = ParseQuantTables(d); break;
-            case 0xDD: ok = ParseRestartInterval(d); break;
-            case 0xD8:
-            case 0xD9:
-            case 0xDA: return m;
-            default:
-                if (m >= 0xD0 && m <= 0xD7) return DecodeFail("restart marker in the header");
-                if (m >= 0xC0 && m <= 0xCF) return m;  // every frame type; C4, C8, CC handled above
-                ok = SkipSegment(d);
-                break;
+        case 0x01:
+            return DecodeFail("TEM marker in the header");
+        case 0xC8:
+            return DecodeFail("JPG marker in the header");
+        case 0xCC:
+            return DecodeFail("arithmetic coding tables (DAC)");
+        case 0xC4:
+            ok = ParseHuffmanTables(d);
+            break;
+        case 0xDB:
+            ok = ParseQuantTables(d);
+            break;
+        case 0xDD:
+            ok = ParseRestartInterval(d);
+            break;
+        case 0xD8:
+        case 0xD9:
+        case 0xDA:
+            return m;
+        default:
+            if (m >= 0xD0 && m <= 0xD7) return DecodeFail("restart marker in the header");
+            if (m >= 0xC0 && m <= 0xCF) return m; // every frame type; C4, C8, CC handled above
+            ok = SkipSegment(d);
+            break;
         }
         if (!ok) return 0;
     }
@@ -200,7 +213,8 @@ bool ParseHuffmanTables(JpegDecoder& d) {
         }
         if (total > 255) return DecodeFail("Huffman table with more than 255 codes");
         uint8_t values[256] = {};
-        for (int i = 0; i < total; ++i) values[i] = static_cast<uint8_t>(ReadByte(lb));
+        for (int i = 0; i < total; ++i)
+            values[i] = static_cast<uint8_t>(ReadByte(lb));
         if (n < total + 17) return DecodeFail("DHT segment too short for its tables");
         n -= total + 17;
         int slot = (b & 15) + 4 * ((b >> 4) & 1);
@@ -282,15 +296,20 @@ bool FindLayout(const JpegDecoder& d, LayoutRow* row) {
     for (int c = 1; c < 3; ++c)
         if (d.comp[c].h != 1 || d.comp[c].v != 1) return false;
     int h = d.comp[0].h, v = d.comp[0].v;
-    if (h == 1 && v == 1) *row = {kLayoutH1V1, 3, 8, 8, 4};
-    else if (h == 2 && v == 1) *row = {kLayoutH2V1, 4, 16, 8, 4};
-    else if (h == 1 && v == 2) *row = {kLayoutH1V2, 4, 8, 16, 4};
-    else if (h == 2 && v == 2) *row = {kLayoutH2V2, 6, 16, 16, 4};
-    else return false;
+    if (h == 1 && v == 1)
+        *row = {kLayoutH1V1, 3, 8, 8, 4};
+    else if (h == 2 && v == 1)
+        *row = {kLayoutH2V1, 4, 16, 8, 4};
+    else if (h == 1 && v == 2)
+        *row = {kLayoutH1V2, 4, 8, 16, 4};
+    else if (h == 2 && v == 2)
+        *row = {kLayoutH2V2, 6, 16, 16, 4};
+    else
+        return false;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool ClassifyLayout(JpegDecoder& d) {
     LayoutRow row;
@@ -310,10 +329,13 @@ bool ClassifyLayout(JpegDecoder& d) {
     }
     d.blocksPerMcuRow = d.frameBlocksPerMcu * d.frameMcusPerRow;
     if (d.blocksPerMcuRow > kJpegMaxBlocksPerMcuRow) return DecodeFail("MCU row too wide");
-    d.blockStore = static_cast<int16_t*>(WorkAlloc(d, 128 * static_cast<int64_t>(d.blocksPerMcuRow)));
+    d.blockStore =
+        static_cast<int16_t*>(WorkAlloc(d, 128 * static_cast<int64_t>(d.blocksPerMcuRow)));
     if (!d.blockStore) return DecodeFail("out of memory");
-    for (int32_t i = 0; i < kJpegMaxBlocksPerMcuRow; ++i) d.blockEnd[i] = 64;
-    d.sampleBuffer = static_cast<uint8_t*>(WorkAlloc(d, 64 * static_cast<int64_t>(d.blocksPerMcuRow)));
+    for (int32_t i = 0; i < kJpegMaxBlocksPerMcuRow; ++i)
+        d.blockEnd[i] = 64;
+    d.sampleBuffer =
+        static_cast<uint8_t*>(WorkAlloc(d, 64 * static_cast<int64_t>(d.blocksPerMcuRow)));
     if (!d.sampleBuffer) return DecodeFail("out of memory");
     d.rowsLeftInMcuRow = 0;
     d.rowsLeft = d.height;

@@ -10,7 +10,9 @@
 
 namespace {
 
-inline int16_t Low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+inline int16_t Low16(uint32_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(v));
+}
 
 // 13-bit fixed-point constants of the Loeffler-Ligtenberg-Moschytz IDCT.
 constexpr uint32_t k0_298631336 = 2446;
@@ -74,7 +76,7 @@ inline void IdctCore(const int32_t* in, int stride, int32_t* out) {
     out[7] = static_cast<int32_t>(a0 - o3);
 }
 
-}  // namespace
+} // namespace
 
 void InverseDctScalar(int16_t* work, uint8_t* samples) {
     int32_t in[8], out[8];
@@ -83,30 +85,34 @@ void InverseDctScalar(int16_t* work, uint8_t* samples) {
         int16_t* row = work + 8 * r;
         if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
             int16_t dc = Low16(static_cast<uint32_t>(static_cast<int32_t>(row[0])) << 2);
-            for (int i = 0; i < 8; ++i) row[i] = dc;
+            for (int i = 0; i < 8; ++i)
+                row[i] = dc;
             continue;
         }
-        for (int i = 0; i < 8; ++i) in[i] = row[i];
+        for (int i = 0; i < 8; ++i)
+            in[i] = row[i];
         IdctCore(in, 1, out);
         for (int i = 0; i < 8; ++i)
-            row[i] = Low16(static_cast<uint32_t>((static_cast<int32_t>(static_cast<uint32_t>(out[i]) + 1024u)) >> 11));
+            row[i] = Low16(static_cast<uint32_t>(
+                (static_cast<int32_t>(static_cast<uint32_t>(out[i]) + 1024u)) >> 11));
     }
     // Then columns, down to samples centred on 128.
     for (int c = 0; c < 8; ++c) {
         const int16_t* col = work + c;
         if ((col[8] | col[16] | col[24] | col[32] | col[40] | col[48] | col[56]) == 0) {
             uint8_t v = static_cast<uint8_t>(Clamp255(((col[0] + 16) >> 5) + 128));
-            for (int r = 0; r < 8; ++r) samples[8 * r + c] = v;
+            for (int r = 0; r < 8; ++r)
+                samples[8 * r + c] = v;
             continue;
         }
-        for (int i = 0; i < 8; ++i) in[i] = col[8 * i];
+        for (int i = 0; i < 8; ++i)
+            in[i] = col[8 * i];
         IdctCore(in, 1, out);
         for (int r = 0; r < 8; ++r)
             samples[8 * r + c] = static_cast<uint8_t>(Clamp255(
                 (static_cast<int32_t>(static_cast<uint32_t>(out[r]) + 131072u) >> 18) + 128));
     }
 }
-
 
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 namespace {
@@ -187,11 +193,12 @@ inline __m128i Low16Pack(__m128i lo, __m128i hi) {
     return _mm_packs_epi32(lo, hi);
 }
 
-}  // namespace
+} // namespace
 
 void InverseDctSimd(const int16_t* coefficients, uint8_t* samples) {
     __m128i r[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
     // Rows first: after the transpose vector k holds d_k of every row.
     Transpose8(r);
     Half lo, hi;
@@ -233,7 +240,7 @@ inline void FlatBlock(int16_t dc, uint8_t* samples) {
     std::memset(samples, Clamp255(((rowValue + 16) >> 5) + 128), 64);
 }
 
-}  // namespace
+} // namespace
 
 void InverseDctMcuRow(JpegDecoder& d) {
     // Positions at or beyond a block's end position are zero, so a block
@@ -261,7 +268,8 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
     alignas(16) int16_t natural[4][64];
     for (int t = 0; t < 4; ++t)
         if (d.quant[t])
-            for (int k = 0; k < 64; ++k) natural[t][kZag[k]] = static_cast<int16_t>(d.quant[t][k]);
+            for (int k = 0; k < 64; ++k)
+                natural[t][kZag[k]] = static_cast<int16_t>(d.quant[t][k]);
     int32_t i = 0;
     int32_t x[4] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
@@ -284,15 +292,20 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             bool anyAc = false;
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
             __m128i* v = reinterpret_cast<__m128i*>(B);
-            __m128i any = _mm_and_si128(_mm_loadu_si128(v), _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
-            for (int r = 1; r < 8; ++r) any = _mm_or_si128(any, _mm_loadu_si128(v + r));
+            __m128i any =
+                _mm_and_si128(_mm_loadu_si128(v), _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+            for (int r = 1; r < 8; ++r)
+                any = _mm_or_si128(any, _mm_loadu_si128(v + r));
             anyAc = _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF;
             if (q)
                 for (int r = 0; r < 8; ++r)
-                    _mm_storeu_si128(v + r, _mm_mullo_epi16(_mm_loadu_si128(v + r),
-                                                            _mm_load_si128(reinterpret_cast<const __m128i*>(q) + r)));
+                    _mm_storeu_si128(
+                        v + r,
+                        _mm_mullo_epi16(_mm_loadu_si128(v + r),
+                                        _mm_load_si128(reinterpret_cast<const __m128i*>(q) + r)));
 #else
-            for (int k = 1; k < 64; ++k) anyAc = anyAc || B[k] != 0;
+            for (int k = 1; k < 64; ++k)
+                anyAc = anyAc || B[k] != 0;
             if (q)
                 for (int k = 0; k < 64; ++k)
                     B[k] = Low16(static_cast<uint32_t>(static_cast<int32_t>(B[k])) *
@@ -315,7 +328,8 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
     if (d.scanCount == 1) {
         d.blockRowCounter[d.scanComp[0]] += 1;
     } else {
-        for (int k = 0; k < d.scanCount; ++k) d.blockRowCounter[d.scanComp[k]] += d.comp[d.scanComp[k]].v;
+        for (int k = 0; k < d.scanCount; ++k)
+            d.blockRowCounter[d.scanComp[k]] += d.comp[d.scanComp[k]].v;
     }
 }
 
@@ -338,12 +352,13 @@ inline void PutRgb(const JpegDecoder& d, uint8_t* out, int y, int cb, int cr) {
     out[2] = static_cast<uint8_t>(Clamp255(y + d.cbToBlue[cb]));
 }
 
-}  // namespace
+} // namespace
 
 void ConvertRowGray(JpegDecoder& d, int row) {
     uint8_t* out = d.rowBuffer[0];
     const uint8_t* s = d.sampleBuffer + 8 * row;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, s += 64, out += 8) std::memcpy(out, s, 8);
+    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, s += 64, out += 8)
+        std::memcpy(out, s, 8);
 }
 
 void ConvertRowH1V1(JpegDecoder& d, int row) {
@@ -353,7 +368,8 @@ void ConvertRowH1V1(JpegDecoder& d, int row) {
         const uint8_t* y = mcu + 8 * row;
         const uint8_t* cb = mcu + 64 + 8 * row;
         const uint8_t* cr = mcu + 128 + 8 * row;
-        for (int x = 0; x < 8; ++x, out += 4) PutRgb(d, out, y[x], cb[x], cr[x]);
+        for (int x = 0; x < 8; ++x, out += 4)
+            PutRgb(d, out, y[x], cb[x], cr[x]);
     }
 }
 
@@ -376,7 +392,7 @@ void ConvertRowH1V2(JpegDecoder& d, int row) {
     const uint8_t* mcu = d.sampleBuffer;
     for (int32_t m = 0; m < d.frameMcusPerRow; ++m, mcu += 256) {
         // Rows 0..7 come from the top Y block, 8..15 from the bottom one.
-        const uint8_t* y0 = mcu + 8 * row;  // row < 8: top block; else bottom block row - 8
+        const uint8_t* y0 = mcu + 8 * row; // row < 8: top block; else bottom block row - 8
         const uint8_t* y1 = y0 + 8;
         const uint8_t* cb = mcu + 128 + 8 * (row >> 1);
         const uint8_t* cr = mcu + 192 + 8 * (row >> 1);
@@ -409,28 +425,37 @@ void ConvertRowH2V2(JpegDecoder& d, int row) {
 const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length) {
     if (d.rowsLeft <= 0) return nullptr;
     if (d.rowsLeftInMcuRow == 0) {
-        if (d.progressive) AssembleMcuRowProgressive(d);
-        else DecodeMcuRowSequential(d);
+        if (d.progressive)
+            AssembleMcuRowProgressive(d);
+        else
+            DecodeMcuRowSequential(d);
         InverseDctMcuRow(d);
         d.rowsLeftInMcuRow = d.mcuHeight;
     }
     int row = d.mcuHeight - d.rowsLeftInMcuRow;
     const uint8_t* delivered = d.rowBuffer[0];
     switch (d.layoutKind) {
-        case kLayoutGray: ConvertRowGray(d, row); break;
-        case kLayoutH1V1: ConvertRowH1V1(d, row); break;
-        case kLayoutH2V1: ConvertRowH2V1(d, row); break;
-        case kLayoutH1V2:
-        case kLayoutH2V2:
-            if (d.rowsLeftInMcuRow & 1) {
-                delivered = d.rowBuffer[1];
-            } else if (d.layoutKind == kLayoutH1V2) {
-                ConvertRowH1V2(d, row);
-            } else {
-                ConvertRowH2V2(d, row);
-            }
-            break;
-        default: return nullptr;
+    case kLayoutGray:
+        ConvertRowGray(d, row);
+        break;
+    case kLayoutH1V1:
+        ConvertRowH1V1(d, row);
+        break;
+    case kLayoutH2V1:
+        ConvertRowH2V1(d, row);
+        break;
+    case kLayoutH1V2:
+    case kLayoutH2V2:
+        if (d.rowsLeftInMcuRow & 1) {
+            delivered = d.rowBuffer[1];
+        } else if (d.layoutKind == kLayoutH1V2) {
+            ConvertRowH1V2(d, row);
+        } else {
+            ConvertRowH2V2(d, row);
+        }
+        break;
+    default:
+        return nullptr;
     }
     d.rowsLeftInMcuRow -= 1;
     d.rowsLeft -= 1;
@@ -463,8 +488,10 @@ inline void ChromaTerms(__m128i cb8, __m128i cr8, __m128i& red, __m128i& green, 
     const __m128i kr = _mm_sub_epi16(_mm_slli_epi16(_mm_unpacklo_epi8(cr8, zero), 1), c255);
     const __m128i half = _mm_set1_epi32(32768);
     auto term = [&](__m128i a, __m128i b, __m128i factors) {
-        __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), half), 16);
-        __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), half), 16);
+        __m128i lo = _mm_srai_epi32(
+            _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), factors), half), 16);
+        __m128i hi = _mm_srai_epi32(
+            _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), half), 16);
         return _mm_packs_epi32(lo, hi);
     };
     red = term(kr, kr, Pair(22970, 22971));
@@ -489,15 +516,19 @@ inline void Bgr16(__m128i y, __m128i r0, __m128i r1, __m128i g0, __m128i g1, __m
     _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bgHi, rHi));
 }
 
-inline __m128i Load8(const uint8_t* p) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load8(const uint8_t* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
 
 // Y from two 8-sample block rows (left, right), chroma 8 samples shared by pixel pairs.
-inline void PixelsH2(const uint8_t* yl, const uint8_t* yr, const uint8_t* cb, const uint8_t* cr, uint32_t* out) {
+inline void PixelsH2(const uint8_t* yl, const uint8_t* yr, const uint8_t* cb, const uint8_t* cr,
+                     uint32_t* out) {
     __m128i red, green, blue;
     ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
     const __m128i y = _mm_unpacklo_epi64(Load8(yl), Load8(yr));
-    Bgr16(y, _mm_unpacklo_epi16(red, red), _mm_unpackhi_epi16(red, red), _mm_unpacklo_epi16(green, green),
-          _mm_unpackhi_epi16(green, green), _mm_unpacklo_epi16(blue, blue), _mm_unpackhi_epi16(blue, blue), out);
+    Bgr16(y, _mm_unpacklo_epi16(red, red), _mm_unpackhi_epi16(red, red),
+          _mm_unpacklo_epi16(green, green), _mm_unpackhi_epi16(green, green),
+          _mm_unpacklo_epi16(blue, blue), _mm_unpackhi_epi16(blue, blue), out);
 }
 
 // 8 pixels, one chroma sample each (the upper 8 results are not used).
@@ -528,47 +559,55 @@ inline uint32_t Bgr(const JpegDecoder& d, int y, int cb, int cr) {
 inline int McuPixels(const JpegDecoder& d, const uint8_t* mcu, int row, uint32_t* out) {
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     switch (d.layoutKind) {
-        case kLayoutGray: PixelsGray(mcu + 8 * row, out); return 8;
-        case kLayoutH1V1: PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out); return 8;
-        case kLayoutH2V1:
-            PixelsH2(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, mcu + 192 + 8 * row, out);
-            return 16;
-        case kLayoutH1V2:
-            PixelsH1(mcu + 8 * row, mcu + 128 + 8 * (row >> 1), mcu + 192 + 8 * (row >> 1), out);
-            return 8;
-        default: {
-            const uint8_t* y = mcu + (row < 8 ? 0 : 128) + 8 * (row & 7);
-            PixelsH2(y, y + 64, mcu + 256 + 8 * (row >> 1), mcu + 320 + 8 * (row >> 1), out);
-            return 16;
-        }
+    case kLayoutGray:
+        PixelsGray(mcu + 8 * row, out);
+        return 8;
+    case kLayoutH1V1:
+        PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out);
+        return 8;
+    case kLayoutH2V1:
+        PixelsH2(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, mcu + 192 + 8 * row, out);
+        return 16;
+    case kLayoutH1V2:
+        PixelsH1(mcu + 8 * row, mcu + 128 + 8 * (row >> 1), mcu + 192 + 8 * (row >> 1), out);
+        return 8;
+    default: {
+        const uint8_t* y = mcu + (row < 8 ? 0 : 128) + 8 * (row & 7);
+        PixelsH2(y, y + 64, mcu + 256 + 8 * (row >> 1), mcu + 320 + 8 * (row >> 1), out);
+        return 16;
+    }
     }
 #else
     switch (d.layoutKind) {
-        case kLayoutGray:
-            for (int x = 0; x < 8; ++x) out[x] = mcu[8 * row + x] * 0x010101u;
-            return 8;
-        case kLayoutH1V1:
-            for (int x = 0; x < 8; ++x) out[x] = Bgr(d, mcu[8 * row + x], mcu[64 + 8 * row + x], mcu[128 + 8 * row + x]);
-            return 8;
-        case kLayoutH2V1:
-            for (int x = 0; x < 16; ++x)
-                out[x] = Bgr(d, mcu[(x < 8 ? 0 : 64) + 8 * row + (x & 7)], mcu[128 + 8 * row + (x >> 1)],
-                             mcu[192 + 8 * row + (x >> 1)]);
-            return 16;
-        case kLayoutH1V2:
-            for (int x = 0; x < 8; ++x)
-                out[x] = Bgr(d, mcu[8 * row + x], mcu[128 + 8 * (row >> 1) + x], mcu[192 + 8 * (row >> 1) + x]);
-            return 8;
-        default:
-            for (int x = 0; x < 16; ++x)
-                out[x] = Bgr(d, mcu[(row < 8 ? 0 : 128) + (x < 8 ? 0 : 64) + 8 * (row & 7) + (x & 7)],
-                             mcu[256 + 8 * (row >> 1) + (x >> 1)], mcu[320 + 8 * (row >> 1) + (x >> 1)]);
-            return 16;
+    case kLayoutGray:
+        for (int x = 0; x < 8; ++x)
+            out[x] = mcu[8 * row + x] * 0x010101u;
+        return 8;
+    case kLayoutH1V1:
+        for (int x = 0; x < 8; ++x)
+            out[x] = Bgr(d, mcu[8 * row + x], mcu[64 + 8 * row + x], mcu[128 + 8 * row + x]);
+        return 8;
+    case kLayoutH2V1:
+        for (int x = 0; x < 16; ++x)
+            out[x] = Bgr(d, mcu[(x < 8 ? 0 : 64) + 8 * row + (x & 7)],
+                         mcu[128 + 8 * row + (x >> 1)], mcu[192 + 8 * row + (x >> 1)]);
+        return 16;
+    case kLayoutH1V2:
+        for (int x = 0; x < 8; ++x)
+            out[x] = Bgr(d, mcu[8 * row + x], mcu[128 + 8 * (row >> 1) + x],
+                         mcu[192 + 8 * (row >> 1) + x]);
+        return 8;
+    default:
+        for (int x = 0; x < 16; ++x)
+            out[x] =
+                Bgr(d, mcu[(row < 8 ? 0 : 128) + (x < 8 ? 0 : 64) + 8 * (row & 7) + (x & 7)],
+                    mcu[256 + 8 * (row >> 1) + (x >> 1)], mcu[320 + 8 * (row >> 1) + (x >> 1)]);
+        return 16;
     }
 #endif
 }
 
-}  // namespace
+} // namespace
 
 bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
     LoadBuffers& lb = *d.buffers;
@@ -588,11 +627,14 @@ bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
             int full = x + n == d.width ? n - 1 : n;
             uint8_t* o = out + 3 * x;
             if (full == 16) {
-                for (int i = 0; i < 16; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+                for (int i = 0; i < 16; ++i)
+                    std::memcpy(o + 3 * i, &px[i], 4);
             } else if (full == 8) {
-                for (int i = 0; i < 8; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+                for (int i = 0; i < 8; ++i)
+                    std::memcpy(o + 3 * i, &px[i], 4);
             } else {
-                for (int i = 0; i < full; ++i) std::memcpy(o + 3 * i, &px[i], 4);
+                for (int i = 0; i < full; ++i)
+                    std::memcpy(o + 3 * i, &px[i], 4);
             }
             if (full < n) {
                 uint8_t* p = out + 3 * (x + full);

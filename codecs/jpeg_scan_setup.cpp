@@ -32,7 +32,8 @@ bool BuildHuffLookupTable(const uint8_t* counts, const uint8_t* values, int32_t*
         codeLength[v] = static_cast<uint8_t>(len);
         if (len <= 8) {
             int span = 1 << (8 - len);
-            for (int i = 0; i < span; ++i) lookup[c * span + i] = v;
+            for (int i = 0; i < span; ++i)
+                lookup[c * span + i] = v;
             continue;
         }
         int32_t* entry = &lookup[(c >> (len - 8)) & 255];
@@ -42,7 +43,7 @@ bool BuildHuffLookupTable(const uint8_t* counts, const uint8_t* values, int32_t*
             nextNode -= 2;
         }
         int32_t e = *entry;
-        if (e >= 0) return false;  // cannot happen for a prefix code; never index with it
+        if (e >= 0) return false; // cannot happen for a prefix code; never index with it
         for (int bit = 9; bit < len; ++bit) {
             int b = (c >> (len - bit)) & 1;
             int32_t* child = &lookup[kHuffTreeBase - e - b];
@@ -69,7 +70,7 @@ int WalkFast(const int32_t* lookup, uint32_t index, int bits, int* symbol) {
     int32_t v = lookup[index >> (bits - 8)];
     if (v >= 0) {
         *symbol = v;
-        return codeLength[v];  // may exceed `bits` (symbol 0 of a long code): caller checks
+        return codeLength[v]; // may exceed `bits` (symbol 0 of a long code): caller checks
     }
     int used = 8;
     while (v < 0) {
@@ -114,7 +115,7 @@ void BuildFastTables(HuffLookupBlock& t) {
     }
 }
 
-}  // namespace
+} // namespace
 
 bool BuildHuffLookup(JpegDecoder& d, int slot) {
     if (!d.huffLookup[slot]) {
@@ -160,7 +161,8 @@ bool ComputeScanGeometry(JpegDecoder& d) {
     int j = 0;
     for (int i = 0; i < d.scanCount; ++i) {
         const JpegComponent& k = d.comp[d.scanComp[i]];
-        for (int b = 0; b < k.h * k.v; ++b) d.mcuBlockList[j++] = d.scanComp[i];
+        for (int b = 0; b < k.h * k.v; ++b)
+            d.mcuBlockList[j++] = d.scanComp[i];
     }
     return true;
 }
@@ -189,7 +191,8 @@ ScanStart StartScan(JpegDecoder& d) {
     if (!ParseScanHeader(d)) return kScanFailed;
     if (!ComputeScanGeometry(d)) return kScanFailed;
     if (!PrepareScanTables(d)) return kScanFailed;
-    for (int c = 0; c < 4; ++c) d.dcPred[c] = 0;
+    for (int c = 0; c < 4; ++c)
+        d.dcPred[c] = 0;
     d.eobRun = 0;
     if (d.restartInterval != 0) {
         d.expectedRestart = 0;
@@ -209,7 +212,7 @@ bool ScanParametersValid(const JpegDecoder& d) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool DecodeAllScans(JpegDecoder& d) {
     for (int c = 0; c < d.componentCount; ++c) {
@@ -224,13 +227,16 @@ bool DecodeAllScans(JpegDecoder& d) {
         if (s == kScanFailed) return false;
         if (s == kNoMoreScans) {
             d.scanCount = d.componentCount;
-            for (int c = 0; c < d.componentCount; ++c) d.scanComp[c] = c;
+            for (int c = 0; c < d.componentCount; ++c)
+                d.scanComp[c] = c;
             return ComputeScanGeometry(d);
         }
         if (!ScanParametersValid(d)) return DecodeFail("invalid progressive scan parameters");
         ProgressiveProcedure p;
-        if (d.ss == 0) p = d.ah == 0 ? kDcFirst : kDcRefine;
-        else p = d.ah == 0 ? kAcFirst : kAcRefine;
+        if (d.ss == 0)
+            p = d.ah == 0 ? kDcFirst : kDcRefine;
+        else
+            p = d.ah == 0 ? kAcFirst : kAcRefine;
         DecodeScanProgressive(d, p);
         RewindBitReader(d);
     }

@@ -7,12 +7,12 @@
 
 #include "codecs/jpeg_decoder.h"
 
-volatile uint32_t g_sink;  // keeps the reads of the output from being optimised away
+volatile uint32_t g_sink; // keeps the reads of the output from being optimised away
 
 namespace {
 
 OwnedLoadBuffers& Buffers() {
-    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;  // 120 MB, kept for the run
+    static OwnedLoadBuffers* owned = new OwnedLoadBuffers; // 120 MB, kept for the run
     return *owned;
 }
 
@@ -24,11 +24,12 @@ JpegDecoder& Decoder() {
 
 uint32_t Fold(const uint8_t* p, size_t n) {
     uint32_t sum = 0;
-    for (size_t i = 0; i < n; ++i) sum = sum * 31 + p[i];
+    for (size_t i = 0; i < n; ++i)
+        sum = sum * 31 + p[i];
     return sum;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadBuffers& lb = Buffers().buffers;
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JpegDecoder& d = Decoder();
     const int ok = DecodeJpegLoaded(lb, d);
     for (int i = 0; i < kJpegWorkSlots; ++i)
-        if (d.workSlots[i]) std::abort();  // a work block outlived the decode
+        if (d.workSlots[i]) std::abort(); // a work block outlived the decode
     if (!ok) return 0;
     const BitmapInfoHeader& h = lb.raster.header;
     if (h.biWidth != d.width || h.biHeight != d.height || h.biBitCount != 24) std::abort();

@@ -15,7 +15,8 @@ struct JpegBuilder {
     std::vector<uint8_t> bytes;
 
     JpegBuilder& Raw(std::initializer_list<int> b) {
-        for (int v : b) bytes.push_back(static_cast<uint8_t>(v));
+        for (int v : b)
+            bytes.push_back(static_cast<uint8_t>(v));
         return *this;
     }
     JpegBuilder& Word(int v) { return Raw({(v >> 8) & 255, v & 255}); }
@@ -41,8 +42,11 @@ struct JpegBuilder {
         int id, h, v, tq;
     };
     JpegBuilder& Sof(int marker, int width, int height, std::initializer_list<Comp> comps) {
-        std::vector<uint8_t> p{8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
-                               static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width),
+        std::vector<uint8_t> p{8,
+                               static_cast<uint8_t>(height >> 8),
+                               static_cast<uint8_t>(height),
+                               static_cast<uint8_t>(width >> 8),
+                               static_cast<uint8_t>(width),
                                static_cast<uint8_t>(comps.size())};
         for (const Comp& c : comps) {
             p.push_back(static_cast<uint8_t>(c.id));
@@ -51,25 +55,34 @@ struct JpegBuilder {
         }
         return Segment(marker, p);
     }
-    JpegBuilder& Dht(int classAndId, const std::vector<int>& counts16, const std::vector<int>& values) {
+    JpegBuilder& Dht(int classAndId, const std::vector<int>& counts16,
+                     const std::vector<int>& values) {
         std::vector<uint8_t> p{static_cast<uint8_t>(classAndId)};
-        for (int i = 0; i < 16; ++i) p.push_back(static_cast<uint8_t>(i < static_cast<int>(counts16.size()) ? counts16[i] : 0));
-        for (int v : values) p.push_back(static_cast<uint8_t>(v));
+        for (int i = 0; i < 16; ++i)
+            p.push_back(
+                static_cast<uint8_t>(i < static_cast<int>(counts16.size()) ? counts16[i] : 0));
+        for (int v : values)
+            p.push_back(static_cast<uint8_t>(v));
         return Segment(0xC4, p);
     }
     // The easy tables described above, as DC table `id` and AC table `id`.
     JpegBuilder& EasyTables(int id = 0) {
         std::vector<int> dcValues, acValues;
-        for (int i = 0; i < 16; ++i) dcValues.push_back(i);
-        for (int i = 0; i < 255; ++i) acValues.push_back(i);
+        for (int i = 0; i < 16; ++i)
+            dcValues.push_back(i);
+        for (int i = 0; i < 255; ++i)
+            acValues.push_back(i);
         Dht(id, {0, 0, 0, 16}, dcValues);
         return Dht(0x10 | id, {0, 0, 0, 0, 0, 0, 0, 255}, acValues);
     }
-    JpegBuilder& Dri(int interval) { return Segment(0xDD, {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)}); }
+    JpegBuilder& Dri(int interval) {
+        return Segment(0xDD, {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)});
+    }
     struct ScanComp {
         int id, td, ta;
     };
-    JpegBuilder& Sos(std::initializer_list<ScanComp> comps, int ss = 0, int se = 63, int ah = 0, int al = 0) {
+    JpegBuilder& Sos(std::initializer_list<ScanComp> comps, int ss = 0, int se = 63, int ah = 0,
+                     int al = 0) {
         std::vector<uint8_t> p{static_cast<uint8_t>(comps.size())};
         for (const ScanComp& c : comps) {
             p.push_back(static_cast<uint8_t>(c.id));
@@ -94,7 +107,8 @@ struct JpegBuilder {
     // A coefficient of category s with its extra bits (T.81 F.1.2.1).
     JpegBuilder& Magnitude(int value, int s) {
         if (s == 0) return *this;
-        uint32_t bits = value >= 0 ? static_cast<uint32_t>(value) : static_cast<uint32_t>(value + (1 << s) - 1);
+        uint32_t bits =
+            value >= 0 ? static_cast<uint32_t>(value) : static_cast<uint32_t>(value + (1 << s) - 1);
         return Bits(bits, s);
     }
     static int Category(int v) {
@@ -120,7 +134,8 @@ struct JpegBuilder {
     JpegBuilder& Zrl() { return Bits(0xF0, 8); }
     // Pads the last byte with 1 bits, as encoders do before a marker.
     JpegBuilder& Flush() {
-        while (nbits != 0) Bits(1, 1);
+        while (nbits != 0)
+            Bits(1, 1);
         return *this;
     }
     JpegBuilder& Rst(int n) {

@@ -33,7 +33,8 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     if (!f) return out;
     uint8_t buf[65536];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.insert(out.end(), buf, buf + n);
     std::fclose(f);
     return out;
 }
@@ -64,7 +65,8 @@ class JpegDecode : public ::testing::Test {
         uint64_t h = 1469598103934665603ull;
         for (int r = 0; r < Height(); ++r) {
             const uint8_t* row = RasterRow(lb, r);
-            for (int i = 0; i < 3 * Width(); ++i) h = (h ^ row[i]) * 1099511628211ull;
+            for (int i = 0; i < 3 * Width(); ++i)
+                h = (h ^ row[i]) * 1099511628211ull;
         }
         return h;
     }
@@ -74,7 +76,8 @@ class JpegDecode : public ::testing::Test {
 JpegBuilder& FlatGrey(JpegBuilder& b, int width, int height, int dcDiff = 0) {
     b.Soi().Dqt(0, 1).Sof(0xC0, width, height, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}});
     int blocks = ((width + 7) / 8) * ((height + 7) / 8);
-    for (int i = 0; i < blocks; ++i) b.Dc(i == 0 ? dcDiff : 0).Eob();
+    for (int i = 0; i < blocks; ++i)
+        b.Dc(i == 0 ? dcDiff : 0).Eob();
     return b.Flush().Eoi();
 }
 
@@ -83,7 +86,8 @@ JpegBuilder& FlatColour(JpegBuilder& b, int width, int height, int h, int v, int
     b.Soi().Dqt(0, 1).Sof(marker, width, height, {{1, h, v, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
     b.EasyTables().Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
     int mcus = ((width + 8 * h - 1) / (8 * h)) * ((height + 8 * v - 1) / (8 * v));
-    for (int i = 0; i < mcus * (h * v + 2); ++i) b.Dc(0).Eob();
+    for (int i = 0; i < mcus * (h * v + 2); ++i)
+        b.Dc(0).Eob();
     return b.Flush().Eoi();
 }
 
@@ -111,7 +115,7 @@ TEST_F(JpegDecode, SoiSearchAcceptsUpTo511BytesOfJunk) {
 
 TEST_F(JpegDecode, FillBytesAndStrayZerosBetweenSegmentsArePassedOver) {
     JpegBuilder b;
-    b.Soi().Raw({0xFF, 0x00, 0x12}).Dqt(0, 1).Raw({0xFF, 0xFF});  // FF FF FF DB ...
+    b.Soi().Raw({0xFF, 0x00, 0x12}).Dqt(0, 1).Raw({0xFF, 0xFF}); // FF FF FF DB ...
     b.Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}}).Dc(0).Eob().Flush().Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
     EXPECT_EQ(Rgb(0, 0, 0), 128);
@@ -121,11 +125,18 @@ TEST_F(JpegDecode, ApplicationCommentAndDnlSegmentsAreSkippedByLength) {
     JpegBuilder b;
     b.Soi().Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 2, 0, 0, 1, 0, 1, 0, 0});
     b.Segment(0xEE, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, 1});
-    b.Segment(0xFE, {'h', 'i', 0xFF, 0xD9});  // an EOI inside a comment is just text
+    b.Segment(0xFE, {'h', 'i', 0xFF, 0xD9}); // an EOI inside a comment is just text
     b.Segment(0xDC, {0, 8});
-    b.Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}}).Dc(1).Eob().Flush().Eoi();
+    b.Dqt(0, 1)
+        .Sof(0xC0, 8, 8, {{1, 1, 1, 0}})
+        .EasyTables()
+        .Sos({{1, 0, 0}})
+        .Dc(1)
+        .Eob()
+        .Flush()
+        .Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
-    EXPECT_EQ(Rgb(0, 0, 0), 128);  // DC 1 rounds to 128
+    EXPECT_EQ(Rgb(0, 0, 0), 128); // DC 1 rounds to 128
 }
 
 TEST_F(JpegDecode, SegmentsThatLieAboutTheirLengthsAreRefused) {
@@ -161,13 +172,14 @@ TEST_F(JpegDecode, SegmentsThatLieAboutTheirLengthsAreRefused) {
 
 TEST_F(JpegDecode, QuantisationTablesOfBothPrecisionsAndSeveralPerSegment) {
     JpegBuilder b;
-    std::vector<uint8_t> two{0x10};  // table 0, 16-bit: all 2
+    std::vector<uint8_t> two{0x10}; // table 0, 16-bit: all 2
     for (int k = 0; k < 64; ++k) {
         two.push_back(0);
         two.push_back(2);
     }
-    two.push_back(0x01);  // table 1, 8-bit: all 40
-    for (int k = 0; k < 64; ++k) two.push_back(40);
+    two.push_back(0x01); // table 1, 8-bit: all 40
+    for (int k = 0; k < 64; ++k)
+        two.push_back(40);
     b.Soi().Segment(0xDB, two).Sof(0xC1, 16, 8, {{1, 1, 1, 1}}).EasyTables().Sos({{1, 0, 0}});
     b.Dc(8).Eob().Dc(0).Eob().Flush().Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
@@ -184,33 +196,34 @@ TEST_F(JpegDecode, QuantisationTablesOfBothPrecisionsAndSeveralPerSegment) {
 
 TEST_F(JpegDecode, HuffmanTableLimits) {
     std::vector<int> values(256, 1);
-    {  // 255 codes are accepted (the easy AC table has them)
+    { // 255 codes are accepted (the easy AC table has them)
         JpegBuilder b;
         FlatGrey(b, 8, 8);
         EXPECT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
     }
-    {  // 256 codes are not
+    { // 256 codes are not
         JpegBuilder b;
         b.Soi().Dht(0x10, {0, 0, 0, 0, 0, 0, 0, 0, 256 - 255, 255}, values).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "Huffman table with more than 255 codes");
     }
-    {  // over-subscribed code lengths
+    { // over-subscribed code lengths
         JpegBuilder b;
         b.Soi().Dht(0x00, {3}, {0, 1, 2}).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "invalid Huffman code lengths");
     }
-    {  // class/id byte 0x0C names slot 12
+    { // class/id byte 0x0C names slot 12
         JpegBuilder b;
         b.Soi().Dht(0x0C, {1}, {0}).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "Huffman table slot above 7");
     }
-    {  // a segment shorter than the tables it announces
+    { // a segment shorter than the tables it announces
         JpegBuilder b;
         b.Soi().Raw({0xFF, 0xC4, 0x00, 0x05, 0x00});
-        for (int i = 0; i < 16; ++i) b.Raw({0x00});
+        for (int i = 0; i < 16; ++i)
+            b.Raw({0x00});
         b.Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "DHT segment too short for its tables");
@@ -221,41 +234,48 @@ TEST_F(JpegDecode, DcTableWithIdFiveFillsTheSlotOfAcTableOne) {
     // Only bit 4 of the class/id byte gives the class: 0x05 is "DC table 5",
     // kept in slot 5, which an AC selector of 1 names.
     std::vector<int> dcValues, acValues;
-    for (int i = 0; i < 16; ++i) dcValues.push_back(i);
-    for (int i = 0; i < 255; ++i) acValues.push_back(i);
+    for (int i = 0; i < 16; ++i)
+        dcValues.push_back(i);
+    for (int i = 0; i < 255; ++i)
+        acValues.push_back(i);
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}});
     b.Dht(0x00, {0, 0, 0, 16}, dcValues).Dht(0x05, {0, 0, 0, 0, 0, 0, 0, 255}, acValues);
     b.Sos({{1, 0, 1}}).Dc(0).Ac(0, 50).Eob().Flush().Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
-    EXPECT_NE(Rgb(0, 0, 0), Rgb(7, 0, 0));  // the AC coefficient arrived
+    EXPECT_NE(Rgb(0, 0, 0), Rgb(7, 0, 0)); // the AC coefficient arrived
 }
 
 TEST_F(JpegDecode, FrameHeaderLimits) {
     struct Case {
         int width, height;
         const char* reason;
-    } cases[] = {{8193, 8, "width outside 1..8192"},
-                 {8, 8193, "height outside 1..8192"},
-                 {0, 8, "width outside 1..8192"},
-                 {8, 0, "height outside 1..8192"},
-                 {8192, 8192, "picture too large"},   // header fine, raster refused
+    } cases[] = {{8193, 8, "width outside 1..8192"}, {8, 8193, "height outside 1..8192"},
+                 {0, 8, "width outside 1..8192"},    {8, 0, "height outside 1..8192"},
+                 {8192, 8192, "picture too large"}, // header fine, raster refused
                  {5001, 4000, "picture too large"}};
     for (const Case& c : cases) {
         JpegBuilder b;
-        b.Soi().Dqt(0, 1).Sof(0xC0, c.width, c.height, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}}).Eoi();
+        b.Soi()
+            .Dqt(0, 1)
+            .Sof(0xC0, c.width, c.height, {{1, 1, 1, 0}})
+            .EasyTables()
+            .Sos({{1, 0, 0}})
+            .Eoi();
         EXPECT_FALSE(Decode(b.bytes)) << c.width << "x" << c.height;
         EXPECT_STREQ(LastDecodeFailure(), c.reason);
     }
-    JpegBuilder p;  // precision 12
+    JpegBuilder p; // precision 12
     p.Soi().Segment(0xC0, {12, 0, 8, 0, 8, 1, 1, 0x11, 0}).Eoi();
     EXPECT_FALSE(Decode(p.bytes));
     EXPECT_STREQ(LastDecodeFailure(), "sample precision is not 8 bits");
-    JpegBuilder n;  // length that does not match Nf
+    JpegBuilder n; // length that does not match Nf
     n.Soi().Segment(0xC0, {8, 0, 8, 0, 8, 1, 1, 0x11, 0, 0}).Eoi();
     EXPECT_FALSE(Decode(n.bytes));
     JpegBuilder five;
-    five.Soi().Sof(0xC0, 8, 8, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}, {5, 1, 1, 0}}).Eoi();
+    five.Soi()
+        .Sof(0xC0, 8, 8, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}, {5, 1, 1, 0}})
+        .Eoi();
     EXPECT_FALSE(Decode(five.bytes));
     EXPECT_STREQ(LastDecodeFailure(), "more than 4 components");
     for (int marker : {0xC3, 0xC5, 0xC9, 0xCA, 0xCF}) {
@@ -269,7 +289,9 @@ TEST_F(JpegDecode, FrameHeaderLimits) {
 TEST_F(JpegDecode, AcceptedLayoutsAndTheirMcuGeometry) {
     struct Case {
         int h, v, kind, mcuW, mcuH;
-    } cases[] = {{1, 1, kLayoutH1V1, 8, 8}, {2, 1, kLayoutH2V1, 16, 8}, {1, 2, kLayoutH1V2, 8, 16},
+    } cases[] = {{1, 1, kLayoutH1V1, 8, 8},
+                 {2, 1, kLayoutH2V1, 16, 8},
+                 {1, 2, kLayoutH1V2, 8, 16},
                  {2, 2, kLayoutH2V2, 16, 16}};
     for (const Case& c : cases) {
         JpegBuilder b;
@@ -303,13 +325,13 @@ TEST_F(JpegDecode, RefusedLayouts) {
         std::vector<JpegBuilder::Comp> comps;
     };
     std::vector<std::vector<JpegBuilder::Comp>> refused = {
-        {{1, 4, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},                  // 4:1:1
-        {{1, 2, 2, 0}, {2, 2, 1, 0}, {3, 2, 1, 0}},                  // chroma 2 x 1
-        {{1, 1, 3, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},                  // 1 x 3
-        {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}},    // CMYK
-        {{1, 1, 1, 0}, {2, 1, 1, 0}},                                 // two components
-        {{1, 0, 1, 0}},                                               // grey, H = 0
-        {{1, 3, 0, 0}},                                               // grey, V = 0
+        {{1, 4, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},               // 4:1:1
+        {{1, 2, 2, 0}, {2, 2, 1, 0}, {3, 2, 1, 0}},               // chroma 2 x 1
+        {{1, 1, 3, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},               // 1 x 3
+        {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}}, // CMYK
+        {{1, 1, 1, 0}, {2, 1, 1, 0}},                             // two components
+        {{1, 0, 1, 0}},                                           // grey, H = 0
+        {{1, 3, 0, 0}},                                           // grey, V = 0
     };
     for (const auto& comps : refused) {
         JpegBuilder b;
@@ -321,7 +343,8 @@ TEST_F(JpegDecode, RefusedLayouts) {
             p.push_back(0);
         }
         b.Segment(0xC0, p).EasyTables().Sos({{1, 0, 0}}).Eoi();
-        EXPECT_FALSE(Decode(b.bytes)) << comps.size() << " components, first " << comps[0].h << "x" << comps[0].v;
+        EXPECT_FALSE(Decode(b.bytes))
+            << comps.size() << " components, first " << comps[0].h << "x" << comps[0].v;
         EXPECT_STREQ(LastDecodeFailure(), "component layout not supported");
     }
 }
@@ -329,7 +352,8 @@ TEST_F(JpegDecode, RefusedLayouts) {
 TEST_F(JpegDecode, GreyComponentWithSamplingTwoByTwoUsesPlainBlocks) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC0, 16, 24, {{1, 2, 2, 0}}).EasyTables().Sos({{1, 0, 0}});
-    for (int i = 0; i < 6; ++i) b.Dc(i == 3 ? 64 : 0).Eob();  // 2 x 3 blocks in raster order
+    for (int i = 0; i < 6; ++i)
+        b.Dc(i == 3 ? 64 : 0).Eob(); // 2 x 3 blocks in raster order
     b.Flush().Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
     EXPECT_EQ(d->layoutKind, kLayoutGray);
@@ -338,24 +362,24 @@ TEST_F(JpegDecode, GreyComponentWithSamplingTwoByTwoUsesPlainBlocks) {
     EXPECT_EQ(d->comp[0].heightInBlocks, 3);
     EXPECT_EQ(Rgb(0, 8, 0), 128);
     EXPECT_EQ(Rgb(8, 8, 0), 136);  // block (1, 1): DC 64 -> 128 + 8
-    EXPECT_EQ(Rgb(8, 16, 0), 136);  // predictor carries on
+    EXPECT_EQ(Rgb(8, 16, 0), 136); // predictor carries on
 }
 
 TEST_F(JpegDecode, ScanHeaderChecks) {
-    {  // component id 9 is not in the frame
+    { // component id 9 is not in the frame
         JpegBuilder b;
         b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables().Sos({{9, 0, 0}}).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "scan names a component the frame lacks");
     }
-    {  // a length that does not match Ns
+    { // a length that does not match Ns
         JpegBuilder b;
         b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables();
         b.Raw({0xFF, 0xDA, 0x00, 0x09, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, 0x00}).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "bad scan header");
     }
-    {  // undefined tables
+    { // undefined tables
         JpegBuilder b;
         b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 1, 0}}).Eoi();
         EXPECT_FALSE(Decode(b.bytes));
@@ -369,7 +393,7 @@ TEST_F(JpegDecode, ScanHeaderChecks) {
         EXPECT_FALSE(Decode(q.bytes));
         EXPECT_STREQ(LastDecodeFailure(), "scan uses an undefined quantisation table");
     }
-    {  // a sequential file's Ss and Se are ignored
+    { // a sequential file's Ss and Se are ignored
         JpegBuilder b;
         b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables();
         b.Sos({{1, 0, 0}}, 5, 2, 3, 3).Dc(0).Ac(0, 40).Eob().Flush().Eoi();
@@ -377,7 +401,7 @@ TEST_F(JpegDecode, ScanHeaderChecks) {
         EXPECT_EQ(d->ss, 0);
         EXPECT_EQ(d->se, 63);
     }
-    {  // no scan at all
+    { // no scan at all
         JpegBuilder b;
         b.Soi().Dqt(0, 1).Sof(0xC0, 8, 8, {{1, 1, 1, 0}}).EasyTables().Eoi();
         EXPECT_FALSE(Decode(b.bytes));
@@ -390,12 +414,13 @@ TEST_F(JpegDecode, SequentialFirstScanMustCarryEveryComponentInOrder) {
     b.Soi().Dqt(0, 1).Sof(0xC0, 16, 16, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
     b.Sos({{1, 0, 0}}).Eoi();
     EXPECT_FALSE(Decode(b.bytes));
-    EXPECT_STREQ(LastDecodeFailure(), "sequential first scan does not carry all components interleaved");
-    JpegBuilder c;  // all three, but not in frame order
+    EXPECT_STREQ(LastDecodeFailure(),
+                 "sequential first scan does not carry all components interleaved");
+    JpegBuilder c; // all three, but not in frame order
     c.Soi().Dqt(0, 1).Sof(0xC0, 16, 16, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
     c.Sos({{2, 0, 0}, {1, 0, 0}, {3, 0, 0}}).Eoi();
     EXPECT_FALSE(Decode(c.bytes));
-    JpegBuilder e;  // one component named three times: 12 blocks in an MCU
+    JpegBuilder e; // one component named three times: 12 blocks in an MCU
     e.Soi().Dqt(0, 1).Sof(0xC0, 16, 16, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
     e.Sos({{1, 0, 0}, {1, 0, 0}, {1, 0, 0}}).Eoi();
     EXPECT_FALSE(Decode(e.bytes));
@@ -409,7 +434,7 @@ TEST_F(JpegDecode, OnePixelPictureAndRowCropping) {
     EXPECT_EQ(Width(), 1);
     EXPECT_EQ(Height(), 1);
     EXPECT_EQ(lb.raster.stride, 4);
-    EXPECT_EQ(Rgb(0, 0, 0), 138);  // ((320 + 16) >> 5) + 128
+    EXPECT_EQ(Rgb(0, 0, 0), 138); // ((320 + 16) >> 5) + 128
     EXPECT_EQ(Rgb(0, 0, 1), 138);
     EXPECT_EQ(Rgb(0, 0, 2), 138);
     // 9 rows of a 4:4:0 picture come from one 16-row MCU row.
@@ -424,15 +449,19 @@ TEST_F(JpegDecode, OnePixelPictureAndRowCropping) {
 TEST_F(JpegDecode, FirstRowGoesToTheRastersTopRow) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC0, 8, 16, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}});
-    b.Dc(-256).Eob().Dc(512).Eob().Flush().Eoi();  // top block dark, bottom bright
+    b.Dc(-256).Eob().Dc(512).Eob().Flush().Eoi(); // top block dark, bottom bright
     ASSERT_TRUE(Decode(b.bytes));
-    EXPECT_EQ(RasterRow(lb, 15)[0], 96);   // picture row 0
-    EXPECT_EQ(RasterRow(lb, 0)[0], 160);   // picture row 15
+    EXPECT_EQ(RasterRow(lb, 15)[0], 96); // picture row 0
+    EXPECT_EQ(RasterRow(lb, 0)[0], 160); // picture row 15
 }
 
 TEST_F(JpegDecode, ProgressiveFileWithoutScansIsFlatGrey) {
     JpegBuilder b;
-    b.Soi().Dqt(0, 1).Sof(0xC2, 16, 16, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables().Eoi();
+    b.Soi()
+        .Dqt(0, 1)
+        .Sof(0xC2, 16, 16, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}})
+        .EasyTables()
+        .Eoi();
     ASSERT_TRUE(Decode(b.bytes)) << LastDecodeFailure();
     EXPECT_EQ(Rgb(5, 5, 0), 129);
     EXPECT_EQ(Rgb(5, 5, 1), 127);
@@ -442,10 +471,10 @@ TEST_F(JpegDecode, TableSegmentFailingBetweenProgressiveScansEndsTheSequence) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 8, 8, {{1, 1, 1, 0}}).EasyTables();
     b.Sos({{1, 0, 0}}, 0, 0).Dc(64).Flush();
-    b.Raw({0xFF, 0xDB, 0x00, 0x03, 0x09});  // table number 9
+    b.Raw({0xFF, 0xDB, 0x00, 0x03, 0x09}); // table number 9
     b.Sos({{1, 0, 0}}, 0, 0).Dc(-64).Flush().Eoi();
     ASSERT_TRUE(Decode(b.bytes));
-    EXPECT_EQ(Rgb(0, 0, 0), 136);  // the first scan's DC only
+    EXPECT_EQ(Rgb(0, 0, 0), 136); // the first scan's DC only
     EXPECT_STREQ(LastDecodeFailure(), "");
 }
 
@@ -453,18 +482,30 @@ TEST_F(JpegDecode, EveryTruncationDecodesOrFailsCleanly) {
     // Cut a small colour file (sequential and progressive, with restarts)
     // at every length: no crash, no hang, no read past the padding.
     JpegBuilder seq;
-    seq.Soi().Dqt(0, 1).Sof(0xC0, 32, 16, {{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables().Dri(1);
+    seq.Soi()
+        .Dqt(0, 1)
+        .Sof(0xC0, 32, 16, {{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}})
+        .EasyTables()
+        .Dri(1);
     seq.Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
     for (int m = 0; m < 4; ++m) {
         if (m) seq.Rst(m - 1);
-        for (int j = 0; j < 4; ++j) seq.Dc(j + m).Ac(0, 3).Ac(2, -7).Eob();
+        for (int j = 0; j < 4; ++j)
+            seq.Dc(j + m).Ac(0, 3).Ac(2, -7).Eob();
     }
     seq.Flush().Eoi();
     JpegBuilder prog;
     prog.Soi().Dqt(0, 1).Sof(0xC2, 16, 16, {{1, 1, 1, 0}}).EasyTables();
     prog.Sos({{1, 0, 0}}, 0, 0, 0, 1).Dc(4).Dc(-2).Dc(1).Dc(0).Flush();
     prog.Sos({{1, 0, 0}}, 1, 63, 0, 1).Ac(0, 3).Eob().Bits(0x10, 8).Bits(1, 1).Flush();
-    prog.Sos({{1, 0, 0}}, 1, 63, 1, 0).Bits(0x01, 8).Bits(1, 1).Bits(1, 1).Eob().Bits(0x10, 8).Bits(0, 1).Flush();
+    prog.Sos({{1, 0, 0}}, 1, 63, 1, 0)
+        .Bits(0x01, 8)
+        .Bits(1, 1)
+        .Bits(1, 1)
+        .Eob()
+        .Bits(0x10, 8)
+        .Bits(0, 1)
+        .Flush();
     prog.Eoi();
     for (const JpegBuilder* b : {&seq, &prog}) {
         ASSERT_TRUE(Decode(b->bytes)) << LastDecodeFailure();
@@ -474,7 +515,8 @@ TEST_F(JpegDecode, EveryTruncationDecodesOrFailsCleanly) {
             if (!ok) {
                 EXPECT_STRNE(LastDecodeFailure(), "") << "cut at " << n;
             }
-            for (int i = 0; i < kJpegWorkSlots; ++i) ASSERT_EQ(d->workSlots[i], nullptr);
+            for (int i = 0; i < kJpegWorkSlots; ++i)
+                ASSERT_EQ(d->workSlots[i], nullptr);
         }
     }
 }
@@ -484,7 +526,8 @@ TEST_F(JpegDecode, GarbageAfterTheDataReadsOnIntoThePaddingAndStops) {
     // and past it; the decode completes with what the bits give.
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 64, 64, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 0, 0}}, 1, 63);
-    for (int i = 0; i < 40; ++i) b.Raw({0x13});
+    for (int i = 0; i < 40; ++i)
+        b.Raw({0x13});
     EXPECT_TRUE(Decode(b.bytes));
 }
 
@@ -495,7 +538,8 @@ TEST_F(JpegDecode, StopFlagBeforeTheRasterFailsAndAfterItSucceeds) {
     EXPECT_FALSE(Decode(b.bytes));
     lb.LoaderStopFlag = 0;
     EXPECT_TRUE(Decode(b.bytes));
-    for (int i = 0; i < kJpegWorkSlots; ++i) EXPECT_EQ(d->workSlots[i], nullptr);
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        EXPECT_EQ(d->workSlots[i], nullptr);
 }
 
 TEST_F(JpegDecode, FileTooLargeForThePaddingIsRefused) {
@@ -508,18 +552,18 @@ TEST_F(JpegDecode, FileTooLargeForThePaddingIsRefused) {
 
 // ---- fixtures made with Debian's cjpeg and jpegtran ----
 
-std::string DataDir() { return NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/jpeg"); }
+std::string DataDir() {
+    return NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/jpeg");
+}
 
 TEST_F(JpegDecode, LosslessProgressiveCopiesDecodeToIdenticalPixels) {
     // Pairs made by tests/data/jpeg/make_fixtures.sh: a baseline file and
     // `jpegtran -progressive` (and a restart variant) of it. Same coefficients,
     // so the same pixels, bit for bit.
-    const char* pairs[][2] = {{"synth-420.jpg", "synth-420-prog.jpg"},
-                              {"synth-420.jpg", "synth-420-prog-rst.jpg"},
-                              {"synth-444.jpg", "synth-444-prog.jpg"},
-                              {"synth-422.jpg", "synth-422-prog.jpg"},
-                              {"synth-440.jpg", "synth-440-prog.jpg"},
-                              {"synth-gray.jpg", "synth-gray-prog.jpg"}};
+    const char* pairs[][2] = {
+        {"synth-420.jpg", "synth-420-prog.jpg"}, {"synth-420.jpg", "synth-420-prog-rst.jpg"},
+        {"synth-444.jpg", "synth-444-prog.jpg"}, {"synth-422.jpg", "synth-422-prog.jpg"},
+        {"synth-440.jpg", "synth-440-prog.jpg"}, {"synth-gray.jpg", "synth-gray-prog.jpg"}};
     for (auto& p : pairs) {
         ASSERT_TRUE(DecodePath(DataDir() + "/" + p[0])) << p[0] << ": " << LastDecodeFailure();
         uint64_t base = PixelHash();
@@ -536,14 +580,17 @@ TEST_F(JpegDecode, RowConvertersAndTheDirectRasterWriterAgree) {
     // the five row converters is the plain road. Same pixels, every layout,
     // sequential and progressive, odd sizes included.
     std::vector<std::vector<uint8_t>> files;
-    for (const char* f : {"synth-420.jpg", "synth-444.jpg", "synth-422.jpg", "synth-440.jpg", "synth-gray.jpg",
-                          "synth-420-prog-rst.jpg", "synth-440-prog.jpg"})
+    for (const char* f : {"synth-420.jpg", "synth-444.jpg", "synth-422.jpg", "synth-440.jpg",
+                          "synth-gray.jpg", "synth-420-prog-rst.jpg", "synth-440-prog.jpg"})
         files.push_back(ReadFile(DataDir() + "/" + f));
-    for (auto hv : {std::make_pair(2, 2), std::make_pair(1, 2), std::make_pair(2, 1), std::make_pair(1, 1)}) {
+    for (auto hv :
+         {std::make_pair(2, 2), std::make_pair(1, 2), std::make_pair(2, 1), std::make_pair(1, 1)}) {
         JpegBuilder b;
-        b.Soi().Dqt(0, 3).Sof(0xC0, 19, 11, {{1, hv.first, hv.second, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
+        b.Soi().Dqt(0, 3).Sof(0xC0, 19, 11,
+                              {{1, hv.first, hv.second, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
         b.EasyTables().Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
-        int mcus = ((19 + 8 * hv.first - 1) / (8 * hv.first)) * ((11 + 8 * hv.second - 1) / (8 * hv.second));
+        int mcus = ((19 + 8 * hv.first - 1) / (8 * hv.first)) *
+                   ((11 + 8 * hv.second - 1) / (8 * hv.second));
         for (int i = 0; i < mcus * (hv.first * hv.second + 2); ++i)
             b.Dc((i * 37) % 200 - 100).Ac(0, (i * 13) % 60 - 30).Ac(1, (i * 7) % 90 - 45).Eob();
         files.push_back(b.Flush().Eoi().bytes);
@@ -553,7 +600,8 @@ TEST_F(JpegDecode, RowConvertersAndTheDirectRasterWriterAgree) {
         ASSERT_TRUE(Decode(files[f])) << f << ": " << LastDecodeFailure();
         const int w = Width(), h = Height();
         std::vector<uint8_t> direct;
-        for (int r = 0; r < h; ++r) direct.insert(direct.end(), RasterRow(lb, r), RasterRow(lb, r) + 3 * w);
+        for (int r = 0; r < h; ++r)
+            direct.insert(direct.end(), RasterRow(lb, r), RasterRow(lb, r) + 3 * w);
 
         ASSERT_TRUE(LoadMemory(lb, files[f].data(), files[f].size()));
         ResetDecoder(*d, lb);
@@ -561,8 +609,10 @@ TEST_F(JpegDecode, RowConvertersAndTheDirectRasterWriterAgree) {
         int frame = ReadHeaderMarkers(*d);
         d->progressive = frame == 0xC2;
         ASSERT_TRUE(ParseFrameHeader(*d) && ClassifyLayout(*d));
-        if (d->progressive) ASSERT_TRUE(DecodeAllScans(*d));
-        else ASSERT_EQ(StartScan(*d), kScanReady);
+        if (d->progressive)
+            ASSERT_TRUE(DecodeAllScans(*d));
+        else
+            ASSERT_EQ(StartScan(*d), kScanReady);
         std::vector<uint8_t> plain;
         for (int r = 0; r < h; ++r) {
             int32_t length = 0;
@@ -578,12 +628,13 @@ TEST_F(JpegDecode, RowConvertersAndTheDirectRasterWriterAgree) {
             }
         }
         int32_t length = 0;
-        EXPECT_EQ(ProduceRow(*d, &length), nullptr);  // no row is left
+        EXPECT_EQ(ProduceRow(*d, &length), nullptr); // no row is left
         FreeAllWork(*d);
         // raster rows are bottom-up: compare picture row r with raster row h-1-r
         for (int r = 0; r < h; ++r)
             ASSERT_EQ(std::memcmp(&plain[static_cast<size_t>(r) * 3 * w],
-                                  &direct[static_cast<size_t>(h - 1 - r) * 3 * w], 3 * w), 0)
+                                  &direct[static_cast<size_t>(h - 1 - r) * 3 * w], 3 * w),
+                      0)
                 << "file " << f << " row " << r;
     }
 }
@@ -619,12 +670,13 @@ std::vector<ManifestRow> ReadManifest() {
     std::vector<ManifestRow> rows;
     std::ifstream in(CorpusDir() + "/jpeg/MANIFEST.tsv");
     std::string line;
-    std::getline(in, line);  // header
+    std::getline(in, line); // header
     while (std::getline(in, line)) {
         std::vector<std::string> f;
         std::stringstream ss(line);
         std::string cell;
-        while (std::getline(ss, cell, '\t')) f.push_back(cell);
+        while (std::getline(ss, cell, '\t'))
+            f.push_back(cell);
         if (f.size() < 9) continue;
         rows.push_back({f[0], f[5], f[7], f[8]});
     }
@@ -666,7 +718,7 @@ TEST_F(JpegDecode, CorpusFilesMatchTheirReferencesOrAreRefusedWithAReason) {
             continue;
         }
         ASSERT_TRUE(ok) << row.file << ": " << LastDecodeFailure();
-        if (row.ref != "ok" && row.ref != "same") continue;  // damaged files: no fair reference
+        if (row.ref != "ok" && row.ref != "same") continue; // damaged files: no fair reference
         int w, h;
         std::vector<uint8_t> ref;
         ASSERT_TRUE(ReadPpm(path + ".ref.ppm", w, h, ref)) << row.file;
@@ -677,7 +729,8 @@ TEST_F(JpegDecode, CorpusFilesMatchTheirReferencesOrAreRefusedWithAReason) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 for (int c = 0; c < 3; ++c) {
-                    int diff = std::abs(Rgb(x, y, c) - ref[(static_cast<size_t>(y) * w + x) * 3 + c]);
+                    int diff =
+                        std::abs(Rgb(x, y, c) - ref[(static_cast<size_t>(y) * w + x) * 3 + c]);
                     maxDiff = std::max(maxDiff, diff);
                     sum += diff;
                 }
@@ -701,14 +754,16 @@ TEST_F(JpegDecode, CorpusDecodesMatchTheGoldenManifest) {
     {
         std::ifstream in(manifest);
         std::string status, hash, file;
-        while (in >> status >> hash >> file) expected[file] = status + " " + hash;
+        while (in >> status >> hash >> file)
+            expected[file] = status + " " + hash;
     }
     bool update = std::getenv("PIXMORA_UPDATE_GOLDEN") != nullptr;
     std::string out;
     for (const ManifestRow& row : rows) {
         char line[64];
         if (DecodePath(CorpusDir() + "/" + row.file))
-            std::snprintf(line, sizeof line, "OK %016llx", static_cast<unsigned long long>(PixelHash()));
+            std::snprintf(line, sizeof line, "OK %016llx",
+                          static_cast<unsigned long long>(PixelHash()));
         else
             std::snprintf(line, sizeof line, "FAIL -");
         out += std::string(line) + " " + row.file + "\n";
@@ -732,12 +787,13 @@ TEST_F(JpegDecode, FuzzerFindingsDecodeOrFailCleanly) {
         int ok = Decode(bytes);
         if (ok) {
             EXPECT_EQ(Width(), d->width);
-            (void)PixelHash();  // every raster byte is readable
+            (void)PixelHash(); // every raster byte is readable
         }
-        for (int i = 0; i < kJpegWorkSlots; ++i) ASSERT_EQ(d->workSlots[i], nullptr);
+        for (int i = 0; i < kJpegWorkSlots; ++i)
+            ASSERT_EQ(d->workSlots[i], nullptr);
         ++seen;
     }
     EXPECT_GE(seen, 1);
 }
 
-}  // namespace
+} // namespace

@@ -32,8 +32,10 @@ class JpegStage : public ::testing::Test {
         ResetDecoder(*d, lb);
         if (!PadInput(*d) || !FindSoi(*d)) return false;
         int frame = ReadHeaderMarkers(*d);
-        if (frame == 0xC2) d->progressive = 1;
-        else if (frame != 0xC0 && frame != 0xC1) return false;
+        if (frame == 0xC2)
+            d->progressive = 1;
+        else if (frame != 0xC0 && frame != 0xC1)
+            return false;
         return ParseFrameHeader(*d) && ClassifyLayout(*d);
     }
     bool StartSequential(const std::vector<uint8_t>& bytes) {
@@ -63,7 +65,8 @@ TEST_F(JpegStage, IdctDcOnlyBlocksAreFlat) {
         work[0] = static_cast<int16_t>(c.dc);
         uint8_t out[64];
         InverseDct(work, out);
-        for (int i = 0; i < 64; ++i) ASSERT_EQ(out[i], c.sample) << "DC " << c.dc << " sample " << i;
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(out[i], c.sample) << "DC " << c.dc << " sample " << i;
     }
 }
 
@@ -71,33 +74,33 @@ TEST_F(JpegStage, IdctOfARealBlockGivesItsExactSamples) {
     // Dequantised coefficients of a photo block (natural order) and the
     // samples of the 13-bit integer transform, rows first; a float IDCT
     // rounds to the same values for this block.
-    const int16_t coefficients[64] = {
-        -416, -33, -60, 32,  48,  -40, 0, 0,  //
-        0,    -24, -56, 19,  26,  0,   0, 0,  //
-        -42,  13,  80,  -24, -40, 0,   0, 0,  //
-        -42,  17,  44,  -29, 0,   0,   0, 0,  //
-        18,   0,   0,   0,   0,   0,   0, 0};
-    const uint8_t expected[64] = {
-        62, 65, 57, 60,  72,  63,  60, 82,  //
-        57, 55, 56, 82,  108, 87,  62, 71,  //
-        58, 50, 60, 111, 148, 114, 67, 65,  //
-        65, 55, 66, 120, 155, 114, 68, 70,  //
-        70, 63, 67, 101, 122, 88,  60, 78,  //
-        71, 71, 64, 70,  80,  62,  56, 81,  //
-        75, 82, 67, 54,  63,  65,  66, 83,  //
-        81, 94, 75, 54,  68,  81,  81, 87};
+    const int16_t coefficients[64] = {-416, -33, -60, 32,  48,  -40, 0, 0, //
+                                      0,    -24, -56, 19,  26,  0,   0, 0, //
+                                      -42,  13,  80,  -24, -40, 0,   0, 0, //
+                                      -42,  17,  44,  -29, 0,   0,   0, 0, //
+                                      18,   0,   0,   0,   0,   0,   0, 0};
+    const uint8_t expected[64] = {62, 65, 57, 60,  72,  63,  60, 82, //
+                                  57, 55, 56, 82,  108, 87,  62, 71, //
+                                  58, 50, 60, 111, 148, 114, 67, 65, //
+                                  65, 55, 66, 120, 155, 114, 68, 70, //
+                                  70, 63, 67, 101, 122, 88,  60, 78, //
+                                  71, 71, 64, 70,  80,  62,  56, 81, //
+                                  75, 82, 67, 54,  63,  65,  66, 83, //
+                                  81, 94, 75, 54,  68,  81,  81, 87};
     int16_t work[64];
     std::memcpy(work, coefficients, sizeof work);
     uint8_t out[64];
     InverseDct(work, out);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(out[i], expected[i]) << "sample " << i;
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(out[i], expected[i]) << "sample " << i;
 }
 
 TEST_F(JpegStage, IdctClampsAndSurvivesExtremeCoefficients) {
     // Corrupt data can dequantise to any 16-bit value: the transform must
     // wrap like 32-bit arithmetic and still clamp every sample.
     int16_t work[64];
-    for (int i = 0; i < 64; ++i) work[i] = static_cast<int16_t>(i & 1 ? -32768 : 32767);
+    for (int i = 0; i < 64; ++i)
+        work[i] = static_cast<int16_t>(i & 1 ? -32768 : 32767);
     uint8_t out[64];
     InverseDct(work, out);
     SUCCEED();
@@ -119,7 +122,8 @@ TEST_F(JpegStage, SimdIdctMatchesThePlainTransformOnAnyBlock) {
         int density = 1 + round % 64;
         int range = round % 3 == 0 ? 65536 : (round % 3 == 1 ? 2048 : 256);
         for (int i = 0; i < density; ++i)
-            block[next() % 64] = static_cast<int16_t>(static_cast<int32_t>(next() % range) - range / 2);
+            block[next() % 64] =
+                static_cast<int16_t>(static_cast<int32_t>(next() % range) - range / 2);
         int16_t work[64];
         std::memcpy(work, block, sizeof work);
         uint8_t plain[64], simd[64];
@@ -159,11 +163,13 @@ TEST_F(JpegStage, RowConverterTurnsYCbCrIntoRgbAndLeavesTheFourthByte) {
     d->frameMcusPerRow = 1;
     struct Case {
         int y, cb, cr, r, g, b;
-    } cases[] = {{128, 128, 128, 129, 127, 129}, {128, 127, 127, 127, 129, 127},
-                 {0, 128, 128, 1, 0, 1},         {100, 255, 0, 0, 147, 255},
+    } cases[] = {{128, 128, 128, 129, 127, 129},
+                 {128, 127, 127, 127, 129, 127},
+                 {0, 128, 128, 1, 0, 1},
+                 {100, 255, 0, 0, 147, 255},
                  {200, 30, 220, 255, 167, 27}};
     for (int x = 0; x < 5; ++x) {
-        samples[8 * 3 + x] = static_cast<uint8_t>(cases[x].y);  // block row 3
+        samples[8 * 3 + x] = static_cast<uint8_t>(cases[x].y); // block row 3
         samples[64 + 8 * 3 + x] = static_cast<uint8_t>(cases[x].cb);
         samples[128 + 8 * 3 + x] = static_cast<uint8_t>(cases[x].cr);
     }
@@ -179,13 +185,14 @@ TEST_F(JpegStage, RowConverterTurnsYCbCrIntoRgbAndLeavesTheFourthByte) {
 TEST_F(JpegStage, H2V2ConverterReplicatesChromaAndPicksTheRightYBlock) {
     BuildColourTables(*d);
     uint8_t samples[384];
-    for (int i = 0; i < 384; ++i) samples[i] = static_cast<uint8_t>(i < 256 ? i : 128);
+    for (int i = 0; i < 384; ++i)
+        samples[i] = static_cast<uint8_t>(i < 256 ? i : 128);
     uint8_t row0[16 * 4 + 8] = {}, row1[16 * 4 + 8] = {};
     d->sampleBuffer = samples;
     d->rowBuffer[0] = row0;
     d->rowBuffer[1] = row1;
     d->frameMcusPerRow = 1;
-    ConvertRowH2V2(*d, 10);  // rows 10 and 11: bottom blocks, block rows 2 and 3
+    ConvertRowH2V2(*d, 10); // rows 10 and 11: bottom blocks, block rows 2 and 3
     // Neutral chroma adds +1 to red: red = Y + 1 where Y < 255.
     for (int x = 0; x < 16; ++x) {
         int block = x < 8 ? 128 : 192;
@@ -205,16 +212,19 @@ TEST_F(JpegStage, LookupOfTheStandardLuminanceDcTable) {
     const int firstOf[] = {0, 64, 96, 128, 160, 192, 224, 240, 248, 252, 254};
     for (int sym = 0; sym <= 10; ++sym) {
         int end = sym == 10 ? 255 : firstOf[sym + 1];
-        for (int i = firstOf[sym]; i < end; ++i) ASSERT_EQ(t[i], sym) << "entry " << i;
+        for (int i = firstOf[sym]; i < end; ++i)
+            ASSERT_EQ(t[i], sym) << "entry " << i;
     }
-    EXPECT_EQ(t[255], -1);  // the 9-bit code goes through the tree's first node
-    EXPECT_EQ(t[kHuffTreeBase + 1 - 0], 11);  // node -1, bit 0
-    EXPECT_EQ(t[kHuffTreeBase + 1 + 1], 0);   // bit 1: no code
+    EXPECT_EQ(t[255], -1);                   // the 9-bit code goes through the tree's first node
+    EXPECT_EQ(t[kHuffTreeBase + 1 - 0], 11); // node -1, bit 0
+    EXPECT_EQ(t[kHuffTreeBase + 1 + 1], 0);  // bit 1: no code
     const uint8_t* lengths = reinterpret_cast<const uint8_t*>(t.data() + 256);
     const int expectLen[12] = {2, 3, 3, 3, 3, 3, 4, 5, 6, 7, 8, 9};
-    for (int s = 0; s < 12; ++s) EXPECT_EQ(lengths[s], expectLen[s]) << "symbol " << s;
+    for (int s = 0; s < 12; ++s)
+        EXPECT_EQ(lengths[s], expectLen[s]) << "symbol " << s;
     EXPECT_EQ(lengths[12], 0);
-    for (int i = kHuffTreeBase + 3; i < kHuffLookupEntries; ++i) ASSERT_EQ(t[i], 0);
+    for (int i = kHuffTreeBase + 3; i < kHuffLookupEntries; ++i)
+        ASSERT_EQ(t[i], 0);
 }
 
 // The standard luminance AC table (162 codes up to 16 bits).
@@ -245,7 +255,7 @@ TEST_F(JpegStage, LookupOfTheStandardLuminanceAcTableDecodesLongCodesThroughTheT
     std::memcpy(values, kLumAcValues, sizeof kLumAcValues);
     std::vector<int32_t> t(kHuffLookupEntries);
     ASSERT_TRUE(BuildHuffLookupTable(counts, values, t.data()));
-    EXPECT_LT(t[255], 0);  // every code longer than 8 bits starts with 11111111
+    EXPECT_LT(t[255], 0); // every code longer than 8 bits starts with 11111111
     StartBitReader(*d);
     EXPECT_EQ(DecodeHuffman(*d, t.data()), 0x01);
     EXPECT_EQ(DecodeHuffman(*d, t.data()), 0x00);
@@ -259,15 +269,17 @@ TEST_F(JpegStage, LookupOfASingleOneBitCode) {
     uint8_t values[256] = {7};
     std::vector<int32_t> t(kHuffLookupEntries, 99);
     ASSERT_TRUE(BuildHuffLookupTable(counts, values, t.data()));
-    for (int i = 0; i < 128; ++i) ASSERT_EQ(t[i], 7);
-    for (int i = 128; i < 256; ++i) ASSERT_EQ(t[i], 0);
+    for (int i = 0; i < 128; ++i)
+        ASSERT_EQ(t[i], 7);
+    for (int i = 128; i < 256; ++i)
+        ASSERT_EQ(t[i], 0);
     EXPECT_EQ(reinterpret_cast<const uint8_t*>(t.data() + 256)[7], 1);
 }
 
 TEST_F(JpegStage, LookupRefusesCountsThatOverSubscribeTheCodeSpace) {
     uint8_t values[256] = {};
     uint8_t threeOneBit[17] = {0, 3};
-    uint8_t fullThenMore[17] = {0, 2, 0, 0, 0, 0, 0, 0, 0, 1};  // 2 one-bit codes fill the space
+    uint8_t fullThenMore[17] = {0, 2, 0, 0, 0, 0, 0, 0, 0, 1}; // 2 one-bit codes fill the space
     uint8_t nineBitOverflow[17] = {0, 0, 0, 0, 0, 0, 0, 0, 255, 255};
     std::vector<int32_t> t(kHuffLookupEntries);
     EXPECT_FALSE(BuildHuffLookupTable(threeOneBit, values, t.data()));
@@ -283,12 +295,12 @@ TEST_F(JpegStage, BitPatternWithoutACodeDecodesAsSymbolZero) {
     uint8_t values[256] = {5, 0};
     std::vector<int32_t> t(kHuffLookupEntries);
     ASSERT_TRUE(BuildHuffLookupTable(counts, values, t.data()));
-    LoadRaw({0xC3, 0x00, 0x00, 0x00});  // 11 0 00011 ...
+    LoadRaw({0xC3, 0x00, 0x00, 0x00}); // 11 0 00011 ...
     ASSERT_TRUE(PadInput(*d));
     StartBitReader(*d);
-    EXPECT_EQ(DecodeHuffman(*d, t.data()), 0);  // consumes symbol 0's length: 2 bits
-    EXPECT_EQ(DecodeHuffman(*d, t.data()), 5);  // the next bit is 0
-    EXPECT_EQ(GetBits(*d, 5), 3u);               // and nothing more was taken
+    EXPECT_EQ(DecodeHuffman(*d, t.data()), 0); // consumes symbol 0's length: 2 bits
+    EXPECT_EQ(DecodeHuffman(*d, t.data()), 5); // the next bit is 0
+    EXPECT_EQ(GetBits(*d, 5), 3u);             // and nothing more was taken
 }
 
 // ---- bit reader ----
@@ -297,12 +309,12 @@ TEST_F(JpegStage, FetchByteSkipsStuffedZeroButDeliversOtherMarkersAsData) {
     LoadRaw({0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD9, 0x56});
     EXPECT_EQ(FetchByte(*d), 0x12);
     EXPECT_EQ(FetchByte(*d), 0xFF);
-    EXPECT_EQ(lb.readPosition, 3);  // the 00 went with it
+    EXPECT_EQ(lb.readPosition, 3); // the 00 went with it
     EXPECT_EQ(FetchByte(*d), 0x34);
     EXPECT_EQ(FetchByte(*d), 0xFF);
     EXPECT_EQ(FetchByte(*d), 0xD9);
     EXPECT_EQ(FetchByte(*d), 0x56);
-    EXPECT_EQ(FetchByte(*d), 0);  // past the data: 0, no move
+    EXPECT_EQ(FetchByte(*d), 0); // past the data: 0, no move
     EXPECT_EQ(lb.readPosition, 7);
 }
 
@@ -312,30 +324,31 @@ TEST_F(JpegStage, GetBitsTakesBitsMsbFirstThenThePaddingsMarkers) {
     StartBitReader(*d);
     EXPECT_EQ(GetBits(*d, 4), 0xAu);
     EXPECT_EQ(GetBits(*d, 12), 0x50Fu);
-    EXPECT_EQ(GetBits(*d, 16), 0xFF81u);  // FF 00 is one byte FF
+    EXPECT_EQ(GetBits(*d, 16), 0xFF81u); // FF 00 is one byte FF
     EXPECT_EQ(GetBits(*d, 8), 0x7Eu);
     EXPECT_EQ(GetBits(*d, 1), 0u);
     EXPECT_EQ(GetBits(*d, 7), 0x3Cu);
-    EXPECT_EQ(GetBits(*d, 16), 0xFFD9u);  // then the padding's EOI markers
-    for (int i = 0; i < 40; ++i) GetBits(*d, 16);
-    EXPECT_EQ(GetBits(*d, 16), 0u);  // and past them, zero bits
+    EXPECT_EQ(GetBits(*d, 16), 0xFFD9u); // then the padding's EOI markers
+    for (int i = 0; i < 40; ++i)
+        GetBits(*d, 16);
+    EXPECT_EQ(GetBits(*d, 16), 0u); // and past them, zero bits
 }
 
 TEST_F(JpegStage, RewindReturnsToTheFirstByteNoBitWasTakenFrom) {
     LoadRaw({0xA5, 0x0F, 0xFF, 0x00, 0x81, 0x7E, 0x3C});
     ASSERT_TRUE(PadInput(*d));
     StartBitReader(*d);
-    GetBits(*d, 12);  // bytes 0 and 1 touched
+    GetBits(*d, 12); // bytes 0 and 1 touched
     RewindBitReader(*d);
     EXPECT_EQ(lb.readPosition, 2);
     StartBitReader(*d);
-    GetBits(*d, 1);  // byte 2 (FF, stuffed) touched: it goes back whole
+    GetBits(*d, 1); // byte 2 (FF, stuffed) touched: it goes back whole
     RewindBitReader(*d);
     EXPECT_EQ(lb.readPosition, 4);
-    StartBitReader(*d);  // nothing taken: back to where the reader started
+    StartBitReader(*d); // nothing taken: back to where the reader started
     RewindBitReader(*d);
     EXPECT_EQ(lb.readPosition, 4);
-    RewindBitReader(*d);  // a second rewind without fetching steps back 4 bytes
+    RewindBitReader(*d); // a second rewind without fetching steps back 4 bytes
     EXPECT_EQ(lb.readPosition, 0);
 }
 
@@ -344,9 +357,9 @@ TEST_F(JpegStage, ExtendGivesSignedValuesOfEachCategory) {
         int s;
         uint32_t bits;
         int value;
-    } cases[] = {{1, 0, -1}, {1, 1, 1}, {2, 0, -3}, {2, 1, -2}, {2, 2, 2}, {2, 3, 3},
-                 {3, 2, -5}, {3, 5, 5}, {11, 0, -2047}, {11, 1024, 1024}, {15, 0, -32767},
-                 {15, 0x7FFF, 32767}};
+    } cases[] = {{1, 0, -1},     {1, 1, 1},        {2, 0, -3},      {2, 1, -2},
+                 {2, 2, 2},      {2, 3, 3},        {3, 2, -5},      {3, 5, 5},
+                 {11, 0, -2047}, {11, 1024, 1024}, {15, 0, -32767}, {15, 0x7FFF, 32767}};
     for (const Case& c : cases) {
         JpegBuilder b;
         b.Bits(c.bits, c.s).Bits(5, 3).Flush();
@@ -354,12 +367,12 @@ TEST_F(JpegStage, ExtendGivesSignedValuesOfEachCategory) {
         ASSERT_TRUE(PadInput(*d));
         StartBitReader(*d);
         EXPECT_EQ(Extend(*d, c.s), c.value) << "s " << c.s << " bits " << c.bits;
-        EXPECT_EQ(GetBits(*d, 3), 5u) << "s " << c.s;  // exactly s bits were taken
+        EXPECT_EQ(GetBits(*d, 3), 5u) << "s " << c.s; // exactly s bits were taken
     }
     LoadRaw({0xB7});
     StartBitReader(*d);
     EXPECT_EQ(Extend(*d, 0), 0);
-    EXPECT_EQ(GetBits(*d, 8), 0xB7u);  // nothing read
+    EXPECT_EQ(GetBits(*d, 8), 0xB7u); // nothing read
 }
 
 // ---- sequential blocks ----
@@ -375,42 +388,52 @@ TEST_F(JpegStage, DcPredictorsAccumulatePerComponent) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC0, 16, 8, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
     b.Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
-    b.Dc(10).Eob().Dc(3).Eob().Dc(-4).Eob();  // MCU 0: Y, Cb, Cr
-    b.Dc(1).Eob().Dc(1).Eob().Dc(1).Eob();    // MCU 1: each +1 on its own predictor
+    b.Dc(10).Eob().Dc(3).Eob().Dc(-4).Eob(); // MCU 0: Y, Cb, Cr
+    b.Dc(1).Eob().Dc(1).Eob().Dc(1).Eob();   // MCU 1: each +1 on its own predictor
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
     const int expected[6] = {10, 3, -4, 11, 4, -3};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(Block(i)[0], expected[i]) << "block " << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Block(i)[0], expected[i]) << "block " << i;
 }
 
 TEST_F(JpegStage, EndPositionRepairClearsOnlyWhatTheOldBlockLeft) {
     JpegBuilder b;
     GreyHeader(b, 8, 24);
-    b.Dc(0);  // row 0: zig-zag positions 1..39 = 1, end 40
-    for (int k = 1; k < 40; ++k) b.Ac(0, 1);
+    b.Dc(0); // row 0: zig-zag positions 1..39 = 1, end 40
+    for (int k = 1; k < 40; ++k)
+        b.Ac(0, 1);
     b.Eob();
-    b.Dc(0);  // row 1: positions 1..4 = 2, end 5: positions 5..39 must be cleared
-    for (int k = 1; k < 5; ++k) b.Ac(0, 2);
+    b.Dc(0); // row 1: positions 1..4 = 2, end 5: positions 5..39 must be cleared
+    for (int k = 1; k < 5; ++k)
+        b.Ac(0, 2);
     b.Eob();
-    b.Dc(0);  // row 2: 1..9 = 3, a run of 3 zeros (10..12) then 13 = 5
-    for (int k = 1; k < 10; ++k) b.Ac(0, 3);
+    b.Dc(0); // row 2: 1..9 = 3, a run of 3 zeros (10..12) then 13 = 5
+    for (int k = 1; k < 10; ++k)
+        b.Ac(0, 3);
     b.Ac(3, 5).Eob();
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(d->blockEnd[0], 40);
-    for (int k = 1; k < 40; ++k) ASSERT_EQ(Zz(Block(0), k), 1) << k;
+    for (int k = 1; k < 40; ++k)
+        ASSERT_EQ(Zz(Block(0), k), 1) << k;
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(d->blockEnd[0], 5);
-    for (int k = 1; k < 5; ++k) EXPECT_EQ(Zz(Block(0), k), 2) << k;
-    for (int k = 5; k < 64; ++k) ASSERT_EQ(Zz(Block(0), k), 0) << k;
+    for (int k = 1; k < 5; ++k)
+        EXPECT_EQ(Zz(Block(0), k), 2) << k;
+    for (int k = 5; k < 64; ++k)
+        ASSERT_EQ(Zz(Block(0), k), 0) << k;
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(d->blockEnd[0], 14);
-    for (int k = 1; k < 10; ++k) EXPECT_EQ(Zz(Block(0), k), 3) << k;
-    for (int k = 10; k < 13; ++k) EXPECT_EQ(Zz(Block(0), k), 0) << k;
+    for (int k = 1; k < 10; ++k)
+        EXPECT_EQ(Zz(Block(0), k), 3) << k;
+    for (int k = 10; k < 13; ++k)
+        EXPECT_EQ(Zz(Block(0), k), 0) << k;
     EXPECT_EQ(Zz(Block(0), 13), 5);
-    for (int k = 14; k < 64; ++k) ASSERT_EQ(Zz(Block(0), k), 0) << k;
+    for (int k = 14; k < 64; ++k)
+        ASSERT_EQ(Zz(Block(0), k), 0) << k;
 }
 
 TEST_F(JpegStage, QuantisationProductsKeepTheirLow16Bits) {
@@ -419,15 +442,15 @@ TEST_F(JpegStage, QuantisationProductsKeepTheirLow16Bits) {
     b.Dc(200).Ac(0, -200).Eob().Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
-    EXPECT_EQ(Block(0)[0], -5536);  // 60,000 as 16 bits
+    EXPECT_EQ(Block(0)[0], -5536); // 60,000 as 16 bits
     EXPECT_EQ(Zz(Block(0), 1), 5536);
 }
 
 TEST_F(JpegStage, RunPastPosition63AbandonsTheRestOfTheMcuRow) {
     JpegBuilder b;
     GreyHeader(b, 16, 16);
-    b.Dc(1).Zrl().Zrl().Zrl().Zrl();  // 1 -> 17 -> 33 -> 49, then 49 + 15 > 63
-    b.Dc(7).Eob();                     // would be block 1: never read in this row
+    b.Dc(1).Zrl().Zrl().Zrl().Zrl(); // 1 -> 17 -> 33 -> 49, then 49 + 15 > 63
+    b.Dc(7).Eob();                   // would be block 1: never read in this row
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
@@ -443,16 +466,17 @@ TEST_F(JpegStage, AbandonedBlockKeepsItsWrittenCoefficientsCleanable) {
     // its recorded end, or later rows would keep them for ever.
     JpegBuilder b;
     GreyHeader(b, 8, 16);
-    b.Dc(0).Ac(0, 1).Zrl().Zrl().Zrl().Ac(14, 4);  // 1; 2..49 zero; 50+14 = 64 > 63
-    b.Dc(0).Eob();                                  // row 1: an empty block
+    b.Dc(0).Ac(0, 1).Zrl().Zrl().Zrl().Ac(14, 4); // 1; 2..49 zero; 50+14 = 64 > 63
+    b.Dc(0).Eob();                                // row 1: an empty block
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
-    d->blockEnd[0] = 1;  // as after a DC-only block
+    d->blockEnd[0] = 1; // as after a DC-only block
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(Zz(Block(0), 1), 1);
     EXPECT_GE(d->blockEnd[0], 2);
     DecodeMcuRowSequential(*d);
-    for (int k = 1; k < 64; ++k) ASSERT_EQ(Zz(Block(0), k), 0) << k;
+    for (int k = 1; k < 64; ++k)
+        ASSERT_EQ(Zz(Block(0), k), 0) << k;
 }
 
 TEST_F(JpegStage, RestartsAreNumberedModuloEightAndResetPredictors) {
@@ -465,15 +489,16 @@ TEST_F(JpegStage, RestartsAreNumberedModuloEightAndResetPredictors) {
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
-    for (int m = 0; m < 10; ++m) EXPECT_EQ(Block(m)[0], m + 1) << "MCU " << m;
-    EXPECT_EQ(d->expectedRestart, 1);  // RST0..RST7, RST0 consumed
+    for (int m = 0; m < 10; ++m)
+        EXPECT_EQ(Block(m)[0], m + 1) << "MCU " << m;
+    EXPECT_EQ(d->expectedRestart, 1); // RST0..RST7, RST0 consumed
 }
 
 TEST_F(JpegStage, RestartIntervalOfTwoWithThreeMcusPerRow) {
     JpegBuilder b;
     GreyHeader(b, 24, 16, 2);
-    b.Dc(5).Eob().Dc(1).Eob().Rst(0).Dc(7).Eob();  // row 0
-    b.Dc(1).Eob().Rst(1).Dc(2).Eob().Dc(1).Eob();  // row 1
+    b.Dc(5).Eob().Dc(1).Eob().Rst(0).Dc(7).Eob(); // row 0
+    b.Dc(1).Eob().Rst(1).Dc(2).Eob().Dc(1).Eob(); // row 1
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
@@ -489,7 +514,7 @@ TEST_F(JpegStage, RestartIntervalOfTwoWithThreeMcusPerRow) {
 TEST_F(JpegStage, WrongRestartNumberFreezesTheFollowingRows) {
     JpegBuilder b;
     GreyHeader(b, 24, 24, 2);
-    b.Dc(5).Eob().Dc(1).Eob().Rst(1).Dc(7).Eob();  // RST1 where RST0 is due
+    b.Dc(5).Eob().Dc(1).Eob().Rst(1).Dc(7).Eob(); // RST1 where RST0 is due
     b.Dc(1).Eob().Rst(1).Dc(2).Eob().Dc(1).Eob();
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
@@ -497,7 +522,7 @@ TEST_F(JpegStage, WrongRestartNumberFreezesTheFollowingRows) {
     EXPECT_EQ(Block(0)[0], 5);
     EXPECT_EQ(Block(1)[0], 6);
     EXPECT_EQ(Block(2)[0], 0);  // abandoned at the failed restart
-    DecodeMcuRowSequential(*d);  // begins with another attempt, which meets RST1 again
+    DecodeMcuRowSequential(*d); // begins with another attempt, which meets RST1 again
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(Block(0)[0], 5);
     EXPECT_EQ(Block(1)[0], 6);
@@ -511,8 +536,8 @@ TEST_F(JpegStage, RestartIsFoundWhenTheNextIntervalStartsWithAStuffedByte) {
     // marker, not to the middle of it.
     JpegBuilder b;
     GreyHeader(b, 16, 8, 1);
-    b.Dc(5).Ac(0, 1).Eob();     // 24 bits: the reader refills once
-    b.Rst(0).Dc(32767).Eob();   // first byte FF (category 15, then ones)
+    b.Dc(5).Ac(0, 1).Eob();   // 24 bits: the reader refills once
+    b.Rst(0).Dc(32767).Eob(); // first byte FF (category 15, then ones)
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
@@ -527,13 +552,15 @@ TEST_F(JpegStage, DcCategoryAbove15CountsAsZero) {
     // bits and index past the extension tables.
     JpegBuilder b;
     std::vector<int> dcValues;
-    for (int i = 0; i < 17; ++i) dcValues.push_back(i);
+    for (int i = 0; i < 17; ++i)
+        dcValues.push_back(i);
     std::vector<int> acValues;
-    for (int i = 0; i < 255; ++i) acValues.push_back(i);
+    for (int i = 0; i < 255; ++i)
+        acValues.push_back(i);
     b.Soi().Dqt(0, 1).Sof(0xC0, 16, 8, {{1, 1, 1, 0}});
     b.Dht(0x00, {0, 0, 0, 0, 17}, dcValues).Dht(0x10, {0, 0, 0, 0, 0, 0, 0, 255}, acValues);
     b.Sos({{1, 0, 0}});
-    b.Bits(16, 5).Eob().Bits(1, 5).Bits(1, 1).Eob().Flush().Eoi();  // cat 16, then cat 1 "+1"
+    b.Bits(16, 5).Eob().Bits(1, 5).Bits(1, 1).Eob().Flush().Eoi(); // cat 16, then cat 1 "+1"
     ASSERT_TRUE(StartSequential(b.bytes));
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(Block(0)[0], 0);
@@ -545,13 +572,13 @@ TEST_F(JpegStage, DcCategoryAbove15CountsAsZero) {
 TEST_F(JpegStage, DcFirstScalesAndDcRefinementSetsOnlyItsBit) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 24, 8, {{1, 1, 1, 0}}).EasyTables();
-    b.Sos({{1, 0, 0}}, 0, 0, 0, 2).Dc(1).Dc(2).Dc(-1).Flush();  // Al 2: 4, 12, 8
-    b.Sos({{1, 0, 0}}, 0, 0, 2, 1).Bits(0b101, 3).Flush();      // bit 1 in blocks 0 and 2
+    b.Sos({{1, 0, 0}}, 0, 0, 0, 2).Dc(1).Dc(2).Dc(-1).Flush(); // Al 2: 4, 12, 8
+    b.Sos({{1, 0, 0}}, 0, 0, 2, 1).Bits(0b101, 3).Flush();     // bit 1 in blocks 0 and 2
     b.Eoi();
     ASSERT_TRUE(RunProgressive(b.bytes));
     const int16_t* dc = d->dcCoef[0].data;
     EXPECT_EQ(dc[0], 4 | 2);
-    EXPECT_EQ(dc[1], 12);  // 0 bit: unchanged
+    EXPECT_EQ(dc[1], 12); // 0 bit: unchanged
     EXPECT_EQ(dc[2], 8 | 2);
 }
 
@@ -559,14 +586,16 @@ TEST_F(JpegStage, EndOfBandRunSkipsTheFollowingBlocks) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 64, 8, {{1, 1, 1, 0}}).EasyTables();
     b.Sos({{1, 0, 0}}, 1, 63);
-    b.Ac(0, 5).Bits(0x20, 8).Bits(0b11, 2);  // block 0: one coefficient, then EOB run 2^2 + 3 - 1 = 6
-    b.Ac(1, -3).Eob();                        // block 7
+    b.Ac(0, 5).Bits(0x20, 8).Bits(0b11,
+                                  2); // block 0: one coefficient, then EOB run 2^2 + 3 - 1 = 6
+    b.Ac(1, -3).Eob();                // block 7
     b.Flush().Eoi();
     ASSERT_TRUE(RunProgressive(b.bytes));
     const CoefBuffer& ac = d->acCoef[0];
     EXPECT_EQ(ac.data[1], 5);
     for (int blk = 1; blk < 7; ++blk)
-        for (int i = 0; i < 64; ++i) ASSERT_EQ(ac.data[64 * blk + i], 0) << blk;
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(ac.data[64 * blk + i], 0) << blk;
     EXPECT_EQ(ac.data[64 * 7 + kZag[2]], -3);
     EXPECT_EQ(d->eobRun, 0);
 }
@@ -578,8 +607,8 @@ TEST_F(JpegStage, AcRefinementCorrectsOnlyCoefficientsWhoseBitIsClear) {
     b.Sos({{1, 0, 0}}, 1, 63, 0, 1).Ac(0, 1).Ac(0, -1).Eob().Bits(0x20, 8).Bits(0b11, 2).Flush();
     // Refinement: a new +1 at position 3 after correcting positions 1 and 2.
     b.Sos({{1, 0, 0}}, 1, 63, 1, 0);
-    b.Bits(0x01, 8).Bits(1, 1).Bits(1, 1).Bits(1, 1).Eob();  // symbol, sign, two correction bits
-    b.Bits(0x20, 8).Bits(0b11, 2);                           // EOB run over blocks 1..7
+    b.Bits(0x01, 8).Bits(1, 1).Bits(1, 1).Bits(1, 1).Eob(); // symbol, sign, two correction bits
+    b.Bits(0x20, 8).Bits(0b11, 2);                          // EOB run over blocks 1..7
     b.Flush();
     // Again: every bit is already set, so ones change nothing.
     b.Sos({{1, 0, 0}}, 1, 63, 1, 0);
@@ -588,7 +617,7 @@ TEST_F(JpegStage, AcRefinementCorrectsOnlyCoefficientsWhoseBitIsClear) {
     ASSERT_TRUE(RunProgressive(b.bytes));
     const int16_t* blk = d->acCoef[0].data;
     EXPECT_EQ(blk[kZag[1]], 3);
-    EXPECT_EQ(blk[kZag[2]], -3);  // a negative coefficient grows by -2^Al
+    EXPECT_EQ(blk[kZag[2]], -3); // a negative coefficient grows by -2^Al
     EXPECT_EQ(blk[kZag[3]], 1);
     EXPECT_EQ(d->eobRun, 0);
 }
@@ -597,12 +626,13 @@ TEST_F(JpegStage, AcRefinementWithSizeTwoAbandonsTheBlockOnly) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 16, 8, {{1, 1, 1, 0}}).EasyTables();
     b.Sos({{1, 0, 0}}, 1, 63, 1, 0);
-    b.Bits(0x02, 8);                    // block 0: size 2 is no refinement symbol
-    b.Bits(0x01, 8).Bits(0, 1).Eob();   // block 1: -1 at position 1
+    b.Bits(0x02, 8);                  // block 0: size 2 is no refinement symbol
+    b.Bits(0x01, 8).Bits(0, 1).Eob(); // block 1: -1 at position 1
     b.Flush().Eoi();
     ASSERT_TRUE(RunProgressive(b.bytes));
     const int16_t* ac = d->acCoef[0].data;
-    for (int i = 0; i < 64; ++i) ASSERT_EQ(ac[i], 0);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(ac[i], 0);
     EXPECT_EQ(ac[64 + kZag[1]], -1);
 }
 
@@ -615,12 +645,17 @@ TEST_F(JpegStage, ProgressiveScanParametersAreChecked) {
                  {2, 0, 0, 0, 13, true}};
     for (const Case& c : cases) {
         JpegBuilder b;
-        b.Soi().Dqt(0, 1).Sof(0xC2, 16, 16, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
-        if (c.ns == 1) b.Sos({{1, 0, 0}}, c.ss, c.se, c.ah, c.al);
-        else b.Sos({{1, 0, 0}, {2, 0, 0}}, c.ss, c.se, c.ah, c.al);
+        b.Soi()
+            .Dqt(0, 1)
+            .Sof(0xC2, 16, 16, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}})
+            .EasyTables();
+        if (c.ns == 1)
+            b.Sos({{1, 0, 0}}, c.ss, c.se, c.ah, c.al);
+        else
+            b.Sos({{1, 0, 0}, {2, 0, 0}}, c.ss, c.se, c.ah, c.al);
         b.Eob().Flush().Eoi();
-        EXPECT_EQ(RunProgressive(b.bytes), c.ok)
-            << "Ns " << c.ns << " Ss " << c.ss << " Se " << c.se << " Ah " << c.ah << " Al " << c.al;
+        EXPECT_EQ(RunProgressive(b.bytes), c.ok) << "Ns " << c.ns << " Ss " << c.ss << " Se "
+                                                 << c.se << " Ah " << c.ah << " Al " << c.al;
         FreeAllWork(*d);
     }
 }
@@ -631,7 +666,7 @@ TEST_F(JpegStage, DhtBetweenProgressiveScansChangesOnlyTheNextScan) {
     b.Sos({{1, 0, 0}}, 0, 0).Dc(3).Dc(0).Flush();
     // New DC table 0: one-bit code "0" for category 1 (and "10" for 2).
     b.Dht(0x00, {1, 1}, {1, 2});
-    b.Sos({{1, 0, 0}}, 0, 0).Bits(0b01, 2).Bits(0b00, 2).Flush();  // +1 then -1 (overwrites)
+    b.Sos({{1, 0, 0}}, 0, 0).Bits(0b01, 2).Bits(0b00, 2).Flush(); // +1 then -1 (overwrites)
     b.Eoi();
     ASSERT_TRUE(RunProgressive(b.bytes));
     EXPECT_EQ(d->dcCoef[0].data[0], 1);
@@ -642,16 +677,18 @@ TEST_F(JpegStage, DhtBetweenProgressiveScansChangesOnlyTheNextScan) {
 
 TEST_F(JpegStage, WorkAllocFailsWhenEverySlotIsTaken) {
     ResetDecoder(*d, lb);
-    for (int i = 0; i < kJpegWorkSlots; ++i) ASSERT_NE(WorkAlloc(*d, 16), nullptr);
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        ASSERT_NE(WorkAlloc(*d, 16), nullptr);
     EXPECT_EQ(WorkAlloc(*d, 16), nullptr);
     void* p = d->workSlots[0];
     EXPECT_NE(p, nullptr);
     FreeAllWork(*d);
-    for (int i = 0; i < kJpegWorkSlots; ++i) EXPECT_EQ(d->workSlots[i], nullptr);
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        EXPECT_EQ(d->workSlots[i], nullptr);
     void* q = WorkAlloc(*d, 24);
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(q) % 8, 0u);
-    EXPECT_EQ(static_cast<uint8_t*>(q)[23], 0);  // zero-filled
+    EXPECT_EQ(static_cast<uint8_t*>(q)[23], 0); // zero-filled
 }
 
 TEST_F(JpegStage, DecodeFailsCleanlyWhenWorkMemoryRunsOut) {
@@ -662,10 +699,11 @@ TEST_F(JpegStage, DecodeFailsCleanlyWhenWorkMemoryRunsOut) {
     LoadRaw(b.bytes);
     ASSERT_TRUE(PadInput(*d));
     ASSERT_TRUE(FindSoi(*d));
-    for (int i = 0; i < kJpegWorkSlots; ++i) ASSERT_NE(WorkAlloc(*d, 8), nullptr);
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        ASSERT_NE(WorkAlloc(*d, 8), nullptr);
     ASSERT_EQ(NextMarker(*d), 0xDB);
     EXPECT_FALSE(ParseQuantTables(*d));
     EXPECT_STREQ(LastDecodeFailure(), "out of memory");
 }
 
-}  // namespace
+} // namespace
