@@ -1,5 +1,7 @@
 #include "export/bmp_writer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -25,7 +27,9 @@ int WriteWhole(const char* path, const std::vector<uint8_t>& bytes) {
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     const bool closed = std::fclose(f) == 0;
     if (written && closed) return 1;
-    std::remove(path);
+    // Only a regular file is ours to clean up; a device or pipe is left be.
+    struct stat st;
+    if (stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG) std::remove(path);
     return 0;
 }
 

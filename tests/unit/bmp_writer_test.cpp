@@ -103,6 +103,17 @@ TEST(WriteBmpFile, UnopenablePathFails) {
     EXPECT_EQ(WriteBmpFile(nullptr, *frame), 0);
 }
 
+#ifndef _WIN32
+// /dev/full accepts the open and fails the write: the failure must be
+// reported, and the clean-up must not remove what is not a regular file.
+TEST(WriteBmpFile, FailedWriteIsReportedAndLeavesDevicesAlone) {
+    if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    auto frame = PatternedFrame();
+    EXPECT_EQ(WriteBmpFile("/dev/full", *frame), 0);
+    EXPECT_TRUE(Exists("/dev/full"));
+}
+#endif
+
 TEST(WriteRasterBmp, PaletteRasterRoundTripsThroughTheReader) {
     LoadBuffers& lb = TestBuffers();
     BmpSpec s;
