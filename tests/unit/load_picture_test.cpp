@@ -116,11 +116,11 @@ TEST(LoadPicture, ANameThatIsJustGifGoesToTheGifDecoder) {
 }
 
 TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
-    BmpSpec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};
-    const std::string path = WriteFile("pair.Bmp", BuildBmp(spec));
+    BmpSpec layout;
+    layout.width = 2;
+    layout.height = 1;
+    layout.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};
+    const std::string path = WriteFile("pair.Bmp", BuildBmp(layout));
     Set s;
     LoadBuffers& lb = *s.set.buffers;
     lb.raster.cursor.row = 77;
