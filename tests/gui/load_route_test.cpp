@@ -39,6 +39,12 @@ void WriteTwoColourBmp(const std::string& path) {
 
 // What a folder scan leaves behind: the folder path, the names, the items.
 void ListFiles(HWND dialog, const std::string& folder, const char* const* names, int count) {
+    // The tree's first item was scanned at start; let that loader finish
+    // before the folder data is written over.
+    DWORD end = GetTickCount() + 20000;
+    while (g_app.loadBuffers.LoaderBusyFlag != 0 && GetTickCount() < end) Pump(50);
+    ASSERT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
+    SendMessageA(GetDlgItem(dialog, IDC_FOLDER_LIST), LVM_DELETEALLITEMS, 0, 0);
     std::strcpy(g_app.FolderPath, folder.c_str());
     HWND list = GetDlgItem(dialog, IDC_FOLDER_LIST);
     for (int i = 0; i < count; ++i) {
