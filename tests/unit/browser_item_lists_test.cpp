@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <algorithm>
 #include <vector>
 
 #include "browser/item_lists.h"
@@ -15,8 +16,10 @@ using Bytes = std::vector<uint8_t>;
 // One identifier: its 16-bit count (including itself) then `payload`.
 Bytes Id(const Bytes& payload) {
     const size_t cb = payload.size() + 2;
-    Bytes id = {static_cast<uint8_t>(cb & 0xFF), static_cast<uint8_t>(cb >> 8)};
-    id.insert(id.end(), payload.begin(), payload.end());
+    Bytes id(cb);
+    id[0] = static_cast<uint8_t>(cb & 0xFF);
+    id[1] = static_cast<uint8_t>(cb >> 8);
+    std::copy(payload.begin(), payload.end(), id.begin() + 2);
     return id;
 }
 
