@@ -1,6 +1,7 @@
 // pixmora-cli export and encode: the album export and the JPEG encoder from
 // the command line, for batch work and for checking the encoder from outside.
 #include "cli/export_commands.h"
+#include "cli/cli_decoders.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,55 +19,9 @@ const char kExportUsage[] =
     "       pixmora-cli export OUTDIR IN...   frame each picture, write OUTDIR/0.jpg, 1.jpg, ...\n"
     "       pixmora-cli encode IN.bmp OUT.jpg encode a 128 x 128 24-bit BMP as a JPEG file\n";
 
-namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-// The decoders' buffers and work records, zero-filled like the program's own.
-struct Decoders {
-    OwnedLoadBuffers buffers;
-    void* gif = std::calloc(1, kGifStateBytes);
-    void* jpeg = std::calloc(1, kJpegDecoderBytes);
-    DecoderSet set;
-    Decoders() {
-        set.buffers = &buffers.buffers;
-        set.gif = static_cast<GifState*>(gif);
-        set.jpeg = static_cast<JpegDecoder*>(jpeg);
-    }
-    ~Decoders() {
-        std::free(gif);
-        std::free(jpeg);
-    }
-    Decoders(const Decoders&) = delete;
-    Decoders& operator=(const Decoders&) = delete;
-    bool ok() const { return buffers.ok() && gif && jpeg; }
-};
-
-// Decodes `path` by its extension; on failure prints why and returns false.
-bool Decode(Decoders& d, const char* path) {
-    ClearDecodeFailure();
-    const int result = DecodeByExtension(d.set, path);
-    if (result == 1) return true;
-    const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
-    if (!reason || !*reason) reason = "decoding failed";
-    std::fprintf(stderr, "pixmora-cli: cannot decode %s: %s\n", path, reason);
-    return false;
-}
-
-// The decoded raster stretched into a frame picture, as the program does on a click.
-void Frame(Decoders& d, FrameImage& picture) {
-    LoadBuffers& lb = d.buffers.buffers;
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitToFrame(lb, kFrameSide, kFrameSide, picture);
-}
-
-} // namespace
-
 int CmdExport(int argc, char** argv) {
     if (argc < 2) return kExitUsage;
-    Decoders d;
+    CliDecoders d;
     if (!d.ok()) {
         std::fprintf(stderr, "pixmora-cli: out of memory\n");
         return kExitFailed;
@@ -76,12 +31,12 @@ int CmdExport(int argc, char** argv) {
     int code = kExitOk;
     std::vector<std::unique_ptr<FrameImage>> pictures;
     for (int i = 1; i < argc; ++i) {
-        if (!Decode(d, argv[i])) {
+        if (!DecodeInput(d, argv[i])) {
             code = kExitFailed;
             continue;
         }
         pictures.emplace_back(new FrameImage{});
-        Frame(d, *pictures.back());
+        FrameDecoded(d, *pictures.back());
     }
     std::vector<const FrameImage*> list;
     for (const auto& p : pictures)
@@ -96,7 +51,7 @@ int CmdExport(int argc, char** argv) {
 
 int CmdEncode(int argc, char** argv) {
     if (argc != 2) return kExitUsage;
-    Decoders d;
+    CliDecoders d;
     if (!d.ok()) {
         std::fprintf(stderr, "pixmora-cli: out of memory\n");
         return kExitFailed;
@@ -105,8 +60,8 @@ int CmdEncode(int argc, char** argv) {
         std::fprintf(stderr, "pixmora-cli: %s: expected a .bmp file\n", argv[0]);
         return kExitFailed;
     }
-    if (!Decode(d, argv[0])) return kExitFailed;
-    const LoadBuffers& lb = d.buffers.buffers;
+    if (!DecodeInput(d, argv[0])) return kExitFailed;
+    const LoadBuffers& lb = d.buffers();
     if (RasterWidth(lb) != kFrameSide || RasterHeight(lb) != kFrameSide || RasterBits(lb) != 24) {
         std::fprintf(stderr, "pixmora-cli: %s is not a 128 x 128 24-bit BMP (%d x %d, %d bits)\n",
                      argv[0], RasterWidth(lb), RasterHeight(lb), RasterBits(lb));
@@ -114,7 +69,7 @@ int CmdEncode(int argc, char** argv) {
     }
     // Same size and depth: the fit copies the pixels unchanged.
     std::unique_ptr<FrameImage> picture(new FrameImage{});
-    Frame(d, *picture);
+    FrameDecoded(d, *picture);
 
     std::vector<uint8_t> out(kJpegOutputBlockSize);
     size_t length = 0;

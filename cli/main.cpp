@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/frame_image.h"
+#include "cli/cli_decoders.h"
 #include "cli/export_commands.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
@@ -15,9 +16,6 @@
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 void PrintUsage(FILE* to) {
     std::fprintf(to,
@@ -28,41 +26,6 @@ void PrintUsage(FILE* to) {
     std::fputs(kExportUsage, to);
 }
 
-// The buffers and work records of one decode, zero-filled like the
-// program's own.
-struct Decoders {
-    OwnedLoadBuffers buffers;
-    void* gif = std::calloc(1, kGifStateBytes);
-    void* jpeg = std::calloc(1, kJpegDecoderBytes);
-    DecoderSet set;
-    Decoders() {
-        set.buffers = &buffers.buffers;
-        set.gif = static_cast<GifState*>(gif);
-        set.jpeg = static_cast<JpegDecoder*>(jpeg);
-    }
-    ~Decoders() {
-        std::free(gif);
-        std::free(jpeg);
-    }
-    bool ok() const { return buffers.ok() && gif && jpeg; }
-};
-
-// Decodes `in` by its extension; prints the reason and returns false when
-// that fails.
-bool DecodeInput(Decoders& d, const char* in) {
-    if (!d.ok()) {
-        std::fprintf(stderr, "pixmora-cli: out of memory\n");
-        return false;
-    }
-    ClearDecodeFailure();
-    const int result = DecodeByExtension(d.set, in);
-    if (result == 1) return true;
-    const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
-    if (!reason || !*reason) reason = "decoding failed";
-    std::fprintf(stderr, "pixmora-cli: cannot decode %s: %s\n", in, reason);
-    return false;
-}
-
 int Written(int ok, const char* out) {
     if (ok) return kExitOk;
     std::fprintf(stderr, "pixmora-cli: cannot write %s\n", out);
@@ -71,19 +34,17 @@ int Written(int ok, const char* out) {
 
 int CmdDecode(int argc, char** argv) {
     if (argc != 2) return kExitUsage;
-    Decoders d;
+    CliDecoders d;
     if (!DecodeInput(d, argv[0])) return kExitFailed;
-    return Written(WriteRasterBmp(argv[1], d.buffers.buffers), argv[1]);
+    return Written(WriteRasterBmp(argv[1], d.buffers()), argv[1]);
 }
 
 int CmdFrame(int argc, char** argv) {
     if (argc != 2) return kExitUsage;
-    Decoders d;
+    CliDecoders d;
     if (!DecodeInput(d, argv[0])) return kExitFailed;
-    LoadBuffers& lb = d.buffers.buffers;
-    lb.raster.cursor.address = RasterRow(lb, 0);
     static FrameImage block;  // 50 KiB: not on the stack
-    FitToFrame(lb, kFrameSide, kFrameSide, block);
+    FrameDecoded(d, block);
     return Written(WriteBmpFile(argv[1], block), argv[1]);
 }
 
