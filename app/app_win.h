@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
-#include "app/history.h"
+#include "picture/frame_image.h"
+#include "picture/history.h"
 #include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
 #include "export/album.h"
@@ -28,13 +28,13 @@ struct App {
     int32_t IncludeFiles = 0;
 
     // Folder browser
-    char* DisplayNameBuffer = nullptr;  // kPathBytes
-    char* FolderPath = nullptr;         // kPathBytes, ends in a backslash
-    char* NameTable = nullptr;          // kNameTableEntries x kPathBytes
+    char* DisplayNameBuffer = nullptr; // kPathBytes
+    char* FolderPath = nullptr;        // kPathBytes, ends in a backslash
+    char* NameTable = nullptr;         // kNameTableEntries x kPathBytes
     int32_t NameCount = 0;
 
     // Decoders
-    LoadBuffers loadBuffers;            // FileBuffer, DecodeBuffer, loader flags
+    LoadBuffers loadBuffers; // FileBuffer, DecodeBuffer, loader flags
     GifState* gifState = nullptr;
     JpegDecoder* jpegDecoder = nullptr;
 
@@ -48,7 +48,7 @@ struct App {
     FrameImage* FrameArtImage = nullptr;
     char* FrameArtPath = nullptr;
     FrameImage* albumBlocks[kAlbumCapacity] = {};
-    AlbumStore album;  // references into albumBlocks, in list order
+    AlbumStore album; // references into albumBlocks, in list order
 
     // Main dialog
     HWND mainDialog = nullptr;

@@ -101,7 +101,7 @@ void RouteCommand(HWND dialog, WPARAM wParam) {
     case IDC_SAVE_BMP: OnSaveBmp(dialog); break;
     case IDC_UPLOAD: UploadPicture(CursorPicture(g_app.history)); break;
     case IDC_DOWNLOAD: DownloadRoute(); break;
-    default: break;  // Upload Flash, Download Flash, progress bar: nothing
+    default: break; // Upload Flash, Download Flash, progress bar: nothing
     }
 }
 
@@ -113,7 +113,7 @@ void LoadSelectedFile(int item) {
     const char* name = a.NameTable + static_cast<size_t>(item) * kPathBytes;
     size_t folder = strnlen(a.FolderPath, kPathBytes);
     size_t file = strnlen(name, kPathBytes);
-    if (folder + file >= kPathBytes) return;  // never assembled: it would not fit a path
+    if (folder + file >= kPathBytes) return; // never assembled: it would not fit a path
     std::memcpy(path, a.FolderPath, folder);
     std::memcpy(path + folder, name, file);
     path[folder + file] = 0;
@@ -146,7 +146,7 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 void SetUndoRedoButtons(int undo, int redo) {
     EnableWindow(GetDlgItem(g_app.mainDialog, IDC_UNDO), undo ? TRUE : FALSE);

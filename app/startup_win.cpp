@@ -9,10 +9,11 @@ App g_app;
 
 namespace {
 
-void* ZeroBlock(size_t bytes) { return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, bytes); }
+void* ZeroBlock(size_t bytes) {
+    return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, bytes);
+}
 
-template <typename T>
-void Release(T*& block) {
+template <typename T> void Release(T*& block) {
     if (block) GlobalFree(static_cast<HGLOBAL>(static_cast<void*>(block)));
     block = nullptr;
 }
@@ -23,7 +24,7 @@ FrameImage* BlackPicture() {
     return f;
 }
 
-}  // namespace
+} // namespace
 
 DecoderSet AppDecoders() {
     DecoderSet d;
@@ -108,7 +109,8 @@ void TearDown() {
     a.folderImages = nullptr;
     if (a.albumImages) ImageList_Destroy(a.albumImages);
     a.albumImages = nullptr;
-    for (int i = 0; i < kAlbumCapacity; ++i) Release(a.albumBlocks[i]);
+    for (int i = 0; i < kAlbumCapacity; ++i)
+        Release(a.albumBlocks[i]);
     a.album = AlbumStore{};
 }
 
@@ -119,7 +121,9 @@ bool NothingAllocated() {
                 !a.loadBuffers.decodeBuffer && !a.jpegDecoder && !a.BackgroundImage &&
                 !a.BackgroundPath && !a.WorkImage && !a.FrameArtImage && !a.FrameArtPath &&
                 !a.folderImages && !a.albumImages;
-    for (int i = 0; i < kHistorySlots; ++i) none = none && !a.historyBlocks[i];
-    for (int i = 0; i < kAlbumCapacity; ++i) none = none && !a.albumBlocks[i];
+    for (int i = 0; i < kHistorySlots; ++i)
+        none = none && !a.historyBlocks[i];
+    for (int i = 0; i < kAlbumCapacity; ++i)
+        none = none && !a.albumBlocks[i];
     return none;
 }

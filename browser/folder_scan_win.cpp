@@ -20,7 +20,9 @@ namespace {
 const COLORREF kGrey = RGB(0xC0, 0xC0, 0xC0);
 const COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
 
-bool StopSeen() { return g_app.loadBuffers.LoaderStopFlag == 1; }
+bool StopSeen() {
+    return g_app.loadBuffers.LoaderStopFlag == 1;
+}
 
 void CollectNames() {
     App& a = g_app;
@@ -36,7 +38,9 @@ void CollectNames() {
     FindClose(search);
 }
 
-const char* NameAt(int i) { return g_app.NameTable + static_cast<size_t>(i) * kPathBytes; }
+const char* NameAt(int i) {
+    return g_app.NameTable + static_cast<size_t>(i) * kPathBytes;
+}
 
 // Phase 1: one item per name, each with a blank image to start with.
 void InsertItems(HWND list, HIMAGELIST images) {
@@ -98,7 +102,7 @@ void DrawThumbnails(HWND list, HIMAGELIST images) {
         if (StopSeen()) break;
         char path[kPathBytes];
         if (!JoinFolderAndName(g_app.FolderPath, NameAt(i), path)) continue;
-        if (DecodeByExtension(decoders, path) != 1) continue;  // the item stays blank
+        if (DecodeByExtension(decoders, path) != 1) continue; // the item stays blank
         if (StopSeen()) break;
         HBITMAP bitmap = DrawThumbnail(list, grey, white);
         ImageList_Replace(images, i, bitmap, nullptr);
@@ -114,7 +118,7 @@ void DrawThumbnails(HWND list, HIMAGELIST images) {
     }
 }
 
-}  // namespace
+} // namespace
 
 DWORD WINAPI ThumbnailLoader(LPVOID) {
     HWND list = g_app.FolderList;

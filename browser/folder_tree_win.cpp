@@ -33,11 +33,19 @@ int32_t g_listsAlive = 0;
 // SHGetFileInfoA with SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON.
 constexpr UINT kSmallIconFlags = SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON;
 
-const uint8_t* Bytes(LPCITEMIDLIST list) { return reinterpret_cast<const uint8_t*>(list); }
-LPITEMIDLIST AsList(uint8_t* bytes) { return reinterpret_cast<LPITEMIDLIST>(bytes); }
-LPCITEMIDLIST AsList(const uint8_t* bytes) { return reinterpret_cast<LPCITEMIDLIST>(bytes); }
+const uint8_t* Bytes(LPCITEMIDLIST list) {
+    return reinterpret_cast<const uint8_t*>(list);
+}
+LPITEMIDLIST AsList(uint8_t* bytes) {
+    return reinterpret_cast<LPITEMIDLIST>(bytes);
+}
+LPCITEMIDLIST AsList(const uint8_t* bytes) {
+    return reinterpret_cast<LPCITEMIDLIST>(bytes);
+}
 
-HWND Tree() { return g_app.FolderTree; }
+HWND Tree() {
+    return g_app.FolderTree;
+}
 
 HTREEITEM ChildOf(HTREEITEM item) {
     return reinterpret_cast<HTREEITEM>(
@@ -64,17 +72,14 @@ void TakeDisplayName(IShellFolder* folder, LPCITEMIDLIST child) {
     if (FAILED(folder->GetDisplayNameOf(child, SHGDN_INFOLDER, &name))) return;
     switch (name.uType) {
     case STRRET_WSTR:
-        if (!WideCharToMultiByte(CP_ACP, 0, name.pOleStr, -1, text, kPathBytes, nullptr,
-                                 nullptr))
-            text[0] = 0;  // too long or not convertible: better empty than cut mid-character
+        if (!WideCharToMultiByte(CP_ACP, 0, name.pOleStr, -1, text, kPathBytes, nullptr, nullptr))
+            text[0] = 0; // too long or not convertible: better empty than cut mid-character
         if (g_app.shellMalloc) g_app.shellMalloc->Free(name.pOleStr);
         break;
     case STRRET_OFFSET:
         lstrcpynA(text, reinterpret_cast<const char*>(child) + name.uOffset, kPathBytes);
         break;
-    case STRRET_CSTR:
-        lstrcpynA(text, name.cStr, kPathBytes);
-        break;
+    case STRRET_CSTR: lstrcpynA(text, name.cStr, kPathBytes); break;
     default: break;
     }
     text[kPathBytes - 1] = 0;
@@ -110,10 +115,8 @@ int KindOf(IShellFolder* folder, LPCITEMIDLIST child) {
     case SHDID_NET_SERVER:
     case SHDID_NET_SHARE:
     case SHDID_NET_RESTOFNET:
-    case SHDID_NET_OTHER:
-        return 0;
-    default:
-        return 1;
+    case SHDID_NET_OTHER: return 0;
+    default: return 1;
     }
 }
 
@@ -181,7 +184,7 @@ int EnumerateChildren(HTREEITEM item) {
     if (!ParentList(item, parent)) return 0;
     const bool root = item == TVI_ROOT;
     IShellFolder* folder = BindParent(parent, root);
-    if (!folder) return 1;  // it gets no children and loses its button
+    if (!folder) return 1; // it gets no children and loses its button
 
     int inserted = 0, last = 0;
     SHCONTF flags = SHCONTF_FOLDERS | (g_app.IncludeFiles == 1 ? SHCONTF_NONFOLDERS : 0);
@@ -201,7 +204,7 @@ int EnumerateChildren(HTREEITEM item) {
                 ++inserted;
                 if (absolute) ++g_listsAlive;
             } else {
-                g_allocator.Free(absolute);  // no item took it
+                g_allocator.Free(absolute); // no item took it
             }
             if (g_app.shellMalloc) g_app.shellMalloc->Free(child);
             child = nullptr;
@@ -242,7 +245,7 @@ void Populate(HTREEITEM item) {
     UpdateWindow(Tree());
 }
 
-}  // namespace
+} // namespace
 
 void FillRoot() {
     HWND tree = Tree();
@@ -273,7 +276,7 @@ void FillTreeRoot(HWND tree) {
     }
     a.IncludeFiles = 0;
     if (a.RootList) g_allocator.Free(a.RootList);
-    a.RootList = AsList(JoinLists(g_allocator, nullptr, nullptr));  // the desktop: none
+    a.RootList = AsList(JoinLists(g_allocator, nullptr, nullptr)); // the desktop: none
     SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     FillRoot();
     UpdateWindow(tree);
@@ -290,4 +293,6 @@ void ForgetTreeItem(LPARAM itemData) {
     --g_listsAlive;
 }
 
-int32_t TreeItemListsAlive() { return g_listsAlive; }
+int32_t TreeItemListsAlive() {
+    return g_listsAlive;
+}

@@ -5,14 +5,17 @@
 namespace {
 
 // `cb` is read byte by byte: identifiers follow each other at any offset.
-uint32_t CountAt(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | p[1] << 8; }
+uint32_t CountAt(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | p[1] << 8;
+}
 
-}  // namespace
+} // namespace
 
 uint32_t ListSize(const uint8_t* list) {
     if (!list) return 0;
     uint32_t total = 0;
-    for (uint32_t cb = CountAt(list); cb != 0; cb = CountAt(list + total)) total += cb;
+    for (uint32_t cb = CountAt(list); cb != 0; cb = CountAt(list + total))
+        total += cb;
     return total;
 }
 

@@ -26,7 +26,8 @@ void WaitServingSentMessages(DWORD ms) {
 void RaiseStopAndWait() {
     LoadBuffers& lb = g_app.loadBuffers;
     lb.LoaderStopFlag = 1;
-    while (lb.LoaderBusyFlag != 0) WaitServingSentMessages(200);
+    while (lb.LoaderBusyFlag != 0)
+        WaitServingSentMessages(200);
 }
 
 void StopLoader(bool lowerAfterwards) {

@@ -18,7 +18,9 @@ CliDecoders::~CliDecoders() {
     std::free(jpeg_);
 }
 
-bool CliDecoders::ok() const { return owned_.ok() && gif_ && jpeg_; }
+bool CliDecoders::ok() const {
+    return owned_.ok() && gif_ && jpeg_;
+}
 
 bool DecodeInput(CliDecoders& d, const char* path) {
     if (!d.ok()) {

@@ -2,7 +2,7 @@
 // decoding an input with a reason on failure, and fitting it into a frame.
 #pragma once
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
 

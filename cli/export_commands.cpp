@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "cli/cli_decoders.h"
 #include "cli/export_commands.h"
 #include "codecs/decode_failure.h"
@@ -16,13 +16,14 @@
 
 namespace {
 
-
 void PrintUsage(FILE* to) {
-    std::fprintf(to,
-                 "usage: pixmora-cli decode IN OUT.bmp   decode a BMP/GIF/JPG picture, write it at its own size\n"
-                 "       pixmora-cli frame IN OUT.bmp    decode and fit into the 128 x 128 frame picture\n"
-                 "       pixmora-cli --version\n"
-                 "       pixmora-cli --help\n");
+    std::fprintf(
+        to,
+        "usage: pixmora-cli decode IN OUT.bmp   decode a BMP/GIF/JPG picture, write it at its own "
+        "size\n"
+        "       pixmora-cli frame IN OUT.bmp    decode and fit into the 128 x 128 frame picture\n"
+        "       pixmora-cli --version\n"
+        "       pixmora-cli --help\n");
     std::fputs(kExportUsage, to);
 }
 
@@ -43,7 +44,7 @@ int CmdFrame(int argc, char** argv) {
     if (argc != 2) return kExitUsage;
     CliDecoders d;
     if (!DecodeInput(d, argv[0])) return kExitFailed;
-    static FrameImage block;  // 50 KiB: not on the stack
+    static FrameImage block; // 50 KiB: not on the stack
     FrameDecoded(d, block);
     return Written(WriteBmpFile(argv[1], block), argv[1]);
 }
@@ -62,20 +63,16 @@ int CmdHelp(int argc, char**) {
 
 struct Command {
     const char* name;
-    int (*run)(int argc, char** argv);  // arguments after the command name
+    int (*run)(int argc, char** argv); // arguments after the command name
 };
 
 // One line per subcommand.
 const Command kCommands[] = {
-    {"decode", CmdDecode},
-    {"frame", CmdFrame},
-    {"export", CmdExport},
-    {"encode", CmdEncode},
-    {"--version", CmdVersion},
-    {"--help", CmdHelp},
+    {"decode", CmdDecode}, {"frame", CmdFrame},       {"export", CmdExport},
+    {"encode", CmdEncode}, {"--version", CmdVersion}, {"--help", CmdHelp},
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2) {

@@ -253,9 +253,7 @@ void DecodeRle(LoadBuffers& lb, RleWriter& out, bool nibbles) {
             if (y >= out.height()) return;
             break;
         }
-        default:
-            AbsoluteRun(lb, out, nibbles, rec[1], x, y);
-            break;
+        default: AbsoluteRun(lb, out, nibbles, rec[1], x, y); break;
         }
     }
 }

@@ -9,6 +9,10 @@ int DecodeFail(const char* reason) {
     return 0;
 }
 
-const char* LastDecodeFailure() { return g_reason; }
+const char* LastDecodeFailure() {
+    return g_reason;
+}
 
-void ClearDecodeFailure() { g_reason = ""; }
+void ClearDecodeFailure() {
+    g_reason = "";
+}

@@ -97,15 +97,10 @@ bool ReadApplication(LoadBuffers& lb, GifState& gif) {
 bool ReadExtension(LoadBuffers& lb, GifState& gif) {
     if (NoByteLeft(lb)) return DecodeFail("extension label missing");
     switch (ReadByte(lb)) {
-    case kGraphicControlLabel:
-        return ReadGraphicControl(lb);
-    case kCommentLabel:
-        return ReadComment(lb, gif);
-    case kApplicationLabel:
-        return ReadApplication(lb, gif);
-    default:
-        SkipSubBlocks(lb);
-        return true; // plain text and unknown labels
+    case kGraphicControlLabel: return ReadGraphicControl(lb);
+    case kCommentLabel: return ReadComment(lb, gif);
+    case kApplicationLabel: return ReadApplication(lb, gif);
+    default: SkipSubBlocks(lb); return true; // plain text and unknown labels
     }
 }
 

@@ -550,17 +550,9 @@ void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y) {
 
 void DecodeScanProgressive(JpegDecoder& d, ProgressiveProcedure procedure) {
     switch (procedure) {
-    case kDcFirst:
-        ScanLoop<DcFirst>(d);
-        break;
-    case kDcRefine:
-        ScanLoop<DcRefine>(d);
-        break;
-    case kAcFirst:
-        ScanLoop<AcFirst>(d);
-        break;
-    case kAcRefine:
-        ScanLoop<AcRefine>(d);
-        break;
+    case kDcFirst: ScanLoop<DcFirst>(d); break;
+    case kDcRefine: ScanLoop<DcRefine>(d); break;
+    case kAcFirst: ScanLoop<AcFirst>(d); break;
+    case kAcRefine: ScanLoop<AcRefine>(d); break;
     }
 }

@@ -111,25 +111,15 @@ int ReadHeaderMarkers(JpegDecoder& d) {
         if (m == 0) return DecodeFail("no marker before the end of the data");
         bool ok = true;
         switch (m) {
-        case 0x01:
-            return DecodeFail("TEM marker in the header");
-        case 0xC8:
-            return DecodeFail("JPG marker in the header");
-        case 0xCC:
-            return DecodeFail("arithmetic coding tables (DAC)");
-        case 0xC4:
-            ok = ParseHuffmanTables(d);
-            break;
-        case 0xDB:
-            ok = ParseQuantTables(d);
-            break;
-        case 0xDD:
-            ok = ParseRestartInterval(d);
-            break;
+        case 0x01: return DecodeFail("TEM marker in the header");
+        case 0xC8: return DecodeFail("JPG marker in the header");
+        case 0xCC: return DecodeFail("arithmetic coding tables (DAC)");
+        case 0xC4: ok = ParseHuffmanTables(d); break;
+        case 0xDB: ok = ParseQuantTables(d); break;
+        case 0xDD: ok = ParseRestartInterval(d); break;
         case 0xD8:
         case 0xD9:
-        case 0xDA:
-            return m;
+        case 0xDA: return m;
         default:
             if (m >= 0xD0 && m <= 0xD7) return DecodeFail("restart marker in the header");
             if (m >= 0xC0 && m <= 0xCF) return m; // every frame type; C4, C8, CC handled above

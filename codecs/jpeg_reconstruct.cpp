@@ -435,15 +435,9 @@ const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length) {
     int row = d.mcuHeight - d.rowsLeftInMcuRow;
     const uint8_t* delivered = d.rowBuffer[0];
     switch (d.layoutKind) {
-    case kLayoutGray:
-        ConvertRowGray(d, row);
-        break;
-    case kLayoutH1V1:
-        ConvertRowH1V1(d, row);
-        break;
-    case kLayoutH2V1:
-        ConvertRowH2V1(d, row);
-        break;
+    case kLayoutGray: ConvertRowGray(d, row); break;
+    case kLayoutH1V1: ConvertRowH1V1(d, row); break;
+    case kLayoutH2V1: ConvertRowH2V1(d, row); break;
     case kLayoutH1V2:
     case kLayoutH2V2:
         if (d.rowsLeftInMcuRow & 1) {
@@ -454,8 +448,7 @@ const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length) {
             ConvertRowH2V2(d, row);
         }
         break;
-    default:
-        return nullptr;
+    default: return nullptr;
     }
     d.rowsLeftInMcuRow -= 1;
     d.rowsLeft -= 1;
@@ -559,9 +552,7 @@ inline uint32_t Bgr(const JpegDecoder& d, int y, int cb, int cr) {
 inline int McuPixels(const JpegDecoder& d, const uint8_t* mcu, int row, uint32_t* out) {
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     switch (d.layoutKind) {
-    case kLayoutGray:
-        PixelsGray(mcu + 8 * row, out);
-        return 8;
+    case kLayoutGray: PixelsGray(mcu + 8 * row, out); return 8;
     case kLayoutH1V1:
         PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out);
         return 8;

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 // 60,000,000 bytes: room for the pixels of a 5000 x 4000 picture at 24 bits.
 constexpr int32_t kFileBufferSize = 60000000;

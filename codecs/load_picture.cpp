@@ -34,12 +34,10 @@ int DecodeByExtension(DecoderSet& set, const char* path) {
     switch (kind) {
     case PictureKind::kJpeg:
         return set.jpeg ? DecodeJpegFile(lb, *set.jpeg, path) : DecodeFail("no JPEG work record");
-    case PictureKind::kBmp:
-        return DecodeBmpFile(lb, path);
+    case PictureKind::kBmp: return DecodeBmpFile(lb, path);
     case PictureKind::kGif:
         return set.gif ? DecodeGifFile(lb, *set.gif, path) : DecodeFail("no GIF work record");
-    default:
-        return -1;
+    default: return -1;
     }
 }
 
@@ -88,16 +86,13 @@ uint32_t PaletteIndexAt(const LoadBuffers& lb, int32_t x, int32_t y) {
     if (lb.raster.header.biClrUsed == 0) return 0;
     const uint8_t* p = PixelBase(lb) + static_cast<int64_t>(y) * lb.raster.stride;
     switch (lb.raster.header.biBitCount) {
-    case 8:
-        return p[x];
+    case 8: return p[x];
     case 4: {
         const uint8_t b = p[x / 2];
         return (x & 1) ? (b & 0x0F) : (b >> 4);
     }
-    case 1:
-        return (p[x / 8] >> (7 - x % 8)) & 1;
-    default:
-        return 0;
+    case 1: return (p[x / 8] >> (7 - x % 8)) & 1;
+    default: return 0;
     }
 }
 

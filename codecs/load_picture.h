@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
 

@@ -7,8 +7,8 @@
 
 #include "codecs/load_buffers.h"
 
-struct GifState;     // GIF decoder work record (codecs/gif_decoder.h)
-struct JpegDecoder;  // JPEG decoder work record (codecs/jpeg_decoder.h)
+struct GifState;    // GIF decoder work record (codecs/gif_decoder.h)
+struct JpegDecoder; // JPEG decoder work record (codecs/jpeg_decoder.h)
 
 int DecodeBmpFile(LoadBuffers& lb, const char* path);
 int DecodeGifFile(LoadBuffers& lb, GifState& gif, const char* path);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 constexpr int kAlbumBlocks = 384;
 

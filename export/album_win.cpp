@@ -94,7 +94,8 @@ void RebuildAlbumList(int m) {
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     ImageList_SetImageCount(g_app.albumImages, static_cast<UINT>(m));
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    for (int i = 0; i < m; ++i) InsertItem(i, false);
+    for (int i = 0; i < m; ++i)
+        InsertItem(i, false);
     Refresh(list);
     for (int i = 0; i < m; ++i) {
         HBITMAP thumb = AlbumThumbnail(AlbumPicture(g_app.album, i));
@@ -129,7 +130,7 @@ void ApplyEdit(const AlbumEdit& edit) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void UploadPicture(const FrameImage& picture) {
     ApplyEdit(AlbumUpload(g_app.album, picture, FocusedAlbumItem()));
@@ -144,6 +145,10 @@ void DownloadRoute() {
     AfterEdit();
 }
 
-void DeletePicture() { ApplyEdit(AlbumDelete(g_app.album, FocusedAlbumItem())); }
+void DeletePicture() {
+    ApplyEdit(AlbumDelete(g_app.album, FocusedAlbumItem()));
+}
 
-void DeleteAllPictures() { ApplyEdit(AlbumDeleteAll(g_app.album)); }
+void DeleteAllPictures() {
+    ApplyEdit(AlbumDeleteAll(g_app.album));
+}

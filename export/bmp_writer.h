@@ -1,7 +1,7 @@
 // Writing pictures as uncompressed Windows bitmap files.
 #pragma once
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "codecs/load_buffers.h"
 
 // Writes `block` as a 24-bit bitmap file: file header, 40-byte info header

@@ -753,14 +753,11 @@ int EncodeJpeg(const FrameImage& picture, uint8_t* output, size_t capacity, size
 
 const char* JpegEncodeErrorText(JpegEncodeError error) {
     switch (error) {
-    case JpegEncodeError::kNone:
-        return "no error";
+    case JpegEncodeError::kNone: return "no error";
     case JpegEncodeError::kBadPicture:
         return "the picture's header does not describe a picture its block can hold";
-    case JpegEncodeError::kOutputFull:
-        return "the encoded picture does not fit the output buffer";
-    case JpegEncodeError::kOutOfMemory:
-        return "not enough memory to encode the picture";
+    case JpegEncodeError::kOutputFull: return "the encoded picture does not fit the output buffer";
+    case JpegEncodeError::kOutOfMemory: return "not enough memory to encode the picture";
     }
     return "unknown error";
 }

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 // What Save All hands the encoder for one picture. Fine noise at 128 x 128
 // comes close to this; ordinary photos need a few kilobytes.

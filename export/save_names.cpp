@@ -36,14 +36,10 @@ namespace {
 
 SaveAllFailure FromEncoder(JpegEncodeError error) {
     switch (error) {
-    case JpegEncodeError::kOutputFull:
-        return SaveAllFailure::kDoesNotFit;
-    case JpegEncodeError::kBadPicture:
-        return SaveAllFailure::kBadPicture;
-    case JpegEncodeError::kOutOfMemory:
-        return SaveAllFailure::kOutOfMemory;
-    case JpegEncodeError::kNone:
-        break;
+    case JpegEncodeError::kOutputFull: return SaveAllFailure::kDoesNotFit;
+    case JpegEncodeError::kBadPicture: return SaveAllFailure::kBadPicture;
+    case JpegEncodeError::kOutOfMemory: return SaveAllFailure::kOutOfMemory;
+    case JpegEncodeError::kNone: break;
     }
     return SaveAllFailure::kNone;
 }
@@ -100,18 +96,12 @@ SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& alb
 
 const char* SaveAllFailureText(SaveAllFailure failure) {
     switch (failure) {
-    case SaveAllFailure::kNone:
-        return "no error";
-    case SaveAllFailure::kCannotCreate:
-        return "cannot create the file";
-    case SaveAllFailure::kWriteFailed:
-        return "writing the file failed";
-    case SaveAllFailure::kDoesNotFit:
-        return "the encoded picture is too large";
-    case SaveAllFailure::kBadPicture:
-        return "the picture is damaged";
-    case SaveAllFailure::kOutOfMemory:
-        return "not enough memory";
+    case SaveAllFailure::kNone: return "no error";
+    case SaveAllFailure::kCannotCreate: return "cannot create the file";
+    case SaveAllFailure::kWriteFailed: return "writing the file failed";
+    case SaveAllFailure::kDoesNotFit: return "the encoded picture is too large";
+    case SaveAllFailure::kBadPicture: return "the picture is damaged";
+    case SaveAllFailure::kOutOfMemory: return "not enough memory";
     }
     return "unknown error";
 }

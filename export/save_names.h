@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "export/album.h"
 #include "export/jpeg_encoder.h"
 

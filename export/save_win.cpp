@@ -37,7 +37,7 @@ void Tell(HWND owner, const std::string& text) {
     MessageBoxA(owner, text.c_str(), "Pixmora", MB_OK | MB_ICONWARNING);
 }
 
-}  // namespace
+} // namespace
 
 void SaveBmpRoute(HWND owner) {
     char name[kPathBufferBytes];

@@ -2,7 +2,7 @@
 // the tools and the GUI tests all address controls by these numbers.
 #pragma once
 
-#define IDI_PIXMORA 100  // application icon: lower than the crop hand (114) so Explorer shows it
+#define IDI_PIXMORA 100 // application icon: lower than the crop hand (114) so Explorer shows it
 
 #define IDD_MAIN 105
 #define IDD_BLEND 109
@@ -38,9 +38,9 @@
 #define IDC_PROGRESS 1034
 
 // Tool dialogs (ids shared between tools where the templates share them)
-#define IDC_TOOL_PREVIEW 1029   // the (first) preview; the result in blend and frame
-#define IDC_TOOL_LEFT 3         // Rotate Left
-#define IDC_TOOL_RIGHT 4        // Rotate Right
+#define IDC_TOOL_PREVIEW 1029 // the (first) preview; the result in blend and frame
+#define IDC_TOOL_LEFT 3       // Rotate Left
+#define IDC_TOOL_RIGHT 4      // Rotate Right
 #define IDC_TOOL_MIRROR 6
 #define IDC_TOOL_FLIP 7
 #define IDC_BLEND_TRACK 1025

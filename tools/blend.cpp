@@ -13,14 +13,14 @@ uint32_t PixelByteCount(const FrameImage& picture) {
     return h.biSizeImage < room ? h.biSizeImage : room;
 }
 
-}  // namespace
+} // namespace
 
 double BlendWeight(int32_t percent) {
     return static_cast<double>(percent) * static_cast<double>(kPercent);
 }
 
-void BlendWithBackground(int32_t percent, const FrameImage& current,
-                         const FrameImage& background, FrameImage& work) {
+void BlendWithBackground(int32_t percent, const FrameImage& current, const FrameImage& background,
+                         FrameImage& work) {
     // The track bar cannot leave 0..100; outside it the mix would leave 0..255.
     if (percent < kBlendTrackBar.minimum) percent = kBlendTrackBar.minimum;
     if (percent > kBlendTrackBar.maximum) percent = kBlendTrackBar.maximum;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 // The blending track bar: the background's share in per cent.
@@ -16,5 +16,5 @@ double BlendWeight(int32_t percent);
 // work = current x (1 - w) + background x w for every pixel byte, truncated.
 // As many bytes as the biSizeImage field of current's header says (49,152),
 // but never past the end of the block. The header of work is not written.
-void BlendWithBackground(int32_t percent, const FrameImage& current,
-                         const FrameImage& background, FrameImage& work);
+void BlendWithBackground(int32_t percent, const FrameImage& current, const FrameImage& background,
+                         FrameImage& work);

@@ -66,10 +66,9 @@ void OnCommand(HWND dialog, int id) {
     }
 }
 
-}  // namespace
+} // namespace
 
-INT_PTR CALLBACK AlphaBlendingDialogProc(HWND dialog, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+INT_PTR CALLBACK AlphaBlendingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(dialog); return TRUE;
     case WM_PAINT: OnPaint(dialog); return TRUE;

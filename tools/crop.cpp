@@ -17,10 +17,9 @@ CropPointer CutPointer(const CropSession& s, ToolPoint p) {
     return StrictlyInside(s.mark.SelectionRect, p) ? CropPointer::OpenHand : CropPointer::Arrow;
 }
 
-}  // namespace
+} // namespace
 
-void StartCrop(CropSession& s, const ToolRect& pickArea, FrameImage& work,
-               FrameImage& cropBlock) {
+void StartCrop(CropSession& s, const ToolRect& pickArea, FrameImage& work, FrameImage& cropBlock) {
     s = CropSession{};
     StartMarking(s.mark, pickArea);
     s.WorkImage = &work;

@@ -12,13 +12,13 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 enum class CropPointer {
-    Arrow,       // IDC_ARROW
-    OpenHand,    // icon group 114, over the cut-out block
-    ClosedHand,  // cursor group 116, while the block is held
+    Arrow,      // IDC_ARROW
+    OpenHand,   // icon group 114, over the cut-out block
+    ClosedHand, // cursor group 116, while the block is held
 };
 
 struct CropResponse {
@@ -48,8 +48,7 @@ struct CropSession {
 
 // A dialog opening: the pick area is the 130 x 130 preview; no mark, no block;
 // CropBlock is cleared and given the 128 x 128 header.
-void StartCrop(CropSession& s, const ToolRect& pickArea, FrameImage& work,
-               FrameImage& cropBlock);
+void StartCrop(CropSession& s, const ToolRect& pickArea, FrameImage& work, FrameImage& cropBlock);
 
 CropPhase CropPhaseOf(const CropSession& s);
 

@@ -22,7 +22,7 @@ void SetPointer(CropPointer pointer) {
         break;
     case CropPointer::Arrow: break;
     }
-    SetCursor(c ? c : LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+    SetCursor(c ? c : LoadCursorA(nullptr, MAKEINTRESOURCEA(32512))); // IDC_ARROW
 }
 
 void OnInitDialog(HWND dialog) {
@@ -42,9 +42,12 @@ void OnPaint(HWND dialog) {
 void OnMouse(HWND dialog, UINT message, LPARAM lParam) {
     ToolPoint p = PointerFromLParam(static_cast<uint32_t>(lParam));
     CropResponse r;
-    if (message == WM_LBUTTONDOWN) r = CropPress(g_crop, p);
-    else if (message == WM_MOUSEMOVE) r = CropMove(g_crop, p);
-    else r = CropRelease(g_crop, p);
+    if (message == WM_LBUTTONDOWN)
+        r = CropPress(g_crop, p);
+    else if (message == WM_MOUSEMOVE)
+        r = CropMove(g_crop, p);
+    else
+        r = CropRelease(g_crop, p);
     SetPointer(r.pointer);
     if (r.repaint) InvalidateRect(dialog, nullptr, TRUE);
 }
@@ -63,7 +66,7 @@ void OnCommand(HWND dialog, int id) {
     }
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR CALLBACK CropDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

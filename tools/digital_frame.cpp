@@ -10,7 +10,9 @@ void StartDigitalFrame(DigitalFrameSession& s, const ToolRect& pickArea, FrameIm
     ClearToolPicture(ScaledPhoto);
 }
 
-int32_t FrameWindowSide(int32_t side) { return side > 4 ? side - side % 4 : side; }
+int32_t FrameWindowSide(int32_t side) {
+    return side > 4 ? side - side % 4 : side;
+}
 
 bool FitPhotoIntoFrame(DigitalFrameSession& s, const FrameImage& current,
                        const FrameImage& frameArt, FrameImage& ScaledPhoto, FrameImage& work) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 struct DigitalFrameSession {

@@ -12,7 +12,9 @@ namespace {
 
 DigitalFrameSession g_frame;
 
-FrameImage& ScaledPhoto() { return *g_toolScratch.first; }
+FrameImage& ScaledPhoto() {
+    return *g_toolScratch.first;
+}
 
 void OnInitDialog(HWND dialog) {
     ToolPoint at = PlaceFirstPreview(dialog, IDC_FRAME_PHOTO, kFramePreviewSide);
@@ -36,9 +38,12 @@ void OnPaint(HWND dialog) {
 void OnMouse(HWND dialog, UINT message, LPARAM lParam) {
     ToolPoint p = PointerFromLParam(static_cast<uint32_t>(lParam));
     bool repaint;
-    if (message == WM_LBUTTONDOWN) repaint = MarkPress(g_frame.mark, p);
-    else if (message == WM_MOUSEMOVE) repaint = MarkMove(g_frame.mark, p);
-    else repaint = MarkRelease(g_frame.mark, p);
+    if (message == WM_LBUTTONDOWN)
+        repaint = MarkPress(g_frame.mark, p);
+    else if (message == WM_MOUSEMOVE)
+        repaint = MarkMove(g_frame.mark, p);
+    else
+        repaint = MarkRelease(g_frame.mark, p);
     if (repaint) InvalidateRect(dialog, nullptr, TRUE);
 }
 
@@ -65,10 +70,9 @@ void OnCommand(HWND dialog, int id) {
     }
 }
 
-}  // namespace
+} // namespace
 
-INT_PTR CALLBACK DigitalFrameDialogProc(HWND dialog, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+INT_PTR CALLBACK DigitalFrameDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(dialog); return TRUE;
     case WM_PAINT: OnPaint(dialog); return TRUE;

@@ -11,7 +11,7 @@ constexpr float kPercent = 0.01f;
 constexpr float kTenth = 0.1f;
 
 uint8_t Limit255(double v) {
-    const int32_t i = static_cast<int32_t>(v);  // toward zero; sepia sums are never negative
+    const int32_t i = static_cast<int32_t>(v); // toward zero; sepia sums are never negative
     return static_cast<uint8_t>(i > 255 ? 255 : i);
 }
 
@@ -27,11 +27,12 @@ bool BlockInsidePicture(int32_t left, int32_t top, int32_t width, int32_t height
            height <= kFrameSide - top;
 }
 
-}  // namespace
+} // namespace
 
 void ApplyNegative(FrameImage& work) {
     uint8_t* p = work.Pixels();
-    for (int i = 0; i < kFramePixelBytes; ++i) p[i] = static_cast<uint8_t>(255 - p[i]);
+    for (int i = 0; i < kFramePixelBytes; ++i)
+        p[i] = static_cast<uint8_t>(255 - p[i]);
 }
 
 void ApplyGrayscale(FrameImage& work) {
@@ -58,15 +59,9 @@ void ApplySepia(FrameImage& work) {
 
 void ApplyImageEffect(ImageEffect effect, FrameImage& work, FrameImage& adjustPreview) {
     switch (effect) {
-    case ImageEffect::Negative:
-        ApplyNegative(work);
-        break;
-    case ImageEffect::Grayscale:
-        ApplyGrayscale(work);
-        break;
-    case ImageEffect::Sepia:
-        ApplySepia(work);
-        break;
+    case ImageEffect::Negative: ApplyNegative(work); break;
+    case ImageEffect::Grayscale: ApplyGrayscale(work); break;
+    case ImageEffect::Sepia: ApplySepia(work); break;
     }
     CopyFrameImage(adjustPreview, work);
 }
@@ -90,14 +85,15 @@ void ApplyToneTable(const ToneTable& table, const FrameImage& work, FrameImage& 
     const uint8_t* in = work.Pixels();
     uint8_t* out = adjustPreview.Pixels();
     const uint32_t count = PixelByteCount(work);
-    for (uint32_t i = 0; i < count; ++i) out[i] = table[in[i]];
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = table[in[i]];
 }
 
 ZoomBlock ZoomBlockFor(int32_t position) {
     const int64_t steps = position < 0 ? -static_cast<int64_t>(position) : position;
     if (steps < 10) return ZoomBlock{0, 0};
-    const double quotient =
-        static_cast<double>(kFrameSide) / (static_cast<double>(steps) * static_cast<double>(kTenth));
+    const double quotient = static_cast<double>(kFrameSide) /
+                            (static_cast<double>(steps) * static_cast<double>(kTenth));
     int32_t s = static_cast<int32_t>(quotient);
     s -= s % 4;
     return ZoomBlock{s, (kFrameSide - s) / 2};
@@ -147,8 +143,7 @@ bool AdjustPreviewFromTrackBar(ImageTrackBar bar, int32_t position, const FrameI
     case ImageTrackBar::Contrast:
         ApplyToneTable(BuildToneTable(0, position), work, adjustPreview);
         return true;
-    case ImageTrackBar::Zoom:
-        return ZoomPreview(position, work, zoomScratch, adjustPreview);
+    case ImageTrackBar::Zoom: return ZoomPreview(position, work, zoomScratch, adjustPreview);
     }
     return false;
 }

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 constexpr TrackBarRange kBrightnessTrackBar{-200, 200};
@@ -48,8 +48,8 @@ void ApplyToneTable(const ToneTable& table, const FrameImage& work, FrameImage& 
 
 // The block side for a zoom position and where the block sits in the picture.
 struct ZoomBlock {
-    int32_t side;    // s, a multiple of 4
-    int32_t offset;  // o = (128 - s) / 2, for both x and y
+    int32_t side;   // s, a multiple of 4
+    int32_t offset; // o = (128 - s) / 2, for both x and y
 };
 // s = 128 / (|p| x 0.1), 0.1 as a float, quotient in double, truncated, then
 // down to a multiple of 4. Positions -9..9 have no block: side 0.

@@ -13,8 +13,12 @@
 
 namespace {
 
-FrameImage& AdjustPreview() { return *g_toolScratch.first; }
-FrameImage& ZoomScratch() { return *g_toolScratch.second; }
+FrameImage& AdjustPreview() {
+    return *g_toolScratch.first;
+}
+FrameImage& ZoomScratch() {
+    return *g_toolScratch.second;
+}
 
 void OnInitDialog(HWND dialog) {
     PlaceFirstPreview(dialog, IDC_TOOL_PREVIEW, kToolPreviewSide);
@@ -69,7 +73,7 @@ void OnPaint(HWND dialog) {
     EndPaint(dialog, &ps);
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR CALLBACK ImageProcessingDialogProc(HWND dialog, UINT message, WPARAM wParam,
                                            LPARAM lParam) {

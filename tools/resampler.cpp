@@ -8,7 +8,9 @@ namespace {
 // 1/6 as the single-precision constant 0.16666667.
 constexpr float kOneSixth = 1.0f / 6.0f;
 
-double PositiveCube(double u) { return u > 0.0 ? u * u * u : 0.0; }
+double PositiveCube(double u) {
+    return u > 0.0 ? u * u * u : 0.0;
+}
 
 // The weight before it is stored anywhere: the column weight multiplies
 // straight into the (double) tap product, while the row weight is kept as a
@@ -17,8 +19,8 @@ double PositiveCube(double u) { return u > 0.0 ? u * u * u : 0.0; }
 double UnroundedWeight(float t) {
     if (t > 2.0f) return 0.0;
     const double u = t;
-    const double sum = PositiveCube(u + 2.0) - 4.0 * PositiveCube(u + 1.0) +
-                       6.0 * PositiveCube(u) - 4.0 * PositiveCube(u - 1.0);
+    const double sum = PositiveCube(u + 2.0) - 4.0 * PositiveCube(u + 1.0) + 6.0 * PositiveCube(u) -
+                       4.0 * PositiveCube(u - 1.0);
     return sum * static_cast<double>(kOneSixth);
 }
 
@@ -78,13 +80,15 @@ void FilterPixel(const uint8_t* src, PictureSize s, float fx, float fy, uint8_t*
     out[2] = static_cast<uint8_t>(static_cast<int32_t>(red));
 }
 
-}  // namespace
+} // namespace
 
 int64_t PackedPictureBytes(int32_t width, int32_t height) {
     return kFrameHeaderBytes + static_cast<int64_t>(width) * height * 3;
 }
 
-float CubicBSplineWeight(float t) { return static_cast<float>(UnroundedWeight(t)); }
+float CubicBSplineWeight(float t) {
+    return static_cast<float>(UnroundedWeight(t));
+}
 
 bool ResampleImage(int32_t newWidth, int32_t newHeight, const FrameImage& source,
                    FrameImage& destination) {

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 // Filter weight of a tap at signed distance t: 2/3 at 0, 1/6 at +-1, 0 from
 // |t| = 2 on; the four weights of one sample position add up to 1.

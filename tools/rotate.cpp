@@ -25,8 +25,7 @@ void CopyPixel(FrameImage& to, int x, int y, const FrameImage& from, int fromX, 
 
 // Fills t tile by tile; `source` maps a position of t to the position of w it
 // comes from.
-template <typename SourceOf>
-void TurnByTiles(FrameImage& t, const FrameImage& w, SourceOf source) {
+template <typename SourceOf> void TurnByTiles(FrameImage& t, const FrameImage& w, SourceOf source) {
     for (int ty = 0; ty < kFrameSide; ty += kTile)
         for (int tx = 0; tx < kFrameSide; tx += kTile)
             for (int y = ty; y < ty + kTile; ++y)
@@ -37,7 +36,7 @@ void TurnByTiles(FrameImage& t, const FrameImage& w, SourceOf source) {
                 }
 }
 
-}  // namespace
+} // namespace
 
 bool RotateLeft(FrameImage& work) {
     std::unique_ptr<FrameImage> t = NewScratch();
@@ -65,7 +64,8 @@ bool MirrorImage(FrameImage& work) {
     std::unique_ptr<FrameImage> t = NewScratch();
     if (!t) return false;
     for (int y = 0; y < kFrameSide; ++y)
-        for (int x = 0; x < kFrameSide; ++x) CopyPixel(*t, x, y, work, kLast - x, y);
+        for (int x = 0; x < kFrameSide; ++x)
+            CopyPixel(*t, x, y, work, kLast - x, y);
     CopyFrameImage(work, *t);
     return true;
 }
@@ -73,7 +73,8 @@ bool MirrorImage(FrameImage& work) {
 bool FlipImage(FrameImage& work) {
     std::unique_ptr<FrameImage> t = NewScratch();
     if (!t) return false;
-    for (int y = 0; y < kFrameSide; ++y) std::memcpy(t->Row(y), work.Row(kLast - y), kFrameStride);
+    for (int y = 0; y < kFrameSide; ++y)
+        std::memcpy(t->Row(y), work.Row(kLast - y), kFrameStride);
     CopyFrameImage(work, *t);
     return true;
 }

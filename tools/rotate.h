@@ -7,7 +7,7 @@
 // allocated.
 #pragma once
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 // Quarter turn counter-clockwise: T(x, y) = W(127 - y, x).
 bool RotateLeft(FrameImage& work);

@@ -35,13 +35,11 @@ void OnPaint(HWND dialog) {
     EndPaint(dialog, &ps);
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR CALLBACK RotateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case WM_INITDIALOG:
-        PlaceFirstPreview(dialog, IDC_TOOL_PREVIEW, kToolPreviewSide);
-        return TRUE;
+    case WM_INITDIALOG: PlaceFirstPreview(dialog, IDC_TOOL_PREVIEW, kToolPreviewSide); return TRUE;
     case WM_PAINT: OnPaint(dialog); return TRUE;
     case WM_COMMAND: OnCommand(dialog, LOWORD(wParam)); return TRUE;
     default: return FALSE;

@@ -28,7 +28,7 @@ PreviewBox BoxAt(ToolPoint placement, int32_t dx, int32_t dy, int32_t side) {
     return b;
 }
 
-}  // namespace
+} // namespace
 
 PreviewBox SinglePreviewBox(ToolPoint placement) {
     return BoxAt(placement, 0, 0, kToolPreviewSide);

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 struct ToolRect {
     int32_t left = 0;
@@ -93,10 +93,16 @@ bool MarkMove(MarkState& mark, ToolPoint p);
 // never seen, so `selecting` stays on and later moves keep extending it.
 bool MarkRelease(MarkState& mark, ToolPoint p);
 
-inline int32_t MarkWidth(const ToolRect& r) { return r.right - r.left; }
-inline int32_t MarkHeight(const ToolRect& r) { return r.bottom - r.top; }
+inline int32_t MarkWidth(const ToolRect& r) {
+    return r.right - r.left;
+}
+inline int32_t MarkHeight(const ToolRect& r) {
+    return r.bottom - r.top;
+}
 // Whether the tools may act on the mark (both sizes positive).
-inline bool MarkUsable(const ToolRect& r) { return MarkWidth(r) > 0 && MarkHeight(r) > 0; }
+inline bool MarkUsable(const ToolRect& r) {
+    return MarkWidth(r) > 0 && MarkHeight(r) > 0;
+}
 inline bool StrictlyInside(const ToolRect& r, ToolPoint p) {
     return r.left < p.x && p.x < r.right && r.top < p.y && p.y < r.bottom;
 }
@@ -106,8 +112,8 @@ inline bool StrictlyInside(const ToolRect& r, ToolPoint p) {
 // Only these two notification codes (low word of wParam) move a tool's
 // picture; a real drag ends with TB_ENDTRACK more than once, which is
 // harmless because every handler recomputes from its inputs.
-constexpr int kTrackBarThumbTrack = 5;  // TB_THUMBTRACK
-constexpr int kTrackBarEndTrack = 8;    // TB_ENDTRACK
+constexpr int kTrackBarThumbTrack = 5; // TB_THUMBTRACK
+constexpr int kTrackBarEndTrack = 8;   // TB_ENDTRACK
 inline bool IsTrackBarMove(int notificationCode) {
     return notificationCode == kTrackBarThumbTrack || notificationCode == kTrackBarEndTrack;
 }

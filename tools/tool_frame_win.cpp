@@ -26,7 +26,7 @@ ToolRect WindowRectOf(HWND window) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
-}  // namespace
+} // namespace
 
 bool AcquireToolScratch() {
     g_toolScratch.first = NewToolPicture();
@@ -83,7 +83,7 @@ int ChooseImageFile(HWND owner, char* path) {
     path[0] = 0;
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn;  // 76 bytes in the 32-bit program
+    ofn.lStructSize = sizeof ofn; // 76 bytes in the 32-bit program
     ofn.hwndOwner = owner;
     ofn.hInstance = g_app.instance;
     ofn.lpstrFilter = "Image Files(*.bmp;*.gif;*.jpg)\0*.bmp;*.gif;*.jpg\0";

@@ -5,15 +5,15 @@
 
 #include <windows.h>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 // The scratch pictures and brush of the open tool. OpenToolDialog gets them
 // before the dialog opens, so a tool never opens without them; they are
 // released when the dialog has ended.
 struct ToolScratch {
-    FrameImage* first = nullptr;   // AdjustPreview, CropBlock or ScaledPhoto
-    FrameImage* second = nullptr;  // ZoomScratch
+    FrameImage* first = nullptr;  // AdjustPreview, CropBlock or ScaledPhoto
+    FrameImage* second = nullptr; // ZoomScratch
     HBRUSH redBrush = nullptr;
 };
 extern ToolScratch g_toolScratch;

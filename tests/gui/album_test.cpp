@@ -36,11 +36,17 @@ void PushPicture(const FrameImage& picture) {
     AfterEdit();
 }
 
-void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void Click(HWND dialog, int id) {
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
-HWND Album(HWND main) { return GetDlgItem(main, IDC_ALBUM_LIST); }
+HWND Album(HWND main) {
+    return GetDlgItem(main, IDC_ALBUM_LIST);
+}
 
-int ItemCount(HWND main) { return static_cast<int>(SendMessageA(Album(main), LVM_GETITEMCOUNT, 0, 0)); }
+int ItemCount(HWND main) {
+    return static_cast<int>(SendMessageA(Album(main), LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::string Label(HWND main, int i) {
     char text[32] = "";
@@ -64,7 +70,9 @@ int SelectedCount(HWND main) {
 }
 
 // Red byte of album picture i (every test picture is uniform).
-int AlbumRed(int i) { return AlbumPicture(g_app.album, i).Pixels()[2]; }
+int AlbumRed(int i) {
+    return AlbumPicture(g_app.album, i).Pixels()[2];
+}
 
 // Pixel (x, y) of thumbnail `image`, drawn from the image list.
 COLORREF ThumbPixel(int image, int x, int y) {
@@ -95,7 +103,8 @@ std::vector<char> ReadFile(const std::string& path) {
     if (!f) return bytes;
     char buffer[4096];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
     std::fclose(f);
     return bytes;
 }
@@ -174,7 +183,7 @@ TEST(Album, DownloadMakesTheAlbumPictureANewState) {
             return reinterpret_cast<LPARAM>(&none);
         }());
         int head = g_app.history.head;
-        Click(main, IDC_DOWNLOAD);  // no current item: nothing
+        Click(main, IDC_DOWNLOAD); // no current item: nothing
         EXPECT_EQ(g_app.history.head, head);
         ClickItem(main, 0);
         Click(main, IDC_DOWNLOAD);
@@ -194,7 +203,7 @@ TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
         PushPicture(Uniform(200, 100, 50));
         PushPicture(Uniform(1, 1, 1));
-        Click(main, IDC_UNDO);  // Save BMP saves the picture the Undo shows
+        Click(main, IDC_UNDO); // Save BMP saves the picture the Undo shows
         bool asked = false;
         OnNextDialog([&](HWND save) {
             asked = true;
@@ -212,8 +221,8 @@ TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
     ASSERT_EQ(file.size(), 49206u);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
-    EXPECT_EQ(static_cast<uint8_t>(file[54]), 50);   // blue
-    EXPECT_EQ(static_cast<uint8_t>(file[56]), 200);  // red
+    EXPECT_EQ(static_cast<uint8_t>(file[54]), 50);  // blue
+    EXPECT_EQ(static_cast<uint8_t>(file[56]), 200); // red
     DeleteFileA((chosen + ".BMP").c_str());
     RemoveDirectoryA(folder.c_str());
 }
@@ -228,15 +237,18 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
             // folder is the tree's current item.
             HWND tree = GetDlgItem(browser, 14145);
             for (int tries = 0; tries < 30; ++tries) {
-                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
+                             reinterpret_cast<LPARAM>(folder.c_str()));
                 Pump(100);
                 char text[MAX_PATH] = "";
                 TVITEMA item = {};
                 item.mask = TVIF_TEXT;
-                item.hItem = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                item.hItem =
+                    reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
                 item.pszText = text;
                 item.cchTextMax = sizeof text;
-                if (item.hItem && SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
+                if (item.hItem &&
+                    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
                     std::strcmp(text, "pixmora_gui_saveall") == 0)
                     break;
             }
@@ -252,7 +264,8 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
             Click(main, IDC_UPLOAD);
         }
         saveInto(main);
-        for (int i = 0; i < 3; ++i) first.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
+        for (int i = 0; i < 3; ++i)
+            first.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
         saveInto(main);
         SendMessageA(main, WM_CLOSE, 0, 0);
     }));
@@ -270,4 +283,4 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
     RemoveDirectoryA(folder.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -47,8 +47,8 @@ class Watchdog {
     static DWORD WINAPI Watch(LPVOID self) {
         auto* dog = static_cast<Watchdog*>(self);
         if (WaitForSingleObject(dog->done_, dog->seconds_ * 1000) == WAIT_TIMEOUT) {
-            std::fprintf(stderr, "FAILED: %s did not finish within %lu s (deadlock?)\n",
-                         dog->what_, static_cast<unsigned long>(dog->seconds_));
+            std::fprintf(stderr, "FAILED: %s did not finish within %lu s (deadlock?)\n", dog->what_,
+                         static_cast<unsigned long>(dog->seconds_));
             std::fflush(stderr);
             std::fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 3);
@@ -81,7 +81,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 void PutLe(std::vector<uint8_t>& b, size_t at, uint32_t v, int n) {
-    for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < n; ++i)
+        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // A bitmap file whose upper half is `top` and lower half `bottom`: 24 bits,
@@ -110,7 +111,7 @@ void WriteBmp(const std::string& path, int w, int h, Rgb top, Rgb bottom, int bi
             b[54 + 4 * i + 2] = entries[i].r;
         }
     }
-    for (int y = 0; y < h; ++y) {  // file row 0 is the bottom row
+    for (int y = 0; y < h; ++y) { // file row 0 is the bottom row
         const bool upper = y >= h / 2;
         uint8_t* row = b.data() + offset + static_cast<size_t>(y) * stride;
         for (int x = 0; x < w; ++x) {
@@ -200,19 +201,25 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
     return true;
 }
 
-bool LoaderIdle() { return g_app.loadBuffers.LoaderBusyFlag == 0; }
+bool LoaderIdle() {
+    return g_app.loadBuffers.LoaderBusyFlag == 0;
+}
 
 bool WaitForLoader(DWORD timeoutMs = 20000) {
     bool ok = PumpUntil(LoaderIdle, timeoutMs);
-    Pump(50);  // the last repaints
+    Pump(50); // the last repaints
     return ok;
 }
 
 // ---- the folder list ----
 
-HWND FolderList() { return g_app.FolderList; }
+HWND FolderList() {
+    return g_app.FolderList;
+}
 
-int ItemCount() { return static_cast<int>(SendMessageA(FolderList(), LVM_GETITEMCOUNT, 0, 0)); }
+int ItemCount() {
+    return static_cast<int>(SendMessageA(FolderList(), LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::vector<std::string> ItemTexts() {
     std::vector<std::string> texts;
@@ -238,7 +245,8 @@ int ItemImage(int i) {
 
 std::vector<std::string> NameTableEntries() {
     std::vector<std::string> names;
-    for (int i = 0; i < g_app.NameCount; ++i) names.push_back(g_app.NameTable + i * kPathBytes);
+    for (int i = 0; i < g_app.NameCount; ++i)
+        names.push_back(g_app.NameTable + i * kPathBytes);
     return names;
 }
 
@@ -254,14 +262,14 @@ class Thumbnail {
         BITMAPINFOHEADER h = {};
         h.biSize = sizeof h;
         h.biWidth = 80;
-        h.biHeight = -72;  // top row first
+        h.biHeight = -72; // top row first
         h.biPlanes = 1;
         h.biBitCount = 32;
         HDC screen = GetDC(nullptr);
         HDC memory = CreateCompatibleDC(screen);
         void* bits = nullptr;
-        HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&h),
-                                       DIB_RGB_COLORS, &bits, nullptr, 0);
+        HBITMAP dib = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&h), DIB_RGB_COLORS,
+                                       &bits, nullptr, 0);
         HGDIOBJ old = SelectObject(memory, dib);
         ImageList_Draw(g_app.folderImages, i, memory, 0, 0, ILD_NORMAL);
         GdiFlush();
@@ -311,7 +319,9 @@ void Select(int index) {
 
 // ---- the tree ----
 
-HWND Tree() { return g_app.FolderTree; }
+HWND Tree() {
+    return g_app.FolderTree;
+}
 
 HTREEITEM Next(HTREEITEM item, UINT how) {
     return reinterpret_cast<HTREEITEM>(
@@ -321,14 +331,15 @@ HTREEITEM Next(HTREEITEM item, UINT how) {
 std::vector<HTREEITEM> Children(HTREEITEM parent) {
     std::vector<HTREEITEM> items;
     HTREEITEM c = parent ? Next(parent, TVGN_CHILD) : Next(nullptr, TVGN_ROOT);
-    for (; c; c = Next(c, TVGN_NEXT)) items.push_back(c);
+    for (; c; c = Next(c, TVGN_NEXT))
+        items.push_back(c);
     return items;
 }
 
 TVITEMA ItemOf(HTREEITEM item, char* text = nullptr) {
     TVITEMA t = {};
-    t.mask = TVIF_PARAM | TVIF_CHILDREN | TVIF_STATE | TVIF_HANDLE | TVIF_IMAGE |
-             (text ? TVIF_TEXT : 0);
+    t.mask =
+        TVIF_PARAM | TVIF_CHILDREN | TVIF_STATE | TVIF_HANDLE | TVIF_IMAGE | (text ? TVIF_TEXT : 0);
     t.hItem = item;
     t.stateMask = TVIS_EXPANDED;
     t.pszText = text;
@@ -366,7 +377,9 @@ void Expand(HTREEITEM item) {
     SendMessageA(Tree(), TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&once));
     SendMessageA(Tree(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
 }
-void Collapse(HTREEITEM item) { SendMessageA(Tree(), TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(item)); }
+void Collapse(HTREEITEM item) {
+    SendMessageA(Tree(), TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(item));
+}
 
 // `path` lies inside (or is) the folder `outer`.
 bool Inside(const std::string& path, const std::string& outer) {
@@ -401,13 +414,15 @@ HTREEITEM FindFolder(HTREEITEM parent, const std::string& target, int virtualDep
 
 int CountTreeItems(HTREEITEM parent) {
     int n = 0;
-    for (HTREEITEM c : Children(parent)) n += 1 + CountTreeItems(c);
+    for (HTREEITEM c : Children(parent))
+        n += 1 + CountTreeItems(c);
     return n;
 }
 
 int CountItemsWithData(HTREEITEM parent) {
     int n = 0;
-    for (HTREEITEM c : Children(parent)) n += (ItemOf(c).lParam ? 1 : 0) + CountItemsWithData(c);
+    for (HTREEITEM c : Children(parent))
+        n += (ItemOf(c).lParam ? 1 : 0) + CountItemsWithData(c);
     return n;
 }
 
@@ -416,9 +431,9 @@ int CountItemsWithData(HTREEITEM parent) {
 TEST(BrowserTree, RootShowsTheDesktopsFoldersWithTheComputerAndItsDrives) {
     Watchdog dog(60, "BrowserTree.Root");
     ASSERT_TRUE(RunMainDialog([](HWND dialog) {
-        auto images = reinterpret_cast<HIMAGELIST>(
-            SendMessageA(Tree(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
-        ASSERT_NE(images, nullptr);  // the system's small icons
+        auto images =
+            reinterpret_cast<HIMAGELIST>(SendMessageA(Tree(), TVM_GETIMAGELIST, TVSIL_NORMAL, 0));
+        ASSERT_NE(images, nullptr); // the system's small icons
         std::vector<HTREEITEM> roots = Children(nullptr);
         ASSERT_GE(roots.size(), 2u);
         // Only folders: every root item is one in the desktop folder's eyes.
@@ -428,8 +443,8 @@ TEST(BrowserTree, RootShowsTheDesktopsFoldersWithTheComputerAndItsDrives) {
             EXPECT_FALSE(TextOf(r).empty());
             IShellFolder* parent = nullptr;
             LPCITEMIDLIST last = nullptr;
-            ASSERT_TRUE(SUCCEEDED(SHBindToParent(list, IID_IShellFolder,
-                                                 reinterpret_cast<void**>(&parent), &last)));
+            ASSERT_TRUE(SUCCEEDED(
+                SHBindToParent(list, IID_IShellFolder, reinterpret_cast<void**>(&parent), &last)));
             ULONG attributes = SFGAO_FOLDER;
             parent->GetAttributesOf(1, &last, &attributes);
             parent->Release();
@@ -464,21 +479,23 @@ TEST(BrowserTree, ExpandingEnumeratesAfreshAndButtonsFollowSubFolders) {
         ASSERT_NE(item, nullptr) << "the tree does not lead to " << top;
         Expand(item);
         std::vector<std::string> names;
-        for (HTREEITEM c : Children(item)) names.push_back(TextOf(c));
+        for (HTREEITEM c : Children(item))
+            names.push_back(TextOf(c));
         // Folders only, in the shell's order; the file is not shown.
         EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta"}));
         std::vector<HTREEITEM> kids = Children(item);
         ASSERT_EQ(kids.size(), 2u);
-        EXPECT_EQ(ItemOf(kids[1]).cChildren, 1);  // beta has a sub-folder
+        EXPECT_EQ(ItemOf(kids[1]).cChildren, 1); // beta has a sub-folder
         EXPECT_EQ(Lower(PathOf(kids[1])), Lower(top + "\\beta"));
 
         // A folder made on disk appears at the next expansion.
         CreateDirectoryA((top + "\\aardvark").c_str(), nullptr);
         Collapse(item);
-        EXPECT_EQ(Children(item).size(), 2u);  // collapsing keeps the children
+        EXPECT_EQ(Children(item).size(), 2u); // collapsing keeps the children
         Expand(item);
         names.clear();
-        for (HTREEITEM c : Children(item)) names.push_back(TextOf(c));
+        for (HTREEITEM c : Children(item))
+            names.push_back(TextOf(c));
         EXPECT_EQ(names, (std::vector<std::string>{"aardvark", "alpha", "beta"}));
 
         // Re-expanding replaces the children; their lists go with them.
@@ -543,20 +560,25 @@ struct PictureFolder {
 // Thumbnails of the folder above: grey frame, white ground, the picture
 // fitted (upper half, lower half) where it belongs.
 void ExpectFolderThumbnails(const std::vector<std::string>& names) {
-    int i = IndexOf(names, "tall.bmp");  // 100 x 200: 36 x 72 at (22, 0)
+    int i = IndexOf(names, "tall.bmp"); // 100 x 200: 36 x 72 at (22, 0)
     ASSERT_GE(i, 0);
     ExpectThumbnail(ItemImage(i), "tall.bmp",
-                    {{10, 36, kWhite}, {70, 36, kWhite}, {40, 10, kRed.ref()},
-                     {40, 60, kGreen.ref()}, {23, 10, kRed.ref()}});
-    i = IndexOf(names, "wide.bmp");  // 200 x 100: 80 x 40 at (0, 16)
+                    {{10, 36, kWhite},
+                     {70, 36, kWhite},
+                     {40, 10, kRed.ref()},
+                     {40, 60, kGreen.ref()},
+                     {23, 10, kRed.ref()}});
+    i = IndexOf(names, "wide.bmp"); // 200 x 100: 80 x 40 at (0, 16)
     ExpectThumbnail(ItemImage(i), "wide.bmp",
-                    {{40, 8, kWhite}, {40, 62, kWhite}, {40, 20, kRed.ref()},
-                     {40, 50, kGreen.ref()}, {2, 20, kRed.ref()}});
-    i = IndexOf(names, "square.BMP");  // 72 x 72 at (4, 0)
+                    {{40, 8, kWhite},
+                     {40, 62, kWhite},
+                     {40, 20, kRed.ref()},
+                     {40, 50, kGreen.ref()},
+                     {2, 20, kRed.ref()}});
+    i = IndexOf(names, "square.BMP"); // 72 x 72 at (4, 0)
     ExpectThumbnail(ItemImage(i), "square.BMP",
-                    {{2, 36, kWhite}, {77, 36, kWhite}, {5, 5, kBlue.ref()},
-                     {74, 66, kRed.ref()}});
-    i = IndexOf(names, "palette.bmp");  // 8 bits, 64 x 32: 80 x 40 at (0, 16)
+                    {{2, 36, kWhite}, {77, 36, kWhite}, {5, 5, kBlue.ref()}, {74, 66, kRed.ref()}});
+    i = IndexOf(names, "palette.bmp"); // 8 bits, 64 x 32: 80 x 40 at (0, 16)
     ExpectThumbnail(ItemImage(i), "palette.bmp",
                     {{40, 8, kWhite}, {40, 20, kGreen.ref()}, {40, 50, kBlue.ref()}});
     // A folder named like a picture and a file that does not decode stay blank.
@@ -583,10 +605,11 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         EXPECT_EQ(Lower(g_app.FolderPath), Lower(folder.path + "\\"));
 
         const std::vector<std::string> want = PicturesInSearchOrder(folder.path);
-        ASSERT_EQ(want.size(), 6u);  // x.jpg (a folder) in, skipped.jpeg and notes.txt out
+        ASSERT_EQ(want.size(), 6u); // x.jpg (a folder) in, skipped.jpeg and notes.txt out
         EXPECT_EQ(NameTableEntries(), want);
         EXPECT_EQ(ItemTexts(), want);
-        for (int i = 0; i < ItemCount(); ++i) EXPECT_EQ(ItemImage(i), i);
+        for (int i = 0; i < ItemCount(); ++i)
+            EXPECT_EQ(ItemImage(i), i);
         ExpectFolderThumbnails(want);
         EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
@@ -617,7 +640,7 @@ TEST(BrowserScan, ClickingAThumbnailLoadsItAsANewHistoryState) {
         Select(square);
         HWND pane = GetDlgItem(dialog, IDC_PREVIEW);
         EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
-        const uint8_t* px = CurrentPicture(g_app.history).Pixels();  // row 127 is the top
+        const uint8_t* px = CurrentPicture(g_app.history).Pixels(); // row 127 is the top
         EXPECT_EQ(RGB(px[127 * 384 + 2], px[127 * 384 + 1], px[127 * 384]), kBlue.ref());
         EXPECT_EQ(RGB(px[2], px[1], px[0]), kRed.ref());
         // The screen as shown. Under Wine on a bare X server the first dialog
@@ -625,7 +648,7 @@ TEST(BrowserScan, ClickingAThumbnailLoadsItAsANewHistoryState) {
         // the picture is then only checked in the history above.
         if (ScreenPixel(dialog, 5, 5) != RGB(0, 0, 0)) {
             PumpUntil([&] { return ScreenPixel(pane, 64, 120) == kRed.ref(); }, 2000);
-            EXPECT_EQ(ScreenPixel(pane, 64, 10), kBlue.ref());  // upper half
+            EXPECT_EQ(ScreenPixel(pane, 64, 10), kBlue.ref()); // upper half
             EXPECT_EQ(ScreenPixel(pane, 64, 120), kRed.ref());
         } else {
             std::printf("the screen reads black: preview pixels not checked\n");
@@ -726,7 +749,7 @@ struct BusyFolders {
             std::snprintf(name, sizeof name, "\\b%02d.bmp", i);
             WriteBmp(b + name, 300, 400, kBlue, kRed);
         }
-        WriteBmp(b + "\\b_last.bmp", 300, 400, kBlue, kRed);  // 31 names: the lists differ
+        WriteBmp(b + "\\b_last.bmp", 300, 400, kBlue, kRed); // 31 names: the lists differ
     }
     ~BusyFolders() {
         RemoveTree(a);
@@ -747,7 +770,7 @@ TEST(BrowserStress, SwitchingFolders50TimesWhileThumbnailsLoadShowsOnlyTheLastFo
             // Let the loader get somewhere: into the items or the thumbnails.
             Pump(i % 5 * 15);
         }
-        EXPECT_GE(interrupted, 40);  // the switches really met a running loader
+        EXPECT_GE(interrupted, 40); // the switches really met a running loader
         ASSERT_TRUE(WaitForLoader());
         const std::vector<std::string> want = PicturesInSearchOrder(folders.b);
         EXPECT_EQ(ItemTexts(), want);
@@ -792,7 +815,8 @@ TEST(BrowserStress, ClickingThumbnailsWhileTheyLoadStopsTheLoaderForGood) {
                 ++stoppedWhileBusy;
                 // Not restarted: the thumbnails left blank stay blank.
                 std::vector<bool> drawn;
-                for (int i = 0; i < ItemCount(); ++i) drawn.push_back(Thumbnail(i).Framed());
+                for (int i = 0; i < ItemCount(); ++i)
+                    drawn.push_back(Thumbnail(i).Framed());
                 Pump(300);
                 EXPECT_TRUE(LoaderIdle());
                 for (int i = 0; i < ItemCount(); ++i)
@@ -803,7 +827,7 @@ TEST(BrowserStress, ClickingThumbnailsWhileTheyLoadStopsTheLoaderForGood) {
             none.stateMask = LVIS_SELECTED;
             SendMessageA(FolderList(), LVM_SETITEMSTATE, -1, reinterpret_cast<LPARAM>(&none));
         }
-        EXPECT_GE(stoppedWhileBusy, 6);  // the clicks really met a running loader
+        EXPECT_GE(stoppedWhileBusy, 6); // the clicks really met a running loader
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();
@@ -859,4 +883,4 @@ TEST(BrowserStress, ClosingWhileALargePictureDecodesEndsPromptly) {
     RemoveTree(big);
 }
 
-}  // namespace
+} // namespace

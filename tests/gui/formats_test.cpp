@@ -33,7 +33,8 @@ std::string FolderOf(const char* name, const std::vector<std::string>& files) {
     int n = 0;
     for (const std::string& f : files) {
         std::string from = CorpusPath(f);
-        std::string to = folder + "\\" + std::to_string(n++) + "_" + f.substr(f.find_last_of('/') + 1);
+        std::string to =
+            folder + "\\" + std::to_string(n++) + "_" + f.substr(f.find_last_of('/') + 1);
         if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return "";
     }
     return folder;
@@ -43,7 +44,8 @@ void RemoveFolder(const std::string& folder) {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
-        do DeleteFileA((folder + "\\" + found.cFileName).c_str());
+        do
+            DeleteFileA((folder + "\\" + found.cFileName).c_str());
         while (FindNextFileA(h, &found));
         FindClose(h);
     }
@@ -53,7 +55,8 @@ void RemoveFolder(const std::string& folder) {
 bool WaitForLoader() {
     DWORD end = GetTickCount() + 30000;
     Pump(300);
-    while (g_app.loadBuffers.LoaderBusyFlag != 0 && GetTickCount() < end) Pump(50);
+    while (g_app.loadBuffers.LoaderBusyFlag != 0 && GetTickCount() < end)
+        Pump(50);
     return g_app.loadBuffers.LoaderBusyFlag == 0;
 }
 
@@ -79,12 +82,13 @@ void ShowFolderAndClick(const char* name, const std::vector<std::string>& files,
     std::string folder = FolderOf(name, files);
     if (folder.empty()) GTEST_SKIP() << "the decoder corpus is not beside the project";
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
-        ASSERT_TRUE(WaitForLoader());  // the scan of the tree's first item at start
+        ASSERT_TRUE(WaitForLoader()); // the scan of the tree's first item at start
         ScanFolder(folder.c_str());
         ASSERT_TRUE(WaitForLoader());
         HWND list = GetDlgItem(main, IDC_FOLDER_LIST);
         ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(files.size()));
-        for (size_t i = 0; i < files.size(); ++i) EXPECT_TRUE(ThumbnailDrawn(static_cast<int>(i))) << files[i];
+        for (size_t i = 0; i < files.size(); ++i)
+            EXPECT_TRUE(ThumbnailDrawn(static_cast<int>(i))) << files[i];
         int head = g_app.history.head;
         LVITEMA state = {};
         state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
@@ -94,7 +98,8 @@ void ShowFolderAndClick(const char* name, const std::vector<std::string>& files,
         // The preview shows a picture, not the black start picture.
         const FrameImage& shown = CurrentPicture(g_app.history);
         int lit = 0;
-        for (int i = 0; i < kFramePixelBytes; i += 97) lit += shown.Pixels()[i] != 0;
+        for (int i = 0; i < kFramePixelBytes; i += 97)
+            lit += shown.Pixels()[i] != 0;
         EXPECT_GT(lit, 50);
         InvalidateRect(main, nullptr, TRUE);
         UpdateWindow(main);
@@ -114,8 +119,10 @@ TEST(PictureFolders, JpegPhotosFillWithThumbnailsAndAClickShowsOne) {
 }
 
 TEST(PictureFolders, GifPicturesFillWithThumbnailsAndAClickShowsOne) {
-    ShowFolderAndClick("pixmora_gui_gif", {"gif/wuffs/hippopotamus.interlaced.gif", "gif/giflib/porsche.gif", "gif/pillow/hopper.gif"},
+    ShowFolderAndClick("pixmora_gui_gif",
+                       {"gif/wuffs/hippopotamus.interlaced.gif", "gif/giflib/porsche.gif",
+                        "gif/pillow/hopper.gif"},
                        "main_dialog_gif_folder");
 }
 
-}  // namespace
+} // namespace

@@ -51,7 +51,7 @@ struct Finder {
     HWND found = nullptr;
 };
 
-std::vector<HWND> g_knownDialogs;  // open when OnNextDialog was armed
+std::vector<HWND> g_knownDialogs; // open when OnNextDialog was armed
 
 bool IsDialogWindow(HWND window) {
     return IsWindowVisible(window) && ClassOf(window) == "#32770";
@@ -87,7 +87,7 @@ void CALLBACK NextDialogTimer(HWND, UINT, UINT_PTR id, DWORD) {
     if (GetTickCount() > g_nextDeadline) KillTimer(nullptr, id);
 }
 
-}  // namespace
+} // namespace
 
 bool RunMainDialog(const std::function<void(HWND)>& script) {
     if (!StartUp(GetModuleHandleA(nullptr))) return false;
@@ -107,7 +107,9 @@ bool RunMainDialog(const std::function<void(HWND)>& script) {
     return true;
 }
 
-bool HarnessHadToClose() { return g_harnessClosed; }
+bool HarnessHadToClose() {
+    return g_harnessClosed;
+}
 
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
     g_nextAction = action;
@@ -118,7 +120,9 @@ void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
     g_nextTimer = SetTimer(nullptr, 0, 50, NextDialogTimer);
 }
 
-bool NextDialogHandled() { return g_nextHandled; }
+bool NextDialogHandled() {
+    return g_nextHandled;
+}
 
 void Pump(int ms) {
     DWORD end = GetTickCount() + static_cast<DWORD>(ms);
@@ -182,7 +186,8 @@ bool WriteShot(const std::string& name, BITMAPINFOHEADER bih, const void* bits) 
     std::string path = std::string(dir ? dir : ".") + "\\" + name + ".bmp";
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    bool ok = std::fwrite(&bfh, sizeof bfh, 1, f) == 1 && std::fwrite(&bih, sizeof bih, 1, f) == 1 &&
+    bool ok = std::fwrite(&bfh, sizeof bfh, 1, f) == 1 &&
+              std::fwrite(&bih, sizeof bih, 1, f) == 1 &&
               std::fwrite(bits, bih.biSizeImage, 1, f) == 1;
     return std::fclose(f) == 0 && ok;
 }
@@ -214,7 +219,7 @@ bool ShotOf(const std::string& name, int w, int h, const std::function<void(HDC)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 bool SaveScreenshot(HWND window, const std::string& name) {
     RECT r;

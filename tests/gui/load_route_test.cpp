@@ -42,7 +42,8 @@ void ListFiles(HWND dialog, const std::string& folder, const char* const* names,
     // The tree's first item was scanned at start; let that loader finish
     // before the folder data is written over.
     DWORD end = GetTickCount() + 20000;
-    while (g_app.loadBuffers.LoaderBusyFlag != 0 && GetTickCount() < end) Pump(50);
+    while (g_app.loadBuffers.LoaderBusyFlag != 0 && GetTickCount() < end)
+        Pump(50);
     ASSERT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
     SendMessageA(GetDlgItem(dialog, IDC_FOLDER_LIST), LVM_DELETEALLITEMS, 0, 0);
     std::strcpy(g_app.FolderPath, folder.c_str());
@@ -100,4 +101,4 @@ TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
     RemoveDirectoryA(folder.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -17,7 +17,7 @@ struct ControlRow {
     int id;
     const char* cls;
     const char* text;
-    RECT dlu;  // x, y, width, height in dialog units
+    RECT dlu; // x, y, width, height in dialog units
     bool enabled;
 };
 
@@ -69,7 +69,9 @@ void PushColour(uint8_t blue, uint8_t green, uint8_t red) {
     AfterEdit();
 }
 
-bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 TEST(MainDialog, EveryControlHasItsIdClassTextPlaceAndState) {
     ASSERT_TRUE(RunMainDialog([](HWND dialog) {
@@ -147,7 +149,7 @@ TEST(MainDialog, UndoAndRedoFollowTheHistory) {
         EXPECT_FALSE(Enabled(dialog, IDC_UNDO));
         EXPECT_FALSE(Enabled(dialog, IDC_REDO));
 
-        PushColour(0, 0, 255);  // red
+        PushColour(0, 0, 255); // red
         Pump(100);
         EXPECT_TRUE(Enabled(dialog, IDC_UNDO));
         EXPECT_FALSE(Enabled(dialog, IDC_REDO));
@@ -155,7 +157,8 @@ TEST(MainDialog, UndoAndRedoFollowTheHistory) {
 
         SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
         Pump(100);
-        EXPECT_EQ(ScreenPixelBecomes(pane, 64, 64, RGB(0, 0, 0)), RGB(0, 0, 0));  // the black start picture
+        EXPECT_EQ(ScreenPixelBecomes(pane, 64, 64, RGB(0, 0, 0)),
+                  RGB(0, 0, 0)); // the black start picture
         EXPECT_FALSE(Enabled(dialog, IDC_UNDO));
         EXPECT_TRUE(Enabled(dialog, IDC_REDO));
 
@@ -165,8 +168,8 @@ TEST(MainDialog, UndoAndRedoFollowTheHistory) {
         EXPECT_TRUE(Enabled(dialog, IDC_UNDO));
         EXPECT_FALSE(Enabled(dialog, IDC_REDO));
 
-        PushColour(255, 0, 0);  // blue
-        PushColour(0, 255, 0);  // green
+        PushColour(255, 0, 0); // blue
+        PushColour(0, 255, 0); // green
         SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
         Pump(100);
         EXPECT_EQ(ScreenPixelBecomes(pane, 64, 64, RGB(0, 0, 255)), RGB(0, 0, 255));
@@ -183,7 +186,8 @@ TEST(MainDialog, UndoAndRedoFollowTheHistory) {
         EXPECT_EQ(g_app.history.cursor, g_app.history.head);
         SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
         Pump(100);
-        EXPECT_EQ(ScreenPixelBecomes(pane, 64, 64, RGB(0, 0, 255)), RGB(0, 0, 255));  // green is gone
+        EXPECT_EQ(ScreenPixelBecomes(pane, 64, 64, RGB(0, 0, 255)),
+                  RGB(0, 0, 255)); // green is gone
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();
@@ -218,7 +222,7 @@ TEST(MainDialog, AboutShowsItsTextsAndCancelCloses) {
             for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
                 text = text || WindowText(c) == "Digital frame 128x128 Image Viewer for Windows";
             EXPECT_TRUE(text);
-            EXPECT_EQ(GetParent(about), dialog);  // owned by the main dialog
+            EXPECT_EQ(GetParent(about), dialog); // owned by the main dialog
             Pump(200);
             SaveScreenshot(about, "about_dialog");
             SendMessageA(GetDlgItem(about, IDCANCEL), BM_CLICK, 0, 0);
@@ -290,4 +294,4 @@ TEST(MainDialog, CloseBoxEndsTheDialog) {
     ExpectEndsAndReleases([](HWND d) { SendMessageA(d, WM_SYSCOMMAND, SC_CLOSE, 0); });
 }
 
-}  // namespace
+} // namespace

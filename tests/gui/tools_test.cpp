@@ -54,7 +54,8 @@ FrameImage Uniform(Rgb c) {
     FrameImage f{};
     InitFrameHeader(128, 128, f.bytes);
     for (int y = 0; y < 128; ++y)
-        for (int x = 0; x < 128; ++x) SetPixel(f, x, y, c);
+        for (int x = 0; x < 128; ++x)
+            SetPixel(f, x, y, c);
     return f;
 }
 
@@ -81,7 +82,9 @@ void WithTool(HWND main, int button, const std::function<void(HWND)>& action) {
     EXPECT_TRUE(seen) << "tool " << button << " did not open";
 }
 
-void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void Click(HWND dialog, int id) {
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 void MoveTrackBar(HWND dialog, int id, int position) {
     HWND bar = GetDlgItem(dialog, id);
@@ -147,19 +150,22 @@ TEST(RotateTool, PressesChangeTheWorkingCopyAndOkAddsOneState) {
             EXPECT_EQ(WindowText(tool), "Rotate");
             EXPECT_EQ(ControlSize(tool, IDC_TOOL_PREVIEW).cx, 130);
             EXPECT_TRUE(SamePixels(*g_app.WorkImage, quarters));
-            for (int i = 0; i < 4; ++i) Click(tool, IDC_TOOL_LEFT);
+            for (int i = 0; i < 4; ++i)
+                Click(tool, IDC_TOOL_LEFT);
             EXPECT_TRUE(SamePixels(*g_app.WorkImage, quarters));
-            Click(tool, IDC_TOOL_LEFT);  // green comes to the top-left
+            Click(tool, IDC_TOOL_LEFT); // green comes to the top-left
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 0, 0), kGreen);
             Click(tool, IDC_TOOL_RIGHT);
-            Click(tool, IDC_TOOL_MIRROR);  // green top-left, red top-right
+            Click(tool, IDC_TOOL_MIRROR); // green top-left, red top-right
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 0, 0), kGreen);
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 127, 0), kRed);
-            Click(tool, IDC_TOOL_FLIP);  // white top-left now
+            Click(tool, IDC_TOOL_FLIP); // white top-left now
             EXPECT_EQ(PixelOf(*g_app.WorkImage, 0, 0), kWhite);
             UpdateWindow(tool);
             Pump(150);
-            EXPECT_EQ(ScreenPixelBecomes(GetDlgItem(tool, IDC_TOOL_PREVIEW), 10, 10, RGB(255, 255, 255)), RGB(255, 255, 255));
+            EXPECT_EQ(
+                ScreenPixelBecomes(GetDlgItem(tool, IDC_TOOL_PREVIEW), 10, 10, RGB(255, 255, 255)),
+                RGB(255, 255, 255));
             SaveScreenshot(tool, "rotate_dialog");
             Click(tool, IDOK);
         });
@@ -177,14 +183,14 @@ TEST(RotateTool, CancelKeepsTheHistoryButDropsRedo) {
     ASSERT_TRUE(RunMainDialog([](HWND main) {
         PushPicture(Quarters());
         PushPicture(Uniform(kBlue));
-        Click(main, IDC_UNDO);  // a redo state exists now
+        Click(main, IDC_UNDO); // a redo state exists now
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, IDC_REDO)));
         int cursor = g_app.history.cursor;
         WithTool(main, IDC_ROTATE, [](HWND tool) {
             Click(tool, IDC_TOOL_MIRROR);
             Click(tool, IDCANCEL);
         });
-        EXPECT_EQ(g_app.history.head, cursor);  // the redo state went when the tool opened
+        EXPECT_EQ(g_app.history.head, cursor); // the redo state went when the tool opened
         EXPECT_EQ(g_app.history.cursor, cursor);
         EXPECT_TRUE(SamePixels(CurrentPicture(g_app.history), Quarters()));
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, IDC_UNDO)));
@@ -203,7 +209,8 @@ TEST(ImageProcessingTool, EffectsTrackBarsAndSmallOkButtons) {
             HWND preview = GetDlgItem(tool, IDC_TOOL_PREVIEW);
             for (int id : {IDC_PROC_BRIGHTNESS, IDC_PROC_CONTRAST, IDC_PROC_ZOOM})
                 EXPECT_EQ(SendMessageA(GetDlgItem(tool, id), TBM_GETPOS, 0, 0), 0);
-            EXPECT_EQ(SendMessageA(GetDlgItem(tool, IDC_PROC_BRIGHTNESS), TBM_GETRANGEMIN, 0, 0), -200);
+            EXPECT_EQ(SendMessageA(GetDlgItem(tool, IDC_PROC_BRIGHTNESS), TBM_GETRANGEMIN, 0, 0),
+                      -200);
             EXPECT_EQ(SendMessageA(GetDlgItem(tool, IDC_PROC_ZOOM), TBM_GETRANGEMAX, 0, 0), 60);
 
             Click(tool, IDC_PROC_NEGATIVE);
@@ -234,11 +241,12 @@ TEST(ImageProcessingTool, EffectsTrackBarsAndSmallOkButtons) {
             // (Pixel 0 is under the control's own frame line.)
             EXPECT_EQ(ScreenPixelBecomes(preview, 1, 1, RGB(0, 0, 0)), RGB(0, 0, 0));
             EXPECT_EQ(ScreenPixelBecomes(preview, 126, 126, RGB(0, 0, 0)), RGB(0, 0, 0));
-            EXPECT_EQ(ScreenPixelBecomes(preview, 2, 2, RGB(grey.r, grey.g, grey.b)), RGB(grey.r, grey.g, grey.b));
+            EXPECT_EQ(ScreenPixelBecomes(preview, 2, 2, RGB(grey.r, grey.g, grey.b)),
+                      RGB(grey.r, grey.g, grey.b));
             // The single-precision resampler may lose a level inside.
             EXPECT_NEAR(GetRValue(ScreenPixel(preview, 64, 64)), grey.r, 1);
             SaveScreenshot(tool, "image_processing_dialog");
-            Click(tool, IDOK);  // without the small OK: the zoom is not committed
+            Click(tool, IDOK); // without the small OK: the zoom is not committed
         });
         ExpectOneNewState(head);
         EXPECT_EQ(PixelOf(CurrentPicture(g_app.history), 0, 0), PixelOf(*g_app.WorkImage, 0, 0));
@@ -414,13 +422,14 @@ TEST(CropTool, HandPointersAre32PixelHandsWithTheirHotSpot) {
     }));
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
 // A real photo from the decoder corpus beside the project, or "".
 std::string CorpusPhoto() {
-    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/../shared/corpus/jpeg/image-rs/progressive-cat.jpg";
+    std::string path =
+        std::string(PIXMORA_SOURCE_DIR) + "/../shared/corpus/jpeg/image-rs/progressive-cat.jpg";
     for (char& c : path)
         if (c == '/') c = '\\';
     if (path[0] == '\\') path = "Z:" + path;
@@ -433,7 +442,9 @@ TEST(ToolScreenshots, EveryToolWithARealPhoto) {
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
         DropRedo(g_app.history);
         PushState(g_app.history);
-        ASSERT_EQ(LoadPicture(photo.c_str(), GetDlgItem(main, IDC_PREVIEW), CurrentPicture(g_app.history)), 1);
+        ASSERT_EQ(LoadPicture(photo.c_str(), GetDlgItem(main, IDC_PREVIEW),
+                              CurrentPicture(g_app.history)),
+                  1);
         AfterEdit();
         // A photo is not one colour: the decode filled the picture.
         const FrameImage& loaded = CurrentPicture(g_app.history);
@@ -469,4 +480,4 @@ TEST(ToolScreenshots, EveryToolWithARealPhoto) {
     TearDown();
 }
 
-}  // namespace
+} // namespace

@@ -88,18 +88,10 @@ Picture RasterAsRgb(LoadBuffers& lb) {
         for (int x = 0; x < p.width; ++x) {
             const uint8_t* bgr;
             switch (bits) {
-            case 24:
-                bgr = row + 3 * x;
-                break;
-            case 8:
-                bgr = pal + 4 * row[x];
-                break;
-            case 4:
-                bgr = pal + 4 * ((x & 1) ? (row[x / 2] & 15) : (row[x / 2] >> 4));
-                break;
-            default:
-                bgr = pal + 4 * ((row[x / 8] >> (7 - x % 8)) & 1);
-                break;
+            case 24: bgr = row + 3 * x; break;
+            case 8: bgr = pal + 4 * row[x]; break;
+            case 4: bgr = pal + 4 * ((x & 1) ? (row[x / 2] & 15) : (row[x / 2] >> 4)); break;
+            default: bgr = pal + 4 * ((row[x / 8] >> (7 - x % 8)) & 1); break;
             }
             p.rgb.insert(p.rgb.end(), {bgr[2], bgr[1], bgr[0]});
         }

@@ -15,9 +15,9 @@
 namespace {
 
 struct Regression {
-    const char* file;  // in tests/data/bmp_regressions
+    const char* file; // in tests/data/bmp_regressions
     int result;
-    const char* reason;  // "" when the file decodes
+    const char* reason; // "" when the file decodes
 };
 
 const Regression kRegressions[] = {
@@ -48,11 +48,8 @@ TEST(BmpRegressions, LongHeaderSizeCheckWithExtremeSizesRefuses) {
         int32_t width, height;
         uint32_t sizeImage;
     } cases[] = {
-        {INT32_MAX, INT32_MAX, 0},
-        {INT32_MAX, INT32_MAX, 0xFFFFFFFC},
-        {INT32_MIN, INT32_MAX, 0},
-        {INT32_MIN, INT32_MIN, 0},
-        {-2052063232, 1440156220, 64},
+        {INT32_MAX, INT32_MAX, 0}, {INT32_MAX, INT32_MAX, 0xFFFFFFFC}, {INT32_MIN, INT32_MAX, 0},
+        {INT32_MIN, INT32_MIN, 0}, {-2052063232, 1440156220, 64},
     };
     for (const Case& c : cases) {
         BmpSpec s;
@@ -69,4 +66,4 @@ TEST(BmpRegressions, LongHeaderSizeCheckWithExtremeSizesRefuses) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -26,7 +26,8 @@ Bytes Id(const Bytes& payload) {
 // A whole list: the identifiers and the 16-bit terminator.
 Bytes List(const std::vector<Bytes>& ids) {
     Bytes list;
-    for (const Bytes& id : ids) list.insert(list.end(), id.begin(), id.end());
+    for (const Bytes& id : ids)
+        list.insert(list.end(), id.begin(), id.end());
     list.push_back(0);
     list.push_back(0);
     return list;
@@ -48,7 +49,8 @@ class HeapAllocator : public ItemListAllocator {
         std::free(block);
     }
     ~HeapAllocator() {
-        for (void* block : live) std::free(block);
+        for (void* block : live)
+            std::free(block);
     }
     bool refuse = false;
     int allocations = 0;
@@ -63,7 +65,7 @@ Bytes Copy(const uint8_t* list) {
 
 const Bytes kDrive = Id({'C', ':', '\\'});
 const Bytes kUsers = Id({'u', 's', 'e', 'r', 's', 0});
-const Bytes kPhotos = Id(Bytes(300, 0x5A));  // a count above 255 uses both bytes
+const Bytes kPhotos = Id(Bytes(300, 0x5A)); // a count above 255 uses both bytes
 
 TEST(BrowserItemLists, SizeIsTheSumOfTheCountsWithoutTheTerminator) {
     EXPECT_EQ(ListSize(nullptr), 0u);
@@ -144,4 +146,4 @@ TEST(BrowserItemLists, IdentifiersAtOddOffsetsAreReadByteByByte) {
     EXPECT_EQ(LastItem(list.data()), list.data() + 3);
 }
 
-}  // namespace
+} // namespace

@@ -26,7 +26,7 @@ void ExpectFit(const Fit& f) {
 TEST(BrowserFitThumbnail, TallPicturesFillTheHeightAndAreCentredAcross) {
     ExpectFit({100, 200, {22, 0, 36, 72}});
     ExpectFit({128, 128, {4, 0, 72, 72}});
-    ExpectFit({1, 1000, {40, 0, 0, 72}});  // thinner than a pixel: nothing drawn across
+    ExpectFit({1, 1000, {40, 0, 0, 72}}); // thinner than a pixel: nothing drawn across
 }
 
 TEST(BrowserFitThumbnail, WidePicturesFillTheWidthAndAreCentredDown) {
@@ -66,8 +66,8 @@ TEST(BrowserFitThumbnail, APictureWithoutAreaGetsAnEmptyRectangle) {
 TEST(BrowserScanNames, OnlyJpgBmpAndGifInAnyCaseAreListed) {
     for (const char* name : {"a.jpg", "B.BMP", "c.Gif", "GIF", "x.y.jpg", "..jpg", "photo.JpG"})
         EXPECT_TRUE(IsScannedPictureName(name)) << name;
-    for (const char* name : {"a.jpeg", "a.jpe", "a.png", "a.bmp.txt", "a.jp", "a.", ".", "..",
-                             "readme", "a.jpg ", ""})
+    for (const char* name :
+         {"a.jpeg", "a.jpe", "a.png", "a.bmp.txt", "a.jp", "a.", ".", "..", "readme", "a.jpg ", ""})
         EXPECT_FALSE(IsScannedPictureName(name)) << name;
     EXPECT_FALSE(IsScannedPictureName(nullptr));
 }
@@ -102,7 +102,7 @@ TEST(BrowserScanNames, TheTableEndsTheSearchAt256Names) {
     }
     EXPECT_EQ(step, ScanStep::kTableFull);
     EXPECT_EQ(t.count, 256);
-    EXPECT_EQ(added, 512);  // the 256th picture was entry 511
+    EXPECT_EQ(added, 512); // the 256th picture was entry 511
     EXPECT_EQ(t.At(0), "p1.bmp");
     EXPECT_EQ(t.At(255), "p511.bmp");
     // A full table takes nothing more.
@@ -111,10 +111,10 @@ TEST(BrowserScanNames, TheTableEndsTheSearchAt256Names) {
 }
 
 TEST(BrowserScanNames, AFileWhoseFullPathWouldPass259CharactersIsSkipped) {
-    const std::string folder = "C:\\" + std::string(200, 'f') + "\\";  // 204 characters
+    const std::string folder = "C:\\" + std::string(200, 'f') + "\\"; // 204 characters
     Table t;
-    const std::string fits = std::string(51, 'n') + ".bmp";  // 204 + 55 = 259
-    const std::string over = std::string(52, 'n') + ".bmp";  // 260
+    const std::string fits = std::string(51, 'n') + ".bmp"; // 204 + 55 = 259
+    const std::string over = std::string(52, 'n') + ".bmp"; // 260
     t.Add(folder.c_str(), over);
     t.Add(folder.c_str(), fits);
     ASSERT_EQ(t.count, 1);
@@ -127,7 +127,7 @@ TEST(BrowserScanNames, TheFolderPathEndsInOneBackslashAndMustLeaveRoom) {
     EXPECT_STREQ(out, "C:\\pics\\");
     ASSERT_TRUE(MakeFolderPath("C:\\", out));
     EXPECT_STREQ(out, "C:\\");
-    const std::string longest(258, 'd');  // plus the backslash: 259
+    const std::string longest(258, 'd'); // plus the backslash: 259
     ASSERT_TRUE(MakeFolderPath(longest.c_str(), out));
     EXPECT_EQ(std::string(out), longest + "\\");
     std::strcpy(out, "untouched");
@@ -148,4 +148,4 @@ TEST(BrowserScanNames, FullPathsAreAssembledOnlyWhenTheyFit) {
     EXPECT_STREQ(out, "");
 }
 
-}  // namespace
+} // namespace

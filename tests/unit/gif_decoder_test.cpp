@@ -48,12 +48,9 @@ std::string Reason() {
 int IndexAt(LoadBuffers& lb, int x, int y) {
     const uint8_t* row = RasterRow(lb, RasterHeight(lb) - 1 - y);
     switch (RasterBits(lb)) {
-    case 1:
-        return (row[x / 8] >> (7 - x % 8)) & 1;
-    case 4:
-        return (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 15;
-    default:
-        return row[x];
+    case 1: return (row[x / 8] >> (7 - x % 8)) & 1;
+    case 4: return (x % 2 == 0) ? row[x / 2] >> 4 : row[x / 2] & 15;
+    default: return row[x];
     }
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/history.h"
+#include "picture/history.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ TEST(History, FirstLoadUndoShowsBlackStartAndDisablesUndo) {
     Ring r;
     r.Load(7);
     UndoRedoState s = UndoStep(r.ring);
-    EXPECT_EQ(r.Shown(), 0);  // the black start picture
-    EXPECT_FALSE(s.undo);     // the start slot behind it is still marked empty
+    EXPECT_EQ(r.Shown(), 0); // the black start picture
+    EXPECT_FALSE(s.undo);    // the start slot behind it is still marked empty
     EXPECT_TRUE(s.redo);
     s = RedoStep(r.ring);
     EXPECT_EQ(r.Shown(), 7);
@@ -80,7 +80,8 @@ TEST(History, ThreeLoadsOfferTwoUndoSteps) {
 
 TEST(History, AfterManyStatesTheCursorStepsBackNineteenTimesAtMost) {
     Ring r;
-    for (int i = 1; i <= 25; ++i) r.Load(static_cast<uint8_t>(i));
+    for (int i = 1; i <= 25; ++i)
+        r.Load(static_cast<uint8_t>(i));
     int steps = 0;
     UndoRedoState s{true, false};
     while (s.undo) {
@@ -94,7 +95,8 @@ TEST(History, AfterManyStatesTheCursorStepsBackNineteenTimesAtMost) {
     EXPECT_EQ(r.ring.cursor, (r.ring.head + 1) % kHistorySlots);
     EXPECT_TRUE(s.redo);
     // Every state walks back forward again.
-    for (int i = 0; i < 19; ++i) s = RedoStep(r.ring);
+    for (int i = 0; i < 19; ++i)
+        s = RedoStep(r.ring);
     EXPECT_EQ(r.Shown(), 25);
     EXPECT_FALSE(s.redo);
 }
@@ -108,9 +110,9 @@ TEST(History, NewStateAfterTwoUndoStepsDiscardsTheRedoStates) {
     UndoStep(r.ring);
     UndoStep(r.ring);
     int dropped1 = r.ring.head, dropped2 = (r.ring.head + kHistorySlots - 1) % kHistorySlots;
-    r.Load(9);  // drops 3 and 4, reuses the slot of 3
+    r.Load(9); // drops 3 and 4, reuses the slot of 3
     EXPECT_EQ(r.ring.valid[dropped1], -1);
-    EXPECT_EQ(r.ring.valid[dropped2], 1);  // the new state took its place
+    EXPECT_EQ(r.ring.valid[dropped2], 1); // the new state took its place
     EXPECT_EQ(r.ring.head, dropped2);
     EXPECT_EQ(CurrentPicture(r.ring).Pixels()[0], 9);
     // The way back runs 9 -> 2 -> 1.
@@ -131,9 +133,11 @@ TEST(History, DropRedoMakesTheShownPictureCurrent) {
 
 TEST(History, FullRingOverwritesTheOldestState) {
     Ring r;
-    for (int i = 1; i <= 21; ++i) r.Load(static_cast<uint8_t>(i));
+    for (int i = 1; i <= 21; ++i)
+        r.Load(static_cast<uint8_t>(i));
     // 20 slots hold 2..21 now; slot of state 1 was reused.
-    for (int i = 0; i < kHistorySlots; ++i) EXPECT_EQ(r.ring.valid[i], 1);
+    for (int i = 0; i < kHistorySlots; ++i)
+        EXPECT_EQ(r.ring.valid[i], 1);
     EXPECT_EQ(r.ring.head, 21 % kHistorySlots);
 }
 
@@ -142,7 +146,8 @@ TEST(FrameHeader, ZeroSizesWriteNothing) {
     std::memset(block, 0xAB, sizeof block);
     EXPECT_EQ(InitFrameHeader(0, 5, block), 0);
     EXPECT_EQ(InitFrameHeader(5, 0, block), 0);
-    for (uint8_t b : block) ASSERT_EQ(b, 0xAB);
+    for (uint8_t b : block)
+        ASSERT_EQ(b, 0xAB);
 }
 
 TEST(FrameHeader, ImageSizeRoundsRowsUpToFourBytes) {
@@ -150,7 +155,7 @@ TEST(FrameHeader, ImageSizeRoundsRowsUpToFourBytes) {
     ASSERT_EQ(InitFrameHeader(127, 1, f.bytes), 1);
     BitmapInfoHeader h;
     std::memcpy(&h, f.bytes, sizeof h);
-    EXPECT_EQ(h.biSizeImage, 384u);  // 381 bytes padded
+    EXPECT_EQ(h.biSizeImage, 384u); // 381 bytes padded
     ASSERT_EQ(InitFrameHeader(128, 128, f.bytes), 1);
     std::memcpy(&h, f.bytes, sizeof h);
     EXPECT_EQ(h.biSize, 40u);
@@ -164,4 +169,4 @@ TEST(FrameHeader, ImageSizeRoundsRowsUpToFourBytes) {
     EXPECT_EQ(h.biSizeImage, 12u);
 }
 
-}  // namespace
+} // namespace

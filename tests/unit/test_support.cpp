@@ -33,12 +33,12 @@ std::string ScratchDir() {
     static int counter = 0;
 #ifdef _WIN32
     const char* tmp = std::getenv("TEMP");
-    std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" +
-                      std::to_string(_getpid()) + "_" + std::to_string(counter++);
+    std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" + std::to_string(_getpid()) +
+                      "_" + std::to_string(counter++);
     _mkdir(dir.c_str());
 #else
-    std::string dir = "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" +
-                      std::to_string(counter++);
+    std::string dir =
+        "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
     mkdir(dir.c_str(), 0755);
 #endif
     return dir;

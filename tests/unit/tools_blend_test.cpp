@@ -30,10 +30,10 @@ TEST(BlendWithBackground, PositionZeroGivesTheCurrentPictureExactly) {
 TEST(BlendWithBackground, PositionHundredFallsJustShortOfTheBackground) {
     Blend b;
     Fill(*b.background, Bgr{255, 255, 255});
-    EXPECT_EQ(b.At(100), 254);  // black on white
+    EXPECT_EQ(b.At(100), 254); // black on white
     Fill(*b.current, Bgr{255, 255, 255});
     Fill(*b.background, Bgr{0, 0, 0});
-    EXPECT_EQ(b.At(100), 0);  // white on black
+    EXPECT_EQ(b.At(100), 0); // white on black
 }
 
 TEST(BlendWithBackground, IntermediatePositionsTruncate) {
@@ -44,7 +44,7 @@ TEST(BlendWithBackground, IntermediatePositionsTruncate) {
     EXPECT_EQ(b.At(1), 0);
     Fill(*b.current, Bgr{200, 200, 200});
     Fill(*b.background, Bgr{0, 0, 0});
-    EXPECT_EQ(b.At(25), 150);  // 200 x 0.75000000...: the float 0.01 errs low
+    EXPECT_EQ(b.At(25), 150); // 200 x 0.75000000...: the float 0.01 errs low
 }
 
 TEST(BlendWithBackground, EqualBytesComeBackAtEveryPosition) {
@@ -75,13 +75,14 @@ TEST(BlendWithBackground, LeavesTheHeaderOfTheResultAlone) {
     Blend b;
     std::memset(b.work->bytes, 0x42, kFrameHeaderBytes);
     BlendWithBackground(30, *b.current, *b.background, *b.work);
-    for (int i = 0; i < kFrameHeaderBytes; ++i) ASSERT_EQ(b.work->bytes[i], 0x42);
+    for (int i = 0; i < kFrameHeaderBytes; ++i)
+        ASSERT_EQ(b.work->bytes[i], 0x42);
 }
 
 TEST(BlendWithBackground, ByteCountFollowsTheHeaderButStaysInsideTheBlock) {
     Blend b;
     Fill(*b.current, Bgr{90, 90, 90});
-    InitFrameHeader(128, 2, b.current->bytes);  // 768 pixel bytes
+    InitFrameHeader(128, 2, b.current->bytes); // 768 pixel bytes
     std::memset(b.work->bytes, 0x11, sizeof b.work->bytes);
     BlendWithBackground(0, *b.current, *b.background, *b.work);
     EXPECT_EQ(b.work->Pixels()[767], 90);
@@ -107,7 +108,7 @@ TEST(BlendWeight, FloatHundredthInDoubleProduct) {
     EXPECT_EQ(BlendWeight(0), 0.0);
     EXPECT_LT(BlendWeight(100), 1.0);
     EXPECT_GT(BlendWeight(100), 0.99999997);
-    EXPECT_LT(BlendWeight(50), 0.5);  // never rounded up to a float 0.5
+    EXPECT_LT(BlendWeight(50), 0.5); // never rounded up to a float 0.5
 }
 
-}  // namespace
+} // namespace

@@ -22,7 +22,9 @@ struct Crop {
         StartCrop(s, kPickArea, *work, *block);
     }
     // Client point over picture pixel (px, py).
-    static ToolPoint At(int px, int py) { return ToolPoint{kPickArea.left + px, kPickArea.top + py}; }
+    static ToolPoint At(int px, int py) {
+        return ToolPoint{kPickArea.left + px, kPickArea.top + py};
+    }
     // Drags out a mark from picture (px, py), w x h pixels.
     void Mark(int px, int py, int w, int h) {
         CropPress(s, At(px, py));
@@ -35,7 +37,8 @@ struct Crop {
         for (int y = 0; y < kFrameSide; ++y)
             for (int x = 0; x < kFrameSide; ++x) {
                 const bool in = x >= toX && x < toX + w && y >= toY && y < toY + h;
-                const Bgr want = in ? PositionColour(fromX + x - toX, fromY + y - toY) : Bgr{0, 0, 0};
+                const Bgr want =
+                    in ? PositionColour(fromX + x - toX, fromY + y - toY) : Bgr{0, 0, 0};
                 if (PixelAt(*work, x, y) != want) return false;
             }
         return true;
@@ -58,12 +61,12 @@ TEST(CropTool, CropToMoveWithoutAUsableMarkDoesNothing) {
     EXPECT_FALSE(CutBlock(none.s));
     EXPECT_EQ(CropPhaseOf(none.s), CropPhase::Idle);
 
-    Crop flat;  // zero height
+    Crop flat; // zero height
     flat.Mark(30, 40, 12, 0);
     EXPECT_EQ(MarkHeight(flat.s.mark.SelectionRect), 0);
     EXPECT_FALSE(CutBlock(flat.s));
 
-    Crop lastColumn;  // a press in the last column leaves a width of -1
+    Crop lastColumn; // a press in the last column leaves a width of -1
     CropPress(lastColumn.s, ToolPoint{kPickArea.right - 1, 60});
     CropRelease(lastColumn.s, ToolPoint{kPickArea.right + 20, 90});
     EXPECT_EQ(MarkWidth(lastColumn.s.mark.SelectionRect), -1);
@@ -99,7 +102,7 @@ TEST(CropTool, DraggingMovesTheBlockWithTheGrabPoint) {
     EXPECT_EQ(r.pointer, CropPointer::ClosedHand);
     EXPECT_FALSE(r.repaint);
 
-    r = CropMove(c.s, Crop::At(20, 37));  // 5 left, 4 down
+    r = CropMove(c.s, Crop::At(20, 37)); // 5 left, 4 down
     EXPECT_TRUE(r.repaint);
     EXPECT_EQ(r.pointer, CropPointer::ClosedHand);
     EXPECT_TRUE(c.BlockShownAt(20, 30, 10, 6, 15, 34));
@@ -109,10 +112,10 @@ TEST(CropTool, DraggingMovesTheBlockWithTheGrabPoint) {
     EXPECT_EQ(MarkWidth(sel), 10);
     EXPECT_EQ(MarkHeight(sel), 6);
 
-    r = CropRelease(c.s, Crop::At(30, 47));  // released 10 further right and down
+    r = CropRelease(c.s, Crop::At(30, 47)); // released 10 further right and down
     EXPECT_TRUE(r.repaint);
     EXPECT_EQ(CropPhaseOf(c.s), CropPhase::Cut);
-    EXPECT_EQ(r.pointer, CropPointer::OpenHand);  // still over the block
+    EXPECT_EQ(r.pointer, CropPointer::OpenHand); // still over the block
     EXPECT_TRUE(c.BlockShownAt(20, 30, 10, 6, 25, 44));
 }
 
@@ -154,13 +157,13 @@ TEST(CropTool, LargestBlockStillMovesToTheCorners) {
 TEST(CropTool, PointerIsTheOpenHandOnlyStrictlyInsideTheBlock) {
     Crop c;
     c.Mark(20, 30, 10, 6);
-    EXPECT_EQ(CropMove(c.s, Crop::At(25, 33)).pointer, CropPointer::Arrow);  // not cut yet
+    EXPECT_EQ(CropMove(c.s, Crop::At(25, 33)).pointer, CropPointer::Arrow); // not cut yet
     CutBlock(c.s);
     CropResponse r = CropMove(c.s, Crop::At(25, 33));
     EXPECT_EQ(r.pointer, CropPointer::OpenHand);
     EXPECT_FALSE(r.repaint);
-    EXPECT_EQ(CropMove(c.s, Crop::At(20, 33)).pointer, CropPointer::Arrow);  // left edge
-    EXPECT_EQ(CropMove(c.s, Crop::At(25, 36)).pointer, CropPointer::Arrow);  // bottom edge
+    EXPECT_EQ(CropMove(c.s, Crop::At(20, 33)).pointer, CropPointer::Arrow); // left edge
+    EXPECT_EQ(CropMove(c.s, Crop::At(25, 36)).pointer, CropPointer::Arrow); // bottom edge
     EXPECT_EQ(CropMove(c.s, Crop::At(90, 90)).pointer, CropPointer::Arrow);
     EXPECT_EQ(CropPhaseOf(c.s), CropPhase::Cut);
 }
@@ -170,7 +173,7 @@ TEST(CropTool, APressBesideTheBlockFreezesIt) {
     c.Mark(20, 30, 10, 6);
     CutBlock(c.s);
     CropPress(c.s, Crop::At(25, 33));
-    CropRelease(c.s, Crop::At(45, 53));  // block now at (40, 50)
+    CropRelease(c.s, Crop::At(45, 53)); // block now at (40, 50)
     ASSERT_TRUE(c.BlockShownAt(20, 30, 10, 6, 40, 50));
 
     // Outside the pick area: nothing starts, but the block is let go.
@@ -185,7 +188,7 @@ TEST(CropTool, APressBesideTheBlockFreezesIt) {
     CropMove(c.s, Crop::At(0, 0));
     CropRelease(c.s, Crop::At(70, 70));
     EXPECT_EQ(CropPhaseOf(c.s), CropPhase::Idle);
-    EXPECT_TRUE(c.BlockShownAt(20, 30, 10, 6, 40, 50));  // the picture kept it
+    EXPECT_TRUE(c.BlockShownAt(20, 30, 10, 6, 40, 50)); // the picture kept it
 }
 
 TEST(CropTool, PressInsideThePickAreaBesideTheBlockStartsAMarkAtOnce) {
@@ -233,7 +236,7 @@ TEST(CropTool, CuttingAgainTakesTheBlockWhereItIsNow) {
 TEST(CropTool, CuttingDuringAMarkWhoseReleaseWasMissedEndsTheMark) {
     Crop c;
     CropPress(c.s, Crop::At(20, 30));
-    CropMove(c.s, Crop::At(30, 36));  // released outside the dialog
+    CropMove(c.s, Crop::At(30, 36)); // released outside the dialog
     ASSERT_EQ(CropPhaseOf(c.s), CropPhase::Marking);
     ASSERT_TRUE(CutBlock(c.s));
     EXPECT_EQ(CropPhaseOf(c.s), CropPhase::Cut);
@@ -256,4 +259,4 @@ TEST(CropTool, BlocksOutsideThePictureAreNeverRead) {
     EXPECT_EQ(CropPhaseOf(s), CropPhase::Idle);
 }
 
-}  // namespace
+} // namespace

@@ -20,10 +20,12 @@ struct Frame {
     DigitalFrameSession s;
     Frame() {
         FillWithPositions(*frameArt);
-        FillNoise(*work, 21);  // stands for the copy of the current picture
+        FillNoise(*work, 21); // stands for the copy of the current picture
         StartDigitalFrame(s, kPickArea, *scaled);
     }
-    static ToolPoint At(int px, int py) { return ToolPoint{kPickArea.left + px, kPickArea.top + py}; }
+    static ToolPoint At(int px, int py) {
+        return ToolPoint{kPickArea.left + px, kPickArea.top + py};
+    }
     void Mark(int px, int py, int w, int h) {
         MarkPress(s.mark, At(px, py));
         MarkMove(s.mark, At(px + w, py + h));
@@ -33,9 +35,10 @@ struct Frame {
 };
 
 TEST(FrameWindowSide, AboveFourDownToAMultipleOfFour) {
-    const int cases[][2] = {{1, 1}, {3, 3}, {4, 4}, {5, 4}, {7, 4}, {8, 8},
-                            {11, 8}, {12, 12}, {125, 124}, {127, 124}};
-    for (const auto& c : cases) EXPECT_EQ(FrameWindowSide(c[0]), c[1]) << c[0];
+    const int cases[][2] = {{1, 1}, {3, 3},  {4, 4},   {5, 4},     {7, 4},
+                            {8, 8}, {11, 8}, {12, 12}, {125, 124}, {127, 124}};
+    for (const auto& c : cases)
+        EXPECT_EQ(FrameWindowSide(c[0]), c[1]) << c[0];
 }
 
 TEST(FitPhotoIntoFrame, NoUsableMarkDoesNothing) {
@@ -49,7 +52,7 @@ TEST(FitPhotoIntoFrame, NoUsableMarkDoesNothing) {
     flat.Mark(20, 20, 10, 0);
     EXPECT_FALSE(flat.Fit());
 
-    Frame lastRow;  // a press in the last row leaves a height of -1
+    Frame lastRow; // a press in the last row leaves a height of -1
     MarkPress(lastRow.s.mark, ToolPoint{kPickArea.left + 20, kPickArea.bottom - 1});
     MarkRelease(lastRow.s.mark, ToolPoint{kPickArea.left + 40, kPickArea.bottom + 9});
     ASSERT_EQ(MarkHeight(lastRow.s.mark.SelectionRect), -1);
@@ -100,12 +103,12 @@ TEST(FitPhotoIntoFrame, HeightOneLeavesTheFramePictureAsItIs) {
 TEST(FitPhotoIntoFrame, PhotoFillsTheWindowExceptItsLastRow) {
     Frame f;
     Fill(*f.current, Bgr{200, 100, 50});
-    f.Mark(30, 40, 42, 21);  // used as 40 x 20
+    f.Mark(30, 40, 42, 21); // used as 40 x 20
     ASSERT_TRUE(f.Fit());
     for (int y = 0; y < kFrameSide; ++y)
         for (int x = 0; x < kFrameSide; ++x) {
             const Bgr got = PixelAt(*f.work, x, y);
-            const bool photo = x >= 30 && x < 70 && y >= 40 && y < 59;  // rows 0..h-2
+            const bool photo = x >= 30 && x < 70 && y >= 40 && y < 59; // rows 0..h-2
             if (photo) {
                 ASSERT_TRUE((got.b == 200 || got.b == 199) && (got.g == 100 || got.g == 99) &&
                             (got.r == 50 || got.r == 49))
@@ -123,14 +126,14 @@ TEST(FitPhotoIntoFrame, PhotoKeepsItsTopAtTheTop) {
     for (int y = 0; y < kFrameSide; ++y)
         for (int x = 0; x < kFrameSide; ++x)
             SetPixel(*f.current, x, y, y < 64 ? Bgr{0, 0, 255} : Bgr{255, 0, 0});
-    f.Mark(1, 1, 500, 500);  // the largest window: 125 -> 124 from (1, 1)
+    f.Mark(1, 1, 500, 500); // the largest window: 125 -> 124 from (1, 1)
     ASSERT_TRUE(f.Fit());
     EXPECT_EQ(f.s.scaledWidth, 124);
     EXPECT_EQ(f.s.scaledHeight, 124);
     EXPECT_GE(PixelAt(*f.work, 60, 3).r, 254);
     EXPECT_EQ(PixelAt(*f.work, 60, 3).b, 0);
     EXPECT_GE(PixelAt(*f.work, 60, 120).b, 254);
-    EXPECT_EQ(PixelAt(*f.work, 60, 124), PositionColour(60, 124));  // the window's last row
+    EXPECT_EQ(PixelAt(*f.work, 60, 124), PositionColour(60, 124)); // the window's last row
     EXPECT_EQ(PixelAt(*f.work, 0, 60), PositionColour(0, 60));
     EXPECT_EQ(PixelAt(*f.work, 125, 60), PositionColour(125, 60));
 }
@@ -143,7 +146,7 @@ TEST(FitPhotoIntoFrame, EachSelectOkComposesAfreshFromTheFramePicture) {
     ASSERT_NE(PixelAt(*f.work, 15, 15), PositionColour(15, 15));
     f.Mark(80, 80, 12, 12);
     ASSERT_TRUE(f.Fit());
-    EXPECT_EQ(PixelAt(*f.work, 15, 15), PositionColour(15, 15));  // the old paste is gone
+    EXPECT_EQ(PixelAt(*f.work, 15, 15), PositionColour(15, 15)); // the old paste is gone
     EXPECT_NE(PixelAt(*f.work, 85, 85), PositionColour(85, 85));
 }
 
@@ -159,10 +162,10 @@ TEST(ComposeFrame, PastesOnlyInsideThePicture) {
     EXPECT_EQ(PixelAt(*work, 0, 0), (Bgr{255, 255, 255}));
     EXPECT_EQ(PixelAt(*work, 9, 8), (Bgr{255, 255, 255}));
     EXPECT_EQ(PixelAt(*work, 10, 8), PositionColour(10, 8));
-    EXPECT_EQ(PixelAt(*work, 9, 9), PositionColour(9, 9));  // the photo's unpasted last row
+    EXPECT_EQ(PixelAt(*work, 9, 9), PositionColour(9, 9)); // the photo's unpasted last row
     // Sizes whose rows would run past the photo's block are refused.
     ComposeFrame(0, 0, 200, 200, *art, *photo, *work);
     EXPECT_TRUE(SameBlock(*work, *art));
 }
 
-}  // namespace
+} // namespace

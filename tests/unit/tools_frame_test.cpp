@@ -35,7 +35,7 @@ TEST(ToolFrame, PlacementSubtractsTheCaptionAllowance) {
     const ToolRect preview{211, 143, 320, 273};
     const ToolPoint p = ToolPreviewPlacement(dialog, preview);
     EXPECT_EQ(p.x, 11);
-    EXPECT_EQ(p.y, 13);  // 43 - 30
+    EXPECT_EQ(p.y, 13); // 43 - 30
 }
 
 TEST(ToolFrame, PreviewLayoutsOfTheThreePictureTools) {
@@ -68,7 +68,7 @@ TEST(ToolFrame, PreviewLayoutsOfTheThreePictureTools) {
 
 TEST(MarkRectangle, PressesOnOrOutsideTheEdgesStartNothing) {
     MarkState m = Fresh();
-    const ToolPoint misses[] = {{kArea.left, 60},  {60, kArea.top},   {kArea.right, 60},
+    const ToolPoint misses[] = {{kArea.left, 60},   {60, kArea.top},      {kArea.right, 60},
                                 {60, kArea.bottom}, {kArea.left - 1, 60}, {500, 500}};
     for (const ToolPoint& p : misses) {
         EXPECT_FALSE(MarkPress(m, p)) << p.x << "," << p.y;
@@ -155,10 +155,11 @@ TEST(MarkRectangle, AReleaseOutsideTheDialogLeavesTheMarkGrowing) {
 
 TEST(ToolFrame, OnlyThumbTrackAndEndTrackMoveAPicture) {
     int moving = 0;
-    for (int code = 0; code <= 8; ++code) moving += IsTrackBarMove(code) ? 1 : 0;
+    for (int code = 0; code <= 8; ++code)
+        moving += IsTrackBarMove(code) ? 1 : 0;
     EXPECT_EQ(moving, 2);
-    EXPECT_TRUE(IsTrackBarMove(5));  // TB_THUMBTRACK
-    EXPECT_TRUE(IsTrackBarMove(8));  // TB_ENDTRACK
+    EXPECT_TRUE(IsTrackBarMove(5)); // TB_THUMBTRACK
+    EXPECT_TRUE(IsTrackBarMove(8)); // TB_ENDTRACK
 }
 
 TEST(ToolFrame, ClearedScratchPictureIsBlackWithTheStandardHeader) {
@@ -169,7 +170,8 @@ TEST(ToolFrame, ClearedScratchPictureIsBlackWithTheStandardHeader) {
     EXPECT_EQ(h.biWidth, 128);
     EXPECT_EQ(h.biHeight, 128);
     EXPECT_EQ(h.biSizeImage, 49152u);
-    for (int i = kFrameHeaderBytes; i < kFrameImageSize; ++i) ASSERT_EQ(f->bytes[i], 0) << i;
+    for (int i = kFrameHeaderBytes; i < kFrameImageSize; ++i)
+        ASSERT_EQ(f->bytes[i], 0) << i;
 }
 
-}  // namespace
+} // namespace

@@ -25,9 +25,9 @@ TEST(ImageEffects, NegativeInvertsAndTwiceGivesThePictureBack) {
 
 TEST(ImageEffects, GrayscaleWeighsTheChannelsAndKeepsGreys) {
     auto f = NewPicture();
-    SetPixel(*f, 0, 0, Bgr{0, 0, 255});    // red:   306 x 255 >> 10
-    SetPixel(*f, 1, 0, Bgr{0, 255, 0});    // green: 601 x 255 >> 10
-    SetPixel(*f, 2, 0, Bgr{255, 0, 0});    // blue:  117 x 255 >> 10
+    SetPixel(*f, 0, 0, Bgr{0, 0, 255}); // red:   306 x 255 >> 10
+    SetPixel(*f, 1, 0, Bgr{0, 255, 0}); // green: 601 x 255 >> 10
+    SetPixel(*f, 2, 0, Bgr{255, 0, 0}); // blue:  117 x 255 >> 10
     SetPixel(*f, 3, 0, Bgr{255, 255, 255});
     ApplyGrayscale(*f);
     EXPECT_EQ(PixelAt(*f, 0, 0), (Bgr{76, 76, 76}));
@@ -53,7 +53,7 @@ TEST(ImageEffects, SepiaOnWhiteBlackAndGrey) {
     SetPixel(*f, 1, 0, Bgr{100, 100, 100});
     SetPixel(*f, 2, 0, Bgr{0, 0, 0});
     ApplySepia(*f);
-    EXPECT_EQ(PixelAt(*f, 0, 0), (Bgr{238, 255, 255}));  // red and green limited to 255
+    EXPECT_EQ(PixelAt(*f, 0, 0), (Bgr{238, 255, 255})); // red and green limited to 255
     // 1.351, 1.203 and 0.937 times 100, truncated.
     EXPECT_EQ(PixelAt(*f, 1, 0), (Bgr{93, 120, 135}));
     EXPECT_EQ(PixelAt(*f, 2, 0), (Bgr{0, 0, 0}));
@@ -90,24 +90,30 @@ TEST(ImageEffects, AnEffectButtonShowsTheWorkingPictureWithTheEffect) {
 
 TEST(ToneTable, NeutralPositionsLowerTheUpperHalfByOne) {
     const ToneTable t = BuildToneTable(0, 0);
-    for (int j = 0; j <= 128; ++j) EXPECT_EQ(t[j], j) << j;
-    for (int j = 129; j <= 255; ++j) EXPECT_EQ(t[j], j - 1) << j;
+    for (int j = 0; j <= 128; ++j)
+        EXPECT_EQ(t[j], j) << j;
+    for (int j = 129; j <= 255; ++j)
+        EXPECT_EQ(t[j], j - 1) << j;
 }
 
 TEST(ToneTable, FullContrastDoublesAroundTheMiddle) {
     const ToneTable t = BuildToneTable(0, 100);
-    for (int j = 0; j <= 64; ++j) EXPECT_EQ(t[j], 0) << j;
+    for (int j = 0; j <= 64; ++j)
+        EXPECT_EQ(t[j], 0) << j;
     EXPECT_EQ(t[65], 2);
     EXPECT_EQ(t[129], 129);
-    for (int j = 192; j <= 255; ++j) EXPECT_EQ(t[j], 255) << j;
-    for (int j = 1; j <= 255; ++j) EXPECT_GE(t[j], t[j - 1]) << j;
+    for (int j = 192; j <= 255; ++j)
+        EXPECT_EQ(t[j], 255) << j;
+    for (int j = 1; j <= 255; ++j)
+        EXPECT_GE(t[j], t[j - 1]) << j;
 }
 
 TEST(ToneTable, NoContrastIsOneLevel) {
     const ToneTable t = BuildToneTable(0, -100);
-    for (int j = 0; j <= 255; ++j) EXPECT_EQ(t[j], 128) << j;
-    const ToneTable dark = BuildToneTable(-200, -100);  // br + 128 limited to 0
-    const ToneTable light = BuildToneTable(200, -100);  // ... and to 255
+    for (int j = 0; j <= 255; ++j)
+        EXPECT_EQ(t[j], 128) << j;
+    const ToneTable dark = BuildToneTable(-200, -100); // br + 128 limited to 0
+    const ToneTable light = BuildToneTable(200, -100); // ... and to 255
     for (int j = 0; j <= 255; ++j) {
         EXPECT_EQ(dark[j], 0);
         EXPECT_EQ(light[j], 255);
@@ -118,10 +124,12 @@ TEST(ToneTable, FullBrightnessBothWays) {
     const ToneTable up = BuildToneTable(200, 0);
     EXPECT_EQ(up[0], 200);
     EXPECT_EQ(up[54], 254);
-    for (int j = 55; j <= 255; ++j) EXPECT_EQ(up[j], 255) << j;
+    for (int j = 55; j <= 255; ++j)
+        EXPECT_EQ(up[j], 255) << j;
 
     const ToneTable down = BuildToneTable(-200, 0);
-    for (int j = 0; j <= 201; ++j) EXPECT_EQ(down[j], 0) << j;
+    for (int j = 0; j <= 201; ++j)
+        EXPECT_EQ(down[j], 0) << j;
     EXPECT_EQ(down[202], 1);
     EXPECT_EQ(down[255], 54);
 }
@@ -133,7 +141,8 @@ TEST(ToneTable, AppliesToPixelBytesOnlyAndReadsTheWorkingPicture) {
     std::memset(preview->bytes, 0x42, kFrameHeaderBytes);
     const ToneTable t = BuildToneTable(-200, 0);
     ApplyToneTable(t, *work, *preview);
-    for (int i = 0; i < kFrameHeaderBytes; ++i) ASSERT_EQ(preview->bytes[i], 0x42);
+    for (int i = 0; i < kFrameHeaderBytes; ++i)
+        ASSERT_EQ(preview->bytes[i], 0x42);
     for (int i = 0; i < kFramePixelBytes; ++i)
         ASSERT_EQ(preview->Pixels()[i], t[work->Pixels()[i]]) << i;
 }
@@ -142,11 +151,11 @@ TEST(ToneTable, ByteCountFollowsTheHeaderButStaysInsideTheBlock) {
     auto work = NewPicture(), preview = NewPicture();
     Fill(*work, Bgr{200, 200, 200});
     BitmapInfoHeader h = HeaderOf(*work);
-    h.biSizeImage = 0xFFFFFF00u;  // ASan watches the end of the block
+    h.biSizeImage = 0xFFFFFF00u; // ASan watches the end of the block
     std::memcpy(work->bytes, &h, sizeof h);
     ApplyToneTable(BuildToneTable(-200, 0), *work, *preview);
     EXPECT_EQ(preview->Pixels()[kFramePixelBytes - 1], 0);
-    InitFrameHeader(128, 1, work->bytes);  // 384 bytes
+    InitFrameHeader(128, 1, work->bytes); // 384 bytes
     ApplyToneTable(BuildToneTable(0, -100), *work, *preview);
     EXPECT_EQ(preview->Pixels()[383], 128);
     EXPECT_EQ(preview->Pixels()[384], 0);
@@ -199,7 +208,8 @@ TEST(ZoomBlock, SizesAndOffsetsForEveryPosition) {
             }
         }
     EXPECT_EQ(covered, 51);
-    for (int p = -9; p <= 9; ++p) EXPECT_EQ(ZoomBlockFor(p).side, 0) << p;
+    for (int p = -9; p <= 9; ++p)
+        EXPECT_EQ(ZoomBlockFor(p).side, 0) << p;
 }
 
 TEST(ZoomPreview, SmallPositionsLeaveThePreviewAsItWas) {
@@ -212,7 +222,7 @@ TEST(ZoomPreview, SmallPositionsLeaveThePreviewAsItWas) {
     CopyFrameImage(*zoomed, *preview);
     for (int p = -9; p <= 9; ++p) {
         EXPECT_FALSE(ZoomPreview(p, *work, *scratch, *preview)) << p;
-        ASSERT_TRUE(SameBlock(*preview, *zoomed)) << p;  // back to 0 does not unzoom
+        ASSERT_TRUE(SameBlock(*preview, *zoomed)) << p; // back to 0 does not unzoom
     }
 }
 
@@ -221,7 +231,7 @@ TEST(ZoomPreview, ZoomOutShrinksIntoACentredSquareWithBlackBorders) {
     Fill(*work, Bgr{255, 255, 255});
     auto scratch = NewPicture();
     auto preview = NewPicture();
-    FillNoise(*preview, 14);  // whatever was shown before is cleared
+    FillNoise(*preview, 14); // whatever was shown before is cleared
     ASSERT_TRUE(ZoomPreview(-10, *work, *scratch, *preview));
     const BitmapInfoHeader sh = HeaderOf(*scratch);
     EXPECT_EQ(sh.biWidth, 124);
@@ -247,11 +257,11 @@ TEST(ZoomPreview, ZoomOutPastesTheTopOfTheShrunkPicture) {
         for (int x = 0; x < kFrameSide; ++x)
             SetPixel(*work, x, y, y < 64 ? Bgr{0, 0, 255} : Bgr{255, 0, 0});
     auto scratch = NewPicture(), preview = NewPicture();
-    ASSERT_TRUE(ZoomPreview(-60, *work, *scratch, *preview));  // 20 x 20 at (54, 54)
+    ASSERT_TRUE(ZoomPreview(-60, *work, *scratch, *preview)); // 20 x 20 at (54, 54)
     EXPECT_GE(PixelAt(*preview, 60, 55).r, 254);
     EXPECT_EQ(PixelAt(*preview, 60, 55).b, 0);
-    EXPECT_GE(PixelAt(*preview, 60, 72).b, 254);  // the last pasted row
-    EXPECT_EQ(PixelAt(*preview, 60, 73), (Bgr{0, 0, 0}));  // the square's bottom row
+    EXPECT_GE(PixelAt(*preview, 60, 72).b, 254);          // the last pasted row
+    EXPECT_EQ(PixelAt(*preview, 60, 73), (Bgr{0, 0, 0})); // the square's bottom row
 }
 
 TEST(ZoomPreview, ZoomInEnlargesTheCentreBlockRightWayUp) {
@@ -307,4 +317,4 @@ TEST(ImageProcessingDigests, ExactBytesMatchTheGoldenDigests) {
     EXPECT_EQ(Fnv1a(work->bytes, kFrameImageSize), 2077898132u) << "sepia";
 }
 
-}  // namespace
+} // namespace

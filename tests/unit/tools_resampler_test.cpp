@@ -13,8 +13,7 @@ namespace {
 
 // A width x height picture with packed rows; `value(x, memoryRow)` gives each
 // pixel (memory row 0 is the bottom row).
-template <typename Value>
-std::unique_ptr<FrameImage> Packed(int w, int h, Value value) {
+template <typename Value> std::unique_ptr<FrameImage> Packed(int w, int h, Value value) {
     std::unique_ptr<FrameImage> f(new FrameImage{});
     InitFrameHeader(w, h, f->bytes);
     for (int row = 0; row < h; ++row)
@@ -94,13 +93,13 @@ TEST(ResampleImage, SameSizeIsAByteCopyWithTheSourceHeader) {
         return Bgr{static_cast<uint8_t>(x), static_cast<uint8_t>(row), 77};
     });
     BitmapInfoHeader h = HeaderOf(*src);
-    h.biXPelsPerMeter = 2835;  // not what InitFrameHeader writes
+    h.biXPelsPerMeter = 2835; // not what InitFrameHeader writes
     std::memcpy(src->bytes, &h, sizeof h);
     auto dst = Filled(0xCD);
     ASSERT_TRUE(ResampleImage(5, 3, *src, *dst));
     const int used = 40 + 5 * 3 * 3;
     EXPECT_EQ(std::memcmp(dst->bytes, src->bytes, used), 0);
-    EXPECT_EQ(dst->bytes[used], 0xCD);  // nothing past the packed rows
+    EXPECT_EQ(dst->bytes[used], 0xCD); // nothing past the packed rows
 }
 
 TEST(ResampleImage, WritesAFreshHeaderAndPackedRowsOnly) {
@@ -112,15 +111,17 @@ TEST(ResampleImage, WritesAFreshHeaderAndPackedRowsOnly) {
     EXPECT_EQ(h.biWidth, 7);
     EXPECT_EQ(h.biHeight, 5);
     EXPECT_EQ(h.biBitCount, 24);
-    EXPECT_EQ(h.biSizeImage, 5u * 24u);  // the header counts aligned rows...
-    const int packed = 7 * 5 * 3;         // ...but the rows are packed
-    for (int i = 0; i < packed; ++i) ASSERT_NE(dst->bytes[40 + i], 0xCD) << i;
-    for (int i = packed; i < packed + 64; ++i) ASSERT_EQ(dst->bytes[40 + i], 0xCD) << i;
+    EXPECT_EQ(h.biSizeImage, 5u * 24u); // the header counts aligned rows...
+    const int packed = 7 * 5 * 3;       // ...but the rows are packed
+    for (int i = 0; i < packed; ++i)
+        ASSERT_NE(dst->bytes[40 + i], 0xCD) << i;
+    for (int i = packed; i < packed + 64; ++i)
+        ASSERT_EQ(dst->bytes[40 + i], 0xCD) << i;
 }
 
 TEST(ResampleImage, FlatPictureComesBackAtItsLevelOrOneBelow) {
-    const int sizes[][2] = {{124, 124}, {60, 60}, {20, 20}, {4, 4}, {7, 5}, {125, 3},
-                            {1, 1},     {2, 64},  {128, 96}};
+    const int sizes[][2] = {{124, 124}, {60, 60}, {20, 20}, {4, 4},   {7, 5},
+                            {125, 3},   {1, 1},   {2, 64},  {128, 96}};
     for (uint8_t v : {uint8_t{1}, uint8_t{100}, uint8_t{200}, uint8_t{255}}) {
         auto src = NewPicture();
         Fill(*src, Bgr{v, v, v});
@@ -139,7 +140,8 @@ TEST(ResampleImage, FlatPictureComesBackAtItsLevelOrOneBelow) {
     auto small = Packed(20, 20, [](int, int) { return Bgr{255, 255, 255}; });
     auto big = Filled(0);
     ASSERT_TRUE(ResampleImage(128, 128, *small, *big));
-    for (int i = 0; i < kFramePixelBytes; ++i) ASSERT_GE(big->Pixels()[i], 254) << i;
+    for (int i = 0; i < kFramePixelBytes; ++i)
+        ASSERT_GE(big->Pixels()[i], 254) << i;
 }
 
 // Hand-worked values. With a scale of 1 every sample sits at x - 0.5, so its
@@ -149,7 +151,7 @@ TEST(ResampleImage, HalfPixelShiftTruncationAndEdgeRepetitionAlongARow) {
     const uint8_t row[8] = {97, 0, 0, 0, 75, 75, 75, 30};
     auto src = Packed(8, 1, [&](int x, int) { return Bgr{row[x], 0, row[x]}; });
     auto dst = Filled(0xCD);
-    ASSERT_TRUE(ResampleImage(8, 2, *src, *dst));  // scaleX 1; one source row fills both
+    ASSERT_TRUE(ResampleImage(8, 2, *src, *dst)); // scaleX 1; one source row fills both
     // 97*47/48, 97*24/48, 97/48, 75/48, 75*24/48, 75*47/48, 75*47/48 + 30/48, 75*24/48 + 30*24/48
     const uint8_t expected[8] = {94, 48, 2, 1, 37, 73, 74, 52};
     for (int outRow = 0; outRow < 2; ++outRow)
@@ -170,29 +172,35 @@ TEST(ResampleImage, RowsAreFilteredInMemoryOrder) {
     ASSERT_TRUE(ResampleImage(2, 8, *src, *dst));
     const uint8_t expected[8] = {94, 48, 2, 1, 37, 73, 74, 52};
     for (int r = 0; r < 8; ++r)
-        for (int x = 0; x < 2; ++x) EXPECT_EQ(PackedAt(*dst, 2, x, r).g, expected[r]) << r;
+        for (int x = 0; x < 2; ++x)
+            EXPECT_EQ(PackedAt(*dst, 2, x, r).g, expected[r]) << r;
 }
 
 TEST(ResampleImage, EnlargingClampsTheFarTapsToTheLastColumn) {
     // 2 x 2 -> 8 x 8: scale 0.25, positions -0.5, -0.25, 0, ... 1.25.
-    auto src = Packed(2, 2, [](int x, int) { return Bgr{static_cast<uint8_t>(x ? 201 : 0), 0, 0}; });
+    auto src = Packed(2, 2, [](int x, int) {
+        return Bgr{static_cast<uint8_t>(x ? 201 : 0), 0, 0};
+    });
     auto dst = Filled(0xCD);
     ASSERT_TRUE(ResampleImage(8, 8, *src, *dst));
     // Share of column 1 at each position, times 201, truncated:
     // 1/48, 0.0703, 1/6, 0.3177, 1/2, 0.6823, 5/6, 0.9297.
     const uint8_t expected[8] = {4, 14, 33, 63, 100, 137, 167, 186};
     for (int r = 0; r < 8; ++r)
-        for (int x = 0; x < 8; ++x) EXPECT_EQ(PackedAt(*dst, 8, x, r).b, expected[x]) << x << "," << r;
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(PackedAt(*dst, 8, x, r).b, expected[x]) << x << "," << r;
 }
 
 TEST(ResampleImage, ShrinkingSamplesOnlyTheFourByFourFootprint) {
     // 128 -> 4: scale 32, positions -0.5, 31.5, 63.5, 95.5. A bright column
     // far from every footprint does not show.
     auto src = NewPicture();
-    for (int y = 0; y < kFrameSide; ++y) SetPixel(*src, 16, y, Bgr{255, 255, 255});
+    for (int y = 0; y < kFrameSide; ++y)
+        SetPixel(*src, 16, y, Bgr{255, 255, 255});
     auto dst = Filled(0xCD);
     ASSERT_TRUE(ResampleImage(4, 4, *src, *dst));
-    for (int i = 0; i < 4 * 4 * 3; ++i) EXPECT_EQ(dst->bytes[40 + i], 0) << i;
+    for (int i = 0; i < 4 * 4 * 3; ++i)
+        EXPECT_EQ(dst->bytes[40 + i], 0) << i;
 }
 
 // Golden digests of whole results. A flat picture is where the float/double
@@ -201,16 +209,15 @@ TEST(ResampleImage, ShrinkingSamplesOnlyTheFourByFourFootprint) {
 // lower. The 32-bit Windows build must produce exactly these bytes too.
 TEST(ResampleImage, ExactBytesMatchTheGoldenDigests) {
     struct Case {
-        uint8_t level;  // 0: busy content
+        uint8_t level; // 0: busy content
         int w, h;
         uint32_t digest;
     };
     const Case cases[] = {
-        {0, 124, 124, 3474046869u},   {0, 7, 5, 2019757065u},
-        {100, 124, 124, 89067118u},   {100, 96, 96, 390003427u},
-        {200, 125, 61, 1703689140u},  {255, 36, 36, 1288171954u},
-        {255, 116, 116, 2977664879u}, {255, 7, 5, 3057246006u},
-        {100, 104, 104, 4022623093u}, {100, 52, 52, 3201359216u},
+        {0, 124, 124, 3474046869u},   {0, 7, 5, 2019757065u},      {100, 124, 124, 89067118u},
+        {100, 96, 96, 390003427u},    {200, 125, 61, 1703689140u}, {255, 36, 36, 1288171954u},
+        {255, 116, 116, 2977664879u}, {255, 7, 5, 3057246006u},    {100, 104, 104, 4022623093u},
+        {100, 52, 52, 3201359216u},
     };
     for (const Case& c : cases) {
         auto src = NewPicture();
@@ -230,4 +237,4 @@ TEST(ResampleImage, ExactBytesMatchTheGoldenDigests) {
     EXPECT_EQ(Fnv1a(big->bytes, 40 + kFramePixelBytes), 1972563556u);
 }
 
-}  // namespace
+} // namespace

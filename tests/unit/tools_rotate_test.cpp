@@ -36,9 +36,9 @@ TEST(RotateTool, RotateLeftTurnsCounterClockwise) {
     auto f = OnePixel(10, 20);
     ASSERT_TRUE(RotateLeft(*f));
     EXPECT_EQ(LitPixel(*f), std::make_pair(20, 117));
-    EXPECT_EQ(PixelAt(*f, 20, 117), (Bgr{10, 20, 30}));  // all three bytes move together
+    EXPECT_EQ(PixelAt(*f, 20, 117), (Bgr{10, 20, 30})); // all three bytes move together
 
-    auto corner = OnePixel(127, 0);  // top-right comes to top-left
+    auto corner = OnePixel(127, 0); // top-right comes to top-left
     RotateLeft(*corner);
     EXPECT_EQ(LitPixel(*corner), std::make_pair(0, 0));
 }
@@ -48,7 +48,7 @@ TEST(RotateTool, RotateRightTurnsClockwise) {
     ASSERT_TRUE(RotateRight(*f));
     EXPECT_EQ(LitPixel(*f), std::make_pair(107, 10));
 
-    auto corner = OnePixel(0, 0);  // top-left comes to top-right
+    auto corner = OnePixel(0, 0); // top-left comes to top-right
     RotateRight(*corner);
     EXPECT_EQ(LitPixel(*corner), std::make_pair(127, 0));
 }
@@ -85,10 +85,12 @@ TEST(RotateTool, OperationsUndoEachOther) {
     auto f = NewPicture();
 
     CopyFrameImage(*f, *original);
-    for (int i = 0; i < 4; ++i) RotateLeft(*f);
+    for (int i = 0; i < 4; ++i)
+        RotateLeft(*f);
     EXPECT_TRUE(SamePixels(*f, *original)) << "4 x left";
 
-    for (int i = 0; i < 4; ++i) RotateRight(*f);
+    for (int i = 0; i < 4; ++i)
+        RotateRight(*f);
     EXPECT_TRUE(SamePixels(*f, *original)) << "4 x right";
 
     RotateLeft(*f);
@@ -136,4 +138,4 @@ TEST(RotateTool, ResultCarriesTheStandardHeaderAndAnEmptyTail) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 #include "tools/tool_frame.h"
 
 namespace tooltest {
@@ -37,7 +37,8 @@ inline void SetPixel(FrameImage& f, int x, int y, Bgr c) {
 
 inline void Fill(FrameImage& f, Bgr c) {
     for (int y = 0; y < kFrameSide; ++y)
-        for (int x = 0; x < kFrameSide; ++x) SetPixel(f, x, y, c);
+        for (int x = 0; x < kFrameSide; ++x)
+            SetPixel(f, x, y, c);
 }
 
 // Every pixel names its own picture position: blue = x, green = y.
@@ -47,7 +48,8 @@ inline Bgr PositionColour(int x, int y) {
 }
 inline void FillWithPositions(FrameImage& f) {
     for (int y = 0; y < kFrameSide; ++y)
-        for (int x = 0; x < kFrameSide; ++x) SetPixel(f, x, y, PositionColour(x, y));
+        for (int x = 0; x < kFrameSide; ++x)
+            SetPixel(f, x, y, PositionColour(x, y));
 }
 
 // Deterministic busy content (every byte value occurs).
@@ -83,4 +85,4 @@ inline uint32_t Fnv1a(const uint8_t* p, size_t n) {
     return h;
 }
 
-}  // namespace tooltest
+} // namespace tooltest

@@ -1,9 +1,13 @@
-#include "app/history.h"
+#include "picture/history.h"
 
 namespace {
-int Forward(int i) { return (i + 1) % kHistorySlots; }
-int Back(int i) { return (i + kHistorySlots - 1) % kHistorySlots; }
-}  // namespace
+int Forward(int i) {
+    return (i + 1) % kHistorySlots;
+}
+int Back(int i) {
+    return (i + kHistorySlots - 1) % kHistorySlots;
+}
+} // namespace
 
 void InitHistoryRing(HistoryRing& ring, FrameImage* const blocks[kHistorySlots]) {
     for (int i = 0; i < kHistorySlots; ++i) {
@@ -15,8 +19,12 @@ void InitHistoryRing(HistoryRing& ring, FrameImage* const blocks[kHistorySlots])
     ring.cursor = 0;
 }
 
-FrameImage& CurrentPicture(HistoryRing& ring) { return *ring.slot[ring.head]; }
-FrameImage& CursorPicture(HistoryRing& ring) { return *ring.slot[ring.cursor]; }
+FrameImage& CurrentPicture(HistoryRing& ring) {
+    return *ring.slot[ring.head];
+}
+FrameImage& CursorPicture(HistoryRing& ring) {
+    return *ring.slot[ring.cursor];
+}
 
 void PushState(HistoryRing& ring) {
     ring.head = Forward(ring.head);

@@ -41,7 +41,7 @@ static_assert(sizeof(BitmapFileHeader) == 14, "BITMAPFILEHEADER is 14 bytes");
 static_assert(sizeof(RgbQuad) == 4, "RGBQUAD is 4 bytes");
 
 constexpr int kFrameSide = 128;
-constexpr int kFrameStride = kFrameSide * 3;               // 384: already a multiple of 4
+constexpr int kFrameStride = kFrameSide * 3;                // 384: already a multiple of 4
 constexpr int kFramePixelBytes = kFrameStride * kFrameSide; // 49,152
 constexpr int kFrameHeaderBytes = 40;
 // Header + pixels need 49,192 bytes; the block is rounded up to 50 KiB and the

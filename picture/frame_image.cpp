@@ -1,4 +1,4 @@
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 #include <cstring>
 

@@ -8,15 +8,15 @@
 
 #include <cstdint>
 
-#include "app/frame_image.h"
+#include "picture/frame_image.h"
 
 constexpr int kHistorySlots = 20;
 
 struct HistoryRing {
-    FrameImage* slot[kHistorySlots] = {};  // blocks owned by the caller
+    FrameImage* slot[kHistorySlots] = {}; // blocks owned by the caller
     int32_t head = 0;
     int32_t cursor = 0;
-    int32_t valid[kHistorySlots] = {};  // -1: no state, 1: holds a state
+    int32_t valid[kHistorySlots] = {}; // -1: no state, 1: holds a state
 };
 
 // Which of the two buttons are enabled.
