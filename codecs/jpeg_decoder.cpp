@@ -59,8 +59,7 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     }
     if (JpegStop(d)) return Fail(d, "stopped");
     if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
-    // One MCU row at a time, converted straight into the raster (the same
-    // pixels as ProduceRow followed by a copy of each row).
+    // One MCU row at a time, converted straight into the raster.
     for (int32_t r = 0; r < d.height && !JpegStop(d);) {
         if (d.progressive)
             AssembleMcuRowProgressive(d);
@@ -70,8 +69,6 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
         int32_t rows = d.height - r < d.mcuHeight ? d.height - r : d.mcuHeight;
         if (!WriteMcuRowToRaster(d, r, rows)) break;
         r += rows;
-        d.rowsLeft -= rows;
-        d.rowsLeftInMcuRow = d.mcuHeight - rows;
     }
     FreeAllWork(d);
     // A table segment that failed between progressive scans only ended the

@@ -4,7 +4,7 @@
 //   jpeg_markers.cpp      stream, marker search, segment parsers, layout check
 //   jpeg_scan_setup.cpp   scan geometry, table checks, Huffman lookups, scan sequence
 //   jpeg_entropy.cpp      bit reader, Huffman and sequential/progressive decoding
-//   jpeg_reconstruct.cpp  inverse DCT, colour tables, row converters, row production
+//   jpeg_reconstruct.cpp  inverse DCT, colour tables, MCU rows into the raster
 //   jpeg_decoder.cpp      the entries DecodeJpegFile / DecodeJpegLoaded
 //
 // JpegDecoder is a plain record: a zero-filled block of kJpegDecoderBytes is a
@@ -43,8 +43,8 @@ constexpr int32_t kHuffFastBits = 10;
 //   4 4:2:0 (2x2)   MCU 16 x 16  blocks: Y top left, top right, bottom left, bottom right, Cb, Cr
 // Example: a 36 x 28 picture of kind 4 has ceil(36/16) = 3 MCUs per row and
 // ceil(28/16) = 2 MCU rows; one MCU row holds 3 x 6 = 18 blocks, block store
-// 18 x 128 bytes, sample buffer 18 x 64 bytes, and each row buffer 48 pixels
-// (of which 36 reach the raster).
+// 18 x 128 bytes, sample buffer 18 x 64 bytes; each raster row takes 36 of
+// the 48 pixels an MCU row spans.
 enum LayoutKind : int32_t {
     kLayoutGray = 0,
     kLayoutH1V1 = 1,
@@ -107,9 +107,6 @@ struct JpegDecoder {
     int32_t blocksPerMcuRow;
     int32_t mcusPerRow, mcuRows;
     int32_t mcuBlockList[kJpegMaxBlocksPerMcu];
-    // output
-    int32_t rowsLeft, rowsLeftInMcuRow;
-    int32_t rowLength, rowBufferSize, bytesPerPixel;
     // memory
     void* workSlots[kJpegWorkSlots];
     // tables
@@ -142,7 +139,6 @@ struct JpegDecoder {
     // colour
     int32_t crToRed[256], cbToBlue[256], crToGreen[256], cbToGreen[256];
     // output
-    uint8_t* rowBuffer[2];
     int16_t idctWork[64];
     // the buffers of the decode in progress (input, raster, stop flag)
     LoadBuffers* buffers;
@@ -203,9 +199,41 @@ void DecodeDcRefine(JpegDecoder& d, int c, int32_t x, int32_t y);
 void DecodeAcFirst(JpegDecoder& d, int c, int32_t x, int32_t y);
 void DecodeAcRefine(JpegDecoder& d, int c, int32_t x, int32_t y);
 
+// ---- where the blocks of an MCU row lie ----
+// An interleaved MCU holds h x v blocks of each component it names, left to
+// right, then down; a one-component scan has one block per MCU. The walk
+// visits the blocks in scan order (mcuBlockList) and gives each one's
+// column and row in its component's block grid; `top` holds each
+// component's first block row of the current MCU row.
+struct McuBlockWalk {
+    int32_t x[4] = {0, 0, 0, 0};
+    int32_t dx = 0, dy = 0;
+    int32_t Column(int c) const { return x[c] + dx; }
+    int32_t Row(const int32_t* top, int c) const { return top[c] + dy; }
+    // Past component c's block just visited.
+    void Step(const JpegDecoder& d, int c) {
+        if (d.scanCount == 1) {
+            x[c] += 1;
+        } else if (++dx >= d.comp[c].h) {
+            dx = 0;
+            if (++dy >= d.comp[c].v) {
+                dy = 0;
+                x[c] += d.comp[c].h;
+            }
+        }
+    }
+};
+// Moves `top` down to the next MCU row of the current scan.
+inline void NextBlockRow(const JpegDecoder& d, int32_t* top) {
+    if (d.scanCount == 1) {
+        top[d.scanComp[0]] += 1;
+    } else {
+        for (int i = 0; i < d.scanCount; ++i)
+            top[d.scanComp[i]] += d.comp[d.scanComp[i]].v;
+    }
+}
+
 // ---- reconstruction and colour (jpeg_reconstruct.cpp) ----
-// Next picture row (top first): its bytes and length, or nullptr when none is left.
-const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length);
 void AssembleMcuRowProgressive(JpegDecoder& d);
 void InverseDctMcuRow(JpegDecoder& d);
 void InverseDct(int16_t* work, uint8_t* samples);
@@ -216,14 +244,9 @@ void InverseDctScalar(int16_t* work, uint8_t* samples);
 void InverseDctSimd(const int16_t* coefficients, uint8_t* samples);
 void BuildColourTables(JpegDecoder& d);
 // Decodes nothing: converts lines 0..rows-1 of the current MCU row (already
-// through the inverse DCT) into raster rows firstRow.. as blue, green, red.
-// False when the stop flag was seen.
+// through the inverse DCT) into picture rows firstRow.. (raster rows
+// height-1-firstRow..) as blue, green, red. False when the stop flag was seen.
 bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows);
-void ConvertRowGray(JpegDecoder& d, int row);
-void ConvertRowH1V1(JpegDecoder& d, int row);
-void ConvertRowH2V1(JpegDecoder& d, int row);
-void ConvertRowH1V2(JpegDecoder& d, int row);
-void ConvertRowH2V2(JpegDecoder& d, int row);
 inline int Clamp255(int32_t v) {
     return v < 0 ? 0 : (v > 255 ? 255 : v);
 }

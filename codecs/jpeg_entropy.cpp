@@ -491,12 +491,10 @@ void RunBlock(JpegDecoder& d, int c, int32_t x, int32_t y) {
 // for each block with the reader held in locals.
 template <void (*Procedure)(JpegDecoder&, BitReader&, int, int32_t, int32_t)>
 void ScanLoop(JpegDecoder& d) {
-    int32_t x[4] = {0, 0, 0, 0};
-    int32_t y[4] = {0, 0, 0, 0};
+    int32_t top[4] = {0, 0, 0, 0};
     BitReader r(d);
     for (int32_t row = 0; row < d.mcuRows; ++row) {
-        for (int c = 0; c < 4; ++c)
-            x[c] = 0;
+        McuBlockWalk walk;
         for (int32_t m = 0; m < d.mcusPerRow; ++m) {
             if (JpegStop(d)) {
                 r.Store(d);
@@ -507,28 +505,14 @@ void ScanLoop(JpegDecoder& d) {
                 ProcessRestart(d); // a failure is passed over: decoding goes on here
                 r = BitReader(d);
             }
-            int dx = 0, dy = 0;
             for (int j = 0; j < d.blocksPerMcu; ++j) {
                 int c = d.mcuBlockList[j];
-                Procedure(d, r, c, x[c] + dx, y[c] + dy);
-                if (d.scanCount == 1) {
-                    x[c] += 1;
-                } else if (++dx >= d.comp[c].h) {
-                    dx = 0;
-                    if (++dy >= d.comp[c].v) {
-                        dy = 0;
-                        x[c] += d.comp[c].h;
-                    }
-                }
+                Procedure(d, r, c, walk.Column(c), walk.Row(top, c));
+                walk.Step(d, c);
             }
             if (d.restartInterval != 0) d.restartsLeft -= 1;
         }
-        if (d.scanCount == 1) {
-            y[d.scanComp[0]] += 1;
-        } else {
-            for (int i = 0; i < d.scanCount; ++i)
-                y[d.scanComp[i]] += d.comp[d.scanComp[i]].v;
-        }
+        NextBlockRow(d, top);
     }
     r.Store(d);
 }

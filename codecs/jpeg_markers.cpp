@@ -271,7 +271,7 @@ bool ParseScanHeader(JpegDecoder& d) {
 namespace {
 
 struct LayoutRow {
-    int32_t kind, blocksPerMcu, mcuWidth, mcuHeight, bytesPerPixel;
+    int32_t kind, blocksPerMcu, mcuWidth, mcuHeight;
 };
 
 bool FindLayout(const JpegDecoder& d, LayoutRow* row) {
@@ -279,7 +279,7 @@ bool FindLayout(const JpegDecoder& d, LayoutRow* row) {
         // Sampling factors of a lone component mean nothing for its blocks,
         // but 0 would later divide: refuse it.
         if (d.comp[0].h == 0 || d.comp[0].v == 0) return false;
-        *row = {kLayoutGray, 1, 8, 8, 1};
+        *row = {kLayoutGray, 1, 8, 8};
         return true;
     }
     if (d.componentCount != 3) return false;
@@ -287,13 +287,13 @@ bool FindLayout(const JpegDecoder& d, LayoutRow* row) {
         if (d.comp[c].h != 1 || d.comp[c].v != 1) return false;
     int h = d.comp[0].h, v = d.comp[0].v;
     if (h == 1 && v == 1)
-        *row = {kLayoutH1V1, 3, 8, 8, 4};
+        *row = {kLayoutH1V1, 3, 8, 8};
     else if (h == 2 && v == 1)
-        *row = {kLayoutH2V1, 4, 16, 8, 4};
+        *row = {kLayoutH2V1, 4, 16, 8};
     else if (h == 1 && v == 2)
-        *row = {kLayoutH1V2, 4, 8, 16, 4};
+        *row = {kLayoutH1V2, 4, 8, 16};
     else if (h == 2 && v == 2)
-        *row = {kLayoutH2V2, 6, 16, 16, 4};
+        *row = {kLayoutH2V2, 6, 16, 16};
     else
         return false;
     return true;
@@ -308,15 +308,8 @@ bool ClassifyLayout(JpegDecoder& d) {
     d.frameBlocksPerMcu = row.blocksPerMcu;
     d.mcuWidth = row.mcuWidth;
     d.mcuHeight = row.mcuHeight;
-    d.bytesPerPixel = row.bytesPerPixel;
     d.frameMcusPerRow = (d.width + d.mcuWidth - 1) / d.mcuWidth;
     d.frameMcuRows = (d.height + d.mcuHeight - 1) / d.mcuHeight;
-    d.rowLength = d.width * d.bytesPerPixel;
-    d.rowBufferSize = ((d.width + 15) & ~15) * d.bytesPerPixel;
-    for (int i = 0; i < 2; ++i) {
-        d.rowBuffer[i] = static_cast<uint8_t*>(WorkAlloc(d, d.rowBufferSize + 8));
-        if (!d.rowBuffer[i]) return DecodeFail("out of memory");
-    }
     d.blocksPerMcuRow = d.frameBlocksPerMcu * d.frameMcusPerRow;
     if (d.blocksPerMcuRow > kJpegMaxBlocksPerMcuRow) return DecodeFail("MCU row too wide");
     d.blockStore =
@@ -327,8 +320,6 @@ bool ClassifyLayout(JpegDecoder& d) {
     d.sampleBuffer =
         static_cast<uint8_t*>(WorkAlloc(d, 64 * static_cast<int64_t>(d.blocksPerMcuRow)));
     if (!d.sampleBuffer) return DecodeFail("out of memory");
-    d.rowsLeftInMcuRow = 0;
-    d.rowsLeft = d.height;
     BuildColourTables(d);
     return true;
 }

@@ -1,5 +1,5 @@
 // Reconstruction: progressive assembly, the integer inverse DCT, the colour
-// tables, the five row converters and row production.
+// tables, and MCU rows converted into the raster.
 #include <cstring>
 
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
@@ -271,16 +271,15 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             for (int k = 0; k < 64; ++k)
                 natural[t][kZag[k]] = static_cast<int16_t>(d.quant[t][k]);
     int32_t i = 0;
-    int32_t x[4] = {0, 0, 0, 0};
+    McuBlockWalk walk;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
         if (JpegStop(d)) return;
-        int dx = 0, dy = 0;
         for (int j = 0; j < d.blocksPerMcu; ++j) {
             int c = d.mcuBlockList[j];
             const int tq = d.comp[c].tq;
             const int16_t* q = tq <= 3 && d.quant[tq] ? natural[tq] : nullptr;
             int16_t* B = d.blockStore + 64 * i;
-            int32_t bx = x[c] + dx, by = d.blockRowCounter[c] + dy;
+            int32_t bx = walk.Column(c), by = walk.Row(d.blockRowCounter, c);
             const int16_t* dc = CoefAt(d.dcCoef[c], bx, by);
             const int16_t* ac = CoefAt(d.acCoef[c], bx, by);
             if (dc && ac) {
@@ -314,23 +313,10 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             // Only "DC alone or not" matters to the inverse DCT.
             d.blockEnd[i] = anyAc ? 64 : 1;
             ++i;
-            if (d.scanCount == 1) {
-                x[c] += 1;
-            } else if (++dx >= d.comp[c].h) {
-                dx = 0;
-                if (++dy >= d.comp[c].v) {
-                    dy = 0;
-                    x[c] += d.comp[c].h;
-                }
-            }
+            walk.Step(d, c);
         }
     }
-    if (d.scanCount == 1) {
-        d.blockRowCounter[d.scanComp[0]] += 1;
-    } else {
-        for (int k = 0; k < d.scanCount; ++k)
-            d.blockRowCounter[d.scanComp[k]] += d.comp[d.scanComp[k]].v;
-    }
+    NextBlockRow(d, d.blockRowCounter);
 }
 
 void BuildColourTables(JpegDecoder& d) {
@@ -344,125 +330,12 @@ void BuildColourTables(JpegDecoder& d) {
     }
 }
 
-namespace {
-
-inline void PutRgb(const JpegDecoder& d, uint8_t* out, int y, int cb, int cr) {
-    out[0] = static_cast<uint8_t>(Clamp255(y + d.crToRed[cr]));
-    out[1] = static_cast<uint8_t>(Clamp255(y + ((d.cbToGreen[cb] + d.crToGreen[cr]) >> 16)));
-    out[2] = static_cast<uint8_t>(Clamp255(y + d.cbToBlue[cb]));
-}
-
-} // namespace
-
-void ConvertRowGray(JpegDecoder& d, int row) {
-    uint8_t* out = d.rowBuffer[0];
-    const uint8_t* s = d.sampleBuffer + 8 * row;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, s += 64, out += 8)
-        std::memcpy(out, s, 8);
-}
-
-void ConvertRowH1V1(JpegDecoder& d, int row) {
-    uint8_t* out = d.rowBuffer[0];
-    const uint8_t* mcu = d.sampleBuffer;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, mcu += 192) {
-        const uint8_t* y = mcu + 8 * row;
-        const uint8_t* cb = mcu + 64 + 8 * row;
-        const uint8_t* cr = mcu + 128 + 8 * row;
-        for (int x = 0; x < 8; ++x, out += 4)
-            PutRgb(d, out, y[x], cb[x], cr[x]);
-    }
-}
-
-void ConvertRowH2V1(JpegDecoder& d, int row) {
-    uint8_t* out = d.rowBuffer[0];
-    const uint8_t* mcu = d.sampleBuffer;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, mcu += 256) {
-        const uint8_t* cb = mcu + 128 + 8 * row;
-        const uint8_t* cr = mcu + 192 + 8 * row;
-        for (int x = 0; x < 16; ++x, out += 4) {
-            const uint8_t* y = mcu + (x < 8 ? 0 : 64) + 8 * row;
-            PutRgb(d, out, y[x & 7], cb[x >> 1], cr[x >> 1]);
-        }
-    }
-}
-
-void ConvertRowH1V2(JpegDecoder& d, int row) {
-    uint8_t* out0 = d.rowBuffer[0];
-    uint8_t* out1 = d.rowBuffer[1];
-    const uint8_t* mcu = d.sampleBuffer;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, mcu += 256) {
-        // Rows 0..7 come from the top Y block, 8..15 from the bottom one.
-        const uint8_t* y0 = mcu + 8 * row; // row < 8: top block; else bottom block row - 8
-        const uint8_t* y1 = y0 + 8;
-        const uint8_t* cb = mcu + 128 + 8 * (row >> 1);
-        const uint8_t* cr = mcu + 192 + 8 * (row >> 1);
-        for (int x = 0; x < 8; ++x, out0 += 4, out1 += 4) {
-            PutRgb(d, out0, y0[x], cb[x], cr[x]);
-            PutRgb(d, out1, y1[x], cb[x], cr[x]);
-        }
-    }
-}
-
-void ConvertRowH2V2(JpegDecoder& d, int row) {
-    uint8_t* out0 = d.rowBuffer[0];
-    uint8_t* out1 = d.rowBuffer[1];
-    const uint8_t* mcu = d.sampleBuffer;
-    // The top blocks' rows are 0..7, the bottom blocks' 8..15: the bottom
-    // pair starts 128 bytes after the top pair.
-    const int blockBase = row < 8 ? 0 : 128;
-    const int r = row & 7;
-    for (int32_t m = 0; m < d.frameMcusPerRow; ++m, mcu += 384) {
-        const uint8_t* cb = mcu + 256 + 8 * (row >> 1);
-        const uint8_t* cr = mcu + 320 + 8 * (row >> 1);
-        for (int x = 0; x < 16; ++x, out0 += 4, out1 += 4) {
-            const uint8_t* y = mcu + blockBase + (x < 8 ? 0 : 64) + 8 * r;
-            PutRgb(d, out0, y[x & 7], cb[x >> 1], cr[x >> 1]);
-            PutRgb(d, out1, y[8 + (x & 7)], cb[x >> 1], cr[x >> 1]);
-        }
-    }
-}
-
-const uint8_t* ProduceRow(JpegDecoder& d, int32_t* length) {
-    if (d.rowsLeft <= 0) return nullptr;
-    if (d.rowsLeftInMcuRow == 0) {
-        if (d.progressive)
-            AssembleMcuRowProgressive(d);
-        else
-            DecodeMcuRowSequential(d);
-        InverseDctMcuRow(d);
-        d.rowsLeftInMcuRow = d.mcuHeight;
-    }
-    int row = d.mcuHeight - d.rowsLeftInMcuRow;
-    const uint8_t* delivered = d.rowBuffer[0];
-    switch (d.layoutKind) {
-    case kLayoutGray: ConvertRowGray(d, row); break;
-    case kLayoutH1V1: ConvertRowH1V1(d, row); break;
-    case kLayoutH2V1: ConvertRowH2V1(d, row); break;
-    case kLayoutH1V2:
-    case kLayoutH2V2:
-        if (d.rowsLeftInMcuRow & 1) {
-            delivered = d.rowBuffer[1];
-        } else if (d.layoutKind == kLayoutH1V2) {
-            ConvertRowH1V2(d, row);
-        } else {
-            ConvertRowH2V2(d, row);
-        }
-        break;
-    default: return nullptr;
-    }
-    d.rowsLeftInMcuRow -= 1;
-    d.rowsLeft -= 1;
-    *length = d.rowLength;
-    return delivered;
-}
-
 // ---- rows straight into the SourceRaster ----
 //
-// The entry's fast road: each row of an MCU row is converted directly into
-// its raster row as blue, green, red, with the same arithmetic as the row
-// converters above (the colour terms of BuildColourTables, computed in SSE2
-// where available), so the raster is byte for byte what ProduceRow and the
-// copy would give, without the intermediate row buffer.
+// Each line of an MCU row is converted directly into its raster row as blue,
+// green, red. The colour terms are those of BuildColourTables, looked up in
+// the plain code and computed eight at a time in SSE2; both give the same
+// bytes.
 
 namespace {
 
@@ -539,63 +412,66 @@ inline void PixelsGray(const uint8_t* y, uint32_t* out) {
     _mm_storeu_si128(o + 0, _mm_unpacklo_epi16(yy, y0));
     _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(yy, y0));
 }
-#else
+#endif
+
 inline uint32_t Bgr(const JpegDecoder& d, int y, int cb, int cr) {
     uint32_t r = static_cast<uint32_t>(Clamp255(y + d.crToRed[cr]));
     uint32_t g = static_cast<uint32_t>(Clamp255(y + ((d.cbToGreen[cb] + d.crToGreen[cr]) >> 16)));
     uint32_t b = static_cast<uint32_t>(Clamp255(y + d.cbToBlue[cb]));
     return b | (g << 8) | (r << 16);
 }
-#endif
 
-// Pixels of MCU `mcu` (its samples) in MCU row line `row`.
-inline int McuPixels(const JpegDecoder& d, const uint8_t* mcu, int row, uint32_t* out) {
-#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+// The samples of one line of one MCU: the Y row of its left block and, in a
+// 16-wide MCU, of its right block; the chroma rows (none for grey), one
+// chroma sample per Y sample, or per two in a 16-wide MCU.
+struct McuLine {
+    const uint8_t* yLeft;
+    const uint8_t* yRight; // nullptr: the MCU is 8 wide
+    const uint8_t* cb;     // nullptr: grey
+    const uint8_t* cr;
+};
+
+// The one place that knows where a line's samples lie in each layout (block
+// order as in LayoutKind; blocks 64 bytes, rows 8 bytes).
+inline McuLine LineOf(const JpegDecoder& d, const uint8_t* mcu, int row) {
     switch (d.layoutKind) {
-    case kLayoutGray: PixelsGray(mcu + 8 * row, out); return 8;
-    case kLayoutH1V1:
-        PixelsH1(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, out);
-        return 8;
+    case kLayoutGray: return {mcu + 8 * row, nullptr, nullptr, nullptr};
+    case kLayoutH1V1: return {mcu + 8 * row, nullptr, mcu + 64 + 8 * row, mcu + 128 + 8 * row};
     case kLayoutH2V1:
-        PixelsH2(mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, mcu + 192 + 8 * row, out);
-        return 16;
-    case kLayoutH1V2:
-        PixelsH1(mcu + 8 * row, mcu + 128 + 8 * (row >> 1), mcu + 192 + 8 * (row >> 1), out);
-        return 8;
+        return {mcu + 8 * row, mcu + 64 + 8 * row, mcu + 128 + 8 * row, mcu + 192 + 8 * row};
+    case kLayoutH1V2: // rows 8..15 run on into the bottom Y block
+        return {mcu + 8 * row, nullptr, mcu + 128 + 8 * (row >> 1), mcu + 192 + 8 * (row >> 1)};
     default: {
         const uint8_t* y = mcu + (row < 8 ? 0 : 128) + 8 * (row & 7);
-        PixelsH2(y, y + 64, mcu + 256 + 8 * (row >> 1), mcu + 320 + 8 * (row >> 1), out);
-        return 16;
+        return {y, y + 64, mcu + 256 + 8 * (row >> 1), mcu + 320 + 8 * (row >> 1)};
     }
     }
+}
+
+// Pixel x of a line (x below the MCU's width).
+inline uint32_t PixelOf(const JpegDecoder& d, const McuLine& l, int x) {
+    const int y = x < 8 ? l.yLeft[x] : l.yRight[x - 8];
+    if (!l.cb) return static_cast<uint32_t>(y) * 0x010101u;
+    const int c = l.yRight ? x >> 1 : x;
+    return Bgr(d, y, l.cb[c], l.cr[c]);
+}
+
+// Every pixel of a line; returns their number (the MCU's width).
+inline int LinePixels(const JpegDecoder& d, const McuLine& l, uint32_t* out) {
+    const int n = l.yRight ? 16 : 8;
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+    if (!l.cb)
+        PixelsGray(l.yLeft, out);
+    else if (l.yRight)
+        PixelsH2(l.yLeft, l.yRight, l.cb, l.cr, out);
+    else
+        PixelsH1(l.yLeft, l.cb, l.cr, out);
+    (void)d;
 #else
-    switch (d.layoutKind) {
-    case kLayoutGray:
-        for (int x = 0; x < 8; ++x)
-            out[x] = mcu[8 * row + x] * 0x010101u;
-        return 8;
-    case kLayoutH1V1:
-        for (int x = 0; x < 8; ++x)
-            out[x] = Bgr(d, mcu[8 * row + x], mcu[64 + 8 * row + x], mcu[128 + 8 * row + x]);
-        return 8;
-    case kLayoutH2V1:
-        for (int x = 0; x < 16; ++x)
-            out[x] = Bgr(d, mcu[(x < 8 ? 0 : 64) + 8 * row + (x & 7)],
-                         mcu[128 + 8 * row + (x >> 1)], mcu[192 + 8 * row + (x >> 1)]);
-        return 16;
-    case kLayoutH1V2:
-        for (int x = 0; x < 8; ++x)
-            out[x] = Bgr(d, mcu[8 * row + x], mcu[128 + 8 * (row >> 1) + x],
-                         mcu[192 + 8 * (row >> 1) + x]);
-        return 8;
-    default:
-        for (int x = 0; x < 16; ++x)
-            out[x] =
-                Bgr(d, mcu[(row < 8 ? 0 : 128) + (x < 8 ? 0 : 64) + 8 * (row & 7) + (x & 7)],
-                    mcu[256 + 8 * (row >> 1) + (x >> 1)], mcu[320 + 8 * (row >> 1) + (x >> 1)]);
-        return 16;
-    }
+    for (int x = 0; x < n; ++x)
+        out[x] = PixelOf(d, l, x);
 #endif
+    return n;
 }
 
 } // namespace
@@ -611,7 +487,7 @@ bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
         int32_t x = 0;
         alignas(16) PixelGroup px;
         for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
-            int n = McuPixels(d, mcu, line, px);
+            int n = LinePixels(d, LineOf(d, mcu, line), px);
             if (n > d.width - x) n = d.width - x;
             // Four bytes per pixel at a step of three; the row's last pixel
             // gets exactly three, so nothing beyond the row is touched.

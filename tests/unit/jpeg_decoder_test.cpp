@@ -442,8 +442,6 @@ TEST_F(JpegDecode, OnePixelPictureAndRowCropping) {
     FlatColour(c, 8, 9, 1, 2);
     ASSERT_TRUE(Decode(c.bytes));
     EXPECT_EQ(Height(), 9);
-    EXPECT_EQ(d->rowsLeft, 0);
-    EXPECT_EQ(d->rowsLeftInMcuRow, 7);
 }
 
 TEST_F(JpegDecode, FirstRowGoesToTheRastersTopRow) {
@@ -572,70 +570,6 @@ TEST_F(JpegDecode, LosslessProgressiveCopiesDecodeToIdenticalPixels) {
         EXPECT_EQ(Width(), w);
         EXPECT_EQ(Height(), h);
         EXPECT_EQ(PixelHash(), base) << p[1];
-    }
-}
-
-TEST_F(JpegDecode, RowConvertersAndTheDirectRasterWriterAgree) {
-    // The entry converts MCU rows straight into the raster; ProduceRow with
-    // the five row converters is the plain road. Same pixels, every layout,
-    // sequential and progressive, odd sizes included.
-    std::vector<std::vector<uint8_t>> files;
-    for (const char* f : {"synth-420.jpg", "synth-444.jpg", "synth-422.jpg", "synth-440.jpg",
-                          "synth-gray.jpg", "synth-420-prog-rst.jpg", "synth-440-prog.jpg"})
-        files.push_back(ReadFile(DataDir() + "/" + f));
-    for (auto hv :
-         {std::make_pair(2, 2), std::make_pair(1, 2), std::make_pair(2, 1), std::make_pair(1, 1)}) {
-        JpegBuilder b;
-        b.Soi().Dqt(0, 3).Sof(0xC0, 19, 11,
-                              {{1, hv.first, hv.second, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
-        b.EasyTables().Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
-        int mcus = ((19 + 8 * hv.first - 1) / (8 * hv.first)) *
-                   ((11 + 8 * hv.second - 1) / (8 * hv.second));
-        for (int i = 0; i < mcus * (hv.first * hv.second + 2); ++i)
-            b.Dc((i * 37) % 200 - 100).Ac(0, (i * 13) % 60 - 30).Ac(1, (i * 7) % 90 - 45).Eob();
-        files.push_back(b.Flush().Eoi().bytes);
-    }
-    for (size_t f = 0; f < files.size(); ++f) {
-        ASSERT_FALSE(files[f].empty()) << f;
-        ASSERT_TRUE(Decode(files[f])) << f << ": " << LastDecodeFailure();
-        const int w = Width(), h = Height();
-        std::vector<uint8_t> direct;
-        for (int r = 0; r < h; ++r)
-            direct.insert(direct.end(), RasterRow(lb, r), RasterRow(lb, r) + 3 * w);
-
-        ASSERT_TRUE(LoadMemory(lb, files[f].data(), files[f].size()));
-        ResetDecoder(*d, lb);
-        ASSERT_TRUE(PadInput(*d) && FindSoi(*d));
-        int frame = ReadHeaderMarkers(*d);
-        d->progressive = frame == 0xC2;
-        ASSERT_TRUE(ParseFrameHeader(*d) && ClassifyLayout(*d));
-        if (d->progressive)
-            ASSERT_TRUE(DecodeAllScans(*d));
-        else
-            ASSERT_EQ(StartScan(*d), kScanReady);
-        std::vector<uint8_t> plain;
-        for (int r = 0; r < h; ++r) {
-            int32_t length = 0;
-            const uint8_t* row = ProduceRow(*d, &length);
-            ASSERT_NE(row, nullptr) << "row " << r;
-            ASSERT_EQ(length, w * d->bytesPerPixel);
-            for (int x = 0; x < w; ++x) {
-                if (d->bytesPerPixel == 1) {
-                    plain.insert(plain.end(), {row[x], row[x], row[x]});
-                } else {
-                    plain.insert(plain.end(), {row[4 * x + 2], row[4 * x + 1], row[4 * x]});
-                }
-            }
-        }
-        int32_t length = 0;
-        EXPECT_EQ(ProduceRow(*d, &length), nullptr); // no row is left
-        FreeAllWork(*d);
-        // raster rows are bottom-up: compare picture row r with raster row h-1-r
-        for (int r = 0; r < h; ++r)
-            ASSERT_EQ(std::memcmp(&plain[static_cast<size_t>(r) * 3 * w],
-                                  &direct[static_cast<size_t>(h - 1 - r) * 3 * w], 3 * w),
-                      0)
-                << "file " << f << " row " << r;
     }
 }
 

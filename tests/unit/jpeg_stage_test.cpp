@@ -45,6 +45,21 @@ class JpegStage : public ::testing::Test {
         return StartFrame(bytes) && DecodeAllScans(*d);
     }
     const int16_t* Block(int i) const { return d->blockStore + 64 * i; }
+    // Line `line` of one MCU of `samples` (a layout `kind`, `width` pixels
+    // wide, of `blocks` blocks) through the raster writer: its raster row.
+    const uint8_t* WriteLine(int kind, int width, int blocks, uint8_t* samples, int line) {
+        d->buffers = &lb;
+        d->layoutKind = kind;
+        d->width = width;
+        d->height = line + 1;
+        d->frameMcusPerRow = 1;
+        d->frameBlocksPerMcu = blocks;
+        d->sampleBuffer = samples;
+        BuildColourTables(*d);
+        EXPECT_NE(SetUpRaster(lb, width, line + 1, 24), nullptr);
+        EXPECT_TRUE(WriteMcuRowToRaster(*d, 0, line + 1));
+        return RasterRow(lb, 0);
+    }
     // Coefficient at zig-zag position k of a block.
     int Zz(const int16_t* block, int k) const { return block[kZag[k]]; }
     // Points the byte readers at raw bytes (already padded by the caller when needed).
@@ -153,14 +168,8 @@ TEST_F(JpegStage, ColourTablesAreCentredAtHalfSteps) {
     EXPECT_EQ(d->crToRed[64], -89);
 }
 
-TEST_F(JpegStage, RowConverterTurnsYCbCrIntoRgbAndLeavesTheFourthByte) {
-    BuildColourTables(*d);
+TEST_F(JpegStage, RasterWriterTurnsYCbCrIntoBgr) {
     uint8_t samples[192] = {};
-    uint8_t row[8 * 4 + 8];
-    std::memset(row, 0xAB, sizeof row);
-    d->sampleBuffer = samples;
-    d->rowBuffer[0] = row;
-    d->frameMcusPerRow = 1;
     struct Case {
         int y, cb, cr, r, g, b;
     } cases[] = {{128, 128, 128, 129, 127, 129},
@@ -173,31 +182,26 @@ TEST_F(JpegStage, RowConverterTurnsYCbCrIntoRgbAndLeavesTheFourthByte) {
         samples[64 + 8 * 3 + x] = static_cast<uint8_t>(cases[x].cb);
         samples[128 + 8 * 3 + x] = static_cast<uint8_t>(cases[x].cr);
     }
-    ConvertRowH1V1(*d, 3);
+    const uint8_t* row = WriteLine(kLayoutH1V1, 8, 3, samples, 3);
     for (int x = 0; x < 5; ++x) {
-        EXPECT_EQ(row[4 * x + 0], cases[x].r) << "pixel " << x;
-        EXPECT_EQ(row[4 * x + 1], cases[x].g) << "pixel " << x;
-        EXPECT_EQ(row[4 * x + 2], cases[x].b) << "pixel " << x;
-        EXPECT_EQ(row[4 * x + 3], 0xAB) << "pixel " << x;
+        EXPECT_EQ(row[3 * x + 0], cases[x].b) << "pixel " << x;
+        EXPECT_EQ(row[3 * x + 1], cases[x].g) << "pixel " << x;
+        EXPECT_EQ(row[3 * x + 2], cases[x].r) << "pixel " << x;
     }
 }
 
-TEST_F(JpegStage, H2V2ConverterReplicatesChromaAndPicksTheRightYBlock) {
-    BuildColourTables(*d);
+TEST_F(JpegStage, RasterWriterReplicatesH2V2ChromaAndPicksTheRightYBlock) {
     uint8_t samples[384];
     for (int i = 0; i < 384; ++i)
         samples[i] = static_cast<uint8_t>(i < 256 ? i : 128);
-    uint8_t row0[16 * 4 + 8] = {}, row1[16 * 4 + 8] = {};
-    d->sampleBuffer = samples;
-    d->rowBuffer[0] = row0;
-    d->rowBuffer[1] = row1;
-    d->frameMcusPerRow = 1;
-    ConvertRowH2V2(*d, 10); // rows 10 and 11: bottom blocks, block rows 2 and 3
-    // Neutral chroma adds +1 to red: red = Y + 1 where Y < 255.
-    for (int x = 0; x < 16; ++x) {
-        int block = x < 8 ? 128 : 192;
-        EXPECT_EQ(row0[4 * x], samples[block + 16 + (x & 7)] + 1) << x;
-        EXPECT_EQ(row1[4 * x], samples[block + 24 + (x & 7)] + 1) << x;
+    // Lines 10 and 11: bottom blocks, block rows 2 and 3. Neutral chroma
+    // adds +1 to red: red = Y + 1 where Y < 255.
+    for (int line : {10, 11}) {
+        const uint8_t* row = WriteLine(kLayoutH2V2, 16, 6, samples, line);
+        for (int x = 0; x < 16; ++x) {
+            int block = x < 8 ? 128 : 192;
+            EXPECT_EQ(row[3 * x + 2], samples[block + 8 * (line - 8) + (x & 7)] + 1) << x;
+        }
     }
 }
 
