@@ -51,7 +51,9 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
         if (s == kNoMoreScans) return Fail(d, "no scan in the file");
         if (s != kScanReady) return Fail(d, nullptr);
         // The per-MCU-row buffers hold every component of an MCU row; a first
-        // scan with fewer components (or another order) cannot be decoded into them.
+        // scan with fewer components (or another order) cannot be decoded into
+        // them. This is decided and kept: a sequential first scan must list
+        // every component in frame order, or the file is refused.
         if (!FirstScanCarriesAllComponents(d))
             return Fail(d, "sequential first scan does not carry all components interleaved");
     } else if (!DecodeAllScans(d)) {

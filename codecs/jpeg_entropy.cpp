@@ -279,23 +279,26 @@ inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* 
     int k = 1;
     while (k < 64) {
         r.Fill();
+        // A coefficient whose run passes position 63 abandons the row
+        // before its extra bits: the next row begins with them.
         int rs, value;
         const HuffFast f = ac.fastAc[r.buffer >> (64 - kHuffFastBits)];
         if (f.len) {
-            r.Consume(f.len);
             rs = f.symbol;
+            if ((rs & 15) && k + (rs >> 4) > 63) {
+                r.Symbol(ac, d); // the code alone
+                break;
+            }
+            r.Consume(f.len);
             value = f.value;
         } else {
             rs = r.Symbol(ac, d);
+            if ((rs & 15) && k + (rs >> 4) > 63) break;
             value = r.Extend(rs & 15);
         }
         int run = rs >> 4;
         if (rs & 15) {
             k += run;
-            if (k > 63) {
-                k -= run;
-                break;
-            }
             B[kZag[k]] = Low16(static_cast<uint32_t>(q[k]) * static_cast<uint32_t>(value));
         } else if (run == 15) {
             k += 15;

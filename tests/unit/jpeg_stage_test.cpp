@@ -465,13 +465,43 @@ TEST_F(JpegStage, RunPastPosition63AbandonsTheRestOfTheMcuRow) {
     EXPECT_EQ(Block(0)[0], 8);
 }
 
+TEST_F(JpegStage, RunPastPosition63AbandonsTheRowBeforeTheExtraBits) {
+    // Row 0: DC 2, three ZRL (k = 49), then a run of 15 with a coefficient.
+    // Its extra bits are not read: row 1 begins with them. The DC code is
+    // the 4-bit category, the AC code the 8-bit symbol.
+    struct Case {
+        int symbol;
+        uint32_t extra;
+        int bits, rowOneDc;
+    } cases[] = {
+        // 0101 | 0010 11 (Dc(3)) | EOB: category 5, extra 00101 = -26
+        {0xF4, 0b0101, 4, 2 - 26},
+        // a code short enough to be decoded with its extra bits in one step:
+        // 01 | 0010 11 | EOB: category 4, extra 1011 = 11
+        {0xF2, 0b01, 2, 2 + 11},
+    };
+    for (const Case& c : cases) {
+        JpegBuilder b;
+        GreyHeader(b, 8, 16);
+        b.Dc(2).Zrl().Zrl().Zrl().Bits(static_cast<uint32_t>(c.symbol), 8).Bits(c.extra, c.bits);
+        b.Dc(3).Eob().Flush().Eoi();
+        ASSERT_TRUE(StartSequential(b.bytes));
+        DecodeMcuRowSequential(*d);
+        EXPECT_EQ(Block(0)[0], 2);
+        DecodeMcuRowSequential(*d);
+        EXPECT_EQ(Block(0)[0], c.rowOneDc) << "symbol " << c.symbol;
+        FreeAllWork(*d);
+    }
+}
+
 TEST_F(JpegStage, AbandonedBlockKeepsItsWrittenCoefficientsCleanable) {
     // A block abandoned at position k must not leave coefficients above
     // its recorded end, or later rows would keep them for ever.
     JpegBuilder b;
     GreyHeader(b, 8, 16);
-    b.Dc(0).Ac(0, 1).Zrl().Zrl().Zrl().Ac(14, 4); // 1; 2..49 zero; 50+14 = 64 > 63
-    b.Dc(0).Eob();                                // row 1: an empty block
+    b.Dc(0).Ac(0, 1).Zrl().Zrl().Zrl();
+    b.Bits(0xE3, 8); // 1; 2..49 zero; run 14 from 50 passes 63: no extra bits follow
+    b.Dc(0).Eob();   // row 1: an empty block
     b.Flush().Eoi();
     ASSERT_TRUE(StartSequential(b.bytes));
     d->blockEnd[0] = 1; // as after a DC-only block
