@@ -58,6 +58,8 @@ const uint8_t* PixelBase(const LoadBuffers& lb) {
     return lb.raster.cursor.address;
 }
 
+} // namespace
+
 // True when the descriptor describes a raster and PixelBase addresses all of
 // its rows inside the DecodeBuffer. Fresh buffers (never a raster) and a
 // PixelBase left over from something else fail this, and fit as black.
@@ -70,8 +72,6 @@ bool RasterReadable(const LoadBuffers& lb) {
     const int64_t start = base - lb.decodeBuffer;
     return start >= 40 && start + needed <= static_cast<int64_t>(kDecodeBufferSize);
 }
-
-} // namespace
 
 uint32_t PaletteColour(const LoadBuffers& lb, uint32_t index) {
     index &= 0xFF;

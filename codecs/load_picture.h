@@ -36,6 +36,10 @@ int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block);
 // target size outside 1..128.
 bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block);
 
+// True when the descriptor describes a raster and PixelBase addresses all
+// of its rows inside the DecodeBuffer (what the fits may read).
+bool RasterReadable(const LoadBuffers& lb);
+
 // Colour of raster pixel (x, y) (memory row y, 0 = bottom): blue in the low
 // byte, then green, then red. Callers keep x and y inside the raster.
 uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y);

@@ -1,0 +1,169 @@
+// The three fits (stretch, fill, inside), sharp or smooth, on the upright
+// picture. The raster is never turned: each frame pixel's upright position
+// is mapped to the stored pixel (Orientation).
+#include <algorithm>
+#include <cstring>
+
+#include "codecs/exif_orientation.h"
+#include "codecs/fit_plan.h"
+#include "codecs/load_picture.h"
+
+Orientation OrientationOf(int exif) {
+    switch (exif) {
+    case 2: return {false, true, false};
+    case 3: return {false, true, true};
+    case 4: return {false, false, true};
+    case 5: return {true, true, true};
+    case 6: return {true, true, false};
+    case 7: return {true, false, false};
+    case 8: return {true, false, true};
+    default: return {false, false, false};
+    }
+}
+
+FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode) {
+    FitGeometry g{0, 0, width, height, 0, 0, kFrameSide, kFrameSide};
+    if (mode == FitMode::kFill) {
+        const int32_t side = std::min(width, height);
+        g.srcX = (width - side) / 2;
+        g.srcY = (height - side) / 2;
+        g.srcW = g.srcH = side;
+    } else if (mode == FitMode::kInside && width != height) {
+        const int64_t longer = std::max(width, height), shorter = std::min(width, height);
+        // round(128 x shorter / longer), halves up, never 0
+        const int32_t across = static_cast<int32_t>(
+            std::max<int64_t>(1, (2 * kFrameSide * shorter + longer) / (2 * longer)));
+        if (width > height) {
+            g.dstH = across;
+            g.dstY = (kFrameSide - across) / 2;
+        } else {
+            g.dstW = across;
+            g.dstX = (kFrameSide - across) / 2;
+        }
+    }
+    return g;
+}
+
+namespace {
+
+// The upright source position of each of the n frame pixels along an axis:
+// offset + floor(j length / n). A plain stretch reckons as FitToFrame does
+// (single-precision scale, extended-precision product), which is the same
+// below 2^24 pixels and keeps it identical to FitToFrame beyond.
+std::vector<int32_t> SharpAxis(int32_t offset, int32_t length, int32_t n, bool asFitToFrame) {
+    std::vector<int32_t> at(static_cast<size_t>(n));
+    const float scale = static_cast<float>(static_cast<long double>(length) / n);
+    for (int32_t j = 0; j < n; ++j)
+        at[static_cast<size_t>(j)] =
+            asFitToFrame
+                ? std::min<int32_t>(length - 1,
+                                    static_cast<int32_t>(static_cast<long double>(j) * scale))
+                : offset + static_cast<int32_t>(static_cast<int64_t>(j) * length / n);
+    return at;
+}
+
+int32_t Stored(int32_t a, int32_t size, bool reversed) {
+    return reversed ? size - 1 - a : a;
+}
+
+void SharpFit(const LoadBuffers& lb, const FitGeometry& g, FitMode mode, Orientation o,
+              FrameImage& block) {
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const bool stretch = mode == FitMode::kStretch;
+    const std::vector<int32_t> ux = SharpAxis(g.srcX, g.srcW, g.dstW, stretch);
+    const std::vector<int32_t> uy = SharpAxis(g.srcY, g.srcH, g.dstH, stretch);
+    for (int32_t i = 0; i < g.dstH; ++i) {
+        uint8_t* out = block.Pixels() + static_cast<size_t>(g.dstY + i) * kFrameStride + 3 * g.dstX;
+        for (int32_t j = 0; j < g.dstW; ++j, out += 3) {
+            const int32_t a =
+                o.transposed ? uy[static_cast<size_t>(i)] : ux[static_cast<size_t>(j)];
+            const int32_t b =
+                o.transposed ? ux[static_cast<size_t>(j)] : uy[static_cast<size_t>(i)];
+            const uint32_t c = SampleSource(lb, Stored(a, W, o.reverseX), Stored(b, H, o.reverseY));
+            out[0] = static_cast<uint8_t>(c);
+            out[1] = static_cast<uint8_t>(c >> 8);
+            out[2] = static_cast<uint8_t>(c >> 16);
+        }
+    }
+}
+
+FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, FitMode mode) {
+    return o.transposed ? ComputeFitGeometry(H, W, mode) : ComputeFitGeometry(W, H, mode);
+}
+
+} // namespace
+
+bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
+                    FrameImage& block) {
+    const Orientation o = OrientationOf(orientation);
+    if (options.mode == FitMode::kStretch && !options.smooth && !o.transposed && !o.reverseX &&
+        !o.reverseY)
+        return FitToFrame(lb, kFrameSide, kFrameSide, block);
+    InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
+    std::memset(block.Pixels(), 0, kFramePixelBytes);
+    if (!RasterReadable(lb)) return true;
+    const FitGeometry g =
+        UprightGeometry(lb.raster.header.biWidth, lb.raster.header.biHeight, o, options.mode);
+    if (options.smooth)
+        SmoothFit(lb, g, o, block);
+    else
+        SharpFit(lb, g, options.mode, o, block);
+    return true;
+}
+
+int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
+                             FrameImage& block) {
+    const PictureKind kind = PictureKindOf(path);
+    if (kind == PictureKind::kNone || !set.buffers) return 0;
+    // As in LoadPictureIntoFrame a failed decode still fits what the raster
+    // holds; that is not this file's picture, so it stays as stored.
+    const int decoded = DecodeByExtension(set, path);
+    LoadBuffers& lb = *set.buffers;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    int orientation = 1;
+    if (options.upright && kind == PictureKind::kJpeg && decoded == 1 && lb.dataLength > 0)
+        orientation = ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
+    FitWithOptions(lb, options, orientation, block);
+    return 1;
+}
+
+void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
+                      std::vector<uint8_t>& columns, std::vector<uint8_t>& rows) {
+    columns.clear();
+    rows.clear();
+    if (width < 1 || height < 1) return;
+    columns.assign(static_cast<size_t>(width), 0);
+    rows.assign(static_cast<size_t>(height), 0);
+    const Orientation o = OrientationOf(orientation);
+    const FitGeometry g = UprightGeometry(width, height, o, options.mode);
+    // Memory row m is row height - 1 - m from the top.
+    auto markRow = [&](int32_t memoryRow) {
+        rows[static_cast<size_t>(height - 1 - memoryRow)] = 1;
+    };
+    if (options.smooth) {
+        AxisPlan xPlan, yPlan;
+        if (o.transposed) {
+            PlanSmoothAxis(g.srcY, g.srcH, g.dstH, width, o.reverseX, xPlan);
+            PlanSmoothAxis(g.srcX, g.srcW, g.dstW, height, o.reverseY, yPlan);
+        } else {
+            PlanSmoothAxis(g.srcX, g.srcW, g.dstW, width, o.reverseX, xPlan);
+            PlanSmoothAxis(g.srcY, g.srcH, g.dstH, height, o.reverseY, yPlan);
+        }
+        for (const AxisTap& t : xPlan.taps)
+            std::fill_n(columns.begin() + t.start, t.count, 1);
+        for (const AxisTap& t : yPlan.taps)
+            for (int32_t i = 0; i < t.count; ++i)
+                markRow(t.start + i);
+        return;
+    }
+    const FitMode mode = options.mode;
+    const bool stretch = mode == FitMode::kStretch;
+    const std::vector<int32_t> ux = SharpAxis(g.srcX, g.srcW, g.dstW, stretch);
+    const std::vector<int32_t> uy = SharpAxis(g.srcY, g.srcH, g.dstH, stretch);
+    const std::vector<int32_t>& xs = o.transposed ? uy : ux;
+    const std::vector<int32_t>& ys = o.transposed ? ux : uy;
+    for (int32_t a : xs)
+        columns[static_cast<size_t>(Stored(a, width, o.reverseX))] = 1;
+    for (int32_t b : ys)
+        markRow(Stored(b, height, o.reverseY));
+}

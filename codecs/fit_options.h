@@ -1,0 +1,65 @@
+// The user's choices for putting a picture into the 128 x 128 frame: how it
+// fits (stretched as FitToFrame does, filling with the edges cut, or whole
+// inside black bars), whether it is scaled smoothly, and whether a photo's
+// Exif orientation turns it upright first.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "codecs/load_buffers.h"
+#include "codecs/picture_decoders.h"
+#include "picture/frame_image.h"
+
+enum class FitMode { kStretch, kFill, kInside };
+
+struct FitOptions {
+    FitMode mode = FitMode::kStretch;
+    bool smooth = false; // false: one source pixel per frame pixel, as FitToFrame
+    bool upright = true; // turn/mirror JPEG photos by their Exif orientation
+};
+
+// The part of the picture a fit shows and where it lands in the frame, in
+// the picture's upright coordinates (after the orientation is applied) and,
+// like the raster and the frame block, counting rows from the bottom:
+// source columns [srcX, srcX + srcW) and rows [srcY, srcY + srcH) go to
+// frame columns [dstX, dstX + dstW) and memory rows [dstY, dstY + dstH);
+// frame pixels outside that rectangle are black.
+//   stretch: the whole picture into the whole frame;
+//   fill:    the centred square of side min(W, H) into the whole frame (of
+//            an odd surplus, the extra pixel is cut on the right / top);
+//   inside:  the whole picture into a centred band 128 pixels long and
+//            round(128 x short / long) (at least 1) across, the rest black
+//            (of an odd rest, the extra black line is at the right / top).
+// A 256 x 128 picture fills from its columns 64..191 and fits inside frame
+// rows 32..95.
+struct FitGeometry {
+    int32_t srcX, srcY, srcW, srcH;
+    int32_t dstX, dstY, dstW, dstH;
+};
+// `width` x `height` is the upright picture (both at least 1).
+FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
+
+// Fits the decoded raster (addressed from PixelBase, as FitToFrame reads it)
+// into the 128 x 128 `block`. `orientation` is the Exif value 1..8 (0 or
+// anything else: as stored); it is applied whatever options.upright says
+// (callers pass 1 to leave the picture as stored). Stretch, not smooth,
+// orientation 1 is exactly FitToFrame(lb, 128, 128, block). An unreadable
+// raster gives a black picture, as in FitToFrame. Always true.
+bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
+
+// Like LoadPictureIntoFrame (same return contract: 0 touching nothing for a
+// name without a known extension, else 1), fitting with `options`; when
+// options.upright, a JPEG file's orientation is read from its Exif block.
+int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
+                             FrameImage& block);
+
+// The raster lines a fit reads, for a decoder that can skip the others:
+// `columns` gets `width` entries, `rows` gets `height` entries, 1 for each
+// stored column / row (rows top-down: entry 0 is the first row of the file,
+// memory row height - 1) that FitWithOptions with these options and
+// orientation reads, 0 for the others. Without smoothing that is one column
+// and row per frame pixel; smoothing reads every line of the shown part
+// (fill leaves the cut edges out). Empty vectors for a size below 1.
+void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
+                      std::vector<uint8_t>& columns, std::vector<uint8_t>& rows);

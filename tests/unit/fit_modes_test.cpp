@@ -1,0 +1,538 @@
+// The three fits, smooth scaling in linear light, and photos turned upright.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "codecs/fit_options.h"
+#include "codecs/jpeg_decoder.h"
+#include "codecs/linear_light.h"
+#include "codecs/load_picture.h"
+#include "export/jpeg_encoder.h"
+#include "tests/unit/bmp_builder.h"
+#include "tests/unit/test_support.h"
+
+namespace {
+
+using Frame = std::unique_ptr<FrameImage>;
+
+// A true-colour raster; pixel(x, y) gives the colour of column x, memory row y.
+template <class F> LoadBuffers& Raster(int32_t w, int32_t h, F pixel) {
+    LoadBuffers& lb = TestBuffers();
+    EXPECT_TRUE(SetUpRaster(lb, w, h, 24));
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* p = RasterRow(lb, y);
+        for (int32_t x = 0; x < w; ++x, p += 3) {
+            const uint32_t c = pixel(x, y);
+            p[0] = static_cast<uint8_t>(c);
+            p[1] = static_cast<uint8_t>(c >> 8);
+            p[2] = static_cast<uint8_t>(c >> 16);
+        }
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    return lb;
+}
+
+// Colour of each pixel names its column and memory row (both below 2048).
+LoadBuffers& CoordinateRaster(int32_t w, int32_t h) {
+    return Raster(w, h, [](int32_t x, int32_t y) { return static_cast<uint32_t>(x | y << 11); });
+}
+uint32_t At(int32_t x, int32_t y) {
+    return static_cast<uint32_t>(x | y << 11);
+}
+
+uint32_t Pixel(const FrameImage& f, int column, int memRow) {
+    const uint8_t* p = f.Pixels() + memRow * kFrameStride + 3 * column;
+    return p[0] | p[1] << 8 | p[2] << 16;
+}
+
+Frame Fit(LoadBuffers& lb, FitMode mode, bool smooth, int orientation = 1) {
+    Frame f(new FrameImage);
+    std::memset(f->bytes, 0x5A, sizeof f->bytes);
+    FitOptions o;
+    o.mode = mode;
+    o.smooth = smooth;
+    EXPECT_TRUE(FitWithOptions(lb, o, orientation, *f));
+    return f;
+}
+
+bool SamePixels(const FrameImage& a, const FrameImage& b) {
+    return std::memcmp(a.bytes, b.bytes, kFrameHeaderBytes + kFramePixelBytes) == 0;
+}
+
+// Black outside frame columns [x0, x1) and memory rows [y0, y1).
+bool BlackOutside(const FrameImage& f, int x0, int x1, int y0, int y1) {
+    for (int y = 0; y < kFrameSide; ++y)
+        for (int x = 0; x < kFrameSide; ++x)
+            if ((x < x0 || x >= x1 || y < y0 || y >= y1) && Pixel(f, x, y) != 0) return false;
+    return true;
+}
+
+// --- Where the picture goes ---------------------------------------------------
+
+TEST(FitGeometry, WideTallSquareThinAndSmallPictures) {
+    struct Case {
+        int32_t w, h;
+        FitMode mode;
+        FitGeometry g;
+    } cases[] = {
+        {256, 128, FitMode::kFill, {64, 0, 128, 128, 0, 0, 128, 128}},
+        {256, 128, FitMode::kInside, {0, 0, 256, 128, 0, 32, 128, 64}},
+        {128, 256, FitMode::kFill, {0, 64, 128, 128, 0, 0, 128, 128}},
+        {128, 256, FitMode::kInside, {0, 0, 128, 256, 32, 0, 64, 128}},
+        {300, 300, FitMode::kInside, {0, 0, 300, 300, 0, 0, 128, 128}},
+        {300, 300, FitMode::kFill, {0, 0, 300, 300, 0, 0, 128, 128}},
+        {640, 480, FitMode::kInside, {0, 0, 640, 480, 0, 16, 128, 96}},
+        {640, 480, FitMode::kFill, {80, 0, 480, 480, 0, 0, 128, 128}},
+        {1, 1000, FitMode::kFill, {0, 499, 1, 1, 0, 0, 128, 128}},
+        {1, 1000, FitMode::kInside, {0, 0, 1, 1000, 63, 0, 1, 128}},
+        {1000, 1, FitMode::kInside, {0, 0, 1000, 1, 0, 63, 128, 1}},
+        {100, 51, FitMode::kInside, {0, 0, 100, 51, 0, 31, 128, 65}}, // 65.28 rounds to 65
+        {101, 50, FitMode::kFill, {25, 0, 50, 50, 0, 0, 128, 128}},
+        {5, 3, FitMode::kStretch, {0, 0, 5, 3, 0, 0, 128, 128}},
+    };
+    for (const Case& c : cases) {
+        const FitGeometry g = ComputeFitGeometry(c.w, c.h, c.mode);
+        SCOPED_TRACE(testing::Message() << c.w << " x " << c.h << " mode " << int(c.mode));
+        EXPECT_EQ(
+            std::vector<int32_t>({g.srcX, g.srcY, g.srcW, g.srcH, g.dstX, g.dstY, g.dstW, g.dstH}),
+            std::vector<int32_t>(
+                {c.g.srcX, c.g.srcY, c.g.srcW, c.g.srcH, c.g.dstX, c.g.dstY, c.g.dstW, c.g.dstH}));
+    }
+}
+
+TEST(FitModes, TwoToOnePictureFillsFromItsCentreAndFitsInABand) {
+    LoadBuffers& lb = CoordinateRaster(256, 128);
+    Frame fill = Fit(lb, FitMode::kFill, false);
+    Frame inside = Fit(lb, FitMode::kInside, false);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            ASSERT_EQ(Pixel(*fill, x, y), At(64 + x, y)) << x << "," << y;
+            if (y >= 32 && y < 96) {
+                ASSERT_EQ(Pixel(*inside, x, y), At(2 * x, 2 * (y - 32)));
+            }
+        }
+    EXPECT_TRUE(BlackOutside(*inside, 0, 128, 32, 96));
+}
+
+TEST(FitModes, TallThinAndSmallPictures) {
+    {
+        LoadBuffers& lb = CoordinateRaster(128, 256);
+        Frame fill = Fit(lb, FitMode::kFill, false);
+        Frame inside = Fit(lb, FitMode::kInside, false);
+        EXPECT_EQ(Pixel(*fill, 5, 7), At(5, 64 + 7));
+        EXPECT_EQ(Pixel(*inside, 32 + 10, 100), At(20, 200));
+        EXPECT_TRUE(BlackOutside(*inside, 32, 96, 0, 128));
+    }
+    {
+        // 1 x 1000: filled, the one middle pixel covers the frame; fitted, a
+        // one-pixel column in the middle shows every 1000/128th row.
+        LoadBuffers& lb = CoordinateRaster(1, 1000);
+        Frame fill = Fit(lb, FitMode::kFill, false);
+        Frame inside = Fit(lb, FitMode::kInside, false);
+        EXPECT_TRUE(BlackOutside(*inside, 63, 64, 0, 128));
+        for (int y = 0; y < 128; ++y) {
+            EXPECT_EQ(Pixel(*inside, 63, y), At(0, y * 1000 / 128));
+            for (int x = 0; x < 128; ++x)
+                ASSERT_EQ(Pixel(*fill, x, y), At(0, 499));
+        }
+    }
+    {
+        LoadBuffers& lb = CoordinateRaster(1000, 1);
+        Frame inside = Fit(lb, FitMode::kInside, true);
+        EXPECT_TRUE(BlackOutside(*inside, 0, 128, 63, 64));
+    }
+    {
+        // Smaller than the frame: enlarged, proportions kept.
+        LoadBuffers& lb = CoordinateRaster(100, 50);
+        Frame inside = Fit(lb, FitMode::kInside, false);
+        Frame fill = Fit(lb, FitMode::kFill, false);
+        EXPECT_TRUE(BlackOutside(*inside, 0, 128, 32, 96));
+        EXPECT_EQ(Pixel(*inside, 127, 95), At(99, 49));
+        EXPECT_EQ(Pixel(*inside, 64, 32 + 20), At(50, 15));
+        EXPECT_EQ(Pixel(*fill, 0, 0), At(25, 0));
+        EXPECT_EQ(Pixel(*fill, 127, 127), At(74, 49));
+    }
+}
+
+TEST(FitModes, PlainStretchIsFitToFrameAndASquareFitsTheSameEveryWay) {
+    LoadBuffers& lb = CoordinateRaster(100, 70);
+    Frame plain(new FrameImage);
+    FitToFrame(lb, 128, 128, *plain);
+    EXPECT_TRUE(SamePixels(*Fit(lb, FitMode::kStretch, false), *plain));
+    for (int orientation : {0, 9, -3})
+        EXPECT_TRUE(SamePixels(*Fit(lb, FitMode::kStretch, false, orientation), *plain));
+
+    LoadBuffers& sq = CoordinateRaster(300, 300);
+    FitToFrame(sq, 128, 128, *plain);
+    EXPECT_TRUE(SamePixels(*Fit(sq, FitMode::kFill, false), *plain));
+    EXPECT_TRUE(SamePixels(*Fit(sq, FitMode::kInside, false), *plain));
+}
+
+TEST(FitModes, NoReadableRasterGivesBlack) {
+    LoadBuffers& lb = TestBuffers();
+    for (bool smooth : {false, true}) {
+        Frame f = Fit(lb, FitMode::kFill, smooth, 6);
+        EXPECT_TRUE(BlackOutside(*f, 0, 0, 0, 0));
+        EXPECT_EQ(std::memcmp(f->bytes + 4, "\x80\0\0\0\x80\0\0\0", 8), 0) << "a 128 x 128 header";
+    }
+}
+
+// --- Smooth scaling -------------------------------------------------------------
+
+TEST(LinearLight, TablesFollowTheSrgbCurveAndRoundTrip) {
+    for (int v = 0; v < 256; ++v) {
+        const double s = v / 255.0;
+        const double lin = s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        EXPECT_EQ(LinearFromSrgb(static_cast<uint8_t>(v)), std::lround(lin * 65535)) << v;
+        EXPECT_EQ(SrgbFromLinear(LinearFromSrgb(static_cast<uint8_t>(v))), v);
+    }
+    EXPECT_EQ(SrgbFromLinear(0), 0);
+    EXPECT_EQ(SrgbFromLinear(kLinearMax), 255);
+    EXPECT_EQ(SrgbFromLinear(kLinearMax + 1000), 255);
+    EXPECT_EQ(SrgbFromLinear(32768), 188) << "half the light is code 187.5, rounded up";
+    for (uint32_t l = 1; l <= kLinearMax; ++l)
+        ASSERT_LE(SrgbFromLinear(l - 1), SrgbFromLinear(l));
+}
+
+TEST(SmoothScaling, FlatColoursStayExactlyAsTheyAre) {
+    const uint32_t colours[] = {0x000000, 0xFFFFFF, 0x123456, 0x01FE80};
+    const int32_t sizes[][2] = {{1, 1}, {3, 5}, {128, 128}, {300, 200}, {1, 777}, {1000, 3}};
+    for (uint32_t c : colours)
+        for (auto& s : sizes) {
+            LoadBuffers& lb = Raster(s[0], s[1], [c](int32_t, int32_t) { return c; });
+            for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside}) {
+                const FitGeometry g = ComputeFitGeometry(s[0], s[1], mode);
+                Frame f = Fit(lb, mode, true);
+                for (int y = g.dstY; y < g.dstY + g.dstH; ++y)
+                    for (int x = g.dstX; x < g.dstX + g.dstW; ++x)
+                        ASSERT_EQ(Pixel(*f, x, y), c) << s[0] << "x" << s[1] << " " << int(mode);
+                EXPECT_TRUE(BlackOutside(*f, g.dstX, g.dstX + g.dstW, g.dstY, g.dstY + g.dstH));
+            }
+        }
+}
+
+TEST(SmoothScaling, BlackAndWhiteCheckerBecomesItsLinearLightMean) {
+    LoadBuffers& lb =
+        Raster(256, 256, [](int32_t x, int32_t y) { return (x + y) % 2 ? 0xFFFFFFu : 0u; });
+    Frame f = Fit(lb, FitMode::kStretch, true);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x)
+            ASSERT_EQ(Pixel(*f, x, y), 0xBCBCBCu) << "188: not 128, the mean of the codes";
+    // The sharp fit keeps one pixel of each 2 x 2: all black.
+    EXPECT_EQ(Pixel(*Fit(lb, FitMode::kStretch, false), 9, 9), 0u);
+}
+
+// Box average of n x n source pixels in linear light, rounded as the fit rounds.
+uint32_t BoxAverage(const LoadBuffers& lb, int32_t x0, int32_t y0, int n) {
+    uint32_t out = 0;
+    for (int k = 0; k < 3; ++k) {
+        uint64_t sum = 0;
+        for (int32_t y = y0; y < y0 + n; ++y)
+            for (int32_t x = x0; x < x0 + n; ++x)
+                sum += LinearFromSrgb(static_cast<uint8_t>(SampleSource(lb, x, y) >> (8 * k)));
+        const uint64_t cells = static_cast<uint64_t>(n) * n;
+        out |=
+            static_cast<uint32_t>(SrgbFromLinear(static_cast<uint32_t>((sum + cells / 2) / cells)))
+            << (8 * k);
+    }
+    return out;
+}
+
+TEST(SmoothScaling, PowerOfTwoShrinkIsAPlainBoxAverageInLinearLight) {
+    std::mt19937 rng(7);
+    LoadBuffers& lb = Raster(1024, 512, [&](int32_t, int32_t) { return rng() & 0xFFFFFF; });
+    Frame stretch = Fit(lb, FitMode::kStretch, true); // 8 x 4 boxes: checked through fill
+    Frame fill = Fit(lb, FitMode::kFill, true);       // 4 x 4 boxes from column 256
+    Frame inside = Fit(lb, FitMode::kInside, true);   // 8 x 8 boxes into rows 32..95
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            ASSERT_EQ(Pixel(*fill, x, y), BoxAverage(lb, 256 + 4 * x, 4 * y, 4)) << x << "," << y;
+            if (y >= 32 && y < 96) {
+                ASSERT_EQ(Pixel(*inside, x, y), BoxAverage(lb, 8 * x, 8 * (y - 32), 8));
+            }
+        }
+    EXPECT_TRUE(BlackOutside(*inside, 0, 128, 32, 96));
+    // A 2 : 1 stretch reduces to the same boxes once the columns are paired.
+    LoadBuffers& sq = Raster(512, 512, [&](int32_t, int32_t) { return rng() & 0xFFFFFF; });
+    Frame f = Fit(sq, FitMode::kStretch, true);
+    for (int y = 0; y < 128; y += 9)
+        for (int x = 0; x < 128; x += 5)
+            ASSERT_EQ(Pixel(*f, x, y), BoxAverage(sq, 4 * x, 4 * y, 4));
+    (void)stretch;
+}
+
+TEST(SmoothScaling, FractionalShrinkWeighsEdgePixelsByTheirShare) {
+    // 160 columns into 128: output 0 covers source [0, 1.25): pixel 0 in
+    // full and a quarter of pixel 1. White then black gives 4/5 of the light.
+    LoadBuffers& lb = Raster(160, 128, [](int32_t x, int32_t) { return x == 0 ? 0xFFFFFFu : 0u; });
+    Frame f = Fit(lb, FitMode::kStretch, true);
+    EXPECT_EQ(Pixel(*f, 0, 5), 0x010101u * SrgbFromLinear((4 * 65535 + 2) / 5));
+    EXPECT_EQ(Pixel(*f, 1, 5), 0u);
+}
+
+TEST(SmoothScaling, DoublingInterpolatesBilinearlyInLinearLight) {
+    std::mt19937 rng(11);
+    LoadBuffers& lb = Raster(64, 64, [&](int32_t, int32_t) { return rng() & 0xFFFFFF; });
+    Frame f = Fit(lb, FitMode::kStretch, true);
+    // Output 2i + 1 lies a quarter of the way from source i to i + 1.
+    for (int y = 0; y < 63; y += 3)
+        for (int x = 0; x < 63; x += 2)
+            for (int k = 0; k < 3; ++k) {
+                auto lin = [&](int32_t sx, int32_t sy) {
+                    return LinearFromSrgb(
+                        static_cast<uint8_t>(SampleSource(lb, sx, sy) >> (8 * k)));
+                };
+                const uint32_t sum =
+                    9 * lin(x, y) + 3 * lin(x + 1, y) + 3 * lin(x, y + 1) + lin(x + 1, y + 1);
+                ASSERT_EQ((Pixel(*f, 2 * x + 1, 2 * y + 1) >> (8 * k)) & 0xFF,
+                          SrgbFromLinear((sum + 8) / 16))
+                    << x << "," << y;
+            }
+    // The outermost output pixels repeat the edge pixels.
+    EXPECT_EQ(Pixel(*f, 0, 0), SampleSource(lb, 0, 0));
+    EXPECT_EQ(Pixel(*f, 127, 127), SampleSource(lb, 63, 63));
+}
+
+TEST(SmoothScaling, PalettePicturesGoThroughTheirPalette) {
+    std::mt19937 rng(3);
+    for (int bits : {1, 4, 8}) {
+        LoadBuffers& lb = TestBuffers();
+        const int32_t w = 301, h = 173;
+        ASSERT_TRUE(SetUpRaster(lb, w, h, bits));
+        uint8_t* pal = RasterPalette(lb);
+        for (uint32_t i = 0; i < (1u << bits); ++i)
+            for (int k = 0; k < 4; ++k)
+                pal[4 * i + k] = static_cast<uint8_t>(rng());
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t i = 0; i < lb.raster.stride; ++i)
+                RasterRow(lb, y)[i] = static_cast<uint8_t>(rng());
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        std::vector<uint32_t> colours;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x)
+                colours.push_back(SampleSource(lb, x, y));
+        Frame fromPalette = Fit(lb, FitMode::kInside, true, 6);
+        LoadBuffers& rgb = Raster(
+            w, h, [&](int32_t x, int32_t y) { return colours[static_cast<size_t>(y * w + x)]; });
+        EXPECT_TRUE(SamePixels(*fromPalette, *Fit(rgb, FitMode::kInside, true, 6))) << bits;
+    }
+}
+
+// --- Orientation ----------------------------------------------------------------
+
+// The stored picture turned upright by the Exif rules, written out pixel by
+// pixel in top-down terms: where stored row 0 and column 0 end up.
+std::vector<uint32_t> Upright(const std::vector<uint32_t>& stored, int32_t w, int32_t h, int o,
+                              int32_t& uw, int32_t& uh) {
+    const bool turned = o >= 5 && o <= 8;
+    uw = turned ? h : w;
+    uh = turned ? w : h;
+    std::vector<uint32_t> out(static_cast<size_t>(w) * h);
+    for (int32_t r = 0; r < h; ++r)       // stored row, top-down
+        for (int32_t c = 0; c < w; ++c) { // stored column
+            int32_t ur = r, uc = c;
+            switch (o) {
+            case 2: uc = w - 1 - c; break;                 // row 0 top, column 0 right
+            case 3: ur = h - 1 - r, uc = w - 1 - c; break; // row 0 bottom, column 0 right
+            case 4: ur = h - 1 - r; break;                 // row 0 bottom, column 0 left
+            case 5: ur = c, uc = r; break;                 // row 0 left, column 0 top
+            case 6: ur = c, uc = h - 1 - r; break;         // row 0 right, column 0 top
+            case 7: ur = w - 1 - c, uc = h - 1 - r; break; // row 0 right, column 0 bottom
+            case 8: ur = w - 1 - c, uc = r; break;         // row 0 left, column 0 bottom
+            default: break;
+            }
+            out[static_cast<size_t>(ur) * uw + uc] = stored[static_cast<size_t>(r) * w + c];
+        }
+    return out;
+}
+
+// A raster from top-down pixels.
+LoadBuffers& TopDownRaster(const std::vector<uint32_t>& px, int32_t w, int32_t h) {
+    return Raster(w, h,
+                  [&](int32_t x, int32_t y) { return px[static_cast<size_t>(h - 1 - y) * w + x]; });
+}
+
+TEST(Orientation, EachOfTheEightPutsTheCornersWhereExifSays) {
+    // Stored 4 x 2, corners red, green, blue, white (top-left, top-right,
+    // bottom-left, bottom-right), the rest grey.
+    const uint32_t R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, Wt = 0xFFFFFF, g = 0x808080;
+    const std::vector<uint32_t> stored = {R, g, g, G, B, g, g, Wt};
+    // Upright corners (top-left, top-right, bottom-left, bottom-right) per orientation.
+    const uint32_t expect[9][4] = {{},
+                                   {R, G, B, Wt},
+                                   {G, R, Wt, B},
+                                   {Wt, B, G, R},
+                                   {B, Wt, R, G},
+                                   {R, B, G, Wt},
+                                   {B, R, Wt, G},
+                                   {Wt, G, B, R},
+                                   {G, Wt, R, B}};
+    for (int o = 1; o <= 8; ++o) {
+        LoadBuffers& lb = TopDownRaster(stored, 4, 2);
+        Frame f = Fit(lb, FitMode::kStretch, false, o);
+        const uint32_t got[4] = {Pixel(*f, 0, 127), Pixel(*f, 127, 127), Pixel(*f, 0, 0),
+                                 Pixel(*f, 127, 0)};
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(got[k], expect[o][k]) << "orientation " << o << " corner " << k;
+        // Turned pictures stand: 2 wide, 4 high, a band of 64 columns.
+        Frame inside = Fit(lb, FitMode::kInside, false, o);
+        if (o >= 5)
+            EXPECT_TRUE(BlackOutside(*inside, 32, 96, 0, 128)) << o;
+        else
+            EXPECT_TRUE(BlackOutside(*inside, 0, 128, 32, 96)) << o;
+    }
+}
+
+TEST(Orientation, EveryFitOfATurnedPhotoEqualsTheFitOfThePictureTurnedBeforehand) {
+    std::mt19937 rng(5);
+    const int32_t w = 301, h = 187; // odd sizes: the fill cut and the bands are uneven
+    std::vector<uint32_t> stored(static_cast<size_t>(w) * h);
+    for (uint32_t& p : stored)
+        p = rng() & 0xFFFFFF;
+    for (int o = 1; o <= 8; ++o) {
+        int32_t uw = 0, uh = 0;
+        const std::vector<uint32_t> up = Upright(stored, w, h, o, uw, uh);
+        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
+            for (bool smooth : {false, true}) {
+                Frame turned = Fit(TopDownRaster(stored, w, h), mode, smooth, o);
+                Frame reference = Fit(TopDownRaster(up, uw, uh), mode, smooth, 1);
+                EXPECT_TRUE(SamePixels(*turned, *reference))
+                    << "orientation " << o << " mode " << int(mode) << " smooth " << smooth;
+            }
+    }
+}
+
+// --- The lines a fit reads --------------------------------------------------------
+
+TEST(LinesTheFitReads, SharpFitsOneLinePerPixelSmoothFitsTheShownPart) {
+    std::vector<uint8_t> cols, rows;
+    FitOptions o;
+    LinesTheFitReads(256, 1000, o, 1, cols, rows);
+    ASSERT_EQ(cols.size(), 256u);
+    ASSERT_EQ(rows.size(), 1000u);
+    for (int x = 0; x < 256; ++x)
+        EXPECT_EQ(cols[x], x % 2 == 0) << x;
+    int marked = 0;
+    for (int y = 0; y < 1000; ++y)
+        marked += rows[y];
+    EXPECT_EQ(marked, 128);
+    EXPECT_EQ(rows[999], 1) << "memory row 0 is the last row of the file";
+
+    // Smooth fill of a 300 x 200 picture turned by 6: upright 200 x 300, the
+    // cut falls on the stored columns; every row is read.
+    o.mode = FitMode::kFill;
+    o.smooth = true;
+    LinesTheFitReads(300, 200, o, 6, cols, rows);
+    for (int x = 0; x < 300; ++x)
+        EXPECT_EQ(cols[x], x >= 50 && x < 250) << x;
+    for (int y = 0; y < 200; ++y)
+        EXPECT_EQ(rows[y], 1);
+
+    LinesTheFitReads(0, 5, o, 1, cols, rows);
+    EXPECT_TRUE(cols.empty() && rows.empty());
+}
+
+TEST(LinesTheFitReads, TheFitReadsNothingElse) {
+    // Lines not marked are poisoned; the fit must come out as from the clean raster.
+    std::mt19937 rng(9);
+    const int32_t w = 211, h = 150;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (uint32_t& p : px)
+        p = rng() & 0xFFFFFF;
+    for (int o : {1, 3, 6, 7})
+        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
+            for (bool smooth : {false, true}) {
+                FitOptions opt;
+                opt.mode = mode;
+                opt.smooth = smooth;
+                std::vector<uint8_t> cols, rows;
+                LinesTheFitReads(w, h, opt, o, cols, rows);
+                Frame clean = Fit(TopDownRaster(px, w, h), mode, smooth, o);
+                std::vector<uint32_t> poisoned = px;
+                for (int32_t r = 0; r < h; ++r)
+                    for (int32_t c = 0; c < w; ++c)
+                        if (!cols[c] || !rows[r])
+                            poisoned[static_cast<size_t>(r) * w + c] ^= 0x5A5A5A;
+                EXPECT_TRUE(
+                    SamePixels(*clean, *Fit(TopDownRaster(poisoned, w, h), mode, smooth, o)))
+                    << o << " " << int(mode) << " " << smooth;
+            }
+}
+
+// --- Loading a photo ------------------------------------------------------------
+
+// An Exif APP1 segment (little-endian TIFF) holding only the orientation.
+std::vector<uint8_t> ExifApp1(int orientation) {
+    std::vector<uint8_t> s = {
+        0xFF, 0xE1, 0,   0,  'E', 'x', 'i', 'f', 0,
+        0,    'I',  'I', 42, 0,   8,   0,   0,   0, // TIFF header, IFD0 at 8
+        1,    0,                                    // one entry
+        0x12, 0x01, 3,   0,  1,   0,   0,   0,   static_cast<uint8_t>(orientation),
+        0,    0,    0,   0,  0,   0,   0}; // no next IFD
+    s[2] = static_cast<uint8_t>((s.size() - 2) >> 8);
+    s[3] = static_cast<uint8_t>(s.size() - 2);
+    return s;
+}
+
+TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
+    // Quadrants red (top-left), green (top-right), blue (bottom-left), white.
+    Frame picture(new FrameImage);
+    InitFrameHeader(128, 128, picture->bytes);
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128; ++x) {
+            const uint32_t c =
+                y < 64 ? (x < 64 ? 0xFF0000 : 0x00FF00) : (x < 64 ? 0x0000FF : 0xFFFFFF);
+            uint8_t* p = picture->Row(y) + 3 * x;
+            p[0] = static_cast<uint8_t>(c), p[1] = static_cast<uint8_t>(c >> 8),
+            p[2] = static_cast<uint8_t>(c >> 16);
+        }
+    std::vector<uint8_t> jpeg(200000);
+    size_t length = 0;
+    ASSERT_EQ(EncodeJpeg(*picture, jpeg.data(), jpeg.size(), length), 1);
+    jpeg.resize(length);
+    const std::vector<uint8_t> app1 = ExifApp1(6);
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    const std::string path = NativePath(ScratchDir() + "/portrait.jpg");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+    std::fclose(f);
+
+    struct Free {
+        void operator()(JpegDecoder* p) const { std::free(p); }
+    };
+    std::unique_ptr<JpegDecoder, Free> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    DecoderSet set;
+    set.buffers = &TestBuffers();
+    set.jpeg = d.get();
+    auto near = [](uint32_t a, uint32_t b) {
+        for (int k = 0; k < 24; k += 8)
+            if (std::abs(int((a >> k) & 255) - int((b >> k) & 255)) > 8) return false;
+        return true;
+    };
+    Frame out(new FrameImage);
+    FitOptions o;
+    ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *out), 1);
+    // Turned clockwise: blue top-left, red top-right, white bottom-left, green bottom-right.
+    EXPECT_TRUE(near(Pixel(*out, 10, 117), 0x0000FF)) << std::hex << Pixel(*out, 10, 117);
+    EXPECT_TRUE(near(Pixel(*out, 117, 117), 0xFF0000));
+    EXPECT_TRUE(near(Pixel(*out, 10, 10), 0xFFFFFF));
+    EXPECT_TRUE(near(Pixel(*out, 117, 10), 0x00FF00));
+    o.upright = false;
+    ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *out), 1);
+    EXPECT_TRUE(near(Pixel(*out, 10, 117), 0xFF0000)) << "as stored";
+
+    Frame untouched(new FrameImage);
+    std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
+    EXPECT_EQ(LoadPictureIntoFrameWith(set, "photo.jpeg", o, *untouched), 0);
+    EXPECT_EQ(untouched->bytes[100], 0x33);
+}
+
+} // namespace
