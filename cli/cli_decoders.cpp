@@ -22,13 +22,13 @@ bool CliDecoders::ok() const {
     return owned_.ok() && gif_ && jpeg_;
 }
 
-bool DecodeInput(CliDecoders& d, const char* path) {
+bool DecodeInput(CliDecoders& d, const char* path, DecodeFor use) {
     if (!d.ok()) {
         std::fprintf(stderr, "pixmora-cli: out of memory\n");
         return false;
     }
     ClearDecodeFailure();
-    const int result = DecodeByExtension(d.set, path);
+    const int result = DecodeByExtension(d.set, path, use);
     if (result == 1) return true;
     const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
     if (!reason || !*reason) reason = "decoding failed";

@@ -4,6 +4,7 @@
 
 #include "picture/frame_image.h"
 #include "codecs/load_buffers.h"
+#include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 
 constexpr int kExitOk = 0;
@@ -28,8 +29,8 @@ class CliDecoders {
     void* jpeg_;
 };
 
-// Decodes `path` by its extension; on failure prints
-// "pixmora-cli: cannot decode PATH: REASON" and returns false.
-bool DecodeInput(CliDecoders& d, const char* path);
+// Decodes `path` by its extension (for FrameDecoded only: DecodeFor::kFrame);
+// on failure prints "pixmora-cli: cannot decode PATH: REASON" and returns false.
+bool DecodeInput(CliDecoders& d, const char* path, DecodeFor use = DecodeFor::kRaster);
 // The decoded raster stretched into a frame picture, as the program does on a click.
 void FrameDecoded(CliDecoders& d, FrameImage& picture);

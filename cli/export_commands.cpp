@@ -31,7 +31,7 @@ int CmdExport(int argc, char** argv) {
     int code = kExitOk;
     std::vector<std::unique_ptr<FrameImage>> pictures;
     for (int i = 1; i < argc; ++i) {
-        if (!DecodeInput(d, argv[i])) {
+        if (!DecodeInput(d, argv[i], DecodeFor::kFrame)) {
             code = kExitFailed;
             continue;
         }

@@ -43,7 +43,7 @@ int CmdDecode(int argc, char** argv) {
 int CmdFrame(int argc, char** argv) {
     if (argc != 2) return kExitUsage;
     CliDecoders d;
-    if (!DecodeInput(d, argv[0])) return kExitFailed;
+    if (!DecodeInput(d, argv[0], DecodeFor::kFrame)) return kExitFailed;
     static FrameImage block; // 50 KiB: not on the stack
     FrameDecoded(d, block);
     return Written(WriteBmpFile(argv[1], block), argv[1]);

@@ -31,7 +31,7 @@ bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
 
 } // namespace
 
-int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
+int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) {
     ClearDecodeFailure();
     if (!lb.fileBuffer) return DecodeFail("no file buffer");
     ResetDecoder(d, lb);
@@ -61,15 +61,21 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d) {
     }
     if (JpegStop(d)) return Fail(d, "stopped");
     if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
-    // One MCU row at a time, converted straight into the raster.
+    const bool sampled = masks && PrepareSampling(d, *masks);
+    // One MCU row at a time, converted straight into the raster. A sampled
+    // decode reads every MCU row's data the same way, and reconstructs only
+    // the blocks that hold a needed pixel.
     for (int32_t r = 0; r < d.height && !JpegStop(d);) {
+        int32_t rows = d.height - r < d.mcuHeight ? d.height - r : d.mcuHeight;
+        const bool wanted = MarkNeededBlocks(d, r, rows);
         if (d.progressive)
             AssembleMcuRowProgressive(d);
         else
             DecodeMcuRowSequential(d);
-        InverseDctMcuRow(d);
-        int32_t rows = d.height - r < d.mcuHeight ? d.height - r : d.mcuHeight;
-        if (!WriteMcuRowToRaster(d, r, rows)) break;
+        if (wanted) {
+            InverseDctMcuRow(d);
+            if (!(sampled ? WriteSampledRows(d, r, rows) : WriteMcuRowToRaster(d, r, rows))) break;
+        }
         r += rows;
     }
     FreeAllWork(d);
@@ -83,4 +89,11 @@ int DecodeJpegFile(LoadBuffers& lb, JpegDecoder& jpeg, const char* path) {
     if (!path) return DecodeFail("no file name");
     if (!LoadWholeFile(lb, path)) return 0;
     return DecodeJpegLoaded(lb, jpeg);
+}
+
+int DecodeJpegSampled(LoadBuffers& lb, JpegDecoder& jpeg, const char* path,
+                      const SampleMasks& masks) {
+    if (!path) return DecodeFail("no file name");
+    if (!LoadWholeFile(lb, path)) return 0;
+    return DecodeJpegLoaded(lb, jpeg, &masks);
 }

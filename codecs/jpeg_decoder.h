@@ -142,6 +142,15 @@ struct JpegDecoder {
     int16_t idctWork[64];
     // the buffers of the decode in progress (input, raster, stop flag)
     LoadBuffers* buffers;
+    // A sampled decode (all null in a full one): the needed picture columns
+    // and rows (rows top first), their count and list, whether each 8-column
+    // group holds a needed column, and the current MCU row's needed blocks.
+    uint8_t* needColumn;
+    uint8_t* needRow;
+    int32_t neededColumnCount;
+    int32_t* neededColumns;
+    uint8_t* needColumnGroup;
+    uint8_t* needBlock;
 };
 static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain record");
 
@@ -149,8 +158,9 @@ static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain recor
 enum ScanStart { kScanFailed = 0, kScanReady = 1, kNoMoreScans = 2 };
 
 // ---- entry (jpeg_decoder.cpp) ----
-// Decodes the file already in the FileBuffer (data length bytes from 0).
-int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d);
+// Decodes the file already in the FileBuffer (data length bytes from 0);
+// with masks, only the pixels they name (DecodeJpegSampled).
+int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks = nullptr);
 
 // ---- stream, markers and tables (jpeg_markers.cpp) ----
 void* WorkAlloc(JpegDecoder& d, int64_t n);
@@ -247,6 +257,16 @@ void BuildColourTables(JpegDecoder& d);
 // through the inverse DCT) into picture rows firstRow.. (raster rows
 // height-1-firstRow..) as blue, green, red. False when the stop flag was seen.
 bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows);
+// A sampled decode's set-up, once the raster is there: the masks in the
+// decoder's terms. False (the decode then reconstructs everything) when
+// work memory runs out.
+bool PrepareSampling(JpegDecoder& d, const SampleMasks& masks);
+// Marks the blocks of the coming MCU row (picture rows firstRow.., `rows` of
+// them) that hold a needed pixel; false when none does. Always true in a
+// full decode.
+bool MarkNeededBlocks(JpegDecoder& d, int32_t firstRow, int32_t rows);
+// WriteMcuRowToRaster for a sampled decode: the needed pixels only.
+bool WriteSampledRows(JpegDecoder& d, int32_t firstRow, int32_t rows);
 inline int Clamp255(int32_t v) {
     return v < 0 ? 0 : (v > 255 ? 255 : v);
 }

@@ -246,6 +246,7 @@ void InverseDctMcuRow(JpegDecoder& d) {
     // Positions at or beyond a block's end position are zero, so a block
     // ending at 1 holds its DC alone.
     for (int32_t i = 0; i < d.blocksPerMcuRow; ++i) {
+        if (d.needBlock && !d.needBlock[i]) continue;
         const int16_t* block = d.blockStore + 64 * i;
         if (d.blockEnd[i] <= 1) {
             FlatBlock(block[0], d.sampleBuffer + 64 * i);
@@ -278,6 +279,11 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             int c = d.mcuBlockList[j];
             const int tq = d.comp[c].tq;
             const int16_t* q = tq <= 3 && d.quant[tq] ? natural[tq] : nullptr;
+            if (d.needBlock && !d.needBlock[i]) { // not reconstructed in a sampled decode
+                ++i;
+                walk.Step(d, c);
+                continue;
+            }
             int16_t* B = d.blockStore + 64 * i;
             int32_t bx = walk.Column(c), by = walk.Row(d.blockRowCounter, c);
             const int16_t* dc = CoefAt(d.dcCoef[c], bx, by);
@@ -510,6 +516,81 @@ bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
                 p[2] = static_cast<uint8_t>(px[full] >> 16);
             }
             x += n;
+        }
+    }
+    return true;
+}
+
+// ---- sampled decodes ----
+
+bool PrepareSampling(JpegDecoder& d, const SampleMasks& masks) {
+    const int32_t groups = d.frameMcusPerRow * (d.mcuWidth / 8);
+    uint8_t* columns = static_cast<uint8_t*>(WorkAlloc(d, d.width));
+    uint8_t* rows = static_cast<uint8_t*>(WorkAlloc(d, d.height));
+    int32_t* list = static_cast<int32_t*>(WorkAlloc(d, 4 * static_cast<int64_t>(d.width)));
+    uint8_t* group = static_cast<uint8_t*>(WorkAlloc(d, groups));
+    uint8_t* blocks = static_cast<uint8_t*>(WorkAlloc(d, d.blocksPerMcuRow));
+    if (!columns || !rows || !list || !group || !blocks || !masks.fill) return false;
+    masks.fill(masks.context, d.width, d.height, columns, rows);
+    int32_t n = 0;
+    for (int32_t x = 0; x < d.width; ++x) {
+        if (!columns[x]) continue;
+        list[n++] = x;
+        group[x / 8] = 1;
+    }
+    d.needColumn = columns;
+    d.needRow = rows;
+    d.neededColumns = list;
+    d.neededColumnCount = n;
+    d.needColumnGroup = group;
+    d.needBlock = blocks;
+    return true;
+}
+
+bool MarkNeededBlocks(JpegDecoder& d, int32_t firstRow, int32_t rows) {
+    if (!d.needBlock) return true;
+    // The two 8-line halves of a 16-line MCU row (one half when it is 8 high).
+    bool half[2] = {false, false};
+    for (int32_t line = 0; line < rows; ++line)
+        if (d.needRow[firstRow + line]) half[line >> 3] = true;
+    std::memset(d.needBlock, 0, static_cast<size_t>(d.blocksPerMcuRow));
+    if (!half[0] && !half[1]) return false;
+    // The Y blocks of an MCU lie h across and v down (LayoutKind); each
+    // chroma block covers the whole MCU.
+    const int h = d.mcuWidth / 8, v = d.mcuHeight / 8;
+    const int yBlocks = h * v;
+    bool any = false;
+    for (int32_t m = 0; m < d.frameMcusPerRow; ++m) {
+        const uint8_t* columns = d.needColumnGroup + h * m;
+        const bool mcuColumns = columns[0] || (h == 2 && columns[1]);
+        if (!mcuColumns) continue;
+        uint8_t* need = d.needBlock + static_cast<size_t>(m) * d.frameBlocksPerMcu;
+        for (int j = 0; j < d.frameBlocksPerMcu; ++j) {
+            need[j] = j < yBlocks ? columns[j % h] && half[j / h] : 1;
+            any = any || need[j];
+        }
+    }
+    return any;
+}
+
+bool WriteSampledRows(JpegDecoder& d, int32_t firstRow, int32_t rows) {
+    LoadBuffers& lb = *d.buffers;
+    const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
+    const int shift = d.mcuWidth == 16 ? 4 : 3;
+    for (int32_t line = 0; line < rows; ++line) {
+        if (JpegStop(d)) return false;
+        if (!d.needRow[firstRow + line]) continue;
+        uint8_t* out = RasterRow(lb, d.height - 1 - (firstRow + line));
+        if (!out) return false;
+        for (int32_t k = 0; k < d.neededColumnCount; ++k) {
+            const int32_t x = d.neededColumns[k];
+            const int32_t m = x >> shift;
+            const McuLine l = LineOf(d, d.sampleBuffer + static_cast<size_t>(m) * mcuBytes, line);
+            const uint32_t px = PixelOf(d, l, x - (m << shift));
+            uint8_t* p = out + 3 * static_cast<size_t>(x);
+            p[0] = static_cast<uint8_t>(px);
+            p[1] = static_cast<uint8_t>(px >> 8);
+            p[2] = static_cast<uint8_t>(px >> 16);
         }
     }
     return true;

@@ -26,14 +26,18 @@ PictureKind PictureKindOf(const char* name) {
     return PictureKind::kNone;
 }
 
-int DecodeByExtension(DecoderSet& set, const char* path) {
+int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use) {
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone) return -1;
     if (!set.buffers) return DecodeFail("no load buffers");
     LoadBuffers& lb = *set.buffers;
     switch (kind) {
-    case PictureKind::kJpeg:
-        return set.jpeg ? DecodeJpegFile(lb, *set.jpeg, path) : DecodeFail("no JPEG work record");
+    case PictureKind::kJpeg: {
+        if (!set.jpeg) return DecodeFail("no JPEG work record");
+        if (use == DecodeFor::kRaster) return DecodeJpegFile(lb, *set.jpeg, path);
+        static const int kFrameFit[2] = {kFrameSide, kFrameSide};
+        return DecodeJpegSampled(lb, *set.jpeg, path, SampleMasks{FillStretchMasks, kFrameFit});
+    }
     case PictureKind::kBmp: return DecodeBmpFile(lb, path);
     case PictureKind::kGif:
         return set.gif ? DecodeGifFile(lb, *set.gif, path) : DecodeFail("no GIF work record");
@@ -45,7 +49,7 @@ int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
     if (PictureKindOf(path) == PictureKind::kNone || !set.buffers) return 0;
     // A failed or stopped decode is not an error here: the raster holds the
     // previous picture or a partly decoded one, and that is what is shown.
-    DecodeByExtension(set, path);
+    DecodeByExtension(set, path, DecodeFor::kFrame);
     LoadBuffers& lb = *set.buffers;
     lb.raster.cursor.address = RasterRow(lb, 0);
     FitToFrame(lb, kFrameSide, kFrameSide, block);
@@ -53,6 +57,24 @@ int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
 }
 
 namespace {
+
+// The stretch's sampling rule along one axis: target position j of `target`
+// reads source position StretchStep(source, target)(j). The scale factor is
+// rounded to single precision once; the products are taken in extended
+// precision and truncated. Below 2^24 this is floor(j * source / target).
+class StretchStep {
+  public:
+    StretchStep(int32_t source, int target)
+        : last_(source - 1), scale_(static_cast<float>(static_cast<long double>(source) / target)) {
+    }
+    int32_t operator()(int j) const {
+        return std::min<int32_t>(last_, static_cast<int32_t>(static_cast<long double>(j) * scale_));
+    }
+
+  private:
+    int32_t last_;
+    float scale_;
+};
 
 const uint8_t* PixelBase(const LoadBuffers& lb) {
     return lb.raster.cursor.address;
@@ -124,17 +146,12 @@ bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
         return true;
     }
 
-    // Scale factors rounded to single precision once; the products in
-    // extended precision, truncated. Below 2^24 this is floor(j * W / w).
-    const float sx = static_cast<float>(static_cast<long double>(W) / w);
-    const float sy = static_cast<float>(static_cast<long double>(H) / h);
+    const StretchStep columnOf(W, w), rowOf(H, h);
     int32_t column[kFrameSide];
     for (int j = 0; j < w; ++j)
-        column[j] =
-            std::min<int32_t>(W - 1, static_cast<int32_t>(static_cast<long double>(j) * sx));
+        column[j] = columnOf(j);
     for (int i = 0; i < h; ++i) {
-        const int32_t y =
-            std::min<int32_t>(H - 1, static_cast<int32_t>(static_cast<long double>(i) * sy));
+        const int32_t y = rowOf(i);
         uint8_t* row = out + static_cast<size_t>(outStride) * i;
         std::memset(row + 3 * w, 0, static_cast<size_t>(outStride - 3 * w));
         for (int j = 0; j < w; ++j) {
@@ -145,4 +162,18 @@ bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
         }
     }
     return true;
+}
+
+void FillStretchMasks(const void* fitSize, int32_t width, int32_t height, uint8_t* columns,
+                      uint8_t* rows) {
+    const int* size = static_cast<const int*>(fitSize);
+    const int w = size[0], h = size[1];
+    std::memset(columns, 0, static_cast<size_t>(width));
+    std::memset(rows, 0, static_cast<size_t>(height));
+    if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return; // FitToFrame reads nothing
+    const StretchStep columnOf(width, w), rowOf(height, h);
+    for (int j = 0; j < w; ++j)
+        columns[columnOf(j)] = 1;
+    for (int i = 0; i < h; ++i)
+        rows[height - 1 - rowOf(i)] = 1; // rowOf gives memory rows, 0 = bottom
 }

@@ -18,9 +18,14 @@ enum class PictureKind { kNone, kJpeg, kBmp, kGif };
 // JPG, BMP or GIF by ExtensionOf; everything else (".jpeg" too) is kNone.
 PictureKind PictureKindOf(const char* name);
 
+// What the decoded raster is for: all of it, or only the pixels
+// FitToFrame(kFrameSide x kFrameSide) reads (a JPEG then reconstructs only
+// those; the fitted picture is the same).
+enum class DecodeFor { kRaster, kFrame };
+
 // Runs the decoder of the extension: -1 when the extension is none of
 // JPG/BMP/GIF (nothing is read), otherwise the decoder's 1 or 0.
-int DecodeByExtension(DecoderSet& set, const char* path);
+int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use = DecodeFor::kRaster);
 
 // The portable half of loading a picture: 0, touching nothing, for a name
 // without a known extension; otherwise decodes (the result is not looked
@@ -39,6 +44,11 @@ bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block);
 // True when the descriptor describes a raster and PixelBase addresses all
 // of its rows inside the DecodeBuffer (what the fits may read).
 bool RasterReadable(const LoadBuffers& lb);
+
+// FitToFrame's sampling rule as sample masks: the columns and rows (counted
+// from the top) a w x h stretch reads. `fitSize` points to the two ints w, h.
+void FillStretchMasks(const void* fitSize, int32_t width, int32_t height, uint8_t* columns,
+                      uint8_t* rows);
 
 // Colour of raster pixel (x, y) (memory row y, 0 = bottom): blue in the low
 // byte, then green, then red. Callers keep x and y inside the raster.

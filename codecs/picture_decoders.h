@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "codecs/load_buffers.h"
 
@@ -13,6 +14,24 @@ struct JpegDecoder; // JPEG decoder work record (codecs/jpeg_decoder.h)
 int DecodeBmpFile(LoadBuffers& lb, const char* path);
 int DecodeGifFile(LoadBuffers& lb, GifState& gif, const char* path);
 int DecodeJpegFile(LoadBuffers& lb, JpegDecoder& jpeg, const char* path);
+
+// The pixels a reader of the raster will look at, for decoders that can
+// skip the others: `fill` receives the picture's size and sets
+// columns[0..width-1] and rows[0..height-1] to 1 or 0; pixel (x, y) is needed
+// when both of its flags are set. Rows count from the top: entry 0 is the
+// file's first row (raster memory row height - 1).
+struct SampleMasks {
+    void (*fill)(const void* context, int32_t width, int32_t height, uint8_t* columns,
+                 uint8_t* rows);
+    const void* context;
+};
+// DecodeJpegFile writing only the needed pixels: those get exactly the bytes
+// the full decode gives them, at the same places, whatever the file (damaged
+// ones too); every other raster byte keeps what it held. Everything is still
+// entropy-decoded; only the inverse transform and the colour conversion are
+// spared.
+int DecodeJpegSampled(LoadBuffers& lb, JpegDecoder& jpeg, const char* path,
+                      const SampleMasks& masks);
 
 // Sizes of the work records, for owners that allocate them as raw blocks
 // (the program uses GlobalAlloc with zero fill). A zero-filled block of this

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <utility>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "codecs/decode_failure.h"
 #include "codecs/jpeg_decoder.h"
+#include "codecs/load_picture.h"
 #include "tests/unit/jpeg_builder.h"
 #include "tests/unit/test_support.h"
 
@@ -731,3 +733,99 @@ TEST_F(JpegDecode, FuzzerFindingsDecodeOrFailCleanly) {
 }
 
 } // namespace
+
+// ---- sampled decodes ----
+
+void FillEverything(const void*, int32_t width, int32_t height, uint8_t* columns, uint8_t* rows) {
+    std::memset(columns, 1, static_cast<size_t>(width));
+    std::memset(rows, 1, static_cast<size_t>(height));
+}
+
+class JpegSampled : public JpegDecode {
+  protected:
+    // Decodes `bytes` whole, then again sampled by `masks` over a raster
+    // whose needed pixels were changed in between: the sampled decode must
+    // give back every needed byte, and the stretch into the frame must not
+    // change.
+    void ExpectSameNeededPixels(const std::vector<uint8_t>& bytes, const SampleMasks& masks,
+                                const std::string& what) {
+        const int full = Decode(bytes);
+        std::unique_ptr<FrameImage> fitFull(new FrameImage{}), fitSampled(new FrameImage{});
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        FitToFrame(lb, kFrameSide, kFrameSide, *fitFull);
+        const int w = Width(), h = Height();
+        std::vector<uint8_t> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+        std::vector<uint8_t> before;
+        if (full) {
+            masks.fill(masks.context, w, h, columns.data(), rows.data());
+            for (int y = 0; y < h; ++y) {
+                uint8_t* row = RasterRow(lb, y);
+                before.insert(before.end(), row, row + 3 * w);
+                for (int x = 0; x < w; ++x)
+                    if (rows[h - 1 - y] && columns[x])
+                        for (int c = 0; c < 3; ++c)
+                            row[3 * x + c] = static_cast<uint8_t>(~row[3 * x + c]);
+            }
+        }
+        lb.raster.header = BitmapInfoHeader{};
+        ASSERT_TRUE(LoadMemory(lb, bytes.data(), bytes.size()));
+        ASSERT_EQ(DecodeJpegLoaded(lb, *d, &masks), full) << what;
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        FitToFrame(lb, kFrameSide, kFrameSide, *fitSampled);
+        ASSERT_EQ(std::memcmp(fitFull->bytes, fitSampled->bytes, sizeof fitFull->bytes), 0) << what;
+        if (!full) return;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                if (!rows[h - 1 - y] || !columns[x]) continue;
+                ASSERT_EQ(std::memcmp(RasterRow(lb, y) + 3 * x,
+                                      &before[(static_cast<size_t>(y) * w + x) * 3], 3),
+                          0)
+                    << what << " pixel " << x << ", raster row " << y;
+            }
+        }
+    }
+};
+
+TEST_F(JpegSampled, NeededPixelsGetTheFullDecodesBytesInEveryFile) {
+    // Corpus (damaged and truncated files included), the fixtures with
+    // truncated copies, and odd-sized pictures of every layout with AC
+    // coefficients; sampled for the frame, and with every pixel needed (the
+    // plain pixel code against the row code).
+    static const int kFrameFit[2] = {kFrameSide, kFrameSide};
+    const SampleMasks frame{FillStretchMasks, kFrameFit}, everything{FillEverything, nullptr};
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    for (const char* f : {"synth-420.jpg", "synth-444.jpg", "synth-422.jpg", "synth-440.jpg",
+                          "synth-gray.jpg", "synth-420-prog-rst.jpg", "synth-440-prog.jpg"}) {
+        std::vector<uint8_t> bytes = ReadFile(DataDir() + "/" + f);
+        ASSERT_FALSE(bytes.empty()) << f;
+        files.emplace_back(
+            std::string(f) + " cut",
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + bytes.size() * 2 / 3));
+        files.emplace_back(f, std::move(bytes));
+    }
+    for (auto hv :
+         {std::make_pair(2, 2), std::make_pair(1, 2), std::make_pair(2, 1), std::make_pair(1, 1)}) {
+        JpegBuilder b;
+        b.Soi().Dqt(0, 3).Sof(0xC0, 19, 11,
+                              {{1, hv.first, hv.second, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
+        b.EasyTables().Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+        int mcus = ((19 + 8 * hv.first - 1) / (8 * hv.first)) *
+                   ((11 + 8 * hv.second - 1) / (8 * hv.second));
+        for (int i = 0; i < mcus * (hv.first * hv.second + 2); ++i)
+            b.Dc((i * 37) % 200 - 100).Ac(0, (i * 13) % 60 - 30).Ac(1, (i * 7) % 90 - 45).Eob();
+        files.emplace_back("synthetic " + std::to_string(hv.first) + "x" +
+                               std::to_string(hv.second),
+                           b.Flush().Eoi().bytes);
+    }
+    for (auto& f : files) {
+        ExpectSameNeededPixels(f.second, frame, f.first);
+        ExpectSameNeededPixels(f.second, everything, f.first + " (every pixel)");
+    }
+    if (CorpusDir().empty()) GTEST_SKIP() << "no corpus beside the project";
+    int compared = 0;
+    for (const ManifestRow& row : ReadManifest()) {
+        ExpectSameNeededPixels(ReadFile(CorpusDir() + "/" + row.file), frame, row.file);
+        ++compared;
+    }
+    EXPECT_GT(compared, 100);
+}
