@@ -1,11 +1,17 @@
 // libFuzzer target: any bytes as a JPEG file, decoded from the FileBuffer.
 // Every raster byte the decoder describes is read afterwards, so a raster
 // that claims more than the buffer holds shows up under AddressSanitizer.
+// The same bytes then go through the sampled decode for the frame, over a
+// raster whose sampled pixels were changed first: its fitted picture must be
+// the full decode's, byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include <cstring>
+
 #include "codecs/jpeg_decoder.h"
+#include "codecs/load_picture.h"
 
 volatile uint32_t g_sink; // keeps the reads of the output from being optimised away
 
@@ -46,5 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t packed = 40 + static_cast<size_t>(lb.raster.stride) * h.biHeight;
     if (packed > kDecodeBufferSize) std::abort();
     g_sink = Fold(lb.decodeBuffer, packed);
+
+    static FrameImage full, sampled;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    FitToFrame(lb, kFrameSide, kFrameSide, full);
+    static const int kFrameFit[2] = {kFrameSide, kFrameSide};
+    const SampleMasks masks{FillStretchMasks, kFrameFit};
+    static uint8_t columns[kJpegMaxDimension], rows[kJpegMaxDimension];
+    masks.fill(masks.context, h.biWidth, h.biHeight, columns, rows);
+    for (int32_t y = 0; y < h.biHeight; ++y)
+        for (int32_t x = 0; rows[h.biHeight - 1 - y] && x < h.biWidth; ++x)
+            if (columns[x]) RasterRow(lb, y)[3 * x] ^= 0x5A;
+    lb.raster.header = BitmapInfoHeader{};
+    if (!LoadMemory(lb, data, size) || DecodeJpegLoaded(lb, d, &masks) != 1) std::abort();
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    FitToFrame(lb, kFrameSide, kFrameSide, sampled);
+    if (std::memcmp(full.bytes, sampled.bytes, sizeof full.bytes) != 0) std::abort();
     return 0;
 }
