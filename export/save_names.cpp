@@ -4,6 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
+
+#include "export/folder_files.h"
 
 bool HasBmpExtension(const std::string& path) {
     size_t dot = path.rfind('.');
@@ -45,7 +48,7 @@ SaveAllFailure FromEncoder(JpegEncodeError error) {
 }
 
 // Writes the stream; a short write or a failed close counts as a failure and
-// the incomplete file is removed, so the frame never gets half a picture.
+// the incomplete file is removed.
 SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return SaveAllFailure::kCannotCreate;
@@ -56,42 +59,197 @@ SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, siz
     return SaveAllFailure::kWriteFailed;
 }
 
-} // namespace
+// Supplies picture i's stream; kNone with bytes/length set, or the reason.
+struct PictureSource {
+    virtual SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) = 0;
 
-SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* const* pictures,
-                                int count, char separator) {
+  protected:
+    ~PictureSource() = default;
+};
+
+// The first "~pixmora-K-" that no name of the folder starts with (in any case).
+std::string FreshStem(const std::vector<std::string>& names) {
+    for (int k = 0;; ++k) {
+        std::string stem = "~pixmora-" + std::to_string(k) + "-";
+        bool used = false;
+        for (const std::string& name : names)
+            if (LowerAscii(name.substr(0, stem.size())) == stem) {
+                used = true;
+                break;
+            }
+        if (!used) return stem;
+    }
+}
+
+// For each picture 0 .. count - 1 the folder's file of that number as the
+// listing spells it: exactly "3.jpg" when there is one, else the first name
+// equal to it in another case ("3.JPG"), else "".
+std::vector<std::string> NumberedNames(const std::vector<std::string>& names, int count) {
+    std::vector<std::string> found(count);
+    for (const std::string& name : names) {
+        int number = 0;
+        if (!IsNumberedPictureName(name, &number) || number >= count) continue;
+        if (found[number].empty() || name == std::to_string(number) + ".jpg") found[number] = name;
+    }
+    return found;
+}
+
+SaveAllResult SaveSet(const std::string& folder, int count, char separator, PictureSource& source,
+                      SaveAllProgress progress, void* context) {
     SaveAllResult result;
+    result.folder = folder;
     if (count <= 0) return result;
-    std::unique_ptr<uint8_t[]> output(new (std::nothrow) uint8_t[kJpegOutputBlockSize]);
-    if (!output) {
-        result.failure = SaveAllFailure::kOutOfMemory;
-        result.failedFile = SaveAllFileName(folder, 0, separator);
+    auto fail = [&](int i, SaveAllFailure failure) {
+        result.failure = failure;
+        result.failedFile = SaveAllFileName(folder, i, separator);
+        result.written = 0;
+        return result;
+    };
+    std::vector<std::string> names;
+    if (!ListFolder(folder, names)) return fail(0, SaveAllFailure::kCannotCreate);
+    const std::string stem = FreshStem(names);
+    const std::vector<std::string> numbered = NumberedNames(names, count);
+    auto temp = [&](int i) { return folder + separator + stem + std::to_string(i) + ".new"; };
+    auto backup = [&](int i) { return folder + separator + stem + std::to_string(i) + ".old"; };
+
+    // 1. Every picture under its temporary name.
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* bytes = nullptr;
+        size_t length = 0;
+        SaveAllFailure failure = source.Stream(i, bytes, length);
+        if (failure == SaveAllFailure::kNone) failure = WriteWholeFile(temp(i), bytes, length);
+        if (failure != SaveAllFailure::kNone) {
+            for (int j = 0; j < i; ++j)
+                std::remove(temp(j).c_str());
+            return fail(i, failure);
+        }
+        if (progress) progress(context, i + 1, count);
+    }
+
+    // 2. Each takes its name; an older file of that name steps aside first.
+    std::vector<std::string> moved(count); // the older file's name, "" when there was none
+    int done = 0;
+    SaveAllFailure failure = SaveAllFailure::kNone;
+    for (; done < count; ++done) {
+        const std::string target = SaveAllFileName(folder, done, separator);
+        // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
+        // name the system takes for the target counts as the older file.
+        std::string old;
+        if (PathExists(target))
+            old = numbered[done].empty() ? std::to_string(done) + ".jpg" : numbered[done];
+        if (!old.empty()) {
+            std::string oldPath = folder + separator + old;
+            // Only a plain file is replaced: a folder called "3.jpg" stops the export.
+            if (!IsRegularFile(oldPath) ||
+                std::rename(oldPath.c_str(), backup(done).c_str()) != 0) {
+                failure = SaveAllFailure::kCannotReplace;
+                break;
+            }
+            moved[done] = old;
+        }
+        if (std::rename(temp(done).c_str(), target.c_str()) != 0) {
+            failure = SaveAllFailure::kCannotReplace;
+            break;
+        }
+    }
+    if (failure == SaveAllFailure::kNone) {
+        // 3. The older files go.
+        for (int i = 0; i < count; ++i)
+            if (!moved[i].empty()) std::remove(backup(i).c_str());
+        result.written = count;
         return result;
     }
-    for (int i = 0; i < count; ++i) {
-        std::string path = SaveAllFileName(folder, i, separator);
-        std::memset(output.get(), 0, kJpegOutputBlockSize);
-        size_t length = 0;
-        JpegEncodeError error = JpegEncodeError::kNone;
-        if (!EncodeJpeg(*pictures[i], output.get(), kJpegOutputBlockSize, length, &error)) {
-            result.failure = FromEncoder(error);
-            result.failedFile = path;
-            return result;
-        }
-        SaveAllFailure failure = WriteWholeFile(path, output.get(), length);
-        if (failure != SaveAllFailure::kNone) {
-            result.failure = failure;
-            result.failedFile = path;
-            return result;
-        }
-        ++result.written;
+
+    // Roll back: picture `done` failed half-way, those before it are in.
+    bool restored = true;
+    auto putBack = [&](int i) {
+        if (!moved[i].empty() &&
+            std::rename(backup(i).c_str(), (folder + separator + moved[i]).c_str()) != 0)
+            restored = false;
+    };
+    putBack(done);
+    for (int i = done - 1; i >= 0; --i) {
+        if (std::remove(SaveAllFileName(folder, i, separator).c_str()) != 0) restored = false;
+        putBack(i);
     }
+    for (int i = done; i < count; ++i)
+        if (std::remove(temp(i).c_str()) != 0) restored = false;
+    fail(done, failure);
+    result.folderRestored = restored;
     return result;
 }
 
-SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& album,
-                                char separator) {
-    return SaveAllPicturesTo(folder, album.block, AlbumCount(album), separator);
+struct EncodedSource : PictureSource {
+    const std::vector<uint8_t>* jpegs;
+    explicit EncodedSource(const std::vector<uint8_t>* j) : jpegs(j) {}
+    SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) override {
+        bytes = jpegs[i].data();
+        length = jpegs[i].size();
+        return SaveAllFailure::kNone;
+    }
+};
+
+// Encodes each picture into one output block when it is asked for.
+struct EncodingSource : PictureSource {
+    const FrameImage* const* pictures;
+    uint8_t* block;
+    EncodingSource(const FrameImage* const* p, uint8_t* b) : pictures(p), block(b) {}
+    SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) override {
+        std::memset(block, 0, kJpegOutputBlockSize);
+        JpegEncodeError error = JpegEncodeError::kNone;
+        if (!EncodeJpeg(*pictures[i], block, kJpegOutputBlockSize, length, &error))
+            return FromEncoder(error);
+        bytes = block;
+        return SaveAllFailure::kNone;
+    }
+};
+
+} // namespace
+
+SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8_t>& jpeg) {
+    jpeg.clear();
+    try {
+        jpeg.resize(kJpegOutputBlockSize);
+    } catch (const std::bad_alloc&) {
+        return SaveAllFailure::kOutOfMemory;
+    }
+    size_t length = 0;
+    JpegEncodeError error = JpegEncodeError::kNone;
+    if (!EncodeJpeg(picture, jpeg.data(), jpeg.size(), length, &error)) {
+        jpeg.clear();
+        return FromEncoder(error);
+    }
+    jpeg.resize(length);
+    return SaveAllFailure::kNone;
+}
+
+SaveAllResult CommitSaveAllSet(const std::string& folder, const std::vector<uint8_t>* jpegs,
+                               int count, char separator, SaveAllProgress progress, void* context) {
+    EncodedSource source(jpegs);
+    return SaveSet(folder, count, separator, source, progress, context);
+}
+
+SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* const* pictures,
+                                int count, char separator, SaveAllProgress progress,
+                                void* context) {
+    std::unique_ptr<uint8_t[]> output;
+    if (count > 0) {
+        output.reset(new (std::nothrow) uint8_t[kJpegOutputBlockSize]);
+        if (!output) {
+            SaveAllResult result;
+            result.folder = folder;
+            result.failure = SaveAllFailure::kOutOfMemory;
+            result.failedFile = SaveAllFileName(folder, 0, separator);
+            return result;
+        }
+    }
+    EncodingSource source(pictures, output.get());
+    return SaveSet(folder, count, separator, source, progress, context);
+}
+
+SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& album, char separator,
+                                SaveAllProgress progress, void* context) {
+    return SaveAllPicturesTo(folder, album.block, AlbumCount(album), separator, progress, context);
 }
 
 const char* SaveAllFailureText(SaveAllFailure failure) {
@@ -102,15 +260,83 @@ const char* SaveAllFailureText(SaveAllFailure failure) {
     case SaveAllFailure::kDoesNotFit: return "the encoded picture is too large";
     case SaveAllFailure::kBadPicture: return "the picture is damaged";
     case SaveAllFailure::kOutOfMemory: return "not enough memory";
+    case SaveAllFailure::kCannotReplace: return "the file of that name cannot be replaced";
     }
     return "unknown error";
 }
 
 std::string SaveAllMessage(const SaveAllResult& result) {
     if (result.ok())
-        return std::to_string(result.written) +
-               (result.written == 1 ? " picture was saved." : " pictures were saved.");
+        return "Saved " + std::to_string(result.written) +
+               (result.written == 1 ? " picture to " : " pictures to ") + result.folder + ".";
     return "Could not save " + result.failedFile + ": " + SaveAllFailureText(result.failure) +
-           ". " + std::to_string(result.written) +
-           (result.written == 1 ? " picture was" : " pictures were") + " saved before it.";
+           (result.folderRestored
+                ? ". The folder was left as it was."
+                : ". Not every older file could be put back; look for files named ~pixmora-*.");
+}
+
+// ---- Older numbered pictures ----
+
+bool IsNumberedPictureName(const std::string& name, int* number) {
+    size_t digits = 0;
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits > 9 || (digits > 1 && name[0] == '0')) return false;
+    if (LowerAscii(name.substr(digits)) != ".jpg") return false;
+    if (number) *number = std::stoi(name.substr(0, digits));
+    return true;
+}
+
+namespace {
+
+// The stale files themselves, with their numbers.
+std::vector<std::pair<int, std::string>> StaleFiles(const std::string& folder, int setSize,
+                                                    char separator) {
+    std::vector<std::pair<int, std::string>> found;
+    std::vector<std::string> names;
+    if (!ListFolder(folder, names)) return found;
+    for (const std::string& name : names) {
+        int number = 0;
+        if (IsNumberedPictureName(name, &number) && number >= setSize &&
+            IsRegularFile(folder + separator + name))
+            found.emplace_back(number, name);
+    }
+    return found;
+}
+
+StalePictures Summary(const std::vector<std::pair<int, std::string>>& files) {
+    StalePictures s;
+    for (const auto& f : files) {
+        if (s.count == 0 || f.first < s.lowest) {
+            s.lowest = f.first;
+            s.lowestName = f.second;
+        }
+        if (s.count == 0 || f.first > s.highest) {
+            s.highest = f.first;
+            s.highestName = f.second;
+        }
+        ++s.count;
+    }
+    return s;
+}
+
+} // namespace
+
+StalePictures FindStalePictures(const std::string& folder, int setSize, char separator) {
+    return Summary(StaleFiles(folder, setSize, separator));
+}
+
+std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale) {
+    std::string range =
+        stale.count == 1 ? stale.lowestName : stale.lowestName + " \u2026 " + stale.highestName;
+    return folder + " also holds " + std::to_string(stale.count) +
+           (stale.count == 1 ? " older picture (" : " older pictures (") + range +
+           ") that the frame would show after the new ones. Delete them?";
+}
+
+StalePictures DeleteStalePictures(const std::string& folder, int setSize, char separator) {
+    std::vector<std::pair<int, std::string>> left;
+    for (const auto& f : StaleFiles(folder, setSize, separator))
+        if (std::remove((folder + separator + f.second).c_str()) != 0) left.push_back(f);
+    return Summary(left);
 }

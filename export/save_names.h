@@ -1,9 +1,12 @@
-// File names of the two save commands, and Save All's writing loop, free of
-// any window code so they run (and are tested) on every platform.
+// File names of the two save commands, Save All's all-or-nothing writer and
+// the older numbered pictures it leaves, free of any window code so they run (and are tested) on
+// every platform.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "picture/frame_image.h"
 #include "export/album.h"
@@ -40,31 +43,97 @@ std::string SaveAllFileName(const std::string& folder, int index, char separator
 
 enum class SaveAllFailure {
     kNone,
-    kCannotCreate, // the file could not be opened for writing
-    kWriteFailed,  // writing or closing the file failed (the partial file is removed)
-    kDoesNotFit,   // the encoded picture is larger than the output block
-    kBadPicture,   // the picture block's header is unusable
-    kOutOfMemory,  // the output block or the encoder's work block could not be had
+    kCannotCreate,  // a file could not be opened for writing (or the folder not read)
+    kWriteFailed,   // writing or closing a file failed
+    kDoesNotFit,    // the encoded picture is larger than the output block
+    kBadPicture,    // the picture block's header is unusable
+    kOutOfMemory,   // the output block or the encoder's work block could not be had
+    kCannotReplace, // the existing file of that name could not be moved aside, or the
+                    // new file could not take the name (e.g. a folder is called "3.jpg")
 };
 
 struct SaveAllResult {
-    int written = 0;        // files written completely: 0.jpg .. (written - 1).jpg
-    std::string failedFile; // the file the export stopped at; "" when none
+    // Pictures in the folder as 0.jpg .. (written - 1).jpg: all of them on
+    // success, 0 after a failure (nothing of the new set is kept).
+    int written = 0;
+    std::string folder;     // the folder as the caller named it
+    std::string failedFile; // the file of the set the export stopped at; "" when none
     SaveAllFailure failure = SaveAllFailure::kNone;
+    // After a failure: true when the folder holds exactly what it held before
+    // (the normal case); false when putting an older file back failed too.
+    bool folderRestored = true;
     bool ok() const { return failure == SaveAllFailure::kNone; }
 };
 
-// Encodes pictures[0 .. count) one after the other into a 51,200-byte output
-// block and writes each as SaveAllFileName(folder, i) ("wb": created, or
-// truncated without asking). Stops at the first failure; the files written
-// before it stay. A file is only created once its picture has been encoded.
+// Called after each picture has been written and closed under its temporary
+// name: `done` of `total` (1 .. total). The renames that follow are quick.
+using SaveAllProgress = void (*)(void* context, int done, int total);
+
+// Saving a set is all or nothing. Every picture is first written under a
+// temporary name in the folder ("~pixmora-K-i.new", K chosen so that no file
+// of the folder starts with "~pixmora-K-"). Only when all of them are written
+// and closed does each take its name i.jpg: an existing i.jpg is first renamed
+// to "~pixmora-K-i.old", then the new file renamed to i.jpg; when all are in,
+// the old files are deleted. A failure at any point deletes the new files and
+// renames the old ones back, so the folder holds exactly what it held (names
+// and bytes). Nothing is ever renamed onto an existing name, which Windows
+// would refuse. Higher-numbered older files stay (see the stale pictures below).
+
+// Encodes `picture` as Save All writes it: `jpeg` receives the whole stream
+// (kNone), or is emptied and the reason returned. Touches no shared state, so
+// several threads may encode different pictures at once.
+SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8_t>& jpeg);
+
+// Writes already-encoded streams jpegs[0 .. count) as the set 0.jpg ..
+// (count - 1).jpg of `folder`, all or nothing as described above.
+SaveAllResult CommitSaveAllSet(const std::string& folder, const std::vector<uint8_t>* jpegs,
+                               int count, char separator = kPathSeparator,
+                               SaveAllProgress progress = nullptr, void* context = nullptr);
+
+// Encodes pictures[0 .. count) one after the other (one 51,200-byte output
+// block, zeroed before each picture) and saves them as the set, all or nothing.
+// An encoder failure stops the export like a write failure; no file is
+// created for a picture that could not be encoded.
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* const* pictures,
-                                int count, char separator = kPathSeparator);
+                                int count, char separator = kPathSeparator,
+                                SaveAllProgress progress = nullptr, void* context = nullptr);
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& album,
-                                char separator = kPathSeparator);
+                                char separator = kPathSeparator, SaveAllProgress progress = nullptr,
+                                void* context = nullptr);
 
 // A one-line English reason ("cannot create the file", ...).
 const char* SaveAllFailureText(SaveAllFailure failure);
-// The whole message for the user, e.g. "Could not save C:\pics\3.jpg: cannot
-// create the file. 3 pictures were saved before it."
+// The whole message for the user: "Saved 3 pictures to C:\pics." after
+// success; after a failure e.g. "Could not save C:\pics\3.jpg: cannot create
+// the file. The folder was left as it was."
 std::string SaveAllMessage(const SaveAllResult& result);
+
+// ---- Older numbered pictures beyond the new set ----
+
+// True when `name` is a picture name Save All writes: a number in plain
+// decimal (no sign, no leading zero except "0" itself, at most 9 digits)
+// followed by ".jpg" in any case: "12.jpg", "12.JPG" yes; "012.jpg", "a.jpg",
+// "3.jpeg", "3.jpg.bak" no. Sets *number when given.
+bool IsNumberedPictureName(const std::string& name, int* number = nullptr);
+
+struct StalePictures {
+    int count = 0;   // numbered pictures with a number >= the set's size
+    int lowest = -1; // their lowest and highest number; -1 when count is 0
+    int highest = -1;
+    std::string lowestName; // those two files' names as the folder spells them ("7.JPG")
+    std::string highestName;
+};
+
+// The regular files of `folder` named by the rule above with a number >=
+// `setSize`: pictures of an earlier, larger export that the frame would show
+// after the new set. Count 0 when there are none or the folder cannot be read.
+StalePictures FindStalePictures(const std::string& folder, int setSize,
+                                char separator = kPathSeparator);
+// "FOLDER also holds K older pictures (N.jpg … M.jpg) that the frame would
+// show after the new ones. Delete them?" (UTF-8 ellipsis; one picture reads
+// "also holds 1 older picture (N.jpg) that ...").
+std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale);
+// Deletes those files and nothing else; returns what is still there afterwards
+// (count 0 when every one of them was deleted).
+StalePictures DeleteStalePictures(const std::string& folder, int setSize,
+                                  char separator = kPathSeparator);

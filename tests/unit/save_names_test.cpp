@@ -11,11 +11,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "export/folder_files.h"
 #include "export/save_names.h"
 #include "tests/unit/test_support.h"
 
@@ -105,20 +107,52 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// A scratch folder without the numbered files of an earlier run: under Wine
-// process ids repeat, so ScratchDir() can hand out a folder used before.
+// An empty scratch folder: under Wine process ids repeat, so ScratchDir() can
+// hand out a folder used before.
 std::string FreshDir() {
     std::string dir = ScratchDir();
-    for (int i = 0; i < 4; ++i) {
-        std::string path = SaveAllFileName(dir, i);
+    std::vector<std::string> names, inner;
+    ListFolder(dir, names);
+    for (const std::string& name : names) {
+        std::string path = dir + kPathSeparator + name;
+        ListFolder(path, inner);
+        for (const std::string& n : inner)
+            std::remove((path + kPathSeparator + n).c_str());
         std::remove(path.c_str());
 #ifdef _WIN32
         _rmdir(path.c_str());
-#else
-        rmdir(path.c_str());
 #endif
     }
     return dir;
+}
+
+// Every name in a folder with its bytes ("<folder>" for a folder).
+std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& dir) {
+    std::map<std::string, std::vector<uint8_t>> all;
+    std::vector<std::string> names;
+    EXPECT_TRUE(ListFolder(dir, names));
+    for (const std::string& name : names) {
+        std::string path = dir + kPathSeparator + name;
+        std::string folder = "<folder>";
+        all[name] = IsRegularFile(path) ? ReadFile(path)
+                                        : std::vector<uint8_t>(folder.begin(), folder.end());
+    }
+    return all;
+}
+
+void WriteBytes(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+void MakeDir(const std::string& path) {
+#ifdef _WIN32
+    ASSERT_EQ(_mkdir(path.c_str()), 0) << path;
+#else
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+#endif
 }
 
 std::vector<uint8_t> Encoded(const FrameImage& picture) {
@@ -141,21 +175,53 @@ TEST(SaveAll, ThreePicturesBecomeZeroOneTwoInListOrder) {
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "1.jpg"), Encoded(*b));
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "2.jpg"), Encoded(*c));
     EXPECT_FALSE(Exists(dir + kPathSeparator + "3.jpg"));
-    EXPECT_EQ(SaveAllMessage(r), "3 pictures were saved.");
+    EXPECT_EQ(Snapshot(dir).size(), 3u) << "no temporary file is left";
+    EXPECT_EQ(SaveAllMessage(r), "Saved 3 pictures to " + dir + ".");
 }
 
-TEST(SaveAll, SavingAgainOverwritesWithIdenticalBytesAndLeavesHigherNumbers) {
+TEST(SaveAll, SavingAgainReplacesTheSetReportsProgressAndLeavesHigherNumbers) {
     std::string dir = FreshDir();
     auto a = Picture(4), b = Picture(5), c = Picture(6);
     const FrameImage* three[] = {a.get(), b.get(), c.get()};
     ASSERT_TRUE(SaveAllPicturesTo(dir, three, 3).ok());
     std::vector<uint8_t> first = ReadFile(dir + kPathSeparator + "0.jpg");
-    const FrameImage* one[] = {c.get()};
-    ASSERT_TRUE(SaveAllPicturesTo(dir, one, 1).ok());
+    WriteBytes(dir + kPathSeparator + "notes.txt", "mine");
+    // A file of the user's that happens to look like a temporary name stays as it is.
+    WriteBytes(dir + kPathSeparator + "~pixmora-0-0.new", "also mine");
+    std::vector<std::pair<int, int>> steps;
+    auto record = [](void* context, int done, int total) {
+        static_cast<std::vector<std::pair<int, int>>*>(context)->emplace_back(done, total);
+    };
+    const FrameImage* two[] = {c.get(), b.get()};
+    SaveAllResult r = SaveAllPicturesTo(dir, two, 2, kPathSeparator, record, &steps);
+    ASSERT_TRUE(r.ok()) << SaveAllMessage(r);
+    EXPECT_EQ(steps, (std::vector<std::pair<int, int>>{{1, 2}, {2, 2}}));
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "0.jpg"), Encoded(*c));
+    EXPECT_EQ(ReadFile(dir + kPathSeparator + "1.jpg"), Encoded(*b));
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "2.jpg"), Encoded(*c)) << "older file stays";
+    auto files = Snapshot(dir);
+    EXPECT_EQ(files.size(), 5u) << "three pictures and the user's two files, nothing else";
+    EXPECT_EQ(files["~pixmora-0-0.new"],
+              std::vector<uint8_t>({'a', 'l', 's', 'o', ' ', 'm', 'i', 'n', 'e'}));
     ASSERT_TRUE(SaveAllPicturesTo(dir, three, 3).ok());
     EXPECT_EQ(ReadFile(dir + kPathSeparator + "0.jpg"), first);
+}
+
+TEST(SaveAll, EncodedStreamsAreCommittedAsTheSetByteForByte) {
+    std::string dir = FreshDir();
+    auto a = Picture(15), b = Picture(16);
+    std::vector<std::vector<uint8_t>> jpegs(2);
+    ASSERT_EQ(EncodeSaveAllPicture(*a, jpegs[0]), SaveAllFailure::kNone);
+    ASSERT_EQ(EncodeSaveAllPicture(*b, jpegs[1]), SaveAllFailure::kNone);
+    EXPECT_EQ(jpegs[0], Encoded(*a));
+    SaveAllResult r = CommitSaveAllSet(dir, jpegs.data(), 2);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.written, 2);
+    EXPECT_EQ(ReadFile(dir + kPathSeparator + "1.jpg"), jpegs[1]);
+    std::unique_ptr<FrameImage> damaged(new FrameImage{});
+    InitFrameHeader(4000, 4000, damaged->bytes);
+    EXPECT_EQ(EncodeSaveAllPicture(*damaged, jpegs[0]), SaveAllFailure::kBadPicture);
+    EXPECT_TRUE(jpegs[0].empty());
 }
 
 TEST(SaveAll, AlbumIsSavedInListOrder) {
@@ -198,25 +264,49 @@ TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
     EXPECT_NE(SaveAllMessage(r).find("0.jpg"), std::string::npos);
 }
 
-TEST(SaveAll, UncreatableFileStopsTheExportAndKeepsTheFilesBefore) {
+// A folder holding an older set of five, a file of the user's and a folder
+// called "2.jpg" (with something in it, so nothing can rename onto it).
+std::string FolderWithAnOlderSet() {
     std::string dir = FreshDir();
-    // A folder where 1.jpg should go: that file cannot be opened for writing.
-    std::string blocker = dir + kPathSeparator + "1.jpg";
-#ifdef _WIN32
-    ASSERT_EQ(_mkdir(blocker.c_str()), 0);
-#else
-    ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0);
-#endif
+    for (int i : {0, 1, 3, 4})
+        WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", "old " + std::to_string(i));
+    WriteBytes(dir + kPathSeparator + "notes.txt", "mine");
+    std::string blocker = dir + kPathSeparator + "2.jpg";
+    MakeDir(blocker);
+    WriteBytes(blocker + kPathSeparator + "inside", "x");
+    return dir;
+}
+
+TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
     auto a = Picture(10), b = Picture(11), c = Picture(12);
-    const FrameImage* pictures[] = {a.get(), b.get(), c.get()};
-    SaveAllResult r = SaveAllPicturesTo(dir, pictures, 3);
-    EXPECT_EQ(r.failure, SaveAllFailure::kCannotCreate);
-    EXPECT_EQ(r.written, 1);
-    EXPECT_EQ(r.failedFile, blocker);
-    EXPECT_EQ(ReadFile(dir + kPathSeparator + "0.jpg"), Encoded(*a));
-    EXPECT_FALSE(Exists(dir + kPathSeparator + "2.jpg")) << "the export stops at the failure";
-    EXPECT_EQ(SaveAllMessage(r), "Could not save " + blocker +
-                                     ": cannot create the file. 1 picture was saved before it.");
+    std::unique_ptr<FrameImage> damaged(new FrameImage{});
+    InitFrameHeader(4000, 4000, damaged->bytes); // far more rows than the block holds
+    {
+        // The third file cannot take its name after 0.jpg and 1.jpg were replaced.
+        std::string dir = FolderWithAnOlderSet();
+        auto before = Snapshot(dir);
+        const FrameImage* pictures[] = {a.get(), b.get(), c.get(), a.get()};
+        SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4);
+        EXPECT_EQ(r.failure, SaveAllFailure::kCannotReplace);
+        EXPECT_EQ(r.written, 0);
+        EXPECT_TRUE(r.folderRestored);
+        EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
+        EXPECT_EQ(Snapshot(dir), before);
+        EXPECT_EQ(SaveAllMessage(r), "Could not save " + dir + kPathSeparator +
+                                         "2.jpg: the file of that name cannot be replaced. The "
+                                         "folder was left as it was.");
+    }
+    {
+        // The third picture cannot be encoded: two new files were already written.
+        std::string dir = FolderWithAnOlderSet();
+        auto before = Snapshot(dir);
+        const FrameImage* pictures[] = {a.get(), b.get(), damaged.get(), c.get()};
+        SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4);
+        EXPECT_EQ(r.failure, SaveAllFailure::kBadPicture);
+        EXPECT_EQ(r.written, 0);
+        EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
+        EXPECT_EQ(Snapshot(dir), before);
+    }
 }
 
 TEST(SaveAll, ReadOnlyFolderIsReportedNotWritten) {
@@ -235,18 +325,47 @@ TEST(SaveAll, ReadOnlyFolderIsReportedNotWritten) {
 #endif
 }
 
-TEST(SaveAll, DamagedPictureStopsBeforeItsFileIsCreated) {
+TEST(StalePictures, OnlyPlainNumbersWithJpgInAnyCaseCount) {
+    int n = -1;
+    EXPECT_TRUE(IsNumberedPictureName("0.jpg", &n));
+    EXPECT_EQ(n, 0);
+    EXPECT_TRUE(IsNumberedPictureName("12.JPG", &n));
+    EXPECT_EQ(n, 12);
+    EXPECT_TRUE(IsNumberedPictureName("383.Jpg"));
+    EXPECT_TRUE(IsNumberedPictureName("999999999.jpg"));
+    // Names Save All never writes are someone else's.
+    for (const char* other : {"012.jpg", "a.jpg", "3.jpeg", "3.jpg.bak", "3a.jpg", "-3.jpg",
+                              " 3.jpg", ".jpg", "3", "1000000000.jpg", "~pixmora-0-3.old"})
+        EXPECT_FALSE(IsNumberedPictureName(other)) << other;
+}
+
+TEST(StalePictures, HigherNumbersAreFoundNamedAndDeletedAndNothingElse) {
     std::string dir = FreshDir();
-    auto good = Picture(13);
-    std::unique_ptr<FrameImage> damaged(new FrameImage{});
-    InitFrameHeader(4000, 4000, damaged->bytes); // far more rows than the block holds
-    const FrameImage* pictures[] = {good.get(), damaged.get(), good.get()};
-    SaveAllResult r = SaveAllPicturesTo(dir, pictures, 3);
-    EXPECT_EQ(r.failure, SaveAllFailure::kBadPicture);
-    EXPECT_EQ(r.written, 1);
-    EXPECT_EQ(r.failedFile, dir + kPathSeparator + "1.jpg");
-    EXPECT_FALSE(Exists(dir + kPathSeparator + "1.jpg"));
-    EXPECT_FALSE(Exists(dir + kPathSeparator + "2.jpg"));
+    for (const char* name : {"0.jpg", "1.jpg", "2.jpg", "3.jpg", "5.jpg", "7.JPG", "12.jpg",
+                             "012.jpg", "a.jpg", "3.jpeg"})
+        WriteBytes(dir + kPathSeparator + name, name);
+    MakeDir(dir + kPathSeparator + "9.jpg");
+    StalePictures s = FindStalePictures(dir, 3);
+    EXPECT_EQ(s.count, 4);
+    EXPECT_EQ(s.lowest, 3);
+    EXPECT_EQ(s.highest, 12);
+    EXPECT_EQ(StalePicturesQuestion(dir, s),
+              dir + " also holds 4 older pictures (3.jpg \xE2\x80\xA6 12.jpg) that the frame would "
+                    "show after the new ones. Delete them?");
+    EXPECT_EQ(FindStalePictures(dir, 13).count, 0);
+    StalePictures one = FindStalePictures(dir, 8);
+    EXPECT_EQ(StalePicturesQuestion(dir, one),
+              dir + " also holds 1 older picture (12.jpg) that the frame would show after the new "
+                    "ones. Delete them?");
+
+    EXPECT_EQ(DeleteStalePictures(dir, 3).count, 0);
+    auto left = Snapshot(dir);
+    std::vector<std::string> names;
+    for (const auto& f : left)
+        names.push_back(f.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"0.jpg", "012.jpg", "1.jpg", "2.jpg", "3.jpeg",
+                                               "9.jpg", "a.jpg"}));
+    EXPECT_EQ(FindStalePictures(dir + kPathSeparator + "missing", 0).count, 0);
 }
 
 } // namespace

@@ -1,0 +1,56 @@
+#include "export/folder_files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
+    names.clear();
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool MakeFolder(const std::string& path) {
+    // The C runtime of Windows does not find "C:\\dir\\" with stat; "C:\\" keeps its backslash.
+    std::string folder = path;
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\') &&
+           !(folder.size() == 3 && folder[1] == ':'))
+        folder.pop_back();
+#ifdef _WIN32
+    _mkdir(folder.c_str());
+#else
+    mkdir(folder.c_str(), 0755);
+#endif
+    struct stat st;
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name, char separator) {
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == separator))
+        return folder + name;
+    return folder + separator + name;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
