@@ -308,22 +308,207 @@ int32_t NextSubBlock(LoadBuffers& lb, GifState& gif) {
     return got > 0 ? got : 0;
 }
 
+// ---------------------------------------------------------------------------
+// LZW steps
+//
+// DecodeLzw is a loop over the steps below: take the next code, write its
+// string into the row, add the table entry it defines, hand a full row to
+// the sink. The steps share one LzwRun, a local of DecodeLzw whose address
+// never leaves the steps, which are forced inline: the compiler then keeps
+// its fields in registers. That matters because the row bytes are uint8_t
+// stores, which the compiler must assume may alias anything reached through a
+// pointer (GifState included), but not a local that never escapes.
+
+#define LZW_STEP inline __attribute__((always_inline))
+
+struct LzwRun {
+    // The tables and the sub-block being read, reached at fixed offsets from
+    // one register rather than through six pointers of their own. Only their
+    // contents are used through it, never the record's other fields.
+    GifState* gif;
+
+    int minimumCodeSize;
+    int clearCode;
+    int endCode;
+    int firstFree;
+    int codeSize;
+    int codeLimit;
+    int nextSlot;
+
+    // Code reader
+    uint64_t bitBuffer; // at most 63 bits are ever held
+    int bits;
+    int32_t blockPos;
+    int32_t blockLength;
+    bool exhausted; // the terminator (or the end of the data) was read
+
+    int prev;      // the code before this one
+    int firstByte; // first byte of prev's string
+    // A stream that does not open with a clear code starts as if it had: its
+    // first code is a plain pixel and adds no string.
+    bool needFirst;
+    // No code above the next free slot since the last clear: every entry's
+    // prefix is an older entry, and its length and head are known.
+    bool trusted;
+    int badCodes;
+
+    // Row
+    uint8_t* line;
+    int32_t width;
+    int32_t fill;
+    GifRowSink sink;
+    void* context;
+};
+
+// Codes are packed least significant bit first across sub-blocks. From the
+// terminator on, and for a code it cuts short, the answer is the end code.
+LZW_STEP int NextCode(LzwRun& s, LoadBuffers& lb) {
+    if (s.blockLength - s.blockPos >= 8) {
+        // Top the accumulator up to 56..63 bits with one load: no branch
+        // that depends on where the code boundaries fall.
+        uint64_t next;
+        std::memcpy(&next, s.gif->subBlock + s.blockPos, sizeof next);
+        s.bitBuffer |= next << s.bits;
+        const int whole = (63 - s.bits) >> 3;
+        s.blockPos += whole;
+        s.bits += 8 * whole;
+    } else {
+        while (s.bits < s.codeSize && !s.exhausted) {
+            if (s.blockPos == s.blockLength) {
+                s.blockLength = NextSubBlock(lb, *s.gif);
+                s.blockPos = 0;
+                if (s.blockLength == 0) {
+                    s.exhausted = true;
+                    break;
+                }
+            }
+            s.bitBuffer |= static_cast<uint64_t>(s.gif->subBlock[s.blockPos++]) << s.bits;
+            s.bits += 8;
+        }
+    }
+    int code = s.endCode;
+    if (s.bits >= s.codeSize) {
+        code = static_cast<int>(s.bitBuffer & ((1u << s.codeSize) - 1));
+        s.bitBuffer >>= s.codeSize;
+        s.bits -= s.codeSize;
+    }
+    return code;
+}
+
+LZW_STEP void ClearTable(LzwRun& s) {
+    s.nextSlot = s.firstFree;
+    s.codeSize = s.minimumCodeSize + 1;
+    s.codeLimit = 1 << s.codeSize;
+    s.trusted = true;
+    s.needFirst = true;
+}
+
+// The first code after a clear: one pixel, no new entry. A code that is not
+// yet in the table reads as 0.
+LZW_STEP void EmitFirst(LzwRun& s, int code) {
+    if (code >= s.nextSlot) code = 0;
+    s.needFirst = false;
+    s.prev = s.firstByte = code;
+    s.line[s.fill++] = static_cast<uint8_t>(code);
+}
+
+LZW_STEP int FlushRow(LzwRun& s, int32_t count) {
+    s.fill = 0;
+    return s.sink(s.context, s.line, count);
+}
+
+// The string of `code` (for the code being defined right now: the previous
+// string and its own first byte) goes into the row one of two ways.
+//
+// Direct, while the table is trusted and the string fits the rest of the
+// row: the first eight bytes in one store (which may run into the row's
+// slack), any bytes after them by walking the prefix chain.
+LZW_STEP bool FitsDirect(const LzwRun& s, int code) {
+    const int len =
+        s.gif->length[code == s.nextSlot ? s.prev : code] + (code == s.nextSlot ? 1 : 0);
+    return s.trusted && code <= s.nextSlot && len >= 1 && len <= s.width - s.fill;
+}
+
+// Returns the string's first byte.
+LZW_STEP int EmitDirect(LzwRun& s, int code) {
+    const bool defining = code == s.nextSlot;
+    const int source = defining ? s.prev : code;
+    const int sourceLength = s.gif->length[source];
+    uint8_t* const out = s.line + s.fill;
+    const uint64_t head = s.gif->head[source];
+    std::memcpy(out, &head, sizeof head);
+    if (sourceLength > 8) {
+        int k = source;
+        for (uint8_t* p = out + sourceLength - 1; p >= out + 8; --p) {
+            *p = s.gif->suffix[k];
+            k = s.gif->prefix[k];
+        }
+    }
+    if (defining) out[sourceLength] = static_cast<uint8_t>(s.firstByte);
+    s.fill += sourceLength + (defining ? 1 : 0);
+    return static_cast<uint8_t>(head);
+}
+
+// Through the stack: everything else. The walk is bounded by the stack, so a
+// prefix chain that loops (possible after bad codes) ends the decoding; the
+// string may run over several rows. Returns the string's first byte, or a
+// negative result that ends the decoding.
+LZW_STEP int EmitThroughStack(LzwRun& s, int code) {
+    uint8_t* sp = s.gif->stack + kGifStackBytes;
+    int k = code;
+    if (code >= s.nextSlot) {
+        if (code > s.nextSlot) {
+            ++s.badCodes;
+            s.trusted = false;
+        }
+        *--sp = static_cast<uint8_t>(s.firstByte);
+        k = s.prev;
+    }
+    while (k >= s.firstFree && sp != s.gif->stack) {
+        *--sp = s.gif->suffix[k];
+        k = s.gif->prefix[k];
+    }
+    if (sp == s.gif->stack) return kLzwChainTooLong;
+    *--sp = static_cast<uint8_t>(k);
+    int32_t n = static_cast<int32_t>(s.gif->stack + kGifStackBytes - sp);
+    for (;;) {
+        const int32_t take = n < s.width - s.fill ? n : s.width - s.fill;
+        std::memcpy(s.line + s.fill, sp, static_cast<size_t>(take));
+        s.fill += take;
+        sp += take;
+        n -= take;
+        if (n == 0) return k;
+        const int r = FlushRow(s, s.width);
+        if (r < 0) return r;
+    }
+}
+
+// Enters prev's string plus `root` as the next code, and widens the codes
+// when the slots of the current width are used up. A full table stays as it
+// is until the next clear code.
+LZW_STEP void AddEntry(LzwRun& s, int code, int root) {
+    if (s.nextSlot < s.codeLimit) {
+        const int slot = s.nextSlot;
+        const int prevLength = s.gif->length[s.prev];
+        s.gif->suffix[slot] = static_cast<uint8_t>(root);
+        s.gif->prefix[slot] = static_cast<uint16_t>(s.prev);
+        s.gif->length[slot] = static_cast<uint16_t>(prevLength + 1);
+        s.gif->head[slot] = prevLength < 8
+                                ? s.gif->head[s.prev] | static_cast<uint64_t>(root & 0xFF)
+                                                            << (8 * prevLength)
+                                : s.gif->head[s.prev];
+        s.nextSlot = slot + 1;
+        s.firstByte = root;
+        s.prev = code;
+    }
+    if (s.nextSlot >= s.codeLimit && s.codeSize < kLzwMaxCodeBits) {
+        s.codeLimit <<= 1;
+        ++s.codeSize;
+    }
+}
+
 } // namespace
 
-// The hot state lives in locals whose address is never taken: the row bytes
-// written below are uint8_t stores, which the compiler must assume may alias
-// anything reached through a pointer (GifState included), but not such locals.
-// That is also why the row-full check is written out rather than shared
-// through a helper that would need the fill count by reference.
-//
-// Two ways to produce a code's string:
-//  - direct: while the table is known to be sound (no code above the next
-//    free slot since the last clear), every entry's prefix is an older entry
-//    and its length and first eight bytes are known, so the string is written
-//    straight into the row when it fits the rest of the row: the eight bytes
-//    in one store, any bytes after them by walking the prefix chain;
-//  - through the stack: everything else. The walk is bounded by the stack, so
-//    a prefix chain that loops (possible after bad codes) ends the decoding.
 int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, void* context) {
     gif.badCodes = 0;
     const int minimumCodeSize = ReadByte(lb);
@@ -331,181 +516,59 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     InitLzwState(gif, minimumCodeSize);
     if (width <= 0) return 0;
     // One row of indices, one spare byte as ever, and slack for the
-    // eight-byte string stores near the end of the row.
+    // eight-byte string stores near the end of the row. Without it there is
+    // no decoding: the caller reports the failure rather than an empty
+    // picture as a success.
     uint8_t* line = new (std::nothrow) uint8_t[static_cast<size_t>(width) + 1 + kRowSlack]();
     if (!line) return kLzwNoLineBuffer;
 
-    uint8_t* const suffix = gif.suffix;
-    uint16_t* const prefix = gif.prefix;
-    uint16_t* const length = gif.length;
-    uint64_t* const heads = gif.head;
-    uint8_t* const stackBottom = gif.stack;
-    uint8_t* const stackTop = gif.stack + kGifStackBytes;
-    const uint8_t* const block = gif.subBlock;
+    LzwRun s{};
+    s.gif = &gif;
+    s.minimumCodeSize = minimumCodeSize;
+    s.clearCode = gif.clearCode;
+    s.endCode = gif.endCode;
+    s.firstFree = gif.firstFreeCode;
+    s.codeSize = gif.codeSize;
+    s.codeLimit = gif.codeLimit;
+    s.nextSlot = gif.nextSlot;
+    s.needFirst = true;
+    s.trusted = true;
+    s.line = line;
+    s.width = width;
+    s.sink = sink;
+    s.context = context;
 
-    const int clearCode = gif.clearCode;
-    const int endCode = gif.endCode;
-    const int firstFree = gif.firstFreeCode;
-    int codeSize = gif.codeSize;
-    int codeLimit = gif.codeLimit;
-    int nextSlot = gif.nextSlot;
-
-    uint64_t bitBuffer = 0; // at most 63 bits are ever held
-    int bits = 0;
-    int32_t blockPos = 0;
-    int32_t blockLength = 0;
-    bool exhausted = false;
-
-    int prev = 0;
-    int firstByte = 0;
-    // A stream that does not open with a clear code starts as if it had: its
-    // first code is a plain pixel and adds no string.
-    bool needFirst = true;
-    bool trusted = true;
-    int badCodes = 0;
-    int32_t fill = 0;
     int result = 0;
-
     for (;;) {
-        // Codes are packed least significant bit first across sub-blocks.
-        // From the terminator on, and for a code it cuts short, the answer is
-        // the end code.
-        int code = endCode;
-        if (blockLength - blockPos >= 8) {
-            // Top the accumulator up to 56..63 bits with one load: no branch
-            // that depends on where the code boundaries fall.
-            uint64_t next;
-            std::memcpy(&next, block + blockPos, sizeof next);
-            bitBuffer |= next << bits;
-            const int whole = (63 - bits) >> 3;
-            blockPos += whole;
-            bits += 8 * whole;
-        } else {
-            while (bits < codeSize && !exhausted) {
-                if (blockPos == blockLength) {
-                    blockLength = NextSubBlock(lb, gif);
-                    blockPos = 0;
-                    if (blockLength == 0) {
-                        exhausted = true;
-                        break;
-                    }
-                }
-                bitBuffer |= static_cast<uint64_t>(block[blockPos++]) << bits;
-                bits += 8;
-            }
-        }
-        if (bits >= codeSize) {
-            code = static_cast<int>(bitBuffer & ((1u << codeSize) - 1));
-            bitBuffer >>= codeSize;
-            bits -= codeSize;
-        }
-
-        if (code == endCode) {
-            if (fill > 0) {
-                int r = sink(context, line, fill);
+        const int code = NextCode(s, lb);
+        if (code == s.endCode) {
+            if (s.fill > 0) {
+                const int r = FlushRow(s, s.fill);
                 if (r < 0) result = r;
             }
             break;
         }
-        if (code == clearCode) {
-            nextSlot = firstFree;
-            codeSize = minimumCodeSize + 1;
-            codeLimit = 1 << codeSize;
-            trusted = true;
-            needFirst = true;
+        if (code == s.clearCode) {
+            ClearTable(s);
             continue;
         }
-
-        if (needFirst) {
-            if (code >= nextSlot) code = 0;
-            needFirst = false;
-            prev = firstByte = code;
-            line[fill++] = static_cast<uint8_t>(code);
+        if (s.needFirst) {
+            EmitFirst(s, code);
         } else {
             int root;
-            // The string of `code`, or for the code that is only being
-            // defined now, the previous string and then its own first byte.
-            const bool defining = code == nextSlot;
-            const int source = defining ? prev : code;
-            const int sourceLength = length[source];
-            const int len = sourceLength + (defining ? 1 : 0);
-            if (trusted && code <= nextSlot && len >= 1 && len <= width - fill) {
-                const uint64_t head = heads[source];
-                std::memcpy(line + fill, &head, sizeof head); // may run into the slack
-                if (sourceLength > 8) {
-                    int k = source;
-                    for (uint8_t* p = line + fill + sourceLength - 1; p >= line + fill + 8; --p) {
-                        *p = suffix[k];
-                        k = prefix[k];
-                    }
-                }
-                if (defining) line[fill + sourceLength] = static_cast<uint8_t>(firstByte);
-                root = static_cast<uint8_t>(head);
-                fill += len;
+            if (FitsDirect(s, code)) {
+                root = EmitDirect(s, code);
             } else {
-                uint8_t* sp = stackTop;
-                int k = code;
-                if (code >= nextSlot) {
-                    if (code > nextSlot) {
-                        ++badCodes;
-                        trusted = false;
-                    }
-                    *--sp = static_cast<uint8_t>(firstByte);
-                    k = prev;
-                }
-                while (k >= firstFree && sp != stackBottom) {
-                    *--sp = suffix[k];
-                    k = prefix[k];
-                }
-                if (sp == stackBottom) {
-                    result = kLzwChainTooLong;
+                root = EmitThroughStack(s, code);
+                if (root < 0) {
+                    result = root;
                     break;
                 }
-                *--sp = static_cast<uint8_t>(k);
-                root = k;
-                // The string may run over several rows.
-                int32_t n = static_cast<int32_t>(stackTop - sp);
-                bool stopped = false;
-                for (;;) {
-                    int32_t take = n < width - fill ? n : width - fill;
-                    std::memcpy(line + fill, sp, static_cast<size_t>(take));
-                    fill += take;
-                    sp += take;
-                    n -= take;
-                    if (n == 0) break;
-                    fill = 0;
-                    int r = sink(context, line, width);
-                    if (r < 0) {
-                        result = r;
-                        stopped = true;
-                        break;
-                    }
-                }
-                if (stopped) break;
             }
-
-            // A full table stays as it is until the next clear code.
-            if (nextSlot < codeLimit) {
-                const int prevLength = length[prev];
-                suffix[nextSlot] = static_cast<uint8_t>(root);
-                prefix[nextSlot] = static_cast<uint16_t>(prev);
-                length[nextSlot] = static_cast<uint16_t>(prevLength + 1);
-                heads[nextSlot] = prevLength < 8 ? heads[prev] | static_cast<uint64_t>(root & 0xFF)
-                                                                     << (8 * prevLength)
-                                                 : heads[prev];
-                ++nextSlot;
-                firstByte = root;
-                prev = code;
-            }
-            if (nextSlot >= codeLimit && codeSize < kLzwMaxCodeBits) {
-                codeLimit <<= 1;
-                ++codeSize;
-            }
+            AddEntry(s, code, root);
         }
-
-        if (fill == width) {
-            fill = 0;
-            int r = sink(context, line, width);
+        if (s.fill == s.width) {
+            const int r = FlushRow(s, s.width);
             if (r < 0) {
                 result = r;
                 break;
@@ -513,14 +576,14 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
         }
     }
 
-    gif.codeSize = static_cast<uint16_t>(codeSize);
-    gif.codeLimit = static_cast<uint16_t>(codeLimit);
-    gif.nextSlot = static_cast<uint16_t>(nextSlot);
-    gif.bitBuffer = bitBuffer;
-    gif.bitsLeft = static_cast<uint16_t>(bits);
-    gif.bytesLeft = static_cast<int16_t>(exhausted ? -1 : blockLength - blockPos);
-    gif.subBlockPos = static_cast<uint8_t>(blockPos);
-    gif.badCodes = badCodes;
+    gif.codeSize = static_cast<uint16_t>(s.codeSize);
+    gif.codeLimit = static_cast<uint16_t>(s.codeLimit);
+    gif.nextSlot = static_cast<uint16_t>(s.nextSlot);
+    gif.bitBuffer = s.bitBuffer;
+    gif.bitsLeft = static_cast<uint16_t>(s.bits);
+    gif.bytesLeft = static_cast<int16_t>(s.exhausted ? -1 : s.blockLength - s.blockPos);
+    gif.subBlockPos = static_cast<uint8_t>(s.blockPos);
+    gif.badCodes = s.badCodes;
     delete[] line;
     return result;
 }
