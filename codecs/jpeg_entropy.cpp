@@ -214,8 +214,10 @@ void RewindBitReader(JpegDecoder& d) {
     // position inside a restart marker that follows, and it would be missed.
     BitReader r(d);
     if (r.virtualPending) r.AnchorVirtual();
+    // With every fetched byte used (fewer than 8 bits left) that is where
+    // the next fetch would begin; the ring's slot for it is still stale.
     uint32_t untouched = static_cast<uint32_t>(r.count) / 8;
-    int32_t pos = r.fetchStart[(r.fetchCount - untouched) & 15];
+    int32_t pos = untouched ? r.fetchStart[(r.fetchCount - untouched) & 15] : r.pos;
     d.buffers->readPosition = pos < 0 ? 0 : pos;
     // The reader then holds 32 zero bits (four bytes' worth) until it is
     // started again: decoding that goes on after a failed restart reads

@@ -581,6 +581,32 @@ TEST_F(JpegStage, RestartIsFoundWhenTheNextIntervalStartsWithAStuffedByte) {
     EXPECT_EQ(d->expectedRestart, 1);
 }
 
+TEST_F(JpegStage, RestartIsFoundWhenTheIntervalEndsWithFewBitsLeftInTheReader) {
+    // 16-bit AC codes with 15 extra bits take 31 bits after one top-up, so
+    // an interval can end with fewer than 8 bits left in the reader; every
+    // fetched byte was used then, and the search for the marker must start
+    // right after them (the all-ones values put stuffed FF 00 pairs there).
+    std::vector<int> dcValues;
+    for (int i = 0; i < 16; ++i)
+        dcValues.push_back(i);
+    std::vector<int> acCounts(16, 0);
+    acCounts[15] = 2; // 0000000000000000 = EOB, 0000000000000001 = run 0, size 15
+    for (int category = 0; category < 16; ++category) { // shifts where the top-ups fall
+        JpegBuilder b;
+        b.Soi().Dqt(0, 1).Sof(0xC0, 16, 8, {{1, 1, 1, 0}});
+        b.Dht(0x00, {0, 0, 0, 16}, dcValues).Dht(0x10, acCounts, {0x00, 0x0F}).Dri(1);
+        b.Sos({{1, 0, 0}});
+        b.Dc((1 << category) - 1);
+        for (int k = 1; k < 64; ++k) // a full block ends on a coefficient, not on EOB
+            b.Bits(1, 16).Bits(0x7FFF, 15);
+        b.Rst(0).Dc(5).Bits(0, 16).Flush().Eoi();
+        ASSERT_TRUE(StartSequential(b.bytes));
+        DecodeMcuRowSequential(*d);
+        EXPECT_EQ(Block(1)[0], 5) << "DC category " << category;
+        FreeAllWork(*d);
+    }
+}
+
 TEST_F(JpegStage, DcCategoryAbove15CountsAsZero) {
     // A DC table whose symbols go up to 16: category 16 would ask for 16
     // bits and index past the extension tables.
