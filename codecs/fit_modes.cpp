@@ -111,10 +111,9 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
     return true;
 }
 
-int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
-                             FrameImage& block) {
+int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
     const PictureKind kind = PictureKindOf(path);
-    if (kind == PictureKind::kNone || !set.buffers) return 0;
+    if (kind == PictureKind::kNone || !set.buffers) return -1;
     // As in LoadPictureIntoFrame a failed decode still fits what the raster
     // holds; that is not this file's picture, so it stays as stored.
     const int decoded = DecodeByExtension(set, path);
@@ -124,7 +123,12 @@ int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions
     if (options.upright && kind == PictureKind::kJpeg && decoded == 1 && lb.dataLength > 0)
         orientation = ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
     FitWithOptions(lb, options, orientation, block);
-    return 1;
+    return decoded;
+}
+
+int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
+                             FrameImage& block) {
+    return DecodeAndFit(set, path, options, block) < 0 ? 0 : 1;
 }
 
 void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,

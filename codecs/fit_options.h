@@ -48,9 +48,17 @@ FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
 // raster gives a black picture, as in FitToFrame. Always true.
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
 
+// Decodes `path` by its extension and fits the raster with `options` into
+// `block`; when options.upright, a decoded JPEG file is turned by the
+// orientation of its Exif block. Returns the decoder's result: -1 for a name
+// without a known extension (nothing touched), 1, or 0 (reason in
+// LastDecodeFailure()) after which the block still gets what the raster
+// holds, taken as stored.
+int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block);
+
 // Like LoadPictureIntoFrame (same return contract: 0 touching nothing for a
-// name without a known extension, else 1), fitting with `options`; when
-// options.upright, a JPEG file's orientation is read from its Exif block.
+// name without a known extension, else 1), fitting with `options`: DecodeAndFit
+// with the decoder's result left aside.
 int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
                              FrameImage& block);
 
