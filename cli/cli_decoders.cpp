@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "codecs/decode_failure.h"
+#include "codecs/fit_options.h"
 #include "codecs/load_picture.h"
 
 CliDecoders::CliDecoders()
@@ -22,22 +23,50 @@ bool CliDecoders::ok() const {
     return owned_.ok() && gif_ && jpeg_;
 }
 
-bool DecodeInput(CliDecoders& d, const char* path, DecodeFor use) {
-    if (!d.ok()) {
-        std::fprintf(stderr, "pixmora-cli: out of memory\n");
-        return false;
-    }
-    ClearDecodeFailure();
-    const int result = DecodeByExtension(d.set, path, use);
-    if (result == 1) return true;
+void Complain(const std::string& message) {
+    std::fprintf(stderr, "pixmora-cli: %s\n", message.c_str());
+}
+
+namespace {
+
+// The reason for a decoder's result (1 done, 0 failed, -1 no known extension).
+const char* ReasonFor(int result) {
+    if (result == 1) return nullptr;
     const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
-    if (!reason || !*reason) reason = "decoding failed";
-    std::fprintf(stderr, "pixmora-cli: cannot decode %s: %s\n", path, reason);
+    return reason && *reason ? reason : "decoding failed";
+}
+
+} // namespace
+
+const char* DecodeFailureOf(CliDecoders& d, const char* path) {
+    if (!d.ok()) return "not enough memory";
+    ClearDecodeFailure();
+    return ReasonFor(DecodeByExtension(d.set, path));
+}
+
+bool DecodeInput(CliDecoders& d, const char* path) {
+    const char* reason = DecodeFailureOf(d, path);
+    if (!reason) return true;
+    Complain(std::string("cannot decode ") + path + ": " + reason);
     return false;
 }
 
-void FrameDecoded(CliDecoders& d, FrameImage& picture) {
-    LoadBuffers& lb = d.buffers();
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitToFrame(lb, kFrameSide, kFrameSide, picture);
+const char* LoadFramed(CliDecoders& d, const CliArgs& args, const char* path, FrameImage& picture) {
+    if (!d.ok()) return "not enough memory";
+    ClearDecodeFailure();
+    return ReasonFor(DecodeAndFit(d.set, path, args.fit, picture));
+}
+
+bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& pictures) {
+    pictures.byStep.clear();
+    for (const EditStep& step : args.edits) {
+        pictures.byStep.emplace_back();
+        if (step.kind != EditKind::kBlend && step.kind != EditKind::kFrame) continue;
+        pictures.byStep.back().reset(new FrameImage{});
+        if (const char* reason = LoadFramed(d, args, step.path.c_str(), *pictures.byStep.back())) {
+            Complain("cannot decode " + step.path + ": " + reason);
+            return false;
+        }
+    }
+    return true;
 }

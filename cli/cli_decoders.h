@@ -2,17 +2,21 @@
 // decoding an input with a reason on failure, and fitting it into a frame.
 #pragma once
 
-#include "picture/frame_image.h"
+#include <string>
+
+#include "cli/cli_edits.h"
+#include "cli/cli_options.h"
 #include "codecs/load_buffers.h"
-#include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
+#include "picture/frame_image.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 // The buffers and work records of the decoders, zero-filled like the
-// program's own.
+// program's own. The decoders keep all their state in these, so each thread
+// that decodes owns one.
 class CliDecoders {
   public:
     CliDecoders();
@@ -29,8 +33,19 @@ class CliDecoders {
     void* jpeg_;
 };
 
-// Decodes `path` by its extension (for FrameDecoded only: DecodeFor::kFrame);
-// on failure prints "pixmora-cli: cannot decode PATH: REASON" and returns false.
-bool DecodeInput(CliDecoders& d, const char* path, DecodeFor use = DecodeFor::kRaster);
-// The decoded raster stretched into a frame picture, as the program does on a click.
-void FrameDecoded(CliDecoders& d, FrameImage& picture);
+// Decodes `path` by its extension. nullptr on success, else the reason
+// ("unknown picture type", "cannot open the file", ...).
+const char* DecodeFailureOf(CliDecoders& d, const char* path);
+// Decodes `path` by its extension; on failure prints
+// "pixmora-cli: cannot decode PATH: REASON" and returns false.
+bool DecodeInput(CliDecoders& d, const char* path);
+// Decodes `path` and fits it into a frame picture as the program fits a
+// clicked picture with the same choices; nullptr on success, else the reason.
+const char* LoadFramed(CliDecoders& d, const CliArgs& args, const char* path, FrameImage& picture);
+
+// Loads the background and frame pictures of the edit options, fitted as the
+// tools load them. On failure prints the file and the reason, returns false.
+bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& pictures);
+
+// "pixmora-cli: " + message on standard error.
+void Complain(const std::string& message);

@@ -1,94 +1,285 @@
 // pixmora-cli export and encode: the album export and the JPEG encoder from
 // the command line, for batch work and for checking the encoder from outside.
 #include "cli/export_commands.h"
-#include "cli/cli_decoders.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
-#include "picture/frame_image.h"
-#include "codecs/decode_failure.h"
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/cli_decoders.h"
+#include "cli/cli_edits.h"
+#include "cli/cli_inputs.h"
 #include "codecs/load_picture.h"
-#include "codecs/picture_decoders.h"
+#include "export/album.h"
+#include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
 #include "export/save_names.h"
+#include "picture/frame_image.h"
 
-const char kExportUsage[] =
-    "       pixmora-cli export OUTDIR IN...   frame each picture, write OUTDIR/0.jpg, 1.jpg, ...\n"
-    "       pixmora-cli encode IN.bmp OUT.jpg encode a 128 x 128 24-bit BMP as a JPEG file\n";
+namespace fs = std::filesystem;
 
-int CmdExport(int argc, char** argv) {
-    if (argc < 2) return kExitUsage;
-    CliDecoders d;
-    if (!d.ok()) {
-        std::fprintf(stderr, "pixmora-cli: out of memory\n");
-        return kExitFailed;
-    }
-    // Pictures that fail to decode are reported and left out; the numbering
-    // counts only the pictures that are written.
-    int code = kExitOk;
-    std::vector<std::unique_ptr<FrameImage>> pictures;
-    for (int i = 1; i < argc; ++i) {
-        if (!DecodeInput(d, argv[i], DecodeFor::kFrame)) {
-            code = kExitFailed;
-            continue;
-        }
-        pictures.emplace_back(new FrameImage{});
-        FrameDecoded(d, *pictures.back());
-    }
-    std::vector<const FrameImage*> list;
-    for (const auto& p : pictures)
-        list.push_back(p.get());
-    SaveAllResult r = SaveAllPicturesTo(argv[0], list.data(), static_cast<int>(list.size()));
-    if (!r.ok()) {
-        std::fprintf(stderr, "pixmora-cli: %s\n", SaveAllMessage(r).c_str());
-        return kExitFailed;
-    }
-    return code;
+namespace {
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
 }
 
-int CmdEncode(int argc, char** argv) {
-    if (argc != 2) return kExitUsage;
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// "[12/300] IMG_0012.JPG" on one line of the terminal, rewritten in place.
+class Progress {
+  public:
+    Progress(bool on, size_t total) : on_(on), total_(total) {}
+    void Done(const std::string& path) {
+        if (!on_) return;
+        std::lock_guard<std::mutex> hold(lock_);
+        ++done_;
+        std::string line =
+            "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + BaseName(path);
+        const size_t width = line.size();
+        if (line.size() < shown_) line.append(shown_ - line.size(), ' ');
+        shown_ = width;
+        std::fprintf(stderr, "\r%s", line.c_str());
+        std::fflush(stderr);
+    }
+    void End() {
+        if (on_ && done_ > 0) std::fputc('\n', stderr);
+    }
+
+  private:
+    bool on_;
+    size_t total_;
+    size_t done_ = 0;
+    size_t shown_ = 0;
+    std::mutex lock_;
+};
+
+// Everything the workers share: read-only inputs, and one result slot per
+// picture that only the worker holding that picture writes.
+struct Batch {
+    const CliArgs& args;
+    const EditPictures& pictures;
+    const std::vector<std::string>& inputs;
+    std::vector<std::vector<uint8_t>> jpegs; // the encoded pictures, in input order
+    std::vector<std::string> failures;       // what went wrong per picture, "" when fine
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+    Progress& progress;
+};
+
+// Takes pictures in input order until none is left or one has failed. A
+// worker finishes the picture it holds, so after a failure at picture i
+// every picture before i has been done, and the first failure in input
+// order is the one --jobs 1 would meet.
+void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
+    for (;;) {
+        if (b.stop.load()) return;
+        const size_t i = b.next.fetch_add(1);
+        if (i >= b.inputs.size()) return;
+        std::unique_ptr<FrameImage> picture(new FrameImage{});
+        std::string failure;
+        if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
+            failure = "cannot decode " + b.inputs[i] + ": " + reason;
+        else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
+            failure = "not enough memory to edit " + b.inputs[i];
+        else if (SaveAllFailure f = EncodeSaveAllPicture(*picture, b.jpegs[i]);
+                 f != SaveAllFailure::kNone)
+            failure = "cannot encode " + b.inputs[i] + ": " + SaveAllFailureText(f);
+        if (!failure.empty()) {
+            b.failures[i] = failure;
+            b.stop.store(true);
+            return;
+        }
+        b.progress.Done(b.inputs[i]);
+    }
+}
+
+struct Worker {
+    CliDecoders decoders;
+    EditScratch scratch;
+};
+
+// Runs the batch on up to `jobs` workers, each with its own decoders and
+// tool pictures. Fewer when the buffers of more cannot be had; false when
+// not even one worker can be set up.
+bool RunWorkers(Batch& b, int jobs) {
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int k = 0; k < jobs; ++k) {
+        std::unique_ptr<Worker> w(new (std::nothrow) Worker);
+        if (!w || !w->decoders.ok()) break;
+        workers.push_back(std::move(w));
+    }
+    if (workers.empty()) return false;
+    std::vector<std::thread> threads;
+    for (size_t k = 1; k < workers.size(); ++k) {
+        try {
+            Worker& w = *workers[k];
+            threads.emplace_back([&b, &w] { Work(b, w.decoders, w.scratch); });
+        } catch (const std::system_error&) {
+            break; // go on with the threads we have
+        }
+    }
+    Work(b, workers[0]->decoders, workers[0]->scratch);
+    for (std::thread& t : threads)
+        t.join();
+    return true;
+}
+
+// "FOLDER also holds 3 older pictures (7.jpg ... 9.jpg)".
+std::string StaleText(const std::string& folder, const StalePictures& stale) {
+    std::string text = folder + " also holds " + std::to_string(stale.count) + " older " +
+                       (stale.count == 1 ? "picture (" : "pictures (") + stale.lowestName;
+    if (stale.count > 1) text += " ... " + stale.highestName;
+    return text + ")";
+}
+
+// Older numbered pictures beyond the new set would be shown after it on the
+// frame: deleted with --clean, otherwise named on standard error.
+int TellStalePictures(const std::string& folder, int setSize, bool clean) {
+    if (clean) {
+        const StalePictures left = DeleteStalePictures(folder, setSize);
+        if (left.count == 0) return kExitOk;
+        Complain("cannot delete all older pictures: " + StaleText(folder, left));
+        return kExitFailed;
+    }
+    const StalePictures stale = FindStalePictures(folder, setSize);
+    if (stale.count > 0)
+        Complain("warning: " + StaleText(folder, stale) +
+                 " that the frame would show after the new ones; --clean deletes them");
+    return kExitOk;
+}
+
+int DefaultJobs() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+}
+
+} // namespace
+
+int CmdExport(const CliArgs& a) {
+    const std::string& outdir = a.operands[0];
+    std::vector<std::string> inputs;
+    if (!ExpandInputs(std::vector<std::string>(a.operands.begin() + 1, a.operands.end()), inputs))
+        return kExitFailed;
+    if (inputs.empty()) {
+        Complain("no BMP, GIF or JPG pictures to export");
+        return kExitFailed;
+    }
+    if (inputs.size() > static_cast<size_t>(kAlbumBlocks) && !a.noLimit) {
+        Complain(std::to_string(inputs.size()) + " pictures, but the frame's album holds " +
+                 std::to_string(kAlbumBlocks) + " (--no-limit exports them all)");
+        return kExitUsage;
+    }
+    std::error_code ec;
+    const bool outdirExists = PathExists(outdir);
+    if (outdirExists && !fs::is_directory(fs::path(outdir), ec)) {
+        Complain(outdir + " is not a folder");
+        return kExitFailed;
+    }
+
+    EditPictures pictures;
+    {
+        CliDecoders d;
+        if (!LoadEditPictures(d, a, pictures)) return kExitFailed;
+    }
+
+    Progress progress(!a.quiet && StderrIsTerminal(), inputs.size());
+    Batch b{a, pictures, inputs, {}, {}, {}, {}, progress};
+    b.jpegs.resize(inputs.size());
+    b.failures.resize(inputs.size());
+    const int jobs = std::min<int>(a.jobs > 0 ? a.jobs : DefaultJobs(),
+                                   static_cast<int>(std::min<size_t>(inputs.size(), 64)));
+    const bool ran = RunWorkers(b, jobs);
+    progress.End();
+    if (!ran) {
+        Complain("not enough memory");
+        return kExitFailed;
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (b.failures[i].empty()) continue;
+        Complain(b.failures[i] + "; nothing was written");
+        return kExitFailed;
+    }
+
+    // OUTDIR is made only for a set that is ready, and goes again when the
+    // set cannot be written into it.
+    if (!outdirExists && !MakeFolder(outdir)) {
+        Complain("cannot create the folder " + outdir);
+        return kExitFailed;
+    }
+    const int count = static_cast<int>(b.jpegs.size());
+    const SaveAllResult r = CommitSaveAllSet(outdir, b.jpegs.data(), count);
+    if (!r.ok()) {
+        Complain(SaveAllMessage(r));
+        if (!outdirExists) fs::remove(fs::path(outdir), ec);
+        return kExitFailed;
+    }
+    return TellStalePictures(outdir, count, a.clean);
+}
+
+int CmdEncode(const CliArgs& a) {
+    const char* in = a.operands[0].c_str();
+    const char* outPath = a.operands[1].c_str();
     CliDecoders d;
     if (!d.ok()) {
-        std::fprintf(stderr, "pixmora-cli: out of memory\n");
+        Complain("not enough memory");
         return kExitFailed;
     }
-    if (PictureKindOf(argv[0]) != PictureKind::kBmp) {
-        std::fprintf(stderr, "pixmora-cli: %s: expected a .bmp file\n", argv[0]);
+    if (PictureKindOf(in) != PictureKind::kBmp) {
+        Complain(std::string(in) + ": expected a .bmp file");
         return kExitFailed;
     }
-    if (!DecodeInput(d, argv[0])) return kExitFailed;
+    if (!DecodeInput(d, in)) return kExitFailed;
     const LoadBuffers& lb = d.buffers();
     if (RasterWidth(lb) != kFrameSide || RasterHeight(lb) != kFrameSide || RasterBits(lb) != 24) {
-        std::fprintf(stderr, "pixmora-cli: %s is not a 128 x 128 24-bit BMP (%d x %d, %d bits)\n",
-                     argv[0], RasterWidth(lb), RasterHeight(lb), RasterBits(lb));
+        Complain(std::string(in) + " is not a 128 x 128 24-bit BMP (" +
+                 std::to_string(RasterWidth(lb)) + " x " + std::to_string(RasterHeight(lb)) + ", " +
+                 std::to_string(RasterBits(lb)) + " bits)");
         return kExitFailed;
     }
-    // Same size and depth: the fit copies the pixels unchanged.
+    // Same size and depth: the plain fit copies the pixels unchanged.
     std::unique_ptr<FrameImage> picture(new FrameImage{});
-    FrameDecoded(d, *picture);
+    d.buffers().raster.cursor.address = RasterRow(d.buffers(), 0);
+    FitToFrame(d.buffers(), kFrameSide, kFrameSide, *picture);
 
     std::vector<uint8_t> out(kJpegOutputBlockSize);
     size_t length = 0;
     JpegEncodeError error = JpegEncodeError::kNone;
     if (!EncodeJpeg(*picture, out.data(), out.size(), length, &error)) {
-        std::fprintf(stderr, "pixmora-cli: cannot encode %s: %s\n", argv[0],
-                     JpegEncodeErrorText(error));
+        Complain(std::string("cannot encode ") + in + ": " + JpegEncodeErrorText(error));
         return kExitFailed;
     }
-    FILE* f = std::fopen(argv[1], "wb");
+    FILE* f = std::fopen(outPath, "wb");
     if (!f) {
-        std::fprintf(stderr, "pixmora-cli: cannot write %s\n", argv[1]);
+        Complain(std::string("cannot write ") + outPath);
         return kExitFailed;
     }
     bool ok = std::fwrite(out.data(), 1, length, f) == length;
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
-        std::remove(argv[1]);
-        std::fprintf(stderr, "pixmora-cli: cannot write %s\n", argv[1]);
+        std::remove(outPath);
+        Complain(std::string("cannot write ") + outPath);
         return kExitFailed;
     }
     return kExitOk;

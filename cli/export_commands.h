@@ -1,11 +1,10 @@
 // pixmora-cli's export subcommands (cli/export_commands.cpp).
 #pragma once
 
-// export OUTDIR IN...: frames every input and writes OUTDIR/0.jpg, 1.jpg, ...
-// encode IN.bmp OUT.jpg: encodes a 128 x 128 24-bit BMP as it is.
-// Arguments after the command name; exit codes as the other subcommands.
-int CmdExport(int argc, char** argv);
-int CmdEncode(int argc, char** argv);
+#include "cli/cli_options.h"
 
-// Their lines of the usage text.
-extern const char kExportUsage[];
+// export OUTDIR IN...: fits and edits every input (files, or folders of
+// pictures) and writes the set OUTDIR/0.jpg, 1.jpg, ... all or nothing.
+int CmdExport(const CliArgs& args);
+// encode IN.bmp OUT.jpg: encodes a 128 x 128 24-bit BMP as it is.
+int CmdEncode(const CliArgs& args);

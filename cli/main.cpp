@@ -1,88 +1,73 @@
-// pixmora-cli: the picture codecs of Pixmora from the command line.
+// pixmora-cli: the picture codecs and editing tools of Pixmora from the
+// command line, for single pictures and for whole picture sets.
 //
-// Exit codes: 0 done, 1 the input could not be decoded or the output not
+// Exit codes: 0 done, 1 a picture could not be decoded or the output not
 // written (reason on stderr), 2 usage error.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
+#include <string>
 
-#include "picture/frame_image.h"
 #include "cli/cli_decoders.h"
+#include "cli/cli_edits.h"
+#include "cli/cli_options.h"
 #include "cli/export_commands.h"
-#include "codecs/decode_failure.h"
-#include "codecs/load_picture.h"
-#include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
+#include "picture/frame_image.h"
 
 namespace {
 
-void PrintUsage(FILE* to) {
-    std::fprintf(
-        to,
-        "usage: pixmora-cli decode IN OUT.bmp   decode a BMP/GIF/JPG picture, write it at its own "
-        "size\n"
-        "       pixmora-cli frame IN OUT.bmp    decode and fit into the 128 x 128 frame picture\n"
-        "       pixmora-cli --version\n"
-        "       pixmora-cli --help\n");
-    std::fputs(kExportUsage, to);
-}
-
-int Written(int ok, const char* out) {
+int Written(int ok, const std::string& out) {
     if (ok) return kExitOk;
-    std::fprintf(stderr, "pixmora-cli: cannot write %s\n", out);
+    Complain("cannot write " + out);
     return kExitFailed;
 }
 
-int CmdDecode(int argc, char** argv) {
-    if (argc != 2) return kExitUsage;
+int CmdDecode(const CliArgs& a) {
     CliDecoders d;
-    if (!DecodeInput(d, argv[0])) return kExitFailed;
-    return Written(WriteRasterBmp(argv[1], d.buffers()), argv[1]);
+    if (!DecodeInput(d, a.operands[0].c_str())) return kExitFailed;
+    return Written(WriteRasterBmp(a.operands[1].c_str(), d.buffers()), a.operands[1]);
 }
 
-int CmdFrame(int argc, char** argv) {
-    if (argc != 2) return kExitUsage;
+// frame and edit: one picture fitted (and edited), written as a 24-bit BMP.
+int CmdEdit(const CliArgs& a) {
     CliDecoders d;
-    if (!DecodeInput(d, argv[0], DecodeFor::kFrame)) return kExitFailed;
-    static FrameImage block; // 50 KiB: not on the stack
-    FrameDecoded(d, block);
-    return Written(WriteBmpFile(argv[1], block), argv[1]);
+    EditPictures pictures;
+    if (!LoadEditPictures(d, a, pictures)) return kExitFailed;
+    std::unique_ptr<FrameImage> picture(new FrameImage{});
+    std::unique_ptr<EditScratch> scratch(new EditScratch{});
+    if (const char* reason = LoadFramed(d, a, a.operands[0].c_str(), *picture)) {
+        Complain("cannot decode " + a.operands[0] + ": " + reason);
+        return kExitFailed;
+    }
+    if (!ApplyEdits(a.edits, pictures, *scratch, *picture)) {
+        Complain("not enough memory");
+        return kExitFailed;
+    }
+    return Written(WriteBmpFile(a.operands[1].c_str(), *picture), a.operands[1]);
 }
-
-int CmdVersion(int argc, char**) {
-    if (argc != 0) return kExitUsage;
-    std::printf("pixmora-cli %s\n", PIXMORA_VERSION);
-    return kExitOk;
-}
-
-int CmdHelp(int argc, char**) {
-    if (argc != 0) return kExitUsage;
-    PrintUsage(stdout);
-    return kExitOk;
-}
-
-struct Command {
-    const char* name;
-    int (*run)(int argc, char** argv); // arguments after the command name
-};
-
-// One line per subcommand.
-const Command kCommands[] = {
-    {"decode", CmdDecode}, {"frame", CmdFrame},       {"export", CmdExport},
-    {"encode", CmdEncode}, {"--version", CmdVersion}, {"--help", CmdHelp},
-};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2) {
-        for (const Command& c : kCommands) {
-            if (std::strcmp(argv[1], c.name) != 0) continue;
-            const int code = c.run(argc - 2, argv + 2);
-            if (code == kExitUsage) PrintUsage(stderr);
-            return code;
-        }
+    CliArgs args;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, args, error)) {
+        if (argc < 2)
+            std::fputs(kUsageText, stderr);
+        else
+            Complain(error + " (pixmora-cli --help lists the commands and options)");
+        return kExitUsage;
     }
-    PrintUsage(stderr);
-    return kExitUsage;
+    if (args.help) {
+        std::fputs(kUsageText, stdout);
+        return kExitOk;
+    }
+    if (args.version) {
+        std::printf("pixmora-cli %s\n", PIXMORA_VERSION);
+        return kExitOk;
+    }
+    if (args.command == "decode") return CmdDecode(args);
+    if (args.command == "frame" || args.command == "edit") return CmdEdit(args);
+    if (args.command == "export") return CmdExport(args);
+    return CmdEncode(args);
 }
