@@ -68,8 +68,9 @@ struct CoefBuffer {
 };
 
 // One entry of a fast decode table. len = 0 means "take the slow path".
-// For AC tables a short code whose extra bits also fit in the index is
-// decoded whole: `value` is the extended coefficient and len counts both.
+// In fastAc a short code whose extra bits also fit in the index is decoded
+// whole: `value` is the extended coefficient (a DC table's: the extended
+// difference) and len counts both.
 struct HuffFast {
     int16_t value;  // extended value (full) or symbol
     uint8_t symbol; // the decoded symbol

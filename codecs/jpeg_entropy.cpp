@@ -95,7 +95,9 @@ struct BitReader {
                 uint64_t be = __builtin_bswap64(w); // the file's bytes, first on top
                 be &= ~0ull << (64 - 8 * n);
                 buffer |= be >> count;
-                for (int i = 0; i < n; ++i)
+                // All eight slots: those past n belong to fetches still to
+                // come, which write their own before a rewind can read them.
+                for (int i = 0; i < 8; ++i)
                     fetchStart[(fetchCount + i) & 15] = pos + i;
                 fetchCount += n;
                 pos += n;
@@ -274,9 +276,18 @@ inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* 
         std::memset(B, 0, sizeof old);
     }
     r.Fill();
-    int s = DcCategory(r.Symbol(dc, d));
+    // A scan may take its DC table from an AC slot (numbers 4..7): that
+    // table's fastAc reads categories as AC symbols, so it is not used.
+    int32_t diff;
+    const HuffFast fd = dc.fastAc[r.buffer >> (64 - kHuffFastBits)];
+    if (fd.len && d.dcSlot[c] < 4) {
+        r.Consume(fd.len);
+        diff = fd.value;
+    } else {
+        diff = r.Extend(DcCategory(r.Symbol(dc, d)));
+    }
     int32_t& pred = d.dcPred[c];
-    pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(r.Extend(s)));
+    pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
     B[0] = Low16(static_cast<uint32_t>(q[0]) * static_cast<uint32_t>(pred));
     int k = 1;
     while (k < 64) {

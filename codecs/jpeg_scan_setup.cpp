@@ -83,7 +83,9 @@ int WalkFast(const int32_t* lookup, uint32_t index, int bits, int* symbol) {
     return used;
 }
 
-void BuildFastTables(HuffLookupBlock& t) {
+// `dc`: the table codes DC difference categories (a symbol above 15 counts
+// as category 0), so fastAc gives the difference itself.
+void BuildFastTables(HuffLookupBlock& t, bool dc) {
     constexpr int kBits = kHuffFastBits;
     for (uint32_t i = 0; i < (1u << kBits); ++i) {
         HuffFast f = {0, 0, 0};
@@ -96,7 +98,7 @@ void BuildFastTables(HuffLookupBlock& t) {
             if (used > 0) {
                 f = {static_cast<int16_t>(symbol), static_cast<uint8_t>(symbol),
                      static_cast<uint8_t>(used)};
-                int s = symbol & 15;
+                int s = dc ? (symbol > 15 ? 0 : symbol) : symbol & 15;
                 if (s == 0) {
                     fa = f;
                     fa.value = 0;
@@ -125,7 +127,7 @@ bool BuildHuffLookup(JpegDecoder& d, int slot) {
     HuffLookupBlock& t = *d.huffLookup[slot];
     if (!BuildHuffLookupTable(d.huffCounts[slot], d.huffValues[slot], t.lookup))
         return DecodeFail("invalid Huffman code lengths");
-    BuildFastTables(t);
+    BuildFastTables(t, slot < 4);
     return true;
 }
 

@@ -625,6 +625,15 @@ TEST_F(JpegStage, DcCategoryAbove15CountsAsZero) {
     DecodeMcuRowSequential(*d);
     EXPECT_EQ(Block(0)[0], 0);
     EXPECT_EQ(Block(1)[0], 1);
+    FreeAllWork(*d);
+    // The same rule when the scan takes its DC table from an AC table's slot.
+    JpegBuilder c;
+    c.Soi().Dqt(0, 1).Sof(0xC0, 16, 8, {{1, 1, 1, 0}}).EasyTables().Sos({{1, 4, 0}});
+    c.Bits(0x11, 8).Eob().Bits(0x01, 8).Bits(1, 1).Eob().Flush().Eoi(); // cat 17, cat 1 "+1"
+    ASSERT_TRUE(StartSequential(c.bytes));
+    DecodeMcuRowSequential(*d);
+    EXPECT_EQ(Block(0)[0], 0);
+    EXPECT_EQ(Block(1)[0], 1);
 }
 
 // ---- progressive procedures ----
