@@ -3,6 +3,7 @@
 // 4:4:4), and Save All's encode-and-write of a full 384-picture album.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -116,28 +117,73 @@ BENCHMARK(BM_EncodeJpeg_LibjpegTurboIslow)->Unit(benchmark::kMicrosecond);
 
 #endif
 
-// A full album into a fresh temporary folder: 384 encodes and 384 files.
-void BM_SaveAll384(benchmark::State& state) {
+// A full album saved again and again into one folder, so from the second
+// run on an older set of 384 is replaced. Two albums take turns (the same
+// eight pictures in shifted order), so every file changes every time: 384
+// encodes, 384 files, and for Save All the temporary names, the renames and
+// the older files moved aside and deleted. The peer is the first Save All of
+// the program: encode, open "wb" over the old file, write, close, 384 times.
+struct Album384 {
     std::vector<std::unique_ptr<FrameImage>> pictures;
-    std::vector<const FrameImage*> list;
-    for (int i = 0; i < 8; ++i)
-        pictures.push_back(PhotoLikePicture(static_cast<uint32_t>(i + 1)));
-    for (int i = 0; i < 384; ++i)
-        list.push_back(pictures[i % 8].get());
-    char pattern[] = "/tmp/pixmora_bench_XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) {
-        state.SkipWithError("no temporary folder");
-        return;
+    std::vector<const FrameImage*> list[2];
+    std::string dir;
+    Album384() {
+        for (int i = 0; i < 8; ++i)
+            pictures.push_back(PhotoLikePicture(static_cast<uint32_t>(i + 1)));
+        for (int i = 0; i < 384; ++i) {
+            list[0].push_back(pictures[i % 8].get());
+            list[1].push_back(pictures[(i + 1) % 8].get());
+        }
+        char pattern[] = "/tmp/pixmora_bench_XXXXXX";
+        if (mkdtemp(pattern)) dir = pattern;
     }
+    ~Album384() {
+        for (int i = 0; i < 384; ++i)
+            std::remove(SaveAllFileName(dir, i).c_str());
+        rmdir(dir.c_str());
+    }
+};
+
+void SaveAll384(benchmark::State& state, bool alternate) {
+    Album384 album;
+    if (album.dir.empty()) return state.SkipWithError("no temporary folder");
+    int turn = 0;
     for (auto _ : state) {
-        SaveAllResult r = SaveAllPicturesTo(dir, list.data(), static_cast<int>(list.size()));
+        SaveAllResult r = SaveAllPicturesTo(album.dir, album.list[turn].data(), 384);
         if (!r.ok()) state.SkipWithError(SaveAllMessage(r).c_str());
+        if (alternate) turn ^= 1;
     }
-    for (int i = 0; i < 384; ++i)
-        std::remove(SaveAllFileName(dir, i).c_str());
-    rmdir(dir);
+}
+
+void BM_SaveAll384(benchmark::State& state) {
+    SaveAll384(state, true);
 }
 BENCHMARK(BM_SaveAll384)->Unit(benchmark::kMillisecond);
+
+// The same album again: files that already hold their picture are kept.
+void BM_SaveAll384_Unchanged(benchmark::State& state) {
+    SaveAll384(state, false);
+}
+BENCHMARK(BM_SaveAll384_Unchanged)->Unit(benchmark::kMillisecond);
+
+void BM_SaveAll384_OverwriteInPlace(benchmark::State& state) {
+    Album384 album;
+    if (album.dir.empty()) return state.SkipWithError("no temporary folder");
+    std::vector<uint8_t> block(kJpegOutputBlockSize);
+    int turn = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 384; ++i) {
+            std::fill(block.begin(), block.end(), 0);
+            size_t length = 0;
+            EncodeJpeg(*album.list[turn][i], block.data(), block.size(), length);
+            FILE* f = std::fopen(SaveAllFileName(album.dir, i).c_str(), "wb");
+            if (!f) return state.SkipWithError("cannot create a file");
+            std::fwrite(block.data(), 1, length, f);
+            std::fclose(f);
+        }
+        turn ^= 1;
+    }
+}
+BENCHMARK(BM_SaveAll384_OverwriteInPlace)->Unit(benchmark::kMillisecond);
 
 } // namespace

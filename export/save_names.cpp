@@ -1,5 +1,7 @@
 #include "export/save_names.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -59,6 +61,22 @@ SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, siz
     return SaveAllFailure::kWriteFailed;
 }
 
+// True when `path` is a regular file holding exactly these bytes. The size
+// is compared first, so a changed picture costs one look-up.
+bool HoldsExactly(const std::string& path, const uint8_t* bytes, size_t length) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<uint64_t>(st.st_size) != length)
+        return false;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<uint8_t> held(length + 1);
+    bool same = std::fread(held.data(), 1, held.size(), f) == length &&
+                std::memcmp(held.data(), bytes, length) == 0;
+    std::fclose(f);
+    return same;
+}
+
 // Supplies picture i's stream; kNone with bytes/length set, or the reason.
 struct PictureSource {
     virtual SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) = 0;
@@ -112,15 +130,20 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     auto temp = [&](int i) { return folder + separator + stem + std::to_string(i) + ".new"; };
     auto backup = [&](int i) { return folder + separator + stem + std::to_string(i) + ".old"; };
 
-    // 1. Every picture under its temporary name.
+    // 1. Every picture under its temporary name, unless the folder already
+    // holds it under its own name (saving an album again after a few changes).
+    std::vector<char> kept(count, 0);
     for (int i = 0; i < count; ++i) {
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
-        if (failure == SaveAllFailure::kNone) failure = WriteWholeFile(temp(i), bytes, length);
+        if (failure == SaveAllFailure::kNone) {
+            kept[i] = HoldsExactly(SaveAllFileName(folder, i, separator), bytes, length);
+            if (!kept[i]) failure = WriteWholeFile(temp(i), bytes, length);
+        }
         if (failure != SaveAllFailure::kNone) {
             for (int j = 0; j < i; ++j)
-                std::remove(temp(j).c_str());
+                if (!kept[j]) std::remove(temp(j).c_str());
             return fail(i, failure);
         }
         if (progress) progress(context, i + 1, count);
@@ -131,6 +154,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     int done = 0;
     SaveAllFailure failure = SaveAllFailure::kNone;
     for (; done < count; ++done) {
+        if (kept[done]) continue;
         const std::string target = SaveAllFileName(folder, done, separator);
         // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
         // name the system takes for the target counts as the older file.
@@ -169,11 +193,12 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     };
     putBack(done);
     for (int i = done - 1; i >= 0; --i) {
+        if (kept[i]) continue;
         if (std::remove(SaveAllFileName(folder, i, separator).c_str()) != 0) restored = false;
         putBack(i);
     }
     for (int i = done; i < count; ++i)
-        if (std::remove(temp(i).c_str()) != 0) restored = false;
+        if (!kept[i] && std::remove(temp(i).c_str()) != 0) restored = false;
     fail(done, failure);
     result.folderRestored = restored;
     return result;

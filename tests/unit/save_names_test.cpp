@@ -282,8 +282,11 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
     std::unique_ptr<FrameImage> damaged(new FrameImage{});
     InitFrameHeader(4000, 4000, damaged->bytes); // far more rows than the block holds
     {
-        // The third file cannot take its name after 0.jpg and 1.jpg were replaced.
+        // The third file cannot take its name after 0.jpg was replaced (1.jpg
+        // already holds the new bytes and stays as it is).
         std::string dir = FolderWithAnOlderSet();
+        std::vector<uint8_t> same = Encoded(*b);
+        WriteBytes(dir + kPathSeparator + "1.jpg", std::string(same.begin(), same.end()));
         auto before = Snapshot(dir);
         const FrameImage* pictures[] = {a.get(), b.get(), c.get(), a.get()};
         SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4);
