@@ -3,6 +3,7 @@
 // is mapped to the stored pixel (Orientation).
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_plan.h"
@@ -111,12 +112,42 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
     return true;
 }
 
+namespace {
+
+// The lines a sharp fit reads, as sample masks for the JPEG decoder. It asks
+// once the file is in and its raster set up, so the file's orientation is
+// the one DecodeAndFit applies afterwards.
+struct FitMaskContext {
+    const FitOptions* options;
+    const LoadBuffers* buffers;
+};
+
+void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
+                  uint8_t* rows) {
+    const FitMaskContext& c = *static_cast<const FitMaskContext*>(context);
+    const LoadBuffers& lb = *c.buffers;
+    int orientation = 1;
+    if (c.options->upright && lb.dataLength > 0)
+        orientation = ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
+    std::vector<uint8_t> needColumns, needRows;
+    LinesTheFitReads(width, height, *c.options, orientation, needColumns, needRows);
+    std::memcpy(columns, needColumns.data(), static_cast<size_t>(width));
+    std::memcpy(rows, needRows.data(), static_cast<size_t>(height));
+}
+
+} // namespace
+
 int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone || !set.buffers) return -1;
     // As in LoadPictureIntoFrame a failed decode still fits what the raster
-    // holds; that is not this file's picture, so it stays as stored.
-    const int decoded = DecodeByExtension(set, path);
+    // holds; that is not this file's picture, so it stays as stored. A JPEG
+    // fitted sharply reconstructs only the pixels the fit reads.
+    const FitMaskContext context{&options, set.buffers};
+    const int decoded =
+        kind == PictureKind::kJpeg && !options.smooth && set.jpeg
+            ? DecodeJpegSampled(*set.buffers, *set.jpeg, path, SampleMasks{FillFitMasks, &context})
+            : DecodeByExtension(set, path);
     LoadBuffers& lb = *set.buffers;
     lb.raster.cursor.address = RasterRow(lb, 0);
     int orientation = 1;

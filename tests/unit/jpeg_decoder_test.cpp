@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "codecs/decode_failure.h"
+#include "codecs/exif_orientation.h"
+#include "codecs/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 #include "tests/unit/jpeg_builder.h"
@@ -828,4 +830,47 @@ TEST_F(JpegSampled, NeededPixelsGetTheFullDecodesBytesInEveryFile) {
         ++compared;
     }
     EXPECT_GT(compared, 100);
+}
+
+TEST_F(JpegSampled, EveryFitModeGetsTheFullDecodesPicture) {
+    // DecodeAndFit reconstructs only what a sharp fit reads: over a raster
+    // whose every byte was changed after the full decode, each mode (Exif
+    // orientation applied or not) fits exactly the full decode's picture.
+    std::vector<std::string> paths;
+    for (const char* f : {"synth-420.jpg", "synth-444.jpg", "synth-422.jpg", "synth-440.jpg",
+                          "synth-gray.jpg", "synth-420-prog-rst.jpg"})
+        paths.push_back(DataDir() + "/" + f);
+    if (!CorpusDir().empty())
+        for (const ManifestRow& row : ReadManifest())
+            paths.push_back(CorpusDir() + "/" + row.file);
+    DecoderSet set;
+    set.buffers = &lb;
+    set.jpeg = d;
+    std::unique_ptr<FrameImage> full(new FrameImage{}), sampled(new FrameImage{});
+    int compared = 0;
+    for (const std::string& path : paths) {
+        if (PictureKindOf(path.c_str()) != PictureKind::kJpeg) continue; // ".jpeg" is no JPG
+        ++compared;
+        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside}) {
+            for (bool upright : {false, true}) {
+                FitOptions options;
+                options.mode = mode;
+                options.upright = upright;
+                lb.raster.header = BitmapInfoHeader{};
+                const int ok = DecodePath(path);
+                lb.raster.cursor.address = RasterRow(lb, 0);
+                const int orientation =
+                    ok && upright ? ExifOrientation(lb.fileBuffer, lb.dataLength) : 1;
+                FitWithOptions(lb, options, orientation, *full);
+                for (int y = 0; ok && y < Height(); ++y)
+                    for (int i = 0; i < 3 * Width(); ++i)
+                        RasterRow(lb, y)[i] = static_cast<uint8_t>(~RasterRow(lb, y)[i]);
+                lb.raster.header = BitmapInfoHeader{};
+                ASSERT_EQ(DecodeAndFit(set, path.c_str(), options, *sampled), ok) << path;
+                ASSERT_EQ(std::memcmp(full->bytes, sampled->bytes, sizeof full->bytes), 0)
+                    << path << " mode " << static_cast<int>(mode) << " upright " << upright;
+            }
+        }
+    }
+    EXPECT_GE(compared, 6);
 }
