@@ -97,9 +97,11 @@ void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
         if (b.stop.load()) return;
         const size_t i = b.next.fetch_add(1);
         if (i >= b.inputs.size()) return;
-        std::unique_ptr<FrameImage> picture(new FrameImage{});
+        std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
         std::string failure;
-        if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
+        if (!picture)
+            failure = "not enough memory for " + b.inputs[i];
+        else if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
             failure = "cannot decode " + b.inputs[i] + ": " + reason;
         else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
             failure = "not enough memory to edit " + b.inputs[i];
