@@ -2,7 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <cctype>
+#include <string>
 
 #include "tools/blend.h"
 #include "tools/image_processing.h"
@@ -52,6 +53,14 @@ const char kUsageText[] =
 
 namespace {
 
+// The commands and their operand counts (maximum -1: no limit).
+struct CommandShape {
+    const char* name;
+    int minOperands;
+    int maxOperands;
+    const char* operands; // as the usage text writes them
+};
+
 const CommandShape kCommands[] = {
     {"decode", 2, 2, "IN OUT.bmp"},     {"frame", 2, 2, "IN OUT.bmp"},
     {"edit", 2, 2, "IN OUT.bmp"},       {"export", 2, -1, "OUTDIR IN..."},
@@ -59,6 +68,13 @@ const CommandShape kCommands[] = {
 };
 
 enum class Takes { kNothing, kValue };
+
+// Which options a command takes.
+enum OptionGroup : unsigned {
+    kFitOptions = 1,
+    kToolOptions = 2,
+    kExportOptions = 4,
+};
 
 struct OptionSpec {
     const char* name;
@@ -217,8 +233,6 @@ struct Pairing {
     }
 };
 
-} // namespace
-
 const CommandShape* FindCommand(const std::string& name) {
     for (const CommandShape& c : kCommands)
         if (name == c.name) return &c;
@@ -231,6 +245,8 @@ unsigned OptionGroupsOf(const std::string& command) {
     if (command == "export") return kFitOptions | kToolOptions | kExportOptions;
     return 0;
 }
+
+} // namespace
 
 bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
     a = CliArgs{};

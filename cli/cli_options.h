@@ -44,23 +44,6 @@ struct CliArgs {
     bool version = false;
 };
 
-// Which options a command takes.
-enum OptionGroup : unsigned {
-    kFitOptions = 1,
-    kToolOptions = 2,
-    kExportOptions = 4,
-};
-unsigned OptionGroupsOf(const std::string& command);
-
-// The commands and their operand counts (maximum -1: no limit).
-struct CommandShape {
-    const char* name;
-    int minOperands;
-    int maxOperands;
-    const char* operands; // as the usage text writes them
-};
-const CommandShape* FindCommand(const std::string& name);
-
 // Parses argv[1 ..]. On a usage error returns false with `error` naming the
 // problem (unknown option, missing value, value out of its range, operands).
 bool ParseCommandLine(int argc, char** argv, CliArgs& args, std::string& error);
