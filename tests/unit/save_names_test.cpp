@@ -310,6 +310,26 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
         EXPECT_EQ(Snapshot(dir), before);
     }
+    {
+        // The third file cannot be written: once the second is done, a folder
+        // (not empty, so nothing can remove it) takes its temporary name.
+        std::string dir = FolderWithAnOlderSet();
+        auto before = Snapshot(dir);
+        static std::string blocker;
+        blocker = dir + kPathSeparator + "~pixmora-0-2.new";
+        auto block = [](void*, int done, int) {
+            if (done != 2) return;
+            MakeDir(blocker);
+            WriteBytes(blocker + kPathSeparator + "inside", "x");
+        };
+        const FrameImage* pictures[] = {a.get(), b.get(), c.get(), a.get()};
+        SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4, kPathSeparator, block, nullptr);
+        EXPECT_EQ(r.failure, SaveAllFailure::kCannotCreate);
+        EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
+        auto after = Snapshot(dir);
+        EXPECT_EQ(after.erase("~pixmora-0-2.new"), 1u);
+        EXPECT_EQ(after, before);
+    }
 }
 
 TEST(SaveAll, ReadOnlyFolderIsReportedNotWritten) {
