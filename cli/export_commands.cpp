@@ -3,6 +3,7 @@
 #include "cli/export_commands.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -84,22 +86,40 @@ struct Batch {
     const CliArgs& args;
     const EditPictures& pictures;
     const std::vector<std::string>& inputs;
-    std::vector<std::vector<uint8_t>> jpegs; // the encoded pictures, in input order
-    std::vector<std::string> failures;       // what went wrong per picture, "" when fine
-    std::atomic<size_t> next{0};
-    std::atomic<bool> stop{false};
+    std::vector<std::vector<uint8_t>> jpegs;   // the encoded pictures, in input order
+    std::vector<std::string> failures;         // what went wrong per picture, "" when fine
+    std::vector<size_t> order;                 // the order the pictures are taken in
+    std::atomic<size_t> next{0};               // position in `order` of the next picture
+    std::atomic<size_t> firstFailed{SIZE_MAX}; // lowest input index that failed
     Progress& progress;
 };
 
-// Takes pictures in input order until none is left or one has failed. A
-// worker finishes the picture it holds, so after a failure at picture i
-// every picture before i has been done, and the first failure in input
-// order is the one --jobs 1 would meet.
+// Larger files first (a fair guess at the decoding time): the workers then
+// end on small pictures and finish at about the same time.
+std::vector<size_t> LargestFirst(const std::vector<std::string>& inputs) {
+    std::vector<std::pair<uintmax_t, size_t>> sized;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(fs::path(inputs[i]), ec);
+        sized.emplace_back(ec ? 0 : size, i);
+    }
+    std::stable_sort(sized.begin(), sized.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first; });
+    std::vector<size_t> order;
+    for (const auto& s : sized)
+        order.push_back(s.second);
+    return order;
+}
+
+// Takes pictures until none is left. After a failure only the pictures
+// before the failed one in input order are still done, so that the first
+// failure in input order is found, the one --jobs 1 meets.
 void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
     for (;;) {
-        if (b.stop.load()) return;
-        const size_t i = b.next.fetch_add(1);
-        if (i >= b.inputs.size()) return;
+        const size_t k = b.next.fetch_add(1);
+        if (k >= b.order.size()) return;
+        const size_t i = b.order[k];
+        if (i > b.firstFailed.load()) continue;
         std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
         std::string failure;
         if (!picture)
@@ -113,8 +133,10 @@ void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
             failure = "cannot encode " + b.inputs[i] + ": " + SaveAllFailureText(f);
         if (!failure.empty()) {
             b.failures[i] = failure;
-            b.stop.store(true);
-            return;
+            size_t seen = b.firstFailed.load();
+            while (i < seen && !b.firstFailed.compare_exchange_weak(seen, i)) {
+            }
+            continue;
         }
         b.progress.Done(b.inputs[i]);
     }
@@ -224,9 +246,10 @@ int CmdExport(const CliArgs& a) {
 
     KeepWorkBlocksInTheHeap();
     Progress progress(!a.quiet && StderrIsTerminal(), inputs.size());
-    Batch b{a, pictures, inputs, {}, {}, {}, {}, progress};
+    Batch b{a, pictures, inputs, {}, {}, {}, {}, {SIZE_MAX}, progress};
     b.jpegs.resize(inputs.size());
     b.failures.resize(inputs.size());
+    b.order = LargestFirst(inputs);
     const int jobs = std::min<int>(a.jobs > 0 ? a.jobs : DefaultJobs(),
                                    static_cast<int>(std::min<size_t>(inputs.size(), 64)));
     const bool ran = RunWorkers(b, jobs);
