@@ -50,3 +50,17 @@ pixmora_stop_xvfb() {
         PIXMORA_XVFB_PID=""
     fi
 }
+
+# True when this machine can start 32-bit programs. Wine runs an i686 .exe
+# through its 32-bit Linux loader, which some kernels (no IA-32 emulation,
+# as in some virtual machines) refuse with "Exec format error".
+pixmora_runs_32bit() {
+    local loader
+    for loader in /usr/lib/wine/wine /usr/lib/i386-linux-gnu/wine/wine; do
+        [ -x "$loader" ] || continue
+        "$loader" --version >/dev/null 2>&1
+        [ $? -ne 126 ]  # 126: the kernel would not execute it
+        return
+    done
+    return 1
+}
