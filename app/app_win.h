@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shlobj.h>
 
 #include <cstdint>
@@ -76,7 +77,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void SetUndoRedoButtons(int undo, int redo);
 void AfterEdit();
+// Opens a tool dialog modally; refused while one is open (ToolDialogOpen).
 void OpenToolDialog(int templateId);
+bool ToolDialogOpen();
 
 // Painting (app/paint_win.cpp)
 int PaintFrameImage(HWND window, const FrameImage& block);
@@ -85,5 +88,13 @@ int PaintFrameImage(HWND window, const FrameImage& block);
 // thread these only keep the flags right.
 void StopLoader(bool lowerAfterwards);
 
-// Loading a picture file into a block and painting it into a window.
+// Loading a picture file into a block and painting it into a window. A file
+// refused before it gave a raster of its own leaves the block as it was and
+// is reported to the user ("Could not read NAME: REASON."); 0 then.
 int LoadPicture(const char* path, HWND window, FrameImage& block);
+void TellCouldNotRead(HWND owner, const char* path);
+
+// Zero-fills a file dialog record (open or save) and sets its size, owner and
+// instance. The size is the Windows 2000 layout: 76 bytes in the 32-bit
+// program (tools/tool_frame_win.cpp).
+void PrepareOpenFileName(OPENFILENAMEA& ofn, HWND owner);

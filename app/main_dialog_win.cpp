@@ -12,6 +12,8 @@
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "codecs/decode_failure.h"
+#include "codecs/load_picture.h"
 #include "resources/resource.h"
 #include "tools/tool_frame_win.h"
 
@@ -118,9 +120,19 @@ void LoadSelectedFile(int item) {
     std::memcpy(path + folder, name, file);
     path[folder + file] = 0;
     StopLoader(true);
+    DecoderSet decoders = AppDecoders();
+    ClearDecodeFailure();
+    // A file refused before it had a raster of its own changes nothing: the
+    // raster still holds the previous file, which must not become a state.
+    if (!HasOwnRaster(DecodeForFrame(decoders, path))) {
+        TellCouldNotRead(a.mainDialog, path);
+        return;
+    }
     DropRedo(a.history);
     PushState(a.history);
-    LoadPicture(path, a.PreviewPane, CurrentPicture(a.history));
+    FitDecoded(a.loadBuffers, CurrentPicture(a.history));
+    PaintFrameImage(a.PreviewPane, CurrentPicture(a.history));
+    InvalidateRect(a.PreviewPane, nullptr, TRUE);
     InvalidateRect(a.mainDialog, nullptr, TRUE);
     SetUndoRedoButtons(1, 0);
 }
@@ -158,9 +170,18 @@ void AfterEdit() {
     InvalidateRect(g_app.mainDialog, nullptr, TRUE);
 }
 
+namespace {
+// One tool at a time: they share the scratch pictures and the working copy.
+bool g_toolOpen = false;
+} // namespace
+
+bool ToolDialogOpen() {
+    return g_toolOpen;
+}
+
 void OpenToolDialog(int templateId) {
     DLGPROC proc = ToolDialogProcFor(templateId);
-    if (!proc) return;
+    if (!proc || g_toolOpen) return;
     // Without its scratch pictures a tool does not open, and nothing changes.
     if (!AcquireToolScratch()) {
         TellNotEnoughMemory(g_app.mainDialog);
@@ -168,7 +189,9 @@ void OpenToolDialog(int templateId) {
     }
     DropRedo(g_app.history);
     CopyFrameImage(*g_app.WorkImage, CurrentPicture(g_app.history));
+    g_toolOpen = true;
     DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(templateId), g_app.mainDialog, proc, 0);
+    g_toolOpen = false;
     ReleaseToolScratch();
     AfterEdit();
 }

@@ -43,6 +43,9 @@ struct LoadBuffers {
     int32_t dataLength = 0;
     uint8_t* decodeBuffer = nullptr; // kDecodeBufferSize bytes
     RasterDescriptor raster;
+    // Counts the rasters SetUpRaster has described: a decode that leaves it
+    // unchanged produced no raster of its own.
+    uint32_t rasterSerial = 0;
     std::atomic<int> LoaderStopFlag{0};
     std::atomic<int> LoaderBusyFlag{0};
 };

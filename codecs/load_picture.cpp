@@ -45,15 +45,36 @@ int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use) {
     }
 }
 
-int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
-    if (PictureKindOf(path) == PictureKind::kNone || !set.buffers) return 0;
-    // A failed or stopped decode is not an error here: the raster holds the
-    // previous picture or a partly decoded one, and that is what is shown.
-    DecodeByExtension(set, path, DecodeFor::kFrame);
-    LoadBuffers& lb = *set.buffers;
+DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path) {
+    if (PictureKindOf(path) == PictureKind::kNone || !set.buffers) {
+        DecodeFail("unknown picture type");
+        return DecodeOutcome::kUnknownType;
+    }
+    const uint32_t before = set.buffers->rasterSerial;
+    if (DecodeByExtension(set, path, DecodeFor::kFrame) == 1) return DecodeOutcome::kComplete;
+    // A decoder that stops half-way leaves the rows it decoded in a raster
+    // of its own; one that stops earlier leaves the previous file's raster,
+    // which must never be shown under this file's name.
+    return set.buffers->rasterSerial != before ? DecodeOutcome::kPartial : DecodeOutcome::kRefused;
+}
+
+void FitDecoded(LoadBuffers& lb, FrameImage& block) {
     lb.raster.cursor.address = RasterRow(lb, 0);
     FitToFrame(lb, kFrameSide, kFrameSide, block);
+}
+
+int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
+    if (!HasOwnRaster(DecodeForFrame(set, path))) return 0;
+    FitDecoded(*set.buffers, block);
     return 1;
+}
+
+std::string CouldNotReadMessage(const char* path, const char* reason) {
+    const char* name = path ? path : "";
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    return std::string("Could not read ") + name + ": " +
+           (reason && *reason ? reason : "decoding failed") + ".";
 }
 
 namespace {

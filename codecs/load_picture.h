@@ -27,11 +27,31 @@ enum class DecodeFor { kRaster, kFrame };
 // JPG/BMP/GIF (nothing is read), otherwise the decoder's 1 or 0.
 int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use = DecodeFor::kRaster);
 
-// The portable half of loading a picture: 0, touching nothing, for a name
-// without a known extension; otherwise decodes (the result is not looked
-// at: a failed decode fits whatever the raster then holds), points
-// PixelBase at raster row 0, fits into `block` and returns 1.
+// What decoding a file for the frame gave.
+enum class DecodeOutcome {
+    kUnknownType, // no JPG/BMP/GIF extension: nothing was read
+    kRefused,     // the decoder failed before it set up a raster of its own
+    kPartial,     // it failed after: the raster holds what was decoded (a cut-off JPEG)
+    kComplete,
+};
+// Runs the decoder of the extension and tells whether the raster is now this
+// file's. The reason of a failure is in LastDecodeFailure() ("unknown picture
+// type" for kUnknownType).
+DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path);
+inline bool HasOwnRaster(DecodeOutcome o) {
+    return o == DecodeOutcome::kPartial || o == DecodeOutcome::kComplete;
+}
+// Points PixelBase at raster row 0 and fits the raster into `block`.
+void FitDecoded(LoadBuffers& lb, FrameImage& block);
+
+// The portable half of loading a picture: DecodeForFrame, then FitDecoded
+// when the raster is the file's own (1). Otherwise 0 and `block` is left as
+// it was: a refused file never shows the previous file's raster.
 int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block);
+
+// "Could not read NAME: REASON." for a file whose load was refused; NAME is
+// the part of `path` after its last folder separator.
+std::string CouldNotReadMessage(const char* path, const char* reason);
 
 // Nearest-neighbour stretch of the whole raster into a w x h picture
 // (1..128 each; the program always asks for 128 x 128) written into

@@ -9,14 +9,11 @@
 
 namespace {
 
-// The list's current item: the first focused item while something is selected.
+// The list's current item: the item the user sees selected (the list holds
+// at most one), or -1. The focus alone is invisible and never counts.
 int FocusedAlbumItem() {
-    HWND list = g_app.AlbumList;
-    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) <= 0) return -1;
-    int n = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i)
-        if (SendMessageA(list, LVM_GETITEMSTATE, i, LVIS_FOCUSED) & LVIS_FOCUSED) return i;
-    return -1;
+    return static_cast<int>(
+        SendMessageA(g_app.AlbumList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 // The thumbnail of an album picture: fitted into the cell on white, with a
@@ -64,7 +61,9 @@ void InsertItem(int index, bool selected) {
     item.iItem = index;
     item.pszText = text;
     item.iImage = index;
-    item.state = item.stateMask = selected ? LVIS_SELECTED : 0;
+    // A new item is the current one: selected and focused, so keys and the
+    // buttons act on the item the user sees.
+    item.state = item.stateMask = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
     SendMessageA(g_app.AlbumList, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
 }
 

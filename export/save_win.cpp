@@ -13,28 +13,36 @@
 
 namespace {
 
+void Tell(HWND owner, const std::string& text) {
+    MessageBoxA(owner, text.c_str(), "Pixmora", MB_OK | MB_ICONWARNING);
+}
+
 // Asks for the name of the BMP file; 1 with the full path (ending in .BMP in
-// any case) in `name`, 0 when cancelled.
+// any case) in `name`, 0 when cancelled or refused (the user was told why).
 int AskBmpName(HWND owner, char* name) {
     name[0] = 0;
     OPENFILENAMEA ofn;
-    std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner;
-    ofn.hInstance = g_app.instance;
+    PrepareOpenFileName(ofn, owner);
     ofn.lpstrFilter = "Image Files(*.bmp)\0*.bmp\0";
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = name;
     ofn.nMaxFile = static_cast<DWORD>(kPathBufferBytes);
     ofn.lpstrTitle = "Save BMP";
-    ofn.Flags = OFN_EXPLORER;
+    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameA(&ofn)) return 0;
+    const std::string typed = name;
     // A name that has no room for ".BMP" is refused rather than cut short.
-    return ApplyBmpExtension(name, kPathBufferBytes);
-}
-
-void Tell(HWND owner, const std::string& text) {
-    MessageBoxA(owner, text.c_str(), "Pixmora", MB_OK | MB_ICONWARNING);
+    if (!ApplyBmpExtension(name, kPathBufferBytes)) {
+        Tell(owner, "Could not save " + typed + ": the name is too long to add \".BMP\".");
+        return 0;
+    }
+    // The dialog asked about the name as typed; the extension makes another.
+    if (typed != name && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES) {
+        std::string ask = std::string(name) + " already exists.\nDo you want to replace it?";
+        if (MessageBoxA(owner, ask.c_str(), "Save BMP", MB_YESNO | MB_ICONWARNING) != IDYES)
+            return 0;
+    }
+    return 1;
 }
 
 } // namespace

@@ -42,7 +42,8 @@ void OnPaint(HWND dialog) {
 void OnMouse(HWND dialog, UINT message, LPARAM lParam) {
     ToolPoint p = PointerFromLParam(static_cast<uint32_t>(lParam));
     CropResponse r;
-    if (message == WM_LBUTTONDOWN)
+    // A quick second press arrives as a double click: it is a press all the same.
+    if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK)
         r = CropPress(g_crop, p);
     else if (message == WM_MOUSEMOVE)
         r = CropMove(g_crop, p);
@@ -73,6 +74,7 @@ INT_PTR CALLBACK CropDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG: OnInitDialog(dialog); return TRUE;
     case WM_PAINT: OnPaint(dialog); return TRUE;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP: OnMouse(dialog, message, lParam); return TRUE;
     case WM_COMMAND: OnCommand(dialog, LOWORD(wParam)); return TRUE;

@@ -38,7 +38,8 @@ void OnPaint(HWND dialog) {
 void OnMouse(HWND dialog, UINT message, LPARAM lParam) {
     ToolPoint p = PointerFromLParam(static_cast<uint32_t>(lParam));
     bool repaint;
-    if (message == WM_LBUTTONDOWN)
+    // A quick second press arrives as a double click: it is a press all the same.
+    if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK)
         repaint = MarkPress(g_frame.mark, p);
     else if (message == WM_MOUSEMOVE)
         repaint = MarkMove(g_frame.mark, p);
@@ -77,6 +78,7 @@ INT_PTR CALLBACK DigitalFrameDialogProc(HWND dialog, UINT message, WPARAM wParam
     case WM_INITDIALOG: OnInitDialog(dialog); return TRUE;
     case WM_PAINT: OnPaint(dialog); return TRUE;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP: OnMouse(dialog, message, lParam); return TRUE;
     case WM_COMMAND: OnCommand(dialog, LOWORD(wParam)); return TRUE;

@@ -26,6 +26,26 @@ ToolRect WindowRectOf(HWND window) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwned(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<OwnedSearch*>(data);
+    if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+// The tool dialog open over `owner`, or nullptr.
+HWND OpenToolWindow(HWND owner) {
+    if (!ToolDialogOpen()) return nullptr;
+    OwnedSearch s = {owner, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), FindOwned, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
 } // namespace
 
 bool AcquireToolScratch() {
@@ -79,20 +99,37 @@ void CommitWorkImage() {
     CopyFrameImage(CurrentPicture(g_app.history), *g_app.WorkImage);
 }
 
+void PrepareOpenFileName(OPENFILENAMEA& ofn, HWND owner) {
+    std::memset(&ofn, 0, sizeof ofn);
+    // The record as Windows 2000 defined it (76 bytes in the 32-bit
+    // program): the later reserved fields stay outside the size.
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.hwndOwner = owner;
+    ofn.hInstance = g_app.instance;
+}
+
 int ChooseImageFile(HWND owner, char* path) {
     path[0] = 0;
     OPENFILENAMEA ofn;
-    std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = sizeof ofn; // 76 bytes in the 32-bit program
-    ofn.hwndOwner = owner;
-    ofn.hInstance = g_app.instance;
+    PrepareOpenFileName(ofn, owner);
     ofn.lpstrFilter = "Image Files(*.bmp;*.gif;*.jpg)\0*.bmp;*.gif;*.jpg\0";
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = path;
     ofn.nMaxFile = kPathBytes;
     ofn.lpstrTitle = "Find baground image (bmp, jpg, gif)";
     ofn.Flags = OFN_EXPLORER;
-    return GetOpenFileNameA(&ofn) ? 1 : 0;
+    // The file dialog belongs to the main dialog, and enables it again when
+    // it closes. The tool that asked is still open: the main dialog stays
+    // disabled, and the tool takes no input while the file dialog is up.
+    HWND tool = OpenToolWindow(owner);
+    if (tool) EnableWindow(tool, FALSE);
+    int chosen = GetOpenFileNameA(&ofn) ? 1 : 0;
+    if (tool) {
+        EnableWindow(owner, FALSE);
+        EnableWindow(tool, TRUE);
+        SetActiveWindow(tool);
+    }
+    return chosen;
 }
 
 void LoadToolPicture(const char* path, HWND preview, FrameImage& picture) {

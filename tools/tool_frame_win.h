@@ -37,7 +37,8 @@ int TrackBarPosition(HWND trackBar);
 void CommitWorkImage();
 
 // The open-file dialog for a background or frame picture; 1 when the user
-// chose a file (its full path is in `path`, 260 bytes).
+// chose a file (its full path is in `path`, 260 bytes). `owner` is the main
+// dialog; an open tool dialog keeps it disabled afterwards.
 int ChooseImageFile(HWND owner, char* path);
 
 // Loads a picture file into `picture` (shown in the preview), with the

@@ -197,6 +197,32 @@ TEST(Album, DownloadMakesTheAlbumPictureANewState) {
     TearDown();
 }
 
+TEST(Album, DeleteAndDownloadActOnTheItemTheUserSeesSelected) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        for (uint8_t red : {10, 20, 30}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        // The last upload is selected and focused: Delete removes it.
+        Click(main, IDC_DELETE);
+        ASSERT_EQ(ItemCount(main), 2);
+        EXPECT_EQ(AlbumRed(1), 20);
+        // Item "2" selected, the focus moved to "1" without selecting it.
+        ClickItem(main, 1);
+        LVITEMA focus = {};
+        focus.stateMask = LVIS_FOCUSED;
+        focus.state = LVIS_FOCUSED;
+        SendMessageA(Album(main), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&focus));
+        Click(main, IDC_DOWNLOAD);
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 20);
+        Click(main, IDC_DELETE);
+        ASSERT_EQ(ItemCount(main), 1);
+        EXPECT_EQ(AlbumRed(0), 10);
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+}
+
 TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
     std::string folder = TempFolder("pixmora_gui_savebmp");
     std::string chosen = folder + "\\picture";
@@ -224,6 +250,64 @@ TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
     EXPECT_EQ(static_cast<uint8_t>(file[54]), 50);  // blue
     EXPECT_EQ(static_cast<uint8_t>(file[56]), 200); // red
     DeleteFileA((chosen + ".BMP").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// Types `name` into the save dialog and presses its OK.
+std::function<void(HWND)> TypeName(const std::string& name) {
+    return [name](HWND save) {
+        SetWindowTextA(GetDlgItem(save, 1148), name.c_str());
+        SendMessageA(GetDlgItem(save, IDOK), BM_CLICK, 0, 0);
+    };
+}
+
+TEST(SaveBmp, ARefusedNameIsExplainedAndAnExistingFileIsOnlyReplacedWhenConfirmed) {
+    std::string folder = TempFolder("pixmora_gui_savebmp2");
+    std::string kept = folder + "\\kept.BMP";
+    FILE* f = std::fopen(kept.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fputs("old", f);
+    std::fclose(f);
+    // No room left for ".BMP" within 259 characters.
+    std::string tooLong = folder + "\\" + std::string(257 - folder.size(), 'n');
+    ASSERT_EQ(tooLong.size(), 258u);
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        PushPicture(Uniform(200, 100, 50));
+        std::string told;
+        OnNextDialog([&](HWND save) {
+            OnNextDialog([&](HWND box) {
+                told = MessageText(box);
+                SendMessageA(box, WM_COMMAND, IDOK, 0);
+            });
+            TypeName(tooLong)(save);
+        });
+        Click(main, IDC_SAVE_BMP);
+        Pump(100);
+        EXPECT_EQ(told, "Could not save " + tooLong + ": the name is too long to add \".BMP\".");
+
+        // "kept" becomes kept.BMP, which exists: asked, No keeps the file.
+        for (const char* typed : {"kept", "kept.BMP"}) {
+            std::string asked;
+            OnNextDialog([&](HWND save) {
+                OnNextDialog([&](HWND box) {
+                    asked = MessageText(box);
+                    SendMessageA(box, WM_COMMAND, IDNO, 0);
+                    // The system's own question leaves the save dialog open.
+                    Pump(200);
+                    if (IsWindow(save)) SendMessageA(save, WM_COMMAND, IDCANCEL, 0);
+                });
+                TypeName(folder + "\\" + typed)(save);
+            });
+            Click(main, IDC_SAVE_BMP);
+            Pump(100);
+            EXPECT_NE(asked.find("already exists"), std::string::npos) << typed << ": " << asked;
+        }
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    std::vector<char> file = ReadFile(kept);
+    EXPECT_EQ(std::string(file.begin(), file.end()), "old");
+    DeleteFileA(kept.c_str());
     RemoveDirectoryA(folder.c_str());
 }
 

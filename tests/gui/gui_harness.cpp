@@ -142,6 +142,13 @@ std::string WindowText(HWND window) {
     return text;
 }
 
+std::string MessageText(HWND box) {
+    std::string text;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        if (ClassOf(c) == "Static") text += WindowText(c);
+    return text;
+}
+
 std::string ClassOf(HWND window) {
     char name[128] = "";
     GetClassNameA(window, name, sizeof name);

@@ -35,6 +35,8 @@ bool SaveDrawing(const std::string& name, int width, int height,
                  const std::function<void(HDC)>& draw);
 
 std::string WindowText(HWND window);
+// The message of a message box: the text of its static controls.
+std::string MessageText(HWND box);
 std::string ClassOf(HWND window);
 // The colour of a pixel as painted on screen, client coordinates of `window`.
 COLORREF ScreenPixel(HWND window, int x, int y);

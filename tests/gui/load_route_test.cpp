@@ -87,13 +87,19 @@ TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
         SaveScreenshot(dialog, "main_dialog_loaded");
 
-        // A file that cannot be read still makes a state (the raster as it is).
+        // A file that cannot be read is named with its reason and changes
+        // nothing: no state, the previous picture stays on screen.
+        std::string told;
+        OnNextDialog([&](HWND box) {
+            told = MessageText(box);
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        });
         Select(dialog, 1);
         Pump(200);
-        EXPECT_EQ(g_app.history.head, (headBefore + 2) % kHistorySlots);
-        SendMessageA(GetDlgItem(dialog, IDC_UNDO), BM_CLICK, 0, 0);
-        Pump(100);
-        EXPECT_EQ(ScreenPixelBecomes(pane, 10, 64, RGB(255, 0, 0)), RGB(255, 0, 0));
+        EXPECT_EQ(told, "Could not read missing.bmp: cannot open the file.");
+        EXPECT_EQ(g_app.history.head, (headBefore + 1) % kHistorySlots);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_UNDO)));
+        EXPECT_EQ(ScreenPixelBecomes(pane, 100, 64, RGB(0, 0, 255)), RGB(0, 0, 255));
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();

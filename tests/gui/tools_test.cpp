@@ -13,6 +13,7 @@
 #include "export/bmp_writer.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
+#include "tools/tool_frame_win.h"
 
 namespace {
 
@@ -396,6 +397,81 @@ TEST(DigitalFrameTool, FrameFileMarkAndSelect) {
     }));
     TearDown();
     DeleteFileA(framePath.c_str());
+}
+
+// The main dialog stays out of reach while a tool is open, also after the
+// tool's file dialog (which belongs to the main dialog) has closed.
+TEST(DigitalFrameTool, NoSecondToolOpensAndAQuickSecondPressStillMarks) {
+    std::string framePath = TempFile("pixmora_gui_frame2.bmp");
+    ASSERT_EQ(WriteBmpFile(framePath.c_str(), Uniform(kGreen)), 1);
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        PushPicture(Uniform(kBlue));
+        WithTool(main, IDC_FRAME, [&](HWND tool) {
+            EXPECT_FALSE(IsWindowEnabled(main));
+            OnNextDialog(ChooseFile(framePath));
+            Click(tool, IDC_FRAME_OPEN);
+            EXPECT_TRUE(NextDialogHandled());
+            EXPECT_FALSE(IsWindowEnabled(main));
+            EXPECT_TRUE(IsWindowEnabled(tool));
+            // Rotate reaches the main dialog anyway (sent, not clicked): no second tool.
+            bool second = false;
+            OnNextDialog(
+                [&](HWND other) {
+                    second = true;
+                    Click(other, IDCANCEL);
+                },
+                500);
+            SendMessageA(main, WM_COMMAND, IDC_ROTATE, 0);
+            Pump(700);
+            EXPECT_FALSE(second);
+            ASSERT_NE(g_toolScratch.first, nullptr);
+            // A first press, then a quick second one the dialog class reports
+            // as a double click: the second mark counts.
+            POINT o = ControlOrigin(tool, IDC_FRAME_ART);
+            Mark(tool, IDC_FRAME_ART, 10, 10, 20, 20);
+            Mouse(tool, WM_LBUTTONDBLCLK, o.x + 30, o.y + 20);
+            Mouse(tool, WM_MOUSEMOVE, o.x + 37, o.y + 25);
+            Mouse(tool, WM_LBUTTONUP, o.x + 37, o.y + 25);
+            Click(tool, IDC_FRAME_SELECT);
+            EXPECT_EQ(PixelOf(*g_app.WorkImage, 30, 20), kBlue);
+            EXPECT_EQ(PixelOf(*g_app.WorkImage, 33, 23), kGreen);
+            Click(tool, IDOK);
+        });
+        EXPECT_TRUE(IsWindowEnabled(main));
+        EXPECT_EQ(PixelOf(CurrentPicture(g_app.history), 30, 20), kBlue);
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    DeleteFileA(framePath.c_str());
+}
+
+TEST(CropTool, AQuickSecondPressPicksUpTheBlock) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        PushPicture(Quarters());
+        WithTool(main, IDC_CROP, [&](HWND tool) {
+            Mark(tool, IDC_TOOL_PREVIEW, 10, 10, 40, 30);
+            Click(tool, IDC_CROP_CUT);
+            POINT o = ControlOrigin(tool, IDC_TOOL_PREVIEW);
+            Mouse(tool, WM_LBUTTONDBLCLK, o.x + 20, o.y + 20);
+            Mouse(tool, WM_MOUSEMOVE, o.x + 60, o.y + 60);
+            Mouse(tool, WM_LBUTTONUP, o.x + 60, o.y + 60);
+            EXPECT_EQ(PixelOf(*g_app.WorkImage, 50, 50), kRed);
+            EXPECT_EQ(PixelOf(*g_app.WorkImage, 10, 10), kBlack);
+            Click(tool, IDCANCEL);
+        });
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+}
+
+TEST(FileDialogs, TheRecordHasTheWindows2000Size) {
+    OPENFILENAMEA ofn;
+    PrepareOpenFileName(ofn, nullptr);
+#ifdef _WIN64
+    EXPECT_EQ(ofn.lStructSize, offsetof(OPENFILENAMEA, pvReserved));
+#else
+    EXPECT_EQ(ofn.lStructSize, 76u);
+#endif
 }
 
 TEST(CropTool, HandPointersAre32PixelHandsWithTheirHotSpot) {

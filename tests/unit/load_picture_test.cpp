@@ -110,9 +110,8 @@ TEST(LoadPicture, ANameThatIsJustGifGoesToTheGifDecoder) {
     auto block = Filled(0x5A);
     ClearDecodeFailure();
     // Relative: with a folder in front, the whole path would be the "extension".
-    EXPECT_EQ(LoadPictureIntoFrame(s.set, "GIF", *block), 1);
-    EXPECT_STRNE(LastDecodeFailure(), "") << "the GIF decoder ran and failed on a missing file";
-    EXPECT_EQ(block->bytes[0], 40) << "the block was fitted all the same";
+    EXPECT_EQ(DecodeForFrame(s.set, "GIF"), DecodeOutcome::kRefused);
+    EXPECT_STREQ(LastDecodeFailure(), "cannot open the file") << "the GIF decoder ran";
 }
 
 TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
@@ -131,11 +130,39 @@ TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
     EXPECT_EQ(FramePixel(*block, 0, 0), 0x302010u);
     EXPECT_EQ(FramePixel(*block, 127, 63), 0x302010u);
     EXPECT_EQ(FramePixel(*block, 5, 64), 0x605040u);
+}
 
-    // A failed decode is not looked at: the previous raster is fitted again.
-    auto again = Filled(0);
-    EXPECT_EQ(LoadPictureIntoFrame(s.set, (path + ".missing.bmp").c_str(), *again), 1);
-    EXPECT_EQ(std::memcmp(block->bytes, again->bytes, kFrameHeaderBytes + kFramePixelBytes), 0);
+// The previous file's raster is still in the buffers; only a decode that set
+// up a raster of its own may be shown under the new file's name.
+TEST(LoadPicture, AFileRefusedBeforeItsRasterLeavesTheBlockAlone) {
+    BmpSpec layout;
+    layout.width = 2;
+    layout.height = 1;
+    layout.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};
+    const std::string good = WriteFile("good.bmp", BuildBmp(layout));
+    const std::string empty = WriteFile("empty.bmp", Bytes{});
+    layout.compression = 7; // refused after the raster was described
+    const std::string late = WriteFile("late.bmp", BuildBmp(layout));
+    Set s;
+    auto block = Filled(0);
+    ASSERT_EQ(LoadPictureIntoFrame(s.set, good.c_str(), *block), 1);
+    auto kept = Filled(0x5A);
+    EXPECT_EQ(LoadPictureIntoFrame(s.set, empty.c_str(), *kept), 0);
+    EXPECT_EQ(CouldNotReadMessage(empty.c_str(), LastDecodeFailure()),
+              "Could not read empty.bmp: file too short.");
+    for (const std::string& refused : {empty, good + ".missing.bmp"}) {
+        EXPECT_EQ(DecodeForFrame(s.set, refused.c_str()), DecodeOutcome::kRefused) << refused;
+        EXPECT_EQ(LoadPictureIntoFrame(s.set, refused.c_str(), *kept), 0) << refused;
+        for (uint8_t b : kept->bytes)
+            ASSERT_EQ(b, 0x5A) << refused;
+    }
+    EXPECT_EQ(DecodeForFrame(s.set, "notes.txt"), DecodeOutcome::kUnknownType);
+    EXPECT_STREQ(LastDecodeFailure(), "unknown picture type");
+
+    // Failing after its raster was set up still shows what the file gave.
+    EXPECT_EQ(DecodeForFrame(s.set, late.c_str()), DecodeOutcome::kPartial);
+    EXPECT_EQ(LoadPictureIntoFrame(s.set, late.c_str(), *kept), 1);
+    EXPECT_EQ(FramePixel(*kept, 0, 0), 0u) << "the raster this file cleared, not the last one";
 }
 
 // --- Fitting -----------------------------------------------------------------
