@@ -4,12 +4,15 @@
 // The same bytes then go through the sampled decode for the frame, over a
 // raster whose sampled pixels were changed first: its fitted picture must be
 // the full decode's, byte for byte.
+// The same bytes also go through the Exif orientation reader (straight
+// from the input, unpadded), and the full decode through a fit turned by it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
 #include <cstring>
 
+#include "codecs/exif_orientation.h"
+#include "codecs/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 
@@ -38,6 +41,8 @@ uint32_t Fold(const uint8_t* p, size_t n) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const int orientation = ExifOrientation(data, size);
+    if (orientation < 0 || orientation > 8) std::abort();
     LoadBuffers& lb = Buffers().buffers;
     // A raster left from an earlier input is no output of this one.
     lb.raster.header = BitmapInfoHeader{};
@@ -52,6 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t packed = 40 + static_cast<size_t>(lb.raster.stride) * h.biHeight;
     if (packed > kDecodeBufferSize) std::abort();
     g_sink = Fold(lb.decodeBuffer, packed);
+    // Fill and smooth read the most varied parts of the raster; the input
+    // size picks the rest.
+    static FrameImage block;
+    FitOptions options;
+    options.mode = static_cast<FitMode>(size % 3);
+    options.smooth = (size & 4) != 0;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    FitWithOptions(lb, options, orientation, block);
+    g_sink += Fold(block.bytes, kFrameHeaderBytes + kFramePixelBytes);
 
     static FrameImage full, sampled;
     lb.raster.cursor.address = RasterRow(lb, 0);
