@@ -42,5 +42,10 @@ void PlanSmoothAxis(int32_t offset, int32_t length, int32_t n, int32_t stored, b
                     AxisPlan& plan);
 
 // Smoothly resamples the raster (24-bit or palette, readable) into the
-// band of the frame given by the geometry, in linear light.
-void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block);
+// band of the frame given by the geometry, in linear light. Where the
+// processor has AVX-512 and the fit shrinks a 24-bit picture vertically, a
+// vectorised order of the same integer sums is used (same bytes); tests
+// turn it off with allowVector = false to compare.
+void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block,
+               bool allowVector = true);
+bool SmoothVectorPathAvailable();

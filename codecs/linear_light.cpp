@@ -1,6 +1,5 @@
 #include "codecs/linear_light.h"
 
-#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -37,6 +36,10 @@ struct Tables {
     // threshold[k]: the least linear value that is nearer to code k + 1
     // than to code k (the linear light of (k + 0.5) / 255, rounded up).
     uint16_t threshold[255] = {};
+    // coarse[b]: the code of linear value 16 b; a value's code is at most
+    // two steps above its bucket's (the steepest stretch, near black, moves
+    // 0.8 codes per 16 linear steps).
+    uint8_t coarse[4096] = {};
 
     constexpr Tables() {
         for (int v = 0; v < 256; ++v) {
@@ -48,6 +51,12 @@ struct Tables {
             uint32_t t = static_cast<uint32_t>(l);
             if (static_cast<double>(t) < l) ++t;
             threshold[k] = static_cast<uint16_t>(t);
+        }
+        int v = 0;
+        for (uint32_t b = 0; b < 4096; ++b) {
+            while (v < 255 && 16 * b >= threshold[v])
+                ++v;
+            coarse[b] = static_cast<uint8_t>(v);
         }
     }
 };
@@ -66,8 +75,8 @@ const uint16_t* LinearTable() {
 
 uint8_t SrgbFromLinear(uint32_t linear) {
     if (linear > kLinearMax) linear = kLinearMax;
-    const uint16_t* end = kTables.threshold + 255;
-    return static_cast<uint8_t>(
-        std::upper_bound(kTables.threshold, end, static_cast<uint16_t>(linear)) -
-        kTables.threshold);
+    uint32_t v = kTables.coarse[linear >> 4];
+    while (v < 255 && linear >= kTables.threshold[v])
+        ++v;
+    return static_cast<uint8_t>(v);
 }

@@ -17,6 +17,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "codecs/fit_plan.h"
 #include "codecs/linear_light.h"
 #include "codecs/load_picture.h"
@@ -167,33 +171,20 @@ template <class Row> void RowSums(const Row& row, const AxisPlan& plan, uint64_t
     }
 }
 
-} // namespace
-
-void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block) {
-    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+// Everything one smooth fit needs: the two axis plans and where each of
+// their outputs lands in the band's sums (dstW x dstH pixels, three sums
+// each, bottom row first).
+struct SmoothJob {
     AxisPlan xPlan, yPlan;
-    if (o.transposed) {
-        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, W, o.reverseX, xPlan);
-        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, H, o.reverseY, yPlan);
-    } else {
-        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, W, o.reverseX, xPlan);
-        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, H, o.reverseY, yPlan);
-    }
-    // Where a stored column's / row's output lands in the band's sums
-    // (dstW x dstH pixels, three sums each, bottom row first).
-    const size_t bandW = static_cast<size_t>(g.dstW);
-    std::vector<size_t> xAt(xPlan.taps.size()), yAt(yPlan.taps.size());
-    for (size_t i = 0; i < xAt.size(); ++i) {
-        const size_t k = static_cast<size_t>(xPlan.taps[i].output);
-        xAt[i] = 3 * (o.transposed ? k * bandW : k);
-    }
-    for (size_t i = 0; i < yAt.size(); ++i) {
-        const size_t k = static_cast<size_t>(yPlan.taps[i].output);
-        yAt[i] = 3 * (o.transposed ? k : k * bandW);
-    }
-    std::vector<uint64_t> sums(3 * bandW * static_cast<size_t>(g.dstH), 0);
-    std::vector<uint64_t> rowSums(3 * xPlan.taps.size());
+    std::vector<size_t> xAt, yAt;
+    std::vector<uint64_t> sums;
+};
 
+// Rows first: each shown source row is reduced to its output columns, and
+// those sums go to the output rows that take the row. Any raster, any plan.
+void SumRowsFirst(const LoadBuffers& lb, SmoothJob& job) {
+    const AxisPlan& xPlan = job.xPlan;
+    std::vector<uint64_t> rowSums(3 * xPlan.taps.size());
     const bool palette = lb.raster.header.biClrUsed != 0;
     uint32_t linPal[256 * 3] = {};
     if (palette)
@@ -203,7 +194,7 @@ void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, Frame
                 linPal[3 * i + k] = LinearFromSrgb(static_cast<uint8_t>(c >> (8 * k)));
         }
     const uint8_t* base = lb.raster.cursor.address;
-    const std::vector<AxisTap>& rows = yPlan.taps;
+    const std::vector<AxisTap>& rows = job.yPlan.taps;
     const int32_t rowEnd = rows.back().start + rows.back().count;
     size_t first = 0;
     for (int32_t y = rows.front().start; y < rowEnd; ++y) {
@@ -217,9 +208,9 @@ void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, Frame
             RowSums(TrueColourRow{p, LinearTable()}, xPlan, rowSums.data());
         for (size_t e = first; e < rows.size() && rows[e].start <= y; ++e) {
             const uint64_t w = TapWeight(rows[e], y);
-            uint64_t* out = sums.data() + yAt[e];
-            for (size_t x = 0; x < xAt.size(); ++x) {
-                uint64_t* s = out + xAt[x];
+            uint64_t* out = job.sums.data() + job.yAt[e];
+            for (size_t x = 0; x < job.xAt.size(); ++x) {
+                uint64_t* s = out + job.xAt[x];
                 const uint64_t* h = &rowSums[3 * x];
                 s[0] += w * h[0];
                 s[1] += w * h[1];
@@ -227,11 +218,177 @@ void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, Frame
             }
         }
     }
+}
 
-    const uint64_t total = xPlan.total * yPlan.total;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PIXMORA_SMOOTH_AVX512 1
+// GCC 12's AVX-512 headers start their conversions from an "undefined"
+// register and then warn about it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Columns first, for a 24-bit raster shrunk vertically: the rows of one
+// output row are added up per source sample (16 lanes at a time, the
+// sRGB-to-linear lookup done by word permutes), then each output column
+// sums its samples. The same integer sums as SumRowsFirst, in another order.
+//
+// Bounds: a row's middle rows add at most 65,536 samples of 65,535 each
+// into 32 bits; its first and last rows at most 2 x 128 x 65,535.
+constexpr int64_t kColumnsFirstMaxRows = 65536;
+
+struct ColumnSums {
+    std::vector<uint32_t> middle, edge; // 3 per shown column, padded to 32
+};
+
+// Linear light of 32 sRGB codes: the 256-entry table sits in eight
+// registers of 32 words; bits 0-5 pick within a pair, bits 6 and 7 the pair.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i
+Linear32(__m512i codes, const __m512i (&t)[8]) {
+    const __m512i a = _mm512_permutex2var_epi16(t[0], codes, t[1]);
+    const __m512i b = _mm512_permutex2var_epi16(t[2], codes, t[3]);
+    const __m512i c = _mm512_permutex2var_epi16(t[4], codes, t[5]);
+    const __m512i d = _mm512_permutex2var_epi16(t[6], codes, t[7]);
+    const __mmask32 bit6 = _mm512_test_epi16_mask(codes, _mm512_set1_epi16(64));
+    const __mmask32 bit7 = _mm512_test_epi16_mask(codes, _mm512_set1_epi16(128));
+    return _mm512_mask_blend_epi16(bit7, _mm512_mask_blend_epi16(bit6, a, b),
+                                   _mm512_mask_blend_epi16(bit6, c, d));
+}
+
+// to[i] += weight x linear(p[i]) for i < n (weight 1: a plain sum). Lanes
+// past n add linear(0) = 0; `to` has room for n rounded up to 32.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+AddLinearRow(const uint8_t* p, size_t n, uint32_t weight, uint32_t* to) {
+    __m512i t[8];
+    for (int k = 0; k < 8; ++k)
+        t[k] = _mm512_loadu_si512(LinearTable() + 32 * k);
+    const __m512i w = _mm512_set1_epi32(static_cast<int>(weight));
+    for (size_t i = 0; i < n; i += 32) {
+        const size_t left = n - i;
+        const __mmask32 m = left >= 32 ? ~__mmask32(0) : (__mmask32(1) << left) - 1;
+        const __m512i codes = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, p + i));
+        const __m512i lin = Linear32(codes, t);
+        __m512i lo = _mm512_cvtepu16_epi32(_mm512_castsi512_si256(lin));
+        __m512i hi = _mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(lin, 1));
+        if (weight != 1) {
+            lo = _mm512_mullo_epi32(lo, w);
+            hi = _mm512_mullo_epi32(hi, w);
+        }
+        uint32_t* q = to + i;
+        _mm512_storeu_si512(q, _mm512_add_epi32(_mm512_loadu_si512(q), lo));
+        _mm512_storeu_si512(q + 16, _mm512_add_epi32(_mm512_loadu_si512(q + 16), hi));
+    }
+}
+
+bool ColumnsFirstFits(const LoadBuffers& lb, const SmoothJob& job) {
+    static const bool cpu = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl");
+    const AxisPlan& y = job.yPlan;
+    const int64_t n = static_cast<int64_t>(y.taps.size());
+    // shrinking vertically: the total is the shown row count, at least n
+    return cpu && lb.raster.header.biClrUsed == 0 && lb.raster.header.biBitCount == 24 &&
+           static_cast<int64_t>(y.total) >= n &&
+           static_cast<int64_t>(y.total) <= kColumnsFirstMaxRows &&
+           static_cast<int64_t>(y.total) != 2 * n;
+}
+
+void SumColumnsFirst(const LoadBuffers& lb, SmoothJob& job) {
+    const std::vector<AxisTap>& xs = job.xPlan.taps;
+    const int32_t x0 = xs.front().start, x1 = xs.back().start + xs.back().count;
+    const size_t samples = 3 * static_cast<size_t>(x1 - x0);
+    const size_t padded = (samples + 31) / 32 * 32;
+    std::vector<uint32_t> middle(padded), edge(padded);
+    std::vector<uint64_t> column(samples);
+    const uint8_t* base = lb.raster.cursor.address + 3 * static_cast<size_t>(x0);
+    for (size_t e = 0; e < job.yPlan.taps.size(); ++e) {
+        const AxisTap& t = job.yPlan.taps[e];
+        std::fill(middle.begin(), middle.end(), 0);
+        std::fill(edge.begin(), edge.end(), 0);
+        for (int32_t y = t.start; y < t.start + t.count; ++y) {
+            const uint8_t* p = base + static_cast<int64_t>(y) * lb.raster.stride;
+            const bool inner = y != t.start && y != t.start + t.count - 1;
+            if (inner)
+                AddLinearRow(p, samples, 1, middle.data());
+            else
+                AddLinearRow(p, samples, TapWeight(t, y), edge.data());
+        }
+        for (size_t i = 0; i < samples; ++i)
+            column[i] = static_cast<uint64_t>(middle[i]) * t.wMiddle + edge[i];
+        uint64_t* out = job.sums.data() + job.yAt[e];
+        for (size_t k = 0; k < xs.size(); ++k) {
+            const AxisTap& c = xs[k];
+            const uint64_t* v = column.data() + 3 * static_cast<size_t>(c.start - x0);
+            uint64_t s[3];
+            for (int ch = 0; ch < 3; ++ch)
+                s[ch] = v[ch] * c.wFirst;
+            if (c.count > 1) {
+                const uint64_t* last = v + 3 * static_cast<size_t>(c.count - 1);
+                uint64_t m[3] = {0, 0, 0};
+                for (const uint64_t* q = v + 3; q < last; q += 3) {
+                    m[0] += q[0];
+                    m[1] += q[1];
+                    m[2] += q[2];
+                }
+                for (int ch = 0; ch < 3; ++ch)
+                    s[ch] += last[ch] * c.wLast + m[ch] * c.wMiddle;
+            }
+            uint64_t* o = out + job.xAt[k];
+            o[0] += s[0];
+            o[1] += s[1];
+            o[2] += s[2];
+        }
+    }
+}
+#pragma GCC diagnostic pop
+#endif
+
+} // namespace
+
+bool SmoothVectorPathAvailable() {
+#ifdef PIXMORA_SMOOTH_AVX512
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl");
+#else
+    return false;
+#endif
+}
+
+void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block,
+               bool allowVector) {
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    SmoothJob job;
+    if (o.transposed) {
+        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, W, o.reverseX, job.xPlan);
+        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, H, o.reverseY, job.yPlan);
+    } else {
+        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, W, o.reverseX, job.xPlan);
+        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, H, o.reverseY, job.yPlan);
+    }
+    const size_t bandW = static_cast<size_t>(g.dstW);
+    job.xAt.resize(job.xPlan.taps.size());
+    job.yAt.resize(job.yPlan.taps.size());
+    for (size_t i = 0; i < job.xAt.size(); ++i) {
+        const size_t k = static_cast<size_t>(job.xPlan.taps[i].output);
+        job.xAt[i] = 3 * (o.transposed ? k * bandW : k);
+    }
+    for (size_t i = 0; i < job.yAt.size(); ++i) {
+        const size_t k = static_cast<size_t>(job.yPlan.taps[i].output);
+        job.yAt[i] = 3 * (o.transposed ? k : k * bandW);
+    }
+    job.sums.assign(3 * bandW * static_cast<size_t>(g.dstH), 0);
+
+#ifdef PIXMORA_SMOOTH_AVX512
+    if (allowVector && ColumnsFirstFits(lb, job))
+        SumColumnsFirst(lb, job);
+    else
+#endif
+        SumRowsFirst(lb, job);
+    (void)allowVector;
+
+    const uint64_t total = job.xPlan.total * job.yPlan.total;
     for (int32_t v = 0; v < g.dstH; ++v) {
         uint8_t* out = block.Pixels() + static_cast<size_t>(g.dstY + v) * kFrameStride + 3 * g.dstX;
-        const uint64_t* s = sums.data() + 3 * bandW * static_cast<size_t>(v);
+        const uint64_t* s = job.sums.data() + 3 * bandW * static_cast<size_t>(v);
         for (size_t i = 0; i < 3 * bandW; ++i)
             out[i] = SrgbFromLinear(static_cast<uint32_t>((s[i] + total / 2) / total));
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codecs/fit_options.h"
+#include "codecs/fit_plan.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/linear_light.h"
 #include "codecs/load_picture.h"
@@ -321,6 +322,28 @@ TEST(SmoothScaling, PalettePicturesGoThroughTheirPalette) {
         LoadBuffers& rgb = Raster(
             w, h, [&](int32_t x, int32_t y) { return colours[static_cast<size_t>(y * w + x)]; });
         EXPECT_TRUE(SamePixels(*fromPalette, *Fit(rgb, FitMode::kInside, true, 6))) << bits;
+    }
+}
+
+TEST(SmoothScaling, VectorisedSumsGiveTheSameBytesAsRowByRowSums) {
+    if (!SmoothVectorPathAvailable()) GTEST_SKIP() << "no AVX-512 here; the row-by-row sums run";
+    std::mt19937 rng(13);
+    const int32_t sizes[][2] = {{1000, 700}, {301, 187}, {50, 1000}, {129, 130}, {4, 4000}};
+    for (auto& s : sizes) {
+        LoadBuffers& lb = Raster(s[0], s[1], [&](int32_t, int32_t) { return rng() & 0xFFFFFF; });
+        for (int o : {1, 2, 6, 7})
+            for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside}) {
+                const Orientation turn = OrientationOf(o);
+                const FitGeometry g = turn.transposed ? ComputeFitGeometry(s[1], s[0], mode)
+                                                      : ComputeFitGeometry(s[0], s[1], mode);
+                Frame a(new FrameImage), b(new FrameImage);
+                std::memset(a->bytes, 0, sizeof a->bytes);
+                std::memset(b->bytes, 0, sizeof b->bytes);
+                SmoothFit(lb, g, turn, *a, true);
+                SmoothFit(lb, g, turn, *b, false);
+                EXPECT_TRUE(SamePixels(*a, *b))
+                    << s[0] << "x" << s[1] << " " << o << " " << int(mode);
+            }
     }
 }
 

@@ -1,0 +1,135 @@
+// Loading a ~12-megapixel photo filled, smoothed and turned upright, beside
+// the load as the program first did it: full decode, then the plain stretch.
+// Both start from the file in memory (bench/make_bench_photos.sh writes the
+// photos to build/bench-photos/); the upright runs carry an Exif block with
+// orientation 6, so the turn is really made. Compare CPU times in one run:
+//   build/native/pixmora_bench --benchmark_filter=Load/ --benchmark_repetitions=9
+//     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codecs/decode_failure.h"
+#include "codecs/exif_orientation.h"
+#include "codecs/fit_options.h"
+#include "codecs/jpeg_decoder.h"
+#include "codecs/load_picture.h"
+
+namespace {
+
+const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg",
+                               "photo-420-prog.jpg"};
+
+std::vector<uint8_t> ReadPhoto(const char* name) {
+    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/build/bench-photos/" + name;
+    std::vector<uint8_t> out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    std::fseek(f, 0, SEEK_END);
+    long n = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    out.resize(static_cast<size_t>(n));
+    if (std::fread(out.data(), 1, out.size(), f) != out.size()) out.clear();
+    std::fclose(f);
+    return out;
+}
+
+// The photo with an Exif APP1 (orientation 6, little-endian) after its SOI.
+std::vector<uint8_t> WithOrientationSix(std::vector<uint8_t> file) {
+    const uint8_t app1[] = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0,    0,    'I', 'I',
+                            42,   0,    8, 0,  0,   0,   1,   0,   0x12, 0x01, 3,   0,
+                            1,    0,    0, 0,  6,   0,   0,   0,   0,    0,    0,   0};
+    if (file.size() > 2) file.insert(file.begin() + 2, app1, app1 + sizeof app1);
+    return file;
+}
+
+OwnedLoadBuffers& Buffers() {
+    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;
+    return *owned;
+}
+
+struct FreeDecoder {
+    void operator()(JpegDecoder* d) const { std::free(d); }
+};
+
+void Load(benchmark::State& state, bool withOptions) {
+    const char* name = kPhotos[state.range(0)];
+    std::vector<uint8_t> file = ReadPhoto(name);
+    if (file.empty()) {
+        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        return;
+    }
+    if (withOptions) file = WithOrientationSix(file);
+    LoadBuffers& lb = Buffers().buffers;
+    LoadMemory(lb, file.data(), file.size());
+    std::unique_ptr<JpegDecoder, FreeDecoder> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    static FrameImage block;
+    FitOptions options;
+    options.mode = FitMode::kFill;
+    options.smooth = true;
+    options.upright = true;
+    for (auto _ : state) {
+        lb.dataLength = static_cast<int32_t>(file.size());
+        lb.readPosition = 0;
+        if (!DecodeJpegLoaded(lb, *d)) {
+            state.SkipWithError(LastDecodeFailure());
+            break;
+        }
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        if (withOptions)
+            FitWithOptions(lb, options,
+                           ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength)),
+                           block);
+        else
+            FitToFrame(lb, kFrameSide, kFrameSide, block);
+        benchmark::DoNotOptimize(block.bytes);
+    }
+    state.SetLabel(name);
+}
+
+void BM_LoadPlainStretch(benchmark::State& state) {
+    Load(state, false);
+}
+void BM_LoadFillSmoothUpright(benchmark::State& state) {
+    Load(state, true);
+}
+BENCHMARK(BM_LoadPlainStretch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadFillSmoothUpright)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+
+// The fit alone on the decoded photo (the part the options add).
+void BM_FitAlone(benchmark::State& state) {
+    std::vector<uint8_t> file = ReadPhoto(kPhotos[0]);
+    if (file.empty()) {
+        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        return;
+    }
+    LoadBuffers& lb = Buffers().buffers;
+    LoadMemory(lb, file.data(), file.size());
+    std::unique_ptr<JpegDecoder, FreeDecoder> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    if (!DecodeJpegLoaded(lb, *d)) {
+        state.SkipWithError(LastDecodeFailure());
+        return;
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    static FrameImage block;
+    FitOptions options;
+    options.mode = static_cast<FitMode>(state.range(0));
+    options.smooth = state.range(1) != 0;
+    const int orientation = static_cast<int>(state.range(2));
+    for (auto _ : state) {
+        FitWithOptions(lb, options, orientation, block);
+        benchmark::DoNotOptimize(block.bytes);
+    }
+}
+BENCHMARK(BM_FitAlone)
+    ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 6}})
+    ->ArgNames({"mode", "smooth", "orientation"})
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
