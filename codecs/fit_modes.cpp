@@ -3,10 +3,10 @@
 // is mapped to the stored pixel (Orientation).
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_plan.h"
+#include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 
 Orientation OrientationOf(int exif) {
@@ -114,45 +114,99 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 
 namespace {
 
-// The lines a sharp fit reads, as sample masks for the JPEG decoder. It asks
-// once the file is in and its raster set up, so the file's orientation is
-// the one DecodeAndFit applies afterwards.
 struct FitMaskContext {
-    const FitOptions* options;
-    const LoadBuffers* buffers;
+    FitOptions options;
+    int orientation;
 };
 
 void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
                   uint8_t* rows) {
     const FitMaskContext& c = *static_cast<const FitMaskContext*>(context);
-    const LoadBuffers& lb = *c.buffers;
-    int orientation = 1;
-    if (c.options->upright && lb.dataLength > 0)
-        orientation = ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
-    std::vector<uint8_t> needColumns, needRows;
-    LinesTheFitReads(width, height, *c.options, orientation, needColumns, needRows);
-    std::memcpy(columns, needColumns.data(), static_cast<size_t>(width));
-    std::memcpy(rows, needRows.data(), static_cast<size_t>(height));
+    MarkLinesTheFitReads(width, height, c.options, c.orientation, columns, rows);
 }
+
+} // namespace
+
+namespace {
+
+// A smooth fit that takes each raster row as the JPEG decoder finishes it,
+// while it is still in the cache; the result is FitWithOptions' on the
+// final raster.
+class SmoothLoad : public RasterRowWatcher {
+  public:
+    SmoothLoad(FitMode mode, int orientation) : mode_(mode), orientation_(orientation) {}
+
+    void RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) override {
+        if (!started_) {
+            started_ = true;
+            width_ = lb.raster.header.biWidth;
+            height_ = lb.raster.header.biHeight;
+            base_ = RasterRow(const_cast<LoadBuffers&>(lb), 0);
+            const Orientation o = OrientationOf(orientation_);
+            fitter_.Begin(lb, base_, UprightGeometry(width_, height_, o, mode_), o, true);
+        }
+        fitter_.RowsReady(lb, first, count);
+    }
+
+    // The frame picture, when the rows went through this fit and PixelBase
+    // still addresses that raster; false leaves it to FitWithOptions.
+    bool Finish(LoadBuffers& lb, FrameImage& block) {
+        if (!started_ || lb.raster.header.biWidth != width_ ||
+            lb.raster.header.biHeight != height_ || lb.raster.cursor.address != base_ ||
+            !RasterReadable(lb))
+            return false;
+        InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
+        std::memset(block.Pixels(), 0, kFramePixelBytes);
+        fitter_.Finish(lb, block);
+        return true;
+    }
+
+  private:
+    FitMode mode_;
+    int orientation_;
+    bool started_ = false;
+    int32_t width_ = 0, height_ = 0;
+    const uint8_t* base_ = nullptr;
+    SmoothFitter fitter_;
+};
 
 } // namespace
 
 int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone || !set.buffers) return -1;
-    // As in LoadPictureIntoFrame a failed decode still fits what the raster
-    // holds; that is not this file's picture, so it stays as stored. A JPEG
-    // fitted sharply reconstructs only the pixels the fit reads.
-    const FitMaskContext context{&options, set.buffers};
-    const int decoded =
-        kind == PictureKind::kJpeg && !options.smooth && set.jpeg
-            ? DecodeJpegSampled(*set.buffers, *set.jpeg, path, SampleMasks{FillFitMasks, &context})
-            : DecodeByExtension(set, path);
     LoadBuffers& lb = *set.buffers;
-    lb.raster.cursor.address = RasterRow(lb, 0);
+    // As in LoadPictureIntoFrame a failed decode still fits what the raster
+    // holds; that is not this file's picture, so it stays as stored.
     int orientation = 1;
-    if (options.upright && kind == PictureKind::kJpeg && decoded == 1 && lb.dataLength > 0)
-        orientation = ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
+    int decoded = 0;
+    if (kind == PictureKind::kJpeg && set.jpeg) {
+        // The orientation first, from the file now in the FileBuffer.
+        if (LoadWholeFile(lb, path)) {
+            const int exif =
+                options.upright ? ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength))
+                                : 1;
+            if (options.smooth) {
+                // Every pixel of the shown part counts: a full decode, each
+                // MCU row taken into the fit as it is finished.
+                SmoothLoad load(options.mode, exif);
+                lb.rowWatcher = &load;
+                decoded = DecodeJpegLoaded(lb, *set.jpeg);
+                lb.rowWatcher = nullptr;
+                lb.raster.cursor.address = RasterRow(lb, 0);
+                if (decoded == 1 && load.Finish(lb, block)) return 1;
+            } else {
+                // One pixel per frame pixel: only those are decoded.
+                const FitMaskContext context{options, exif};
+                const SampleMasks masks{FillFitMasks, &context};
+                decoded = DecodeJpegLoaded(lb, *set.jpeg, &masks);
+            }
+            if (decoded == 1) orientation = exif;
+        }
+    } else {
+        decoded = DecodeByExtension(set, path, DecodeFor::kRaster);
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
     FitWithOptions(lb, options, orientation, block);
     return decoded;
 }
@@ -162,13 +216,11 @@ int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions
     return DecodeAndFit(set, path, options, block) < 0 ? 0 : 1;
 }
 
-void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
-                      std::vector<uint8_t>& columns, std::vector<uint8_t>& rows) {
-    columns.clear();
-    rows.clear();
+void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
+                          uint8_t* columns, uint8_t* rows) {
     if (width < 1 || height < 1) return;
-    columns.assign(static_cast<size_t>(width), 0);
-    rows.assign(static_cast<size_t>(height), 0);
+    std::memset(columns, 0, static_cast<size_t>(width));
+    std::memset(rows, 0, static_cast<size_t>(height));
     const Orientation o = OrientationOf(orientation);
     const FitGeometry g = UprightGeometry(width, height, o, options.mode);
     // Memory row m is row height - 1 - m from the top.
@@ -185,7 +237,7 @@ void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, 
             PlanSmoothAxis(g.srcY, g.srcH, g.dstH, height, o.reverseY, yPlan);
         }
         for (const AxisTap& t : xPlan.taps)
-            std::fill_n(columns.begin() + t.start, t.count, 1);
+            std::memset(columns + t.start, 1, static_cast<size_t>(t.count));
         for (const AxisTap& t : yPlan.taps)
             for (int32_t i = 0; i < t.count; ++i)
                 markRow(t.start + i);
@@ -201,4 +253,14 @@ void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, 
         columns[static_cast<size_t>(Stored(a, width, o.reverseX))] = 1;
     for (int32_t b : ys)
         markRow(Stored(b, height, o.reverseY));
+}
+
+void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
+                      std::vector<uint8_t>& columns, std::vector<uint8_t>& rows) {
+    columns.clear();
+    rows.clear();
+    if (width < 1 || height < 1) return;
+    columns.resize(static_cast<size_t>(width));
+    rows.resize(static_cast<size_t>(height));
+    MarkLinesTheFitReads(width, height, options, orientation, columns.data(), rows.data());
 }

@@ -53,7 +53,9 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 // orientation of its Exif block. Returns the decoder's result: -1 for a name
 // without a known extension (nothing touched), 1, or 0 (reason in
 // LastDecodeFailure()) after which the block still gets what the raster
-// holds, taken as stored.
+// holds, taken as stored. A JPEG is decoded only where a sharp fit reads
+// (MarkLinesTheFitReads); for a smooth fit each row goes into the fit as
+// the decoder finishes it. Either way the block is the fit of the full decode.
 int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block);
 
 // Like LoadPictureIntoFrame (same return contract: 0 touching nothing for a
@@ -71,3 +73,6 @@ int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions
 // (fill leaves the cut edges out). Empty vectors for a size below 1.
 void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
                       std::vector<uint8_t>& columns, std::vector<uint8_t>& rows);
+// The same into `width` and `height` bytes, in the shape of SampleMasks.
+void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
+                          uint8_t* columns, uint8_t* rows);

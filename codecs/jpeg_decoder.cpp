@@ -75,6 +75,7 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) 
         if (wanted) {
             InverseDctMcuRow(d);
             if (!(sampled ? WriteSampledRows(d, r, rows) : WriteMcuRowToRaster(d, r, rows))) break;
+            if (lb.rowWatcher && !sampled) lb.rowWatcher->RowsReady(lb, d.height - r - rows, rows);
         }
         r += rows;
     }

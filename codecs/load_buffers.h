@@ -37,6 +37,20 @@ struct RasterDescriptor {
     RowCursor cursor;
 };
 
+struct LoadBuffers;
+
+// Told by a decoder that raster memory rows [first, first + count) are
+// final, so a reader can take them while they are still in the cache.
+// Optional: a decoder that never calls it leaves the reader to read the
+// raster afterwards.
+class RasterRowWatcher {
+  public:
+    virtual void RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) = 0;
+
+  protected:
+    ~RasterRowWatcher() = default;
+};
+
 struct LoadBuffers {
     uint8_t* fileBuffer = nullptr; // kFileBufferSize bytes
     int32_t readPosition = 0;
@@ -48,6 +62,7 @@ struct LoadBuffers {
     uint32_t rasterSerial = 0;
     std::atomic<int> LoaderStopFlag{0};
     std::atomic<int> LoaderBusyFlag{0};
+    RasterRowWatcher* rowWatcher = nullptr; // see RasterRowWatcher
 };
 
 // Heap-owned buffers for the CLI, tests, fuzzers and benchmarks

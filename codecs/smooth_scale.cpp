@@ -171,74 +171,12 @@ template <class Row> void RowSums(const Row& row, const AxisPlan& plan, uint64_t
     }
 }
 
-// Everything one smooth fit needs: the two axis plans and where each of
-// their outputs lands in the band's sums (dstW x dstH pixels, three sums
-// each, bottom row first).
-struct SmoothJob {
-    AxisPlan xPlan, yPlan;
-    std::vector<size_t> xAt, yAt;
-    std::vector<uint64_t> sums;
-};
-
-// Rows first: each shown source row is reduced to its output columns, and
-// those sums go to the output rows that take the row. Any raster, any plan.
-void SumRowsFirst(const LoadBuffers& lb, SmoothJob& job) {
-    const AxisPlan& xPlan = job.xPlan;
-    std::vector<uint64_t> rowSums(3 * xPlan.taps.size());
-    const bool palette = lb.raster.header.biClrUsed != 0;
-    uint32_t linPal[256 * 3] = {};
-    if (palette)
-        for (uint32_t i = 0; i < 256; ++i) {
-            const uint32_t c = PaletteColour(lb, i);
-            for (int k = 0; k < 3; ++k)
-                linPal[3 * i + k] = LinearFromSrgb(static_cast<uint8_t>(c >> (8 * k)));
-        }
-    const uint8_t* base = lb.raster.cursor.address;
-    const std::vector<AxisTap>& rows = job.yPlan.taps;
-    const int32_t rowEnd = rows.back().start + rows.back().count;
-    size_t first = 0;
-    for (int32_t y = rows.front().start; y < rowEnd; ++y) {
-        while (first < rows.size() && rows[first].start + rows[first].count <= y)
-            ++first;
-        if (first == rows.size() || rows[first].start > y) continue;
-        const uint8_t* p = base + static_cast<int64_t>(y) * lb.raster.stride;
-        if (palette)
-            RowSums(PaletteRow{p, linPal, lb.raster.header.biBitCount}, xPlan, rowSums.data());
-        else
-            RowSums(TrueColourRow{p, LinearTable()}, xPlan, rowSums.data());
-        for (size_t e = first; e < rows.size() && rows[e].start <= y; ++e) {
-            const uint64_t w = TapWeight(rows[e], y);
-            uint64_t* out = job.sums.data() + job.yAt[e];
-            for (size_t x = 0; x < job.xAt.size(); ++x) {
-                uint64_t* s = out + job.xAt[x];
-                const uint64_t* h = &rowSums[3 * x];
-                s[0] += w * h[0];
-                s[1] += w * h[1];
-                s[2] += w * h[2];
-            }
-        }
-    }
-}
-
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define PIXMORA_SMOOTH_AVX512 1
 // GCC 12's AVX-512 headers start their conversions from an "undefined"
 // register and then warn about it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-// Columns first, for a 24-bit raster shrunk vertically: the rows of one
-// output row are added up per source sample (16 lanes at a time, the
-// sRGB-to-linear lookup done by word permutes), then each output column
-// sums its samples. The same integer sums as SumRowsFirst, in another order.
-//
-// Bounds: a row's middle rows add at most 65,536 samples of 65,535 each
-// into 32 bits; its first and last rows at most 2 x 128 x 65,535.
-constexpr int64_t kColumnsFirstMaxRows = 65536;
-
-struct ColumnSums {
-    std::vector<uint32_t> middle, edge; // 3 per shown column, padded to 32
-};
 
 // Linear light of 32 sRGB codes: the 256-entry table sits in eight
 // registers of 32 words; bits 0-5 pick within a pair, bits 6 and 7 the pair.
@@ -278,118 +216,201 @@ AddLinearRow(const uint8_t* p, size_t n, uint32_t weight, uint32_t* to) {
         _mm512_storeu_si512(q + 16, _mm512_add_epi32(_mm512_loadu_si512(q + 16), hi));
     }
 }
-
-bool ColumnsFirstFits(const LoadBuffers& lb, const SmoothJob& job) {
-    static const bool cpu = __builtin_cpu_supports("avx512f") &&
-                            __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vl");
-    const AxisPlan& y = job.yPlan;
-    const int64_t n = static_cast<int64_t>(y.taps.size());
-    // shrinking vertically: the total is the shown row count, at least n
-    return cpu && lb.raster.header.biClrUsed == 0 && lb.raster.header.biBitCount == 24 &&
-           static_cast<int64_t>(y.total) >= n &&
-           static_cast<int64_t>(y.total) <= kColumnsFirstMaxRows &&
-           static_cast<int64_t>(y.total) != 2 * n;
-}
-
-void SumColumnsFirst(const LoadBuffers& lb, SmoothJob& job) {
-    const std::vector<AxisTap>& xs = job.xPlan.taps;
-    const int32_t x0 = xs.front().start, x1 = xs.back().start + xs.back().count;
-    const size_t samples = 3 * static_cast<size_t>(x1 - x0);
-    const size_t padded = (samples + 31) / 32 * 32;
-    std::vector<uint32_t> middle(padded), edge(padded);
-    std::vector<uint64_t> column(samples);
-    const uint8_t* base = lb.raster.cursor.address + 3 * static_cast<size_t>(x0);
-    for (size_t e = 0; e < job.yPlan.taps.size(); ++e) {
-        const AxisTap& t = job.yPlan.taps[e];
-        std::fill(middle.begin(), middle.end(), 0);
-        std::fill(edge.begin(), edge.end(), 0);
-        for (int32_t y = t.start; y < t.start + t.count; ++y) {
-            const uint8_t* p = base + static_cast<int64_t>(y) * lb.raster.stride;
-            const bool inner = y != t.start && y != t.start + t.count - 1;
-            if (inner)
-                AddLinearRow(p, samples, 1, middle.data());
-            else
-                AddLinearRow(p, samples, TapWeight(t, y), edge.data());
-        }
-        for (size_t i = 0; i < samples; ++i)
-            column[i] = static_cast<uint64_t>(middle[i]) * t.wMiddle + edge[i];
-        uint64_t* out = job.sums.data() + job.yAt[e];
-        for (size_t k = 0; k < xs.size(); ++k) {
-            const AxisTap& c = xs[k];
-            const uint64_t* v = column.data() + 3 * static_cast<size_t>(c.start - x0);
-            uint64_t s[3];
-            for (int ch = 0; ch < 3; ++ch)
-                s[ch] = v[ch] * c.wFirst;
-            if (c.count > 1) {
-                const uint64_t* last = v + 3 * static_cast<size_t>(c.count - 1);
-                uint64_t m[3] = {0, 0, 0};
-                for (const uint64_t* q = v + 3; q < last; q += 3) {
-                    m[0] += q[0];
-                    m[1] += q[1];
-                    m[2] += q[2];
-                }
-                for (int ch = 0; ch < 3; ++ch)
-                    s[ch] += last[ch] * c.wLast + m[ch] * c.wMiddle;
-            }
-            uint64_t* o = out + job.xAt[k];
-            o[0] += s[0];
-            o[1] += s[1];
-            o[2] += s[2];
-        }
-    }
-}
 #pragma GCC diagnostic pop
 #endif
 
-} // namespace
-
-bool SmoothVectorPathAvailable() {
+bool CpuHasAvx512() {
 #ifdef PIXMORA_SMOOTH_AVX512
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
+    static const bool has = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vl");
+    return has;
 #else
     return false;
 #endif
 }
 
-void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block,
-               bool allowVector) {
+// Columns first needs 32-bit per-sample sums: an output row's middle rows
+// add at most 65,536 samples of 65,535; its first and last rows at most
+// 2 x 128 x 65,535.
+constexpr uint64_t kColumnsFirstMaxRows = 65536;
+
+} // namespace
+
+bool SmoothVectorPathAvailable() {
+    return CpuHasAvx512();
+}
+
+void SmoothFitter::Begin(const LoadBuffers& lb, const uint8_t* pixelBase, const FitGeometry& g,
+                         Orientation o, bool allowVector) {
+    base_ = pixelBase;
     const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
-    SmoothJob job;
+    geometry_ = g;
     if (o.transposed) {
-        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, W, o.reverseX, job.xPlan);
-        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, H, o.reverseY, job.yPlan);
+        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, W, o.reverseX, xPlan_);
+        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, H, o.reverseY, yPlan_);
     } else {
-        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, W, o.reverseX, job.xPlan);
-        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, H, o.reverseY, job.yPlan);
+        PlanSmoothAxis(g.srcX, g.srcW, g.dstW, W, o.reverseX, xPlan_);
+        PlanSmoothAxis(g.srcY, g.srcH, g.dstH, H, o.reverseY, yPlan_);
     }
     const size_t bandW = static_cast<size_t>(g.dstW);
-    job.xAt.resize(job.xPlan.taps.size());
-    job.yAt.resize(job.yPlan.taps.size());
-    for (size_t i = 0; i < job.xAt.size(); ++i) {
-        const size_t k = static_cast<size_t>(job.xPlan.taps[i].output);
-        job.xAt[i] = 3 * (o.transposed ? k * bandW : k);
+    xAt_.resize(xPlan_.taps.size());
+    yAt_.resize(yPlan_.taps.size());
+    for (size_t i = 0; i < xAt_.size(); ++i) {
+        const size_t k = static_cast<size_t>(xPlan_.taps[i].output);
+        xAt_[i] = 3 * (o.transposed ? k * bandW : k);
     }
-    for (size_t i = 0; i < job.yAt.size(); ++i) {
-        const size_t k = static_cast<size_t>(job.yPlan.taps[i].output);
-        job.yAt[i] = 3 * (o.transposed ? k : k * bandW);
+    for (size_t i = 0; i < yAt_.size(); ++i) {
+        const size_t k = static_cast<size_t>(yPlan_.taps[i].output);
+        yAt_[i] = 3 * (o.transposed ? k : k * bandW);
     }
-    job.sums.assign(3 * bandW * static_cast<size_t>(g.dstH), 0);
+    sums_.assign(3 * bandW * static_cast<size_t>(g.dstH), 0);
 
+    const std::vector<AxisTap>& ys = yPlan_.taps;
+    rowLo_ = ys.front().start;
+    const int32_t rowHi = ys.back().start + ys.back().count;
+    firstTap_.assign(static_cast<size_t>(rowHi - rowLo_), 0);
+    added_.assign(firstTap_.size(), 0);
+    size_t e = 0;
+    for (int32_t y = rowLo_; y < rowHi; ++y) {
+        while (e < ys.size() && ys[e].start + ys[e].count <= y)
+            ++e;
+        firstTap_[static_cast<size_t>(y - rowLo_)] = static_cast<int32_t>(e);
+    }
+    left_.resize(ys.size());
+    for (size_t i = 0; i < ys.size(); ++i)
+        left_[i] = ys[i].count;
+
+    palette_ = lb.raster.header.biClrUsed != 0;
+    bits_ = lb.raster.header.biBitCount;
+    if (palette_)
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint32_t c = PaletteColour(lb, i);
+            for (int k = 0; k < 3; ++k)
+                linPal_[3 * i + k] = LinearFromSrgb(static_cast<uint8_t>(c >> (8 * k)));
+        }
+    const int64_t n = static_cast<int64_t>(ys.size());
+    const uint64_t yTotal = yPlan_.total;
+    // Shrinking vertically (the total is then the shown row count; when
+    // enlarging it is 2n, and rows are shared by many outputs).
+    columnsFirst_ = allowVector && CpuHasAvx512() && !palette_ && bits_ == 24 &&
+                    yTotal >= static_cast<uint64_t>(n) && yTotal != static_cast<uint64_t>(2 * n) &&
+                    yTotal <= kColumnsFirstMaxRows;
+    x0_ = xPlan_.taps.front().start;
+    const int32_t x1 = xPlan_.taps.back().start + xPlan_.taps.back().count;
+    samples_ = 3 * static_cast<size_t>(x1 - x0_);
+    slotOf_.assign(ys.size(), -1);
+    slots_.clear();
+    freeSlots_.clear();
+    rowSums_.assign(3 * xPlan_.taps.size(), 0);
+    column_.assign(columnsFirst_ ? samples_ : 0, 0);
+}
+
+void SmoothFitter::AddRow(const LoadBuffers& lb, int32_t y) {
+    const int32_t r = y - rowLo_;
+    if (r < 0 || r >= static_cast<int32_t>(added_.size()) || added_[static_cast<size_t>(r)]) return;
+    added_[static_cast<size_t>(r)] = 1;
+    const std::vector<AxisTap>& ys = yPlan_.taps;
+    const size_t first = static_cast<size_t>(firstTap_[static_cast<size_t>(r)]);
+    const uint8_t* p = base_ + static_cast<int64_t>(y) * lb.raster.stride;
 #ifdef PIXMORA_SMOOTH_AVX512
-    if (allowVector && ColumnsFirstFits(lb, job))
-        SumColumnsFirst(lb, job);
-    else
+    if (columnsFirst_) {
+        const size_t padded = (samples_ + 31) / 32 * 32;
+        for (size_t e = first; e < ys.size() && ys[e].start <= y; ++e) {
+            if (slotOf_[e] < 0) {
+                if (freeSlots_.empty()) {
+                    slots_.emplace_back();
+                    freeSlots_.push_back(static_cast<int32_t>(slots_.size() - 1));
+                }
+                slotOf_[e] = freeSlots_.back();
+                freeSlots_.pop_back();
+                Slot& s = slots_[static_cast<size_t>(slotOf_[e])];
+                s.middle.assign(padded, 0);
+                s.edge.assign(padded, 0);
+            }
+            Slot& s = slots_[static_cast<size_t>(slotOf_[e])];
+            const AxisTap& t = ys[e];
+            const uint8_t* q = p + 3 * static_cast<size_t>(x0_);
+            if (y != t.start && y != t.start + t.count - 1)
+                AddLinearRow(q, samples_, 1, s.middle.data());
+            else
+                AddLinearRow(q, samples_, TapWeight(t, y), s.edge.data());
+            if (--left_[e] == 0) Flush(e);
+        }
+        return;
+    }
 #endif
-        SumRowsFirst(lb, job);
-    (void)allowVector;
+    if (palette_)
+        RowSums(PaletteRow{p, linPal_, bits_}, xPlan_, rowSums_.data());
+    else
+        RowSums(TrueColourRow{p, LinearTable()}, xPlan_, rowSums_.data());
+    for (size_t e = first; e < ys.size() && ys[e].start <= y; ++e) {
+        const uint64_t w = TapWeight(ys[e], y);
+        uint64_t* out = sums_.data() + yAt_[e];
+        for (size_t x = 0; x < xAt_.size(); ++x) {
+            uint64_t* s = out + xAt_[x];
+            const uint64_t* h = &rowSums_[3 * x];
+            s[0] += w * h[0];
+            s[1] += w * h[1];
+            s[2] += w * h[2];
+        }
+    }
+}
 
-    const uint64_t total = job.xPlan.total * job.yPlan.total;
+// Output row e has all its rows: each output column sums its samples.
+void SmoothFitter::Flush(size_t e) {
+    Slot& s = slots_[static_cast<size_t>(slotOf_[e])];
+    const uint64_t wMiddle = yPlan_.taps[e].wMiddle;
+    for (size_t i = 0; i < samples_; ++i)
+        column_[i] = static_cast<uint64_t>(s.middle[i]) * wMiddle + s.edge[i];
+    uint64_t* out = sums_.data() + yAt_[e];
+    for (size_t k = 0; k < xPlan_.taps.size(); ++k) {
+        const AxisTap& c = xPlan_.taps[k];
+        const uint64_t* v = column_.data() + 3 * static_cast<size_t>(c.start - x0_);
+        uint64_t sum[3] = {v[0] * c.wFirst, v[1] * c.wFirst, v[2] * c.wFirst};
+        if (c.count > 1) {
+            const uint64_t* last = v + 3 * static_cast<size_t>(c.count - 1);
+            uint64_t m[3] = {0, 0, 0};
+            for (const uint64_t* q = v + 3; q < last; q += 3) {
+                m[0] += q[0];
+                m[1] += q[1];
+                m[2] += q[2];
+            }
+            for (int ch = 0; ch < 3; ++ch)
+                sum[ch] += last[ch] * c.wLast + m[ch] * c.wMiddle;
+        }
+        uint64_t* o = out + xAt_[k];
+        o[0] += sum[0];
+        o[1] += sum[1];
+        o[2] += sum[2];
+    }
+    freeSlots_.push_back(slotOf_[e]);
+    slotOf_[e] = -1;
+}
+
+void SmoothFitter::RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) {
+    // Decoders finish rows top-down, memory rows downwards.
+    for (int32_t y = first + count - 1; y >= first; --y)
+        AddRow(lb, y);
+}
+
+void SmoothFitter::Finish(const LoadBuffers& lb, FrameImage& block) {
+    for (size_t r = 0; r < added_.size(); ++r)
+        AddRow(lb, rowLo_ + static_cast<int32_t>(r));
+    const FitGeometry& g = geometry_;
+    const size_t bandW = static_cast<size_t>(g.dstW);
+    const uint64_t total = xPlan_.total * yPlan_.total;
     for (int32_t v = 0; v < g.dstH; ++v) {
         uint8_t* out = block.Pixels() + static_cast<size_t>(g.dstY + v) * kFrameStride + 3 * g.dstX;
-        const uint64_t* s = job.sums.data() + 3 * bandW * static_cast<size_t>(v);
+        const uint64_t* s = sums_.data() + 3 * bandW * static_cast<size_t>(v);
         for (size_t i = 0; i < 3 * bandW; ++i)
             out[i] = SrgbFromLinear(static_cast<uint32_t>((s[i] + total / 2) / total));
     }
+}
+
+void SmoothFit(const LoadBuffers& lb, const FitGeometry& g, Orientation o, FrameImage& block,
+               bool allowVector) {
+    SmoothFitter fitter;
+    fitter.Begin(lb, lb.raster.cursor.address, g, o, allowVector);
+    fitter.Finish(lb, block);
 }

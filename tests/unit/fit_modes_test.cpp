@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
 #include "codecs/fit_plan.h"
 #include "codecs/jpeg_decoder.h"
@@ -556,6 +557,44 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     EXPECT_EQ(LoadPictureIntoFrameWith(set, "photo.jpeg", o, *untouched), 0);
     EXPECT_EQ(untouched->bytes[100], 0x33);
+}
+
+TEST(LoadPictureWith, EachWayOfLoadingGivesTheFitOfTheFullDecode) {
+    // The loader decodes a sharp fit's pixels only, and takes a smooth fit's
+    // rows as the decoder finishes them; both must equal the fit of the
+    // whole decoded picture. Over the corpus' JPEGs, when it is present.
+    const std::string dir = CorpusDir();
+    if (dir.empty()) GTEST_SKIP() << "no corpus";
+    struct Free {
+        void operator()(JpegDecoder* p) const { std::free(p); }
+    };
+    std::unique_ptr<JpegDecoder, Free> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    DecoderSet set;
+    set.buffers = &TestBuffers();
+    set.jpeg = d.get();
+    LoadBuffers& lb = *set.buffers;
+    int compared = 0;
+    for (const char* name : {"seq-444.jpg", "seq-422.jpg", "prog-420-rst.jpg", "odd-17x9-440.jpg",
+                             "rst-422-5mcu.jpg", "seq-gray.jpg", "trunc-prog-420.jpg"}) {
+        const std::string path = NativePath(dir + "/jpeg/derived/" + name);
+        for (FitMode mode : {FitMode::kFill, FitMode::kInside})
+            for (bool smooth : {false, true}) {
+                FitOptions o;
+                o.mode = mode;
+                o.smooth = smooth;
+                Frame loaded(new FrameImage), reference(new FrameImage);
+                // Whatever the loader does not decode stays poisoned.
+                std::memset(lb.decodeBuffer, 0x77, 1 << 22);
+                ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *loaded), 1);
+                if (!DecodeJpegFile(lb, *d, path.c_str())) continue;
+                lb.raster.cursor.address = RasterRow(lb, 0);
+                FitWithOptions(lb, o, ExifOrientation(lb.fileBuffer, lb.dataLength), *reference);
+                EXPECT_TRUE(SamePixels(*loaded, *reference)) << name << " " << int(mode) << smooth;
+                ++compared;
+            }
+    }
+    EXPECT_GT(compared, 20);
 }
 
 } // namespace
