@@ -175,8 +175,10 @@ template <class Row> void RowSums(const Row& row, const AxisPlan& plan, uint64_t
 #define PIXMORA_SMOOTH_AVX512 1
 // GCC 12's AVX-512 headers start their conversions from an "undefined"
 // register and then warn about it.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Linear light of 32 sRGB codes: the 256-entry table sits in eight
 // registers of 32 words; bits 0-5 pick within a pair, bits 6 and 7 the pair.
@@ -216,7 +218,9 @@ AddLinearRow(const uint8_t* p, size_t n, uint32_t weight, uint32_t* to) {
         _mm512_storeu_si512(q + 16, _mm512_add_epi32(_mm512_loadu_si512(q + 16), hi));
     }
 }
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 bool CpuHasAvx512() {
