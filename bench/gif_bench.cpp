@@ -9,7 +9,6 @@
 // figure to quote.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +16,7 @@
 
 #include "codecs/gif_decoder.h"
 #include "tests/unit/gif_builder.h"
+#include "tests/unit/test_support.h"
 
 #ifdef PIXMORA_HAVE_GIFLIB
 #include <gif_lib.h>
@@ -60,18 +60,6 @@ std::vector<Picture>& Pictures() {
     return pictures;
 }
 
-bool ReadFile(const std::string& path, Bytes& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    out.clear();
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    std::fclose(f);
-    return true;
-}
-
 void AddPictures() {
     Pictures().push_back(
         {"photo1024x768",
@@ -79,11 +67,11 @@ void AddPictures() {
     Pictures().push_back(
         {"graphic1024x768",
          giftest::GifFile(1024, 768, 16).Image(1024, 768, Graphic(1024, 768)).Trailer().bytes});
-    const std::string dir = std::string(PIXMORA_SOURCE_DIR) + "/../shared/corpus/gif/";
+    const std::string dir = CorpusDir() + "/gif/";
     for (const char* name : {"giflib/porsche.gif", "giflib/solid2.gif", "image-gif/interlaced.gif",
                              "pillow/hopper.gif", "giflib/welcome2.gif"}) {
-        Bytes file;
-        if (ReadFile(dir + name, file)) Pictures().push_back({name, file});
+        Bytes file = ReadFile(dir + name);
+        if (!file.empty()) Pictures().push_back({name, file});
     }
 }
 

@@ -50,13 +50,15 @@ int Le16(const uint8_t* p) {
 // ---------------------------------------------------------------------------
 // Extension blocks
 
-// Skips data sub-blocks up to their terminator or the end of the data.
+// Skips data sub-blocks up to their terminator or the end of the data. A
+// sub-block that would run past the end is not skipped: the seek is refused
+// and leaves the position after its length byte, so the next byte is read
+// as the next length (often the terminator that a damaged length hid).
 void SkipSubBlocks(LoadBuffers& lb) {
     while (!StopRequested(lb) && !NoByteLeft(lb)) {
         int size = ReadByte(lb);
         if (size == 0) return;
-        // A sub-block that runs past the end: the data ends there.
-        if (SeekInput(lb, size, 1) == 0) SeekInput(lb, lb.dataLength, 0);
+        SeekInput(lb, size, 1);
     }
 }
 
@@ -87,7 +89,10 @@ bool ReadApplication(LoadBuffers& lb, GifState& gif) {
     if (ReadBytes(lb, id, kApplicationIdBytes) != kApplicationIdBytes || NoByteLeft(lb))
         return DecodeFail("application block cut short");
     int size = ReadByte(lb);
-    if (size == 0) return true; // no data sub-blocks: that was the terminator
+    // Decided: an empty first sub-block ends the extension. The 0 is read
+    // as the terminator, and whatever follows is the next block, as for an
+    // empty comment; an application with no data has nothing else to say.
+    if (size == 0) return true;
     if (ReadBytes(lb, gif.subBlock, size) != size) return DecodeFail("application block cut short");
     SkipSubBlocks(lb);
     return true;
@@ -516,9 +521,9 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
     InitLzwState(gif, minimumCodeSize);
     if (width <= 0) return 0;
     // One row of indices, one spare byte as ever, and slack for the
-    // eight-byte string stores near the end of the row. Without it there is
-    // no decoding: the caller reports the failure rather than an empty
-    // picture as a success.
+    // eight-byte string stores near the end of the row. Decided: without
+    // this buffer nothing can be decoded, so the decode fails ("no memory
+    // for a row") rather than reporting an unwritten raster as a picture.
     uint8_t* line = new (std::nothrow) uint8_t[static_cast<size_t>(width) + 1 + kRowSlack]();
     if (!line) return kLzwNoLineBuffer;
 

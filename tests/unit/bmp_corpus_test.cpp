@@ -6,9 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,59 +24,13 @@ struct ManifestRow {
     std::string expectation;
 };
 
-std::vector<ManifestRow> ReadManifest(const std::string& corpus) {
-    std::vector<ManifestRow> rows;
-    std::ifstream in(corpus + "/bmp/MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line); // column names
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        for (std::string cell; std::getline(ss, cell, '\t');)
-            f.push_back(cell);
-        if (f.size() < 9) continue;
-        ManifestRow r;
-        r.file = f[0];
-        r.headerSize = std::atoi(f[2].c_str());
-        r.bitCount = std::atoi(f[5].c_str());
-        r.expectation = f[8];
-        rows.push_back(r);
-    }
-    return rows;
-}
-
-struct Picture {
-    int width = 0, height = 0;
-    Bytes rgb; // top row first, red-green-blue
-};
-
-bool ReadPpm(const std::string& path, Picture& p) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    in >> magic;
-    if (magic != "P6") return false;
-    int values[3];
-    for (int& v : values) {
-        in >> std::ws;
-        while (in.peek() == '#') {
-            std::string comment;
-            std::getline(in, comment);
-            in >> std::ws;
-        }
-        in >> v;
-    }
-    in.get();
-    p.width = values[0];
-    p.height = values[1];
-    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
-    in.read(reinterpret_cast<char*>(p.rgb.data()), static_cast<std::streamsize>(p.rgb.size()));
-    return values[2] == 255 && in.gcount() == static_cast<std::streamsize>(p.rgb.size());
+ManifestRow FromCells(const std::vector<std::string>& f) {
+    return {f[0], std::atoi(f[2].c_str()), std::atoi(f[5].c_str()), f[8]};
 }
 
 // The SourceRaster as a top-row-first RGB picture, palettes resolved.
-Picture RasterAsRgb(LoadBuffers& lb) {
-    Picture p;
+Ppm RasterAsRgb(LoadBuffers& lb) {
+    Ppm p;
     p.width = RasterWidth(lb);
     p.height = RasterHeight(lb);
     const int bits = RasterBits(lb);
@@ -112,7 +64,7 @@ bool AllPixelBytesZero(LoadBuffers& lb) {
 struct Difference {
     int below = 0, above = 0;
 };
-Difference Compare(const Picture& ours, const Picture& ref) {
+Difference Compare(const Ppm& ours, const Ppm& ref) {
     Difference d;
     for (size_t i = 0; i < ours.rgb.size() && i < ref.rgb.size(); ++i) {
         int diff = ours.rgb[i] - ref.rgb[i];
@@ -125,11 +77,7 @@ Difference Compare(const Picture& ours, const Picture& ref) {
 // 32-bit pictures whose masks are not plain blue-green-red bytes: the masks
 // are ignored, so the raster must hold bytes 0, 1, 2 of every stored pixel.
 bool HoldsStoredBytesOf32BitFile(LoadBuffers& lb, const std::string& path) {
-    Bytes file;
-    {
-        std::ifstream in(path, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const Bytes file = ReadFile(path);
     const uint32_t off =
         file[10] | file[11] << 8 | file[12] << 16 | static_cast<uint32_t>(file[13]) << 24;
     const int w = RasterWidth(lb), h = RasterHeight(lb);
@@ -173,11 +121,12 @@ bool Listed(const std::string& file, const char* const* list, size_t n) {
 TEST(BmpCorpus, EveryPictureDecodesOrIsRefusedAsExpected) {
     const std::string corpus = CorpusDir();
     if (corpus.empty()) GTEST_SKIP() << "no ../shared/corpus beside the project";
-    const std::vector<ManifestRow> rows = ReadManifest(corpus);
+    const std::vector<std::vector<std::string>> rows = ReadCorpusManifest("bmp");
     ASSERT_GE(rows.size(), 100u);
 
     std::map<std::string, int> tally;
-    for (const ManifestRow& row : rows) {
+    for (const std::vector<std::string>& cells : rows) {
+        const ManifestRow row = FromCells(cells);
         SCOPED_TRACE(row.file);
         const std::string path = corpus + "/" + row.file;
         LoadBuffers& lb = TestBuffers();
@@ -201,12 +150,12 @@ TEST(BmpCorpus, EveryPictureDecodesOrIsRefusedAsExpected) {
             ++tally["32-bit masks ignored (stored bytes checked)"];
             continue;
         }
-        Picture ref;
+        Ppm ref;
         if (!ReadPpm(path + ".ref.ppm", ref)) {
             ++tally["accepted, no reference"];
             continue;
         }
-        const Picture ours = RasterAsRgb(lb);
+        const Ppm ours = RasterAsRgb(lb);
         ASSERT_EQ(ours.width, ref.width);
         ASSERT_EQ(ours.height, ref.height);
         if (Listed(row.file, kUnusualMasks16, 3)) {

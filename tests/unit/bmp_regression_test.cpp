@@ -3,7 +3,9 @@
 // outcome still has to match.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "codecs/bmp_reader.h"
 #include "codecs/decode_failure.h"
@@ -15,7 +17,7 @@
 namespace {
 
 struct Regression {
-    const char* file; // in tests/data/bmp_regressions
+    const char* file; // in tests/data/bmp/regressions
     int result;
     const char* reason; // "" when the file decodes
 };
@@ -26,15 +28,21 @@ const Regression kRegressions[] = {
     {"long-header-size-check-overflow.bmp", 0, "unsupported bitmap header"},
 };
 
+// Every committed file is replayed; each must have its outcome listed.
 TEST(BmpRegressions, FuzzerFindingsEndCleanly) {
-    for (const Regression& r : kRegressions) {
-        SCOPED_TRACE(r.file);
-        const std::string path =
-            NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/bmp_regressions/" + r.file);
+    const std::vector<std::string> files = RegressionFiles("bmp");
+    ASSERT_GE(files.size(), 1u);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const std::string name = std::filesystem::path(path).filename().string();
+        const Regression* r = nullptr;
+        for (const Regression& known : kRegressions)
+            if (name == known.file) r = &known;
+        ASSERT_NE(r, nullptr) << "no outcome listed";
         LoadBuffers& lb = TestBuffers();
         ClearDecodeFailure();
-        EXPECT_EQ(DecodeBmpFile(lb, path.c_str()), r.result);
-        EXPECT_STREQ(LastDecodeFailure(), r.reason);
+        EXPECT_EQ(DecodeBmpFile(lb, path.c_str()), r->result);
+        EXPECT_STREQ(LastDecodeFailure(), r->reason);
         lb.raster.cursor.address = RasterRow(lb, 0);
         static FrameImage block;
         EXPECT_TRUE(FitToFrame(lb, kFrameSide, kFrameSide, block));

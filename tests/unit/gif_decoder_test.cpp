@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -476,6 +475,17 @@ TEST(GifExtensions, PlainTextAndUnknownLabelsAreSkippedWithAllTheirSubBlocks) {
     EXPECT_EQ(Indices(), kPixels2x2);
 }
 
+// A sub-block length that points past the end of the data is not followed:
+// the position stays after the length byte, so here the 0 behind 0xC8 ends
+// the comment and the image after it is found.
+TEST(GifExtensions, SubBlockRunningPastTheEndIsNotSkippedTo) {
+    Bytes file =
+        GifFile(1, 1, 2).Raw({0x21, 0xFE, 1, 'x', 0xC8, 0}).Image(1, 1, {1}).Trailer().bytes;
+    ASSERT_LT(file.size(), 0xC8u);
+    ASSERT_EQ(Decode(file), 1) << Reason();
+    EXPECT_EQ(Indices(), Bytes{1});
+}
+
 TEST(GifExtensions, MalformedBlocksEndTheScanWithoutAnImage) {
     struct Case {
         const char* what;
@@ -755,45 +765,44 @@ TEST(GifTruncation, EveryPrefixOfAFileEndsCleanlyKeepingTheRowsWritten) {
 
 } // namespace
 
+// ---- committed regression files (also the fuzzer's seeds) ----
+
+TEST(GifRegressions, EveryCommittedFileHasItsOutcome) {
+    struct Regression {
+        const char* file;
+        int result;
+        uint8_t index; // of the top left pixel, when the file decodes
+    } const known[] = {
+        // A comment sub-block length (200) past the end of the data, then
+        // its terminator and a 1 x 1 image of index 1.
+        {"comment-sub-block-past-the-end.gif", 1, 1},
+    };
+    const std::vector<std::string> files = RegressionFiles("gif");
+    ASSERT_GE(files.size(), 1u);
+    for (const std::string& path : files) {
+        SCOPED_TRACE(path);
+        const Regression* r = nullptr;
+        for (const Regression& k : known)
+            if (std::filesystem::path(path).filename() == k.file) r = &k;
+        ASSERT_NE(r, nullptr) << "no outcome listed";
+        ClearDecodeFailure();
+        ASSERT_EQ(DecodeGifFile(Buffers(), State(), path.c_str()), r->result) << Reason();
+        if (r->result == 1) EXPECT_EQ(IndexAt(Buffers(), 0, 0), r->index);
+    }
+}
+
 // ---- the public corpus ----
 
 namespace corpus {
-
-struct Ppm {
-    int width = 0, height = 0;
-    Bytes rgb;
-};
-
-bool ReadPpm(const std::string& path, Ppm& ppm) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string magic;
-    int maxval = 0;
-    in >> magic >> ppm.width >> ppm.height >> maxval;
-    in.get();
-    if (magic != "P6" || maxval != 255) return false;
-    ppm.rgb.resize(static_cast<size_t>(ppm.width) * ppm.height * 3);
-    in.read(reinterpret_cast<char*>(ppm.rgb.data()), static_cast<std::streamsize>(ppm.rgb.size()));
-    return static_cast<size_t>(in.gcount()) == ppm.rgb.size();
-}
 
 struct Row {
     std::string file, expectation, ref;
 };
 
-std::vector<Row> Manifest(const std::string& dir) {
+std::vector<Row> Manifest() {
     std::vector<Row> rows;
-    std::ifstream in(dir + "/gif/MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line); // column names
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, '\t'))
-            f.push_back(cell);
-        if (f.size() >= 9) rows.push_back({f[0], f[7], f[8]});
-    }
+    for (const std::vector<std::string>& f : ReadCorpusManifest("gif"))
+        rows.push_back({f[0], f[7], f[8]});
     return rows;
 }
 
@@ -820,9 +829,9 @@ TEST(GifCorpus, EveryPictureWithAReferenceDecodesToItExactly) {
     const std::string dir = CorpusDir();
     if (dir.empty()) GTEST_SKIP() << "../shared/corpus is absent";
     int compared = 0;
-    for (const corpus::Row& row : corpus::Manifest(dir)) {
-        corpus::Ppm ref;
-        if (!corpus::ReadPpm(corpus::Path(dir, row.file + ".ref.ppm"), ref)) continue;
+    for (const corpus::Row& row : corpus::Manifest()) {
+        Ppm ref;
+        if (!ReadPpm(corpus::Path(dir, row.file + ".ref.ppm"), ref)) continue;
         SCOPED_TRACE(row.file);
         ClearDecodeFailure();
         int result = DecodeGifFile(Buffers(), State(), corpus::Path(dir, row.file).c_str());
@@ -851,7 +860,7 @@ TEST(GifCorpus, FilesWithoutAReferenceFailCleanlyOrDecodeAsTheManifestSays) {
     const std::string dir = CorpusDir();
     if (dir.empty()) GTEST_SKIP() << "../shared/corpus is absent";
     int checked = 0;
-    for (const corpus::Row& row : corpus::Manifest(dir)) {
+    for (const corpus::Row& row : corpus::Manifest()) {
         if (row.ref == "ok" || row.ref == "warn" || row.ref == "same") continue;
         SCOPED_TRACE(row.file);
         ClearDecodeFailure();
@@ -873,8 +882,8 @@ TEST(GifCorpus, FilesWithoutAReferenceFailCleanlyOrDecodeAsTheManifestSays) {
 TEST(GifCorpus, EmptyCommentFileShowsTheSamePictureAsItsTwin) {
     const std::string dir = CorpusDir();
     if (dir.empty()) GTEST_SKIP() << "../shared/corpus is absent";
-    corpus::Ppm ref;
-    ASSERT_TRUE(corpus::ReadPpm(corpus::Path(dir, "gif/pillow/hopper.gif.ref.ppm"), ref));
+    Ppm ref;
+    ASSERT_TRUE(ReadPpm(corpus::Path(dir, "gif/pillow/hopper.gif.ref.ppm"), ref));
     ASSERT_EQ(
         DecodeGifFile(Buffers(), State(),
                       corpus::Path(dir, "gif/pillow/hopper_zero_comment_subblocks.gif").c_str()),
@@ -897,8 +906,8 @@ TEST(GifCorpus, TruncatedFilesKeepExactRowsUpToWhereTheDataEnds) {
     };
     for (const Pair& p : pairs) {
         SCOPED_TRACE(p.cut);
-        corpus::Ppm ref;
-        ASSERT_TRUE(corpus::ReadPpm(corpus::Path(dir, std::string(p.whole) + ".ref.ppm"), ref));
+        Ppm ref;
+        ASSERT_TRUE(ReadPpm(corpus::Path(dir, std::string(p.whole) + ".ref.ppm"), ref));
         FillPixelArea(0xEE);
         ASSERT_EQ(DecodeGifFile(Buffers(), State(), corpus::Path(dir, p.cut).c_str()), 1)
             << Reason();

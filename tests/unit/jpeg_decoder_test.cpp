@@ -7,12 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <utility>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,18 +27,6 @@ namespace {
 OwnedLoadBuffers& SharedBuffers() {
     static OwnedLoadBuffers* owned = new OwnedLoadBuffers;
     return *owned;
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::vector<uint8_t> out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    std::fclose(f);
-    return out;
 }
 
 class JpegDecode : public ::testing::Test {
@@ -66,12 +52,9 @@ class JpegDecode : public ::testing::Test {
     }
     // FNV-1a over the pixel bytes (row padding excluded: it is never written).
     uint64_t PixelHash() {
-        uint64_t h = 1469598103934665603ull;
-        for (int r = 0; r < Height(); ++r) {
-            const uint8_t* row = RasterRow(lb, r);
-            for (int i = 0; i < 3 * Width(); ++i)
-                h = (h ^ row[i]) * 1099511628211ull;
-        }
+        uint64_t h = kFnv1a64Basis;
+        for (int r = 0; r < Height(); ++r)
+            h = Fnv1a64(RasterRow(lb, r), 3 * static_cast<size_t>(Width()), h);
         return h;
     }
 };
@@ -606,29 +589,9 @@ struct ManifestRow {
 
 std::vector<ManifestRow> ReadManifest() {
     std::vector<ManifestRow> rows;
-    std::ifstream in(CorpusDir() + "/jpeg/MANIFEST.tsv");
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> f;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, '\t'))
-            f.push_back(cell);
-        if (f.size() < 9) continue;
+    for (const std::vector<std::string>& f : ReadCorpusManifest("jpeg"))
         rows.push_back({f[0], f[5], f[7], f[8]});
-    }
     return rows;
-}
-
-bool ReadPpm(const std::string& path, int& w, int& h, std::vector<uint8_t>& px) {
-    std::vector<uint8_t> b = ReadFile(path);
-    std::string head(b.begin(), b.begin() + std::min<size_t>(b.size(), 32));
-    int maxv = 0, consumed = 0;
-    if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &w, &h, &maxv, &consumed) != 3) return false;
-    size_t start = static_cast<size_t>(consumed) + 1;
-    px.assign(b.begin() + start, b.end());
-    return px.size() == static_cast<size_t>(w) * h * 3;
 }
 
 // Largest per-channel difference accepted against the reference decoder:
@@ -657,9 +620,10 @@ TEST_F(JpegDecode, CorpusFilesMatchTheirReferencesOrAreRefusedWithAReason) {
         }
         ASSERT_TRUE(ok) << row.file << ": " << LastDecodeFailure();
         if (row.ref != "ok" && row.ref != "same") continue; // damaged files: no fair reference
-        int w, h;
-        std::vector<uint8_t> ref;
-        ASSERT_TRUE(ReadPpm(path + ".ref.ppm", w, h, ref)) << row.file;
+        Ppm ppm;
+        ASSERT_TRUE(ReadPpm(path + ".ref.ppm", ppm)) << row.file;
+        const int w = ppm.width, h = ppm.height;
+        const std::vector<uint8_t>& ref = ppm.rgb;
         ASSERT_EQ(w, Width()) << row.file;
         ASSERT_EQ(h, Height()) << row.file;
         int maxDiff = 0;
@@ -717,11 +681,10 @@ TEST_F(JpegDecode, CorpusDecodesMatchTheGoldenManifest) {
 
 // Inputs that once broke the decoder (found by fuzz/jpeg_fuzzer.cpp).
 TEST_F(JpegDecode, FuzzerFindingsDecodeOrFailCleanly) {
-    std::string dir = DataDir() + "/fuzz";
     int seen = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::vector<uint8_t> bytes = ReadFile(entry.path().string());
-        ASSERT_FALSE(bytes.empty()) << entry.path();
+    for (const std::string& path : RegressionFiles("jpeg")) {
+        std::vector<uint8_t> bytes = ReadFile(path);
+        ASSERT_FALSE(bytes.empty()) << path;
         int ok = Decode(bytes);
         if (ok) {
             EXPECT_EQ(Width(), d->width);

@@ -90,18 +90,6 @@ std::unique_ptr<FrameImage> Picture(uint32_t seed) {
     return p;
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    std::fclose(f);
-    return bytes;
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;

@@ -8,7 +8,12 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 std::string NativePath(const std::string& unixPath) {
 #ifdef _WIN32
@@ -42,4 +47,82 @@ std::string ScratchDir() {
     mkdir(dir.c_str(), 0755);
 #endif
     return dir;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::vector<uint8_t> out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return out;
+}
+
+bool ReadPpm(const std::string& path, Ppm& ppm) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    in >> magic;
+    if (magic != "P6") return false;
+    int values[3] = {};
+    for (int& v : values) {
+        in >> std::ws;
+        while (in.peek() == '#') {
+            std::string comment;
+            std::getline(in, comment);
+            in >> std::ws;
+        }
+        in >> v;
+    }
+    in.get(); // the one white-space byte before the samples
+    if (!in || values[0] <= 0 || values[1] <= 0 || values[2] != 255) return false;
+    ppm.width = values[0];
+    ppm.height = values[1];
+    ppm.rgb.resize(static_cast<size_t>(ppm.width) * ppm.height * 3);
+    in.read(reinterpret_cast<char*>(ppm.rgb.data()), static_cast<std::streamsize>(ppm.rgb.size()));
+    return in.gcount() == static_cast<std::streamsize>(ppm.rgb.size());
+}
+
+std::vector<std::vector<std::string>> ReadCorpusManifest(const std::string& format) {
+    std::vector<std::vector<std::string>> rows;
+    const std::string corpus = CorpusDir();
+    if (corpus.empty()) return rows;
+    std::ifstream in(NativePath(corpus + "/" + format + "/MANIFEST.tsv"));
+    std::string line;
+    std::getline(in, line); // column names
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        for (std::string cell; std::getline(ss, cell, '\t');)
+            cells.push_back(cell);
+        if (cells.size() >= 9) rows.push_back(cells);
+    }
+    return rows;
+}
+
+std::vector<std::string> RegressionFiles(const std::string& format) {
+    std::vector<std::string> files;
+    const std::string dir =
+        NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/" + format + "/regressions");
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error))
+        if (entry.is_regular_file()) files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+uint32_t Fnv1a(const uint8_t* p, size_t n) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+uint64_t Fnv1a64(const uint8_t* p, size_t n, uint64_t h) {
+    for (size_t i = 0; i < n; ++i)
+        h = (h ^ p[i]) * 1099511628211ull;
+    return h;
 }

@@ -7,6 +7,7 @@
 
 #include "picture/frame_image.h"
 #include "tools/tool_frame.h"
+#include "tests/unit/test_support.h"
 
 namespace tooltest {
 
@@ -72,16 +73,6 @@ inline bool SameBlock(const FrameImage& a, const FrameImage& b) {
 inline BitmapInfoHeader HeaderOf(const FrameImage& f) {
     BitmapInfoHeader h;
     std::memcpy(&h, f.bytes, sizeof h);
-    return h;
-}
-
-// FNV-1a, to pin down exact output bytes across targets.
-inline uint32_t Fnv1a(const uint8_t* p, size_t n) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < n; ++i) {
-        h ^= p[i];
-        h *= 16777619u;
-    }
     return h;
 }
 
