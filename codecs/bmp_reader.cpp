@@ -121,11 +121,15 @@ int ReadInfoHeader(LoadBuffers& lb, BmpLayout& layout) {
 
 // Palettes are read at the raster's size, whatever the header's colour count
 // says; the fourth byte of every entry is cleared.
-void ReadPalette(LoadBuffers& lb, bool core) {
+void ReadPalette(LoadBuffers& lb, bool core, int bitCount) {
     uint32_t count = RasterPaletteCount(lb);
     uint8_t* pal = RasterPalette(lb);
     if (!count || !pal) return;
     if (core) {
+        // A core file holds 2^bits three-byte entries (4 for a 2-bit file,
+        // whose raster has 16): the entries it does not have stay zero.
+        std::memset(pal, 0, 4 * static_cast<size_t>(count));
+        if (bitCount >= 1 && bitCount < 8 && (1u << bitCount) < count) count = 1u << bitCount;
         // Three-byte entries, widened in place from the last one down, so no
         // entry is overwritten before it has been moved.
         ReadBytes(lb, pal, static_cast<int32_t>(3 * count));
@@ -425,7 +429,7 @@ int DecodeBmpMemory(LoadBuffers& lb) {
         !SetUpRaster(lb, layout.width, static_cast<int32_t>(height), layout.bitCount))
         return DecodeFail("picture too large");
 
-    ReadPalette(lb, layout.core);
+    ReadPalette(lb, layout.core, layout.bitCount);
     uint8_t* pixels = RasterRow(lb, 0);
     if (!ReadPixels(lb, layout, pixels)) return 0;
     if (topDown) ReverseRows(pixels, RasterHeight(lb), lb.raster.stride);

@@ -91,6 +91,23 @@ TEST(BmpHeaders, CoreHeaderPaletteIsWidenedToFourByteEntries) {
     EXPECT_EQ(RasterRowBytes(lb, 0), (Bytes{255, 1, 128, 0}));
 }
 
+TEST(BmpHeaders, CorePaletteHasTwoToTheBitsEntriesAndTheRestStayZero) {
+    BmpSpec s;
+    s.headerSize = 12;
+    s.bits = 2;
+    s.height = 4; // a header that is read as 40 bytes needs a file this long
+    s.palette = Palette(4, 3);
+    s.pixels = Bytes(16, 0xA5); // the bytes an entry past the fourth would take
+    LoadBuffers& lb = TestBuffers();
+    ASSERT_EQ(Decode(lb, BuildBmp(s)), 1) << LastDecodeFailure();
+    ASSERT_EQ(RasterPaletteCount(lb), 16u);
+    const uint8_t* pal = RasterPalette(lb);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(pal[4 * i], i);
+    for (int i = 16; i < 64; ++i)
+        EXPECT_EQ(pal[i], 0) << "entry " << i / 4;
+}
+
 TEST(BmpHeaders, SixtyFourByteHeaderIsFollowedByItsPalette) {
     BmpSpec s;
     s.headerSize = 64;
