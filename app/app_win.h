@@ -14,10 +14,7 @@
 #include "codecs/load_buffers.h"
 #include "codecs/picture_decoders.h"
 #include "export/album.h"
-
-constexpr int kPathBytes = 260;
-constexpr int kNameTableEntries = 256;
-constexpr int kAlbumCapacity = 384;
+#include "browser/scan_rules.h"
 
 struct App {
     HINSTANCE instance = nullptr;
@@ -31,7 +28,7 @@ struct App {
     // Folder browser
     char* DisplayNameBuffer = nullptr; // kPathBytes
     char* FolderPath = nullptr;        // kPathBytes, ends in a backslash
-    char* NameTable = nullptr;         // kNameTableEntries x kPathBytes
+    char* NameTable = nullptr;         // kNameSlots x kPathBytes
     int32_t NameCount = 0;
 
     // Decoders
@@ -84,9 +81,21 @@ bool ToolDialogOpen();
 // Painting (app/paint_win.cpp)
 int PaintFrameImage(HWND window, const FrameImage& block);
 
-// The loader handshake (browser). Until the folder browser runs a loader
-// thread these only keep the flags right.
-void StopLoader(bool lowerAfterwards);
+// A picture as the cell painters take it: a BITMAPINFO (header and palette),
+// its pixels, and the width x height source rectangle drawn from (0, 0).
+struct CellPicture {
+    const void* info = nullptr;
+    const void* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+// A new width x height bitmap compatible with `window`'s screen: white, the
+// picture stretched into `place`, and with `framed` a grey one-pixel frame
+// around the whole cell. nullptr when GDI has no room for it.
+HBITMAP PaintCell(HWND window, int32_t width, int32_t height, const ThumbnailRect& place,
+                  const CellPicture& picture, bool framed);
+// A list's 80 x 72 thumbnail: the picture fitted into the cell, framed.
+HBITMAP PaintThumbnailCell(HWND window, const CellPicture& picture);
 
 // Loading a picture file into a block and painting it into a window. A file
 // refused before it gave a raster of its own leaves the block as it was and

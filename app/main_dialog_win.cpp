@@ -8,10 +8,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstring>
-
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "browser/browser_win.h"
+#include "browser/scan_rules.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
 #include "resources/resource.h"
@@ -19,17 +19,8 @@
 
 namespace {
 
-// Client position of the preview: the template's rectangle less a fixed
-// 30 pixels for the caption, sized for a 128 x 128 picture with a frame.
-void PlacePreview(HWND dialog, HWND pane) {
-    RECT d, p;
-    GetWindowRect(dialog, &d);
-    GetWindowRect(pane, &p);
-    MoveWindow(pane, p.left - d.left, p.top - d.top - 30, 130, 130, TRUE);
-}
-
 HIMAGELIST MakeThumbnailList(HWND list) {
-    HIMAGELIST images = ImageList_Create(80, 72, ILC_COLOR24, 0, 10);
+    HIMAGELIST images = ImageList_Create(kThumbWidth, kThumbHeight, ILC_COLOR24, 0, 10);
     SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
     return images;
 }
@@ -45,7 +36,8 @@ void OnInitDialog(HWND dialog) {
     a.AlbumList = GetDlgItem(dialog, IDC_ALBUM_LIST);
     a.albumImages = MakeThumbnailList(a.AlbumList);
     a.PreviewPane = GetDlgItem(dialog, IDC_PREVIEW);
-    PlacePreview(dialog, a.PreviewPane);
+    // Placed as the tools place theirs: sized for a 128 x 128 picture with a frame.
+    PlaceFirstPreview(dialog, IDC_PREVIEW, kToolPreviewSide);
     SetUndoRedoButtons(0, 0);
 }
 
@@ -110,15 +102,10 @@ void RouteCommand(HWND dialog, WPARAM wParam) {
 // A click on a thumbnail: the typical event path.
 void LoadSelectedFile(int item) {
     App& a = g_app;
-    if (item < 0 || item >= a.NameCount || item >= kNameTableEntries) return;
-    char path[2 * kPathBytes];
+    if (item < 0 || item >= a.NameCount || item >= kNameSlots) return;
+    char path[kPathBytes];
     const char* name = a.NameTable + static_cast<size_t>(item) * kPathBytes;
-    size_t folder = strnlen(a.FolderPath, kPathBytes);
-    size_t file = strnlen(name, kPathBytes);
-    if (folder + file >= kPathBytes) return; // never assembled: it would not fit a path
-    std::memcpy(path, a.FolderPath, folder);
-    std::memcpy(path + folder, name, file);
-    path[folder + file] = 0;
+    if (!JoinFolderAndName(a.FolderPath, name, path)) return; // it would not fit a path
     StopLoader(true);
     DecoderSet decoders = AppDecoders();
     ClearDecodeFailure();

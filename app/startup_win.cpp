@@ -44,7 +44,7 @@ bool StartUp(HINSTANCE instance) {
 
     a.DisplayNameBuffer = static_cast<char*>(ZeroBlock(kPathBytes));
     a.FolderPath = static_cast<char*>(ZeroBlock(kPathBytes));
-    a.NameTable = static_cast<char*>(ZeroBlock(kNameTableEntries * kPathBytes));
+    a.NameTable = static_cast<char*>(ZeroBlock(kNameSlots * kPathBytes));
     a.NameCount = 0;
     a.loadBuffers.LoaderStopFlag = 0;
     a.loadBuffers.LoaderBusyFlag = 0;

@@ -13,17 +13,10 @@ void FillRoot();
 // one, and none once the tree is gone.
 int32_t TreeItemListsAlive();
 
-// The loader handshake (browser/loader_win.cpp). StopLoader(bool) in
-// app/app_win.h covers a selection (true: the stop flag is lowered again)
-// and the close (false: it stays raised).
+// The thumbnail loader and its stop handshake (browser/folder_scan_win.cpp).
 //
-// The part every caller shares: raise LoaderStopFlag and wait until
-// LoaderBusyFlag is 0, looking every 200 ms and serving the loader's calls
-// into the folder list meanwhile.
-void RaiseStopAndWait();
-// Waits `ms` milliseconds while serving messages other threads send to this
-// one (never posted input, so nothing of the user's runs in between).
-void WaitServingSentMessages(DWORD ms);
-
-// The thread body (browser/folder_scan_win.cpp).
-DWORD WINAPI ThumbnailLoader(LPVOID);
+// Stops a running loader before the dialog thread decodes or closes: raises
+// LoaderStopFlag and waits until LoaderBusyFlag is 0. With `lowerAfterwards`
+// (a selection) the stop flag is lowered again; without (the close) it stays
+// raised, so nothing starts decoding again.
+void StopLoader(bool lowerAfterwards);

@@ -1,27 +1,30 @@
-// The folder scan (dialog thread) and the thumbnail loader thread.
+// The folder scan (dialog thread), the thumbnail loader thread and the stop
+// handshake between the two.
 //
 // ScanFolder collects the picture names of the selected folder and starts
 // ThumbnailLoader, which fills the folder list (control 1002) with one item
 // per name and then draws an 80 x 72 thumbnail for each. The two threads share
 // the decoders and their buffers without a lock; LoaderStopFlag and
-// LoaderBusyFlag (browser/loader_win.cpp) keep them apart. FolderPath,
-// NameTable and NameCount are written only while no loader runs.
+// LoaderBusyFlag keep them apart. FolderPath, NameTable and NameCount are
+// written only while no loader runs.
+//
+// The stop: the dialog thread raises LoaderStopFlag and looks at
+// LoaderBusyFlag every 200 ms. The loader may be inside a SendMessage to the
+// folder list (a window of this thread) at that moment, so the wait keeps
+// serving sent messages instead of sleeping blindly: a plain Sleep loop would
+// deadlock. The loader for its part makes no blocking call into the list once
+// it has seen the stop flag, so a stop costs at most one decoder poll, one
+// 200 ms look and the 100 ms pause.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "browser/browser_win.h"
-#include "browser/thumbnail.h"
+#include "browser/scan_rules.h"
 #include "codecs/load_picture.h"
-
-static_assert(kPathBytes == kPathBufferBytes, "the browser's paths are 260-byte buffers");
-static_assert(kNameTableEntries == kNameSlots, "the name table has one entry per listed name");
 
 namespace {
 
-const COLORREF kGrey = RGB(0xC0, 0xC0, 0xC0);
-const COLORREF kWhite = RGB(0xFF, 0xFF, 0xFF);
-
 bool StopSeen() {
-    return g_app.loadBuffers.LoaderStopFlag == 1;
+    return g_app.loadBuffers.LoaderStopFlag != 0;
 }
 
 void CollectNames() {
@@ -70,33 +73,8 @@ void InsertItems(HWND list, HIMAGELIST images) {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-// The decoded SourceRaster, fitted into a white 80 x 72 cell with a grey
-// frame, as a new bitmap compatible with the list's screen.
-HBITMAP DrawThumbnail(HWND list, HBRUSH grey, HBRUSH white) {
-    LoadBuffers& lb = g_app.loadBuffers;
-    const RECT cell = {0, 0, kThumbWidth, kThumbHeight};
-    const int32_t W = RasterWidth(lb), H = RasterHeight(lb);
-    const ThumbnailRect t = FitThumbnailRect(W, H);
-    HDC screen = GetDC(list);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, kThumbWidth, kThumbHeight);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    FillRect(memory, &cell, white);
-    SetStretchBltMode(memory, COLORONCOLOR);
-    StretchDIBits(memory, t.x0, t.y0, t.w, t.h, 0, 0, W, H, lb.raster.pixelArea,
-                  reinterpret_cast<const BITMAPINFO*>(lb.decodeBuffer), DIB_RGB_COLORS, SRCCOPY);
-    FrameRect(memory, &cell, grey);
-    // The image list copies from the bitmap; it must not be held by our DC.
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    ReleaseDC(list, screen);
-    return bitmap;
-}
-
 // Phase 2: the thumbnails, one decode after the other.
 void DrawThumbnails(HWND list, HIMAGELIST images) {
-    HBRUSH grey = CreateSolidBrush(kGrey);
-    HBRUSH white = CreateSolidBrush(kWhite);
     DecoderSet decoders = AppDecoders();
     for (int i = 0; i < g_app.NameCount; ++i) {
         if (StopSeen()) break;
@@ -104,21 +82,41 @@ void DrawThumbnails(HWND list, HIMAGELIST images) {
         if (!JoinFolderAndName(g_app.FolderPath, NameAt(i), path)) continue;
         if (DecodeByExtension(decoders, path) != 1) continue; // the item stays blank
         if (StopSeen()) break;
-        HBITMAP bitmap = DrawThumbnail(list, grey, white);
+        // The decoded SourceRaster, fitted into its cell.
+        const LoadBuffers& lb = g_app.loadBuffers;
+        const CellPicture raster = {lb.decodeBuffer, lb.raster.pixelArea, RasterWidth(lb),
+                                    RasterHeight(lb)};
+        HBITMAP bitmap = PaintThumbnailCell(list, raster);
         ImageList_Replace(images, i, bitmap, nullptr);
-        DeleteObject(bitmap);
+        if (bitmap) DeleteObject(bitmap);
         if (StopSeen()) break;
         SendMessageA(list, LVM_REDRAWITEMS, i, i);
     }
-    DeleteObject(grey);
-    DeleteObject(white);
     if (!StopSeen()) {
         InvalidateRect(list, nullptr, TRUE);
         UpdateWindow(list);
     }
 }
 
-} // namespace
+void WaitServingSentMessages(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_SENDMESSAGE);
+        MSG msg;
+        // With only PM_QS_SENDMESSAGE nothing posted is taken: the user's
+        // clicks and timers wait until the stop is over.
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void RaiseStopAndWait() {
+    LoadBuffers& lb = g_app.loadBuffers;
+    lb.LoaderStopFlag = 1;
+    while (lb.LoaderBusyFlag != 0)
+        WaitServingSentMessages(200);
+}
 
 DWORD WINAPI ThumbnailLoader(LPVOID) {
     HWND list = g_app.FolderList;
@@ -131,6 +129,16 @@ DWORD WINAPI ThumbnailLoader(LPVOID) {
     lb.LoaderStopFlag = 0;
     lb.LoaderBusyFlag = 0;
     return 0;
+}
+
+} // namespace
+
+void StopLoader(bool lowerAfterwards) {
+    RaiseStopAndWait();
+    // A loader that ran has lowered the stop flag itself as its last but one
+    // step; closing keeps it raised so nothing starts decoding again.
+    g_app.loadBuffers.LoaderStopFlag = lowerAfterwards ? 0 : 1;
+    Sleep(100);
 }
 
 int ScanFolder(const char* path) {

@@ -11,18 +11,15 @@
 #include <cstdint>
 
 #include "picture/frame_image.h"
+#include "picture/limits.h"
 
-// 60,000,000 bytes: room for the pixels of a 5000 x 4000 picture at 24 bits.
-constexpr int32_t kFileBufferSize = 60000000;
 // The JPEG decoder pads the data it reads with this many bytes after the
 // file, so a file may use at most kFileBufferSize - kFilePadding bytes.
 constexpr int32_t kFilePadding = 128;
-// Largest pixel area SetUpRaster accepts (the bitmap's pixel bytes alone).
-constexpr int64_t kMaxRasterPixelBytes = 60000000;
 // The DecodeBuffer also holds the 40-byte header and up to 1,024 bytes of
 // palette in front of the pixels; SetUpRaster tests the whole total against
 // the buffer's capacity, so row padding can never overrun it either.
-constexpr size_t kDecodeBufferSize = 60000000 + 40 + 1024 + 4096;
+constexpr size_t kDecodeBufferSize = kMaxRasterPixelBytes + 40 + 1024 + 4096;
 
 struct RowCursor {
     int32_t row = 0;

@@ -19,8 +19,8 @@ AlbumEdit Edit(int result, AlbumListUpdate update, int item, int count) {
 
 } // namespace
 
-void InitAlbumStore(AlbumStore& album, FrameImage* const blocks[kAlbumBlocks]) {
-    for (int i = 0; i < kAlbumBlocks; ++i)
+void InitAlbumStore(AlbumStore& album, FrameImage* const blocks[kAlbumCapacity]) {
+    for (int i = 0; i < kAlbumCapacity; ++i)
         album.block[i] = blocks[i];
     album.count = 0;
 }
@@ -35,7 +35,7 @@ const FrameImage& AlbumPicture(const AlbumStore& album, int index) {
 
 AlbumEdit AlbumUpload(AlbumStore& album, const FrameImage& picture, int focused) {
     const int n = album.count;
-    if (n >= kAlbumBlocks) {
+    if (n >= kAlbumCapacity) {
         // There is no spare block left to take the picture.
         AlbumEdit e = Edit(0, AlbumListUpdate::kNothing, -1, n);
         e.full = true;

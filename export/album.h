@@ -10,13 +10,12 @@
 #include <cstdint>
 
 #include "picture/frame_image.h"
-
-constexpr int kAlbumBlocks = 384;
+#include "picture/limits.h"
 
 struct AlbumStore {
     // The first `count` references are the album's pictures in list order;
     // the others are spare blocks. Blocks are owned by the caller.
-    FrameImage* block[kAlbumBlocks] = {};
+    FrameImage* block[kAlbumCapacity] = {};
     int32_t count = 0;
 };
 
@@ -37,7 +36,7 @@ struct AlbumEdit {
 };
 
 // `blocks`: 384 zero-filled blocks owned by the caller. The album starts empty.
-void InitAlbumStore(AlbumStore& album, FrameImage* const blocks[kAlbumBlocks]);
+void InitAlbumStore(AlbumStore& album, FrameImage* const blocks[kAlbumCapacity]);
 
 int AlbumCount(const AlbumStore& album);
 // Picture `index` (0 .. AlbumCount - 1) in list order.

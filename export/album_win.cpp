@@ -3,7 +3,6 @@
 // each edit in the list view and draws the 80 x 72 thumbnails.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
-#include "browser/thumbnail.h"
 
 #include <cstring>
 
@@ -27,30 +26,8 @@ HBITMAP AlbumThumbnail(const FrameImage& picture) {
         h.biSize != 40) {
         InitFrameHeader(kFrameSide, kFrameSide, &h);
     }
-    ThumbnailRect r = FitThumbnailRect(h.biWidth, h.biHeight);
-    HDC listDc = GetDC(g_app.AlbumList);
-    HDC memory = CreateCompatibleDC(listDc);
-    HBITMAP bitmap = CreateCompatibleBitmap(listDc, kThumbWidth, kThumbHeight);
-    ReleaseDC(g_app.AlbumList, listDc);
-    if (!memory || !bitmap) {
-        if (bitmap) DeleteObject(bitmap);
-        if (memory) DeleteDC(memory);
-        return nullptr;
-    }
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    RECT cell = {0, 0, kThumbWidth, kThumbHeight};
-    HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
-    HBRUSH grey = CreateSolidBrush(RGB(0xC0, 0xC0, 0xC0));
-    FillRect(memory, &cell, white);
-    SetStretchBltMode(memory, COLORONCOLOR);
-    StretchDIBits(memory, r.x0, r.y0, r.w, r.h, 0, 0, h.biWidth, h.biHeight, picture.Pixels(),
-                  reinterpret_cast<const BITMAPINFO*>(&h), DIB_RGB_COLORS, SRCCOPY);
-    FrameRect(memory, &cell, grey);
-    SelectObject(memory, old);
-    DeleteObject(white);
-    DeleteObject(grey);
-    DeleteDC(memory);
-    return bitmap;
+    const CellPicture cell = {&h, picture.Pixels(), h.biWidth, h.biHeight};
+    return PaintThumbnailCell(g_app.AlbumList, cell);
 }
 
 void InsertItem(int index, bool selected) {
@@ -110,6 +87,7 @@ void ApplyEdit(const AlbumEdit& edit) {
     HWND list = g_app.AlbumList;
     switch (edit.update) {
     case AlbumListUpdate::kNothing:
+        static_assert(kAlbumCapacity == 384, "the message names the album's capacity");
         if (edit.full)
             MessageBoxA(g_app.mainDialog,
                         "The album is full: it holds 384 pictures. Delete one to make room.",

@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "picture/frame_image.h"
+#include "picture/limits.h"
 #include "export/album.h"
 #include "export/jpeg_encoder.h"
-
-// The save dialogs' path buffers (MAX_PATH).
-constexpr size_t kPathBufferBytes = 260;
 
 // ---- Save BMP ----
 

@@ -26,13 +26,13 @@ int AskBmpName(HWND owner, char* name) {
     ofn.lpstrFilter = "Image Files(*.bmp)\0*.bmp\0";
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = name;
-    ofn.nMaxFile = static_cast<DWORD>(kPathBufferBytes);
+    ofn.nMaxFile = static_cast<DWORD>(kPathBytes);
     ofn.lpstrTitle = "Save BMP";
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT;
     if (!GetSaveFileNameA(&ofn)) return 0;
     const std::string typed = name;
     // A name that has no room for ".BMP" is refused rather than cut short.
-    if (!ApplyBmpExtension(name, kPathBufferBytes)) {
+    if (!ApplyBmpExtension(name, kPathBytes)) {
         Tell(owner, "Could not save " + typed + ": the name is too long to add \".BMP\".");
         return 0;
     }
@@ -48,7 +48,7 @@ int AskBmpName(HWND owner, char* name) {
 } // namespace
 
 void SaveBmpRoute(HWND owner) {
-    char name[kPathBufferBytes];
+    char name[kPathBytes];
     if (!AskBmpName(owner, name)) return;
     if (!WriteBmpFile(name, CurrentPicture(g_app.history)))
         Tell(owner, std::string("Could not save ") + name + ".");

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture/limits.h"
+
 // Same layout as Windows' BITMAPINFOHEADER; declared here so the core never
 // needs <windows.h>.
 #pragma pack(push, 2)
@@ -40,7 +42,6 @@ static_assert(sizeof(BitmapInfoHeader) == 40, "BITMAPINFOHEADER is 40 bytes");
 static_assert(sizeof(BitmapFileHeader) == 14, "BITMAPFILEHEADER is 14 bytes");
 static_assert(sizeof(RgbQuad) == 4, "RGBQUAD is 4 bytes");
 
-constexpr int kFrameSide = 128;
 constexpr int kFrameStride = kFrameSide * 3;                // 384: already a multiple of 4
 constexpr int kFramePixelBytes = kFrameStride * kFrameSide; // 49,152
 constexpr int kFrameHeaderBytes = 40;

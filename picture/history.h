@@ -9,8 +9,7 @@
 #include <cstdint>
 
 #include "picture/frame_image.h"
-
-constexpr int kHistorySlots = 20;
+#include "picture/limits.h"
 
 struct HistoryRing {
     FrameImage* slot[kHistorySlots] = {}; // blocks owned by the caller

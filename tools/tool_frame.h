@@ -31,7 +31,7 @@ struct PreviewBox {
 // The previews are 128 x 128 pictures in 130 x 130 controls (a 2-pixel strip
 // stays free on the right and at the bottom); the digital frame uses 128.
 constexpr int32_t kToolPreviewSide = 130;
-constexpr int32_t kFramePreviewSide = 128;
+constexpr int32_t kFramePreviewSide = kFrameSide;
 // Window rectangles include the caption; this many pixels stand for it.
 constexpr int32_t kCaptionAllowance = 30;
 

@@ -8,6 +8,7 @@
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "browser/browser_win.h"
 #include "resources/resource.h"
 
 ToolScratch g_toolScratch;

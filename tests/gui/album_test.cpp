@@ -78,7 +78,7 @@ int AlbumRed(int i) {
 COLORREF ThumbPixel(int image, int x, int y) {
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
-    HBITMAP canvas = CreateCompatibleBitmap(screen, 80, 72);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, kThumbWidth, kThumbHeight);
     ReleaseDC(nullptr, screen);
     HGDIOBJ old = SelectObject(dc, canvas);
     COLORREF c = CLR_INVALID;

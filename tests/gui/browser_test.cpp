@@ -261,8 +261,8 @@ class Thumbnail {
     explicit Thumbnail(int i) {
         BITMAPINFOHEADER h = {};
         h.biSize = sizeof h;
-        h.biWidth = 80;
-        h.biHeight = -72; // top row first
+        h.biWidth = kThumbWidth;
+        h.biHeight = -kThumbHeight; // top row first
         h.biPlanes = 1;
         h.biBitCount = 32;
         HDC screen = GetDC(nullptr);
@@ -274,22 +274,22 @@ class Thumbnail {
         ImageList_Draw(g_app.folderImages, i, memory, 0, 0, ILD_NORMAL);
         GdiFlush();
         const auto* p = static_cast<const uint32_t*>(bits);
-        pixels_.assign(p, p + 80 * 72);
+        pixels_.assign(p, p + kThumbWidth * kThumbHeight);
         SelectObject(memory, old);
         DeleteObject(dib);
         DeleteDC(memory);
         ReleaseDC(nullptr, screen);
     }
     COLORREF At(int x, int y) const {
-        uint32_t v = pixels_[static_cast<size_t>(y) * 80 + x];
+        uint32_t v = pixels_[static_cast<size_t>(y) * kThumbWidth + x];
         return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
     }
     // The grey one-pixel frame around the whole cell.
     bool Framed() const {
-        for (int x = 0; x < 80; ++x)
-            if (At(x, 0) != kFrameGrey || At(x, 71) != kFrameGrey) return false;
-        for (int y = 0; y < 72; ++y)
-            if (At(0, y) != kFrameGrey || At(79, y) != kFrameGrey) return false;
+        for (int x = 0; x < kThumbWidth; ++x)
+            if (At(x, 0) != kFrameGrey || At(x, kThumbHeight - 1) != kFrameGrey) return false;
+        for (int y = 0; y < kThumbHeight; ++y)
+            if (At(0, y) != kFrameGrey || At(kThumbWidth - 1, y) != kFrameGrey) return false;
         return true;
     }
 

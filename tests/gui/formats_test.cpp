@@ -64,7 +64,7 @@ bool WaitForLoader() {
 bool ThumbnailDrawn(int image) {
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
-    HBITMAP canvas = CreateCompatibleBitmap(screen, 80, 72);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, kThumbWidth, kThumbHeight);
     ReleaseDC(nullptr, screen);
     HGDIOBJ old = SelectObject(dc, canvas);
     ImageList_Draw(g_app.folderImages, image, dc, 0, 0, ILD_NORMAL);

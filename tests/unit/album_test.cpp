@@ -14,8 +14,8 @@ struct Album {
     std::vector<std::unique_ptr<FrameImage>> blocks;
     AlbumStore store;
     Album() {
-        FrameImage* ptrs[kAlbumBlocks];
-        for (int i = 0; i < kAlbumBlocks; ++i) {
+        FrameImage* ptrs[kAlbumCapacity];
+        for (int i = 0; i < kAlbumCapacity; ++i) {
             blocks.emplace_back(new FrameImage{});
             ptrs[i] = blocks.back().get();
         }
@@ -42,7 +42,7 @@ struct Album {
     }
     // The blocks in use and spare together are always the 384 blocks handed in.
     bool EveryBlockOnce() const {
-        std::vector<const FrameImage*> seen(store.block, store.block + kAlbumBlocks);
+        std::vector<const FrameImage*> seen(store.block, store.block + kAlbumCapacity);
         for (const auto& b : blocks) {
             int n = 0;
             for (const FrameImage* s : seen)
@@ -173,15 +173,15 @@ TEST(Album, DeleteAllEmptiesAndTheNextUploadIsItemOne) {
 
 TEST(Album, FullAlbumAddsNothingAndSaysSo) {
     Album a;
-    for (int i = 0; i < kAlbumBlocks; ++i)
+    for (int i = 0; i < kAlbumCapacity; ++i)
         ASSERT_EQ(a.Upload(static_cast<uint8_t>(i)).result, 1);
     std::vector<int> before = a.Tags();
-    for (int focused : {-1, 0, 200, kAlbumBlocks - 1}) {
+    for (int focused : {-1, 0, 200, kAlbumCapacity - 1}) {
         AlbumEdit e = a.Upload(250, focused);
         EXPECT_EQ(e.result, 0);
         EXPECT_TRUE(e.full);
         EXPECT_EQ(e.update, AlbumListUpdate::kNothing);
-        EXPECT_EQ(e.count, kAlbumBlocks);
+        EXPECT_EQ(e.count, kAlbumCapacity);
     }
     EXPECT_EQ(a.Tags(), before);
     EXPECT_TRUE(a.EveryBlockOnce());

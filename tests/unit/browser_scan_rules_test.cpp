@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "browser/thumbnail.h"
+#include "browser/scan_rules.h"
 
 namespace {
 
@@ -73,9 +73,9 @@ TEST(BrowserScanNames, OnlyJpgBmpAndGifInAnyCaseAreListed) {
 }
 
 struct Table {
-    std::vector<char> bytes = std::vector<char>(kNameSlots * kPathBufferBytes, 0);
+    std::vector<char> bytes = std::vector<char>(kNameSlots * kPathBytes, 0);
     int32_t count = 0;
-    std::string At(int i) const { return &bytes[static_cast<size_t>(i) * kPathBufferBytes]; }
+    std::string At(int i) const { return &bytes[static_cast<size_t>(i) * kPathBytes]; }
     ScanStep Add(const char* folder, const std::string& name) {
         return AddScannedName(folder, name.c_str(), bytes.data(), count);
     }
@@ -122,7 +122,7 @@ TEST(BrowserScanNames, AFileWhoseFullPathWouldPass259CharactersIsSkipped) {
 }
 
 TEST(BrowserScanNames, TheFolderPathEndsInOneBackslashAndMustLeaveRoom) {
-    char out[kPathBufferBytes];
+    char out[kPathBytes];
     ASSERT_TRUE(MakeFolderPath("C:\\pics", out));
     EXPECT_STREQ(out, "C:\\pics\\");
     ASSERT_TRUE(MakeFolderPath("C:\\", out));
@@ -138,7 +138,7 @@ TEST(BrowserScanNames, TheFolderPathEndsInOneBackslashAndMustLeaveRoom) {
 }
 
 TEST(BrowserScanNames, FullPathsAreAssembledOnlyWhenTheyFit) {
-    char out[kPathBufferBytes];
+    char out[kPathBytes];
     ASSERT_TRUE(JoinFolderAndName("C:\\pics\\", "a.bmp", out));
     EXPECT_STREQ(out, "C:\\pics\\a.bmp");
     const std::string folder(200, 'f');

@@ -45,7 +45,7 @@ TEST(SaveBmpName, BmpInAnyCaseIsKeptAsTyped) {
 }
 
 TEST(SaveBmpName, DialogBufferGetsTheRuleOnlyWhenItFits) {
-    char name[kPathBufferBytes];
+    char name[kPathBytes];
     std::strcpy(name, "C:\\pics\\cat");
     EXPECT_EQ(ApplyBmpExtension(name, sizeof name), 1);
     EXPECT_STREQ(name, "C:\\pics\\cat.BMP");
@@ -59,12 +59,12 @@ TEST(SaveBmpName, DialogBufferGetsTheRuleOnlyWhenItFits) {
     EXPECT_EQ(ApplyBmpExtension(name, sizeof name), 1);
     EXPECT_EQ(std::string(name), longest + ".BMP");
     // One more character and the name would be cut; it is left alone instead.
-    std::vector<char> guarded(kPathBufferBytes + 8, 'G');
+    std::vector<char> guarded(kPathBytes + 8, 'G');
     std::string tooLong(256, 'n');
     std::memcpy(guarded.data(), tooLong.c_str(), tooLong.size() + 1);
-    EXPECT_EQ(ApplyBmpExtension(guarded.data(), kPathBufferBytes), 0);
+    EXPECT_EQ(ApplyBmpExtension(guarded.data(), kPathBytes), 0);
     EXPECT_EQ(std::string(guarded.data()), tooLong);
-    for (size_t i = kPathBufferBytes; i < guarded.size(); ++i)
+    for (size_t i = kPathBytes; i < guarded.size(); ++i)
         EXPECT_EQ(guarded[i], 'G');
     // An unterminated buffer is not read past its end.
     std::vector<char> unterminated(16, 'x');
@@ -214,8 +214,8 @@ TEST(SaveAll, EncodedStreamsAreCommittedAsTheSetByteForByte) {
 
 TEST(SaveAll, AlbumIsSavedInListOrder) {
     std::vector<std::unique_ptr<FrameImage>> blocks;
-    FrameImage* ptrs[kAlbumBlocks];
-    for (int i = 0; i < kAlbumBlocks; ++i) {
+    FrameImage* ptrs[kAlbumCapacity];
+    for (int i = 0; i < kAlbumCapacity; ++i) {
         blocks.emplace_back(new FrameImage{});
         ptrs[i] = blocks.back().get();
     }

@@ -5,15 +5,7 @@
 
 #include <cstdint>
 
-constexpr int32_t kThumbWidth = 80;
-constexpr int32_t kThumbHeight = 72;
-
-// Every path, folder and name buffer of the browser holds 260 bytes, so a
-// path has at most 259 characters.
-constexpr int32_t kPathBufferBytes = 260;
-constexpr int32_t kLongestPath = kPathBufferBytes - 1;
-// The scan lists at most this many names per folder.
-constexpr int32_t kNameSlots = 256;
+#include "picture/limits.h"
 
 struct ThumbnailRect {
     int32_t x0 = 0;
@@ -34,16 +26,16 @@ bool IsScannedPictureName(const char* name);
 
 // The folder path the scan keeps: `path` ending in one backslash (a root such
 // as "C:\" already has it). False, writing nothing, when that would not fit
-// in kPathBufferBytes: such a folder is not entered.
+// in kPathBytes: such a folder is not entered.
 bool MakeFolderPath(const char* path, char* folderPath);
 
-// folderPath followed by name into `out` (kPathBufferBytes). False, with
+// folderPath followed by name into `out` (kPathBytes). False, with
 // `out` left empty, when the result would be longer than kLongestPath.
 bool JoinFolderAndName(const char* folderPath, const char* name, char* out);
 
 enum class ScanStep { kGoOn, kTableFull };
 
 // One directory entry of the scan: a picture name whose full path fits is
-// copied into table[count] (kPathBufferBytes per entry) and counted. Returns
+// copied into table[count] (kPathBytes per entry) and counted. Returns
 // kTableFull once the table holds kNameSlots names, and the search ends.
 ScanStep AddScannedName(const char* folderPath, const char* name, char* table, int32_t& count);

@@ -1,8 +1,10 @@
-#include "browser/thumbnail.h"
+#include "browser/scan_rules.h"
 
 #include <cstring>
 
 #include "codecs/load_picture.h"
+
+static_assert(kThumbHeight * 10 == kThumbWidth * 9, "the cell's height-to-width ratio is 0.9");
 
 ThumbnailRect FitThumbnailRect(int32_t W, int32_t H) {
     ThumbnailRect t;
@@ -11,13 +13,13 @@ ThumbnailRect FitThumbnailRect(int32_t W, int32_t H) {
     // 0.89999998, so an 80 x 72 picture counts as taller than the cell.
     const long double r = static_cast<long double>(H) / static_cast<long double>(W);
     if (r > static_cast<long double>(0.9f)) {
-        t.w = static_cast<int32_t>(72.0L / r);
+        t.w = static_cast<int32_t>(static_cast<long double>(kThumbHeight) / r);
         t.h = kThumbHeight;
         t.x0 = (kThumbWidth - t.w) / 2;
         t.y0 = 0;
     } else {
         t.w = kThumbWidth;
-        t.h = static_cast<int32_t>(r * 80.0L);
+        t.h = static_cast<int32_t>(r * static_cast<long double>(kThumbWidth));
         t.x0 = 0;
         t.y0 = (kThumbHeight - t.h) / 2;
     }
@@ -30,7 +32,7 @@ bool IsScannedPictureName(const char* name) {
 
 bool MakeFolderPath(const char* path, char* folderPath) {
     if (!path || !path[0]) return false;
-    const size_t n = strnlen(path, kPathBufferBytes);
+    const size_t n = strnlen(path, kPathBytes);
     const bool hasSlash = path[n - 1] == '\\';
     const size_t total = n + (hasSlash ? 0 : 1);
     if (total > static_cast<size_t>(kLongestPath)) return false;
@@ -42,8 +44,8 @@ bool MakeFolderPath(const char* path, char* folderPath) {
 
 bool JoinFolderAndName(const char* folderPath, const char* name, char* out) {
     out[0] = 0;
-    const size_t folder = strnlen(folderPath, kPathBufferBytes);
-    const size_t file = strnlen(name, kPathBufferBytes);
+    const size_t folder = strnlen(folderPath, kPathBytes);
+    const size_t file = strnlen(name, kPathBytes);
     if (folder + file > static_cast<size_t>(kLongestPath)) return false;
     std::memcpy(out, folderPath, folder);
     std::memcpy(out + folder, name, file);
@@ -54,11 +56,11 @@ bool JoinFolderAndName(const char* folderPath, const char* name, char* out) {
 ScanStep AddScannedName(const char* folderPath, const char* name, char* table, int32_t& count) {
     if (count >= kNameSlots) return ScanStep::kTableFull;
     if (IsScannedPictureName(name)) {
-        const size_t folder = strnlen(folderPath, kPathBufferBytes);
-        const size_t file = strnlen(name, kPathBufferBytes);
+        const size_t folder = strnlen(folderPath, kPathBytes);
+        const size_t file = strnlen(name, kPathBytes);
         // Skipped rather than cut: a shortened name would open another file.
         if (folder + file <= static_cast<size_t>(kLongestPath)) {
-            char* entry = table + static_cast<size_t>(count) * kPathBufferBytes;
+            char* entry = table + static_cast<size_t>(count) * kPathBytes;
             std::memcpy(entry, name, file);
             entry[file] = 0;
             ++count;
