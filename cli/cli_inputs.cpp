@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "browser/thumbnail.h"
+#include "browser/scan_rules.h"
 #include "cli/cli_decoders.h"
 
 namespace fs = std::filesystem;

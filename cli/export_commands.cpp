@@ -226,9 +226,9 @@ int CmdExport(const CliArgs& a) {
         Complain("no BMP, GIF or JPG pictures to export");
         return kExitFailed;
     }
-    if (inputs.size() > static_cast<size_t>(kAlbumBlocks) && !a.noLimit) {
+    if (inputs.size() > static_cast<size_t>(kAlbumCapacity) && !a.noLimit) {
         Complain(std::to_string(inputs.size()) + " pictures, but the frame's album holds " +
-                 std::to_string(kAlbumBlocks) + " (--no-limit exports them all)");
+                 std::to_string(kAlbumCapacity) + " (--no-limit exports them all)");
         return kExitUsage;
     }
     std::error_code ec;

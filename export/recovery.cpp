@@ -216,7 +216,7 @@ RecoveryReadResult ReadRecoveryAlbum(RecoveryStore& store, AlbumStore& album) {
         return r;
     }
     for (uint64_t hash : store.current) {
-        if (album.count >= kAlbumBlocks) {
+        if (album.count >= kAlbumCapacity) {
             ++r.leftOut;
             continue;
         }
@@ -301,7 +301,7 @@ std::string RecoveryReadMessage(const RecoveryReadResult& result) {
                                    "out."));
     if (result.leftOut > 0)
         add(std::to_string(result.leftOut) + (result.leftOut == 1 ? " picture" : " pictures") +
-            " did not fit into the album (" + std::to_string(kAlbumBlocks) + " pictures) and " +
+            " did not fit into the album (" + std::to_string(kAlbumCapacity) + " pictures) and " +
             (result.leftOut == 1 ? "was" : "were") + " left out.");
     return text;
 }

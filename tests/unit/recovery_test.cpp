@@ -19,8 +19,8 @@ struct Album {
     std::vector<std::unique_ptr<FrameImage>> blocks;
     AlbumStore store;
     Album() {
-        FrameImage* ptrs[kAlbumBlocks];
-        for (int i = 0; i < kAlbumBlocks; ++i) {
+        FrameImage* ptrs[kAlbumCapacity];
+        for (int i = 0; i < kAlbumCapacity; ++i) {
             blocks.emplace_back(new FrameImage{});
             ptrs[i] = blocks.back().get();
         }
@@ -215,7 +215,7 @@ TEST(Recovery, DamagedOrTruncatedIndexes) {
 TEST(Recovery, StoreOfABiggerAlbumFillsTheRoomLeft) {
     std::string app = AppFolder();
     Album full;
-    for (int i = 0; i < kAlbumBlocks; ++i)
+    for (int i = 0; i < kAlbumCapacity; ++i)
         Upload(full, 100 + i);
     RecoveryStore store;
     OpenRecoveryStore(store, app);
@@ -225,9 +225,9 @@ TEST(Recovery, StoreOfABiggerAlbumFillsTheRoomLeft) {
     for (int i = 0; i < 10; ++i)
         Upload(b, 1000 + i);
     RecoveryReadResult r = ReadBack(app, b);
-    EXPECT_EQ(r.restored, kAlbumBlocks - 10);
+    EXPECT_EQ(r.restored, kAlbumCapacity - 10);
     EXPECT_EQ(r.leftOut, 10);
-    EXPECT_EQ(AlbumCount(b.store), kAlbumBlocks);
+    EXPECT_EQ(AlbumCount(b.store), kAlbumCapacity);
     EXPECT_EQ(std::memcmp(AlbumPicture(b.store, 10).bytes, Picture(100)->bytes, kFrameImageSize),
               0);
     EXPECT_EQ(RecoveryReadMessage(r),
