@@ -64,3 +64,21 @@ pixmora_runs_32bit() {
     done
     return 1
 }
+
+# Debian's `wine` script always starts the 32-bit loader when it is installed,
+# even for a 64-bit program; on a machine that cannot start 32-bit programs,
+# `wine` (and the tools that call `wine-stable`, such as wineboot and
+# winepath) go straight to the 64-bit loader instead.
+pixmora_wine_64bit_only() {
+    local dir="$ROOT/build/wine64-only" name
+    mkdir -p "$dir"
+    for name in wine wine-stable; do
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$dir/$name"
+        chmod +x "$dir/$name"
+    done
+    export PATH="$dir:$PATH"
+    export WINELOADER=/usr/lib/wine/wine64
+}
+if [ -x /usr/lib/wine/wine64 ] && ! pixmora_runs_32bit; then
+    pixmora_wine_64bit_only
+fi
