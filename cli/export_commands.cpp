@@ -173,26 +173,18 @@ bool RunWorkers(Batch& b, int jobs) {
     return true;
 }
 
-// "FOLDER also holds 3 older pictures (7.jpg ... 9.jpg)".
-std::string StaleText(const std::string& folder, const StalePictures& stale) {
-    std::string text = folder + " also holds " + std::to_string(stale.count) + " older " +
-                       (stale.count == 1 ? "picture (" : "pictures (") + stale.lowestName;
-    if (stale.count > 1) text += " ... " + stale.highestName;
-    return text + ")";
-}
-
 // Older numbered pictures beyond the new set would be shown after it on the
 // frame: deleted with --clean, otherwise named on standard error.
 int TellStalePictures(const std::string& folder, int setSize, bool clean) {
     if (clean) {
         const StalePictures left = DeleteStalePictures(folder, setSize);
         if (left.count == 0) return kExitOk;
-        Complain("cannot delete all older pictures: " + StaleText(folder, left));
+        Complain("cannot delete all older pictures: " + StalePicturesText(folder, left));
         return kExitFailed;
     }
     const StalePictures stale = FindStalePictures(folder, setSize);
     if (stale.count > 0)
-        Complain("warning: " + StaleText(folder, stale) +
+        Complain("warning: " + StalePicturesText(folder, stale) +
                  " that the frame would show after the new ones; --clean deletes them");
     return kExitOk;
 }

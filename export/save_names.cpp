@@ -351,12 +351,16 @@ StalePictures FindStalePictures(const std::string& folder, int setSize, char sep
     return Summary(StaleFiles(folder, setSize, separator));
 }
 
-std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale) {
+std::string StalePicturesText(const std::string& folder, const StalePictures& stale) {
     std::string range =
         stale.count == 1 ? stale.lowestName : stale.lowestName + " \u2026 " + stale.highestName;
     return folder + " also holds " + std::to_string(stale.count) +
-           (stale.count == 1 ? " older picture (" : " older pictures (") + range +
-           ") that the frame would show after the new ones. Delete them?";
+           (stale.count == 1 ? " older picture (" : " older pictures (") + range + ")";
+}
+
+std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale) {
+    return StalePicturesText(folder, stale) +
+           " that the frame would show after the new ones. Delete them?";
 }
 
 StalePictures DeleteStalePictures(const std::string& folder, int setSize, char separator) {

@@ -127,9 +127,11 @@ struct StalePictures {
 // after the new set. Count 0 when there are none or the folder cannot be read.
 StalePictures FindStalePictures(const std::string& folder, int setSize,
                                 char separator = kPathSeparator);
-// "FOLDER also holds K older pictures (N.jpg … M.jpg) that the frame would
-// show after the new ones. Delete them?" (UTF-8 ellipsis; one picture reads
-// "also holds 1 older picture (N.jpg) that ...").
+// "FOLDER also holds K older pictures (N.jpg … M.jpg)" (UTF-8 ellipsis; one
+// picture reads "also holds 1 older picture (N.jpg)"): the start of the
+// question below and of pixmora-cli's warning.
+std::string StalePicturesText(const std::string& folder, const StalePictures& stale);
+// StalePicturesText + " that the frame would show after the new ones. Delete them?"
 std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale);
 // Deletes those files and nothing else; returns what is still there afterwards
 // (count 0 when every one of them was deleted).

@@ -438,7 +438,7 @@ TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) 
     const Result kept = Run({"export", outdir, a, b});
     EXPECT_EQ(kept.code, 0);
     EXPECT_NE(kept.err.find("warning: " + outdir +
-                            " also holds 3 older pictures (2.jpg ... 7.jpg) that the frame would "
+                            " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame would "
                             "show after the new ones; --clean deletes them"),
               std::string::npos)
         << kept.err;
