@@ -19,7 +19,11 @@
 
 namespace {
 
+// The dialog owns the two image lists and releases them in TearDown; the
+// lists only borrow them, or each would release its list a second time when
+// it is destroyed with the dialog.
 HIMAGELIST MakeThumbnailList(HWND list) {
+    SetWindowLongPtrA(list, GWL_STYLE, GetWindowLongPtrA(list, GWL_STYLE) | LVS_SHAREIMAGELISTS);
     HIMAGELIST images = ImageList_Create(kThumbWidth, kThumbHeight, ILC_COLOR24, 0, 10);
     SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
     return images;
@@ -128,7 +132,10 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
     (void)dialog;
     if (controlId == IDC_FOLDER_LIST && header->code == LVN_ITEMCHANGED) {
         auto* change = reinterpret_cast<NMLISTVIEW*>(header);
-        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED))
+        // Only a newly selected item loads: a change of focus alone (Ctrl+arrow)
+        // on the item already selected would push the same file again.
+        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
+            !(change->uOldState & LVIS_SELECTED))
             LoadSelectedFile(change->iItem);
     } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_ITEMEXPANDINGA) {
         auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);

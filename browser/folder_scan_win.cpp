@@ -61,13 +61,10 @@ void InsertItems(HWND list, HIMAGELIST images) {
         item.iImage = i;
         SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     }
-    if (StopSeen()) {
-        // The dialog thread may be waiting for us: hand it the switch
-        // without waiting for it to be taken.
-        PostMessageA(list, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(list, nullptr, TRUE);
-        return;
-    }
+    // Stopped: redraw stays off here. The dialog thread may be waiting for us,
+    // and switches it on itself once we are gone (RaiseStopAndWait); a posted
+    // switch could arrive in the middle of the next loader's insertion.
+    if (StopSeen()) return;
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     UpdateWindow(list);
     InvalidateRect(list, nullptr, TRUE);
@@ -114,8 +111,12 @@ void WaitServingSentMessages(DWORD ms) {
 void RaiseStopAndWait() {
     LoadBuffers& lb = g_app.loadBuffers;
     lb.LoaderStopFlag = 1;
+    if (lb.LoaderBusyFlag == 0) return;
     while (lb.LoaderBusyFlag != 0)
         WaitServingSentMessages(200);
+    // A loader stopped while inserting items left redraw off.
+    SendMessageA(g_app.FolderList, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(g_app.FolderList, nullptr, TRUE);
 }
 
 DWORD WINAPI ThumbnailLoader(LPVOID) {
@@ -148,6 +149,10 @@ int ScanFolder(const char* path) {
     if (!MakeFolderPath(path, folder)) return 0;
     if (!SetCurrentDirectoryA(path)) return 0;
     RaiseStopAndWait();
+    // The old folder's items go before its names do: a click still queued
+    // for one of them must not be looked up in the new folder's table.
+    SendMessageA(a.FolderList, LVM_DELETEALLITEMS, 0, 0);
+    ImageList_Remove(a.folderImages, -1);
     lstrcpyA(a.FolderPath, folder);
     CollectNames();
 

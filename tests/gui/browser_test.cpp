@@ -662,6 +662,34 @@ TEST(BrowserScan, ClickingAThumbnailLoadsItAsANewHistoryState) {
     TearDown();
 }
 
+TEST(BrowserScan, OnlyANewSelectionLoadsAndTheListsKeepTheirImagesUntilTearDown) {
+    Watchdog dog(60, "BrowserScan.FocusOnly");
+    PictureFolder folder;
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        ASSERT_EQ(ScanFolder(folder.path.c_str()), 1);
+        ASSERT_TRUE(WaitForLoader());
+        Select(IndexOf(ItemTexts(), "square.BMP"));
+        Select(IndexOf(ItemTexts(), "tall.bmp"));
+        SendMessageA(dialog, WM_COMMAND, IDC_UNDO, 0);
+        const int head = g_app.history.head;
+        // Focus moves off the selected item and back (Ctrl+arrow): no load.
+        LVITEMA focus = {};
+        focus.stateMask = LVIS_FOCUSED;
+        focus.state = LVIS_FOCUSED;
+        const int tall = IndexOf(ItemTexts(), "tall.bmp");
+        SendMessageA(FolderList(), LVM_SETITEMSTATE, tall == 0 ? 1 : 0,
+                     reinterpret_cast<LPARAM>(&focus));
+        SendMessageA(FolderList(), LVM_SETITEMSTATE, tall, reinterpret_cast<LPARAM>(&focus));
+        EXPECT_EQ(g_app.history.head, head);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_REDO))) << "redo kept";
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
+    // The list views only borrowed their image lists: they outlive the dialog
+    // and TearDown releases them, once.
+    EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
+    TearDown();
+}
+
 TEST(BrowserScan, AFolderOf300PicturesListsTheFirst256OfTheSearch) {
     Watchdog dog(90, "BrowserScan.300");
     const std::string many = FreshFolder("many");
@@ -783,6 +811,31 @@ TEST(BrowserStress, SwitchingFolders50TimesWhileThumbnailsLoadShowsOnlyTheLastFo
     }));
     EXPECT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
     EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 1);
+    TearDown();
+}
+
+TEST(BrowserStress, AFolderChangeEmptiesTheListBeforeTheNamesChange) {
+    Watchdog dog(60, "BrowserStress.Change");
+    BusyFolders folders;
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        ASSERT_EQ(ScanFolder(folders.a.c_str()), 1);
+        ASSERT_TRUE(WaitForLoader());
+        ASSERT_EQ(ItemCount(), 30);
+        // Nothing is pumped: a click queued now finds no item of folder a
+        // under folder b's names.
+        ASSERT_EQ(ScanFolder(folders.b.c_str()), 1);
+        EXPECT_EQ(ItemCount(), 0);
+        // The new loader waits on its first message to the list; stopped
+        // there, it must not leave a redraw switch behind for the next one.
+        Sleep(300);
+        StopLoader(true);
+        MSG pending;
+        EXPECT_FALSE(PeekMessageA(&pending, FolderList(), WM_SETREDRAW, WM_SETREDRAW, PM_NOREMOVE));
+        ASSERT_EQ(ScanFolder(folders.b.c_str()), 1);
+        ASSERT_TRUE(WaitForLoader());
+        EXPECT_EQ(ItemTexts(), PicturesInSearchOrder(folders.b));
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
     TearDown();
 }
 
