@@ -787,7 +787,9 @@ TEST(GifRegressions, EveryCommittedFileHasItsOutcome) {
         ASSERT_NE(r, nullptr) << "no outcome listed";
         ClearDecodeFailure();
         ASSERT_EQ(DecodeGifFile(Buffers(), State(), path.c_str()), r->result) << Reason();
-        if (r->result == 1) EXPECT_EQ(IndexAt(Buffers(), 0, 0), r->index);
+        if (r->result == 1) {
+            EXPECT_EQ(IndexAt(Buffers(), 0, 0), r->index);
+        }
     }
 }
 
