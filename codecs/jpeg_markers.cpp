@@ -26,13 +26,21 @@ bool AtEndOfData(const JpegDecoder& d) {
     return d.buffers->readPosition >= d.buffers->dataLength;
 }
 
+// A zero-filled block. The large ones are the coefficient buffers of a
+// progressive picture, tens of megabytes that the scans write all through.
+void* ZeroedBlock(size_t n) {
+    void* p = std::calloc(n, 1);
+    if (p && n >= (size_t{1} << 20)) PrefaultForWriting(p, n);
+    return p;
+}
+
 } // namespace
 
 void* WorkAlloc(JpegDecoder& d, int64_t n) {
     if (n < 0 || n > INT32_MAX - 16) return nullptr;
     for (int i = 0; i < kJpegWorkSlots; ++i) {
         if (d.workSlots[i]) continue;
-        void* p = std::calloc(static_cast<size_t>(n) + 8, 1);
+        void* p = ZeroedBlock(static_cast<size_t>(n) + 8);
         if (!p) return nullptr;
         d.workSlots[i] = p;
         uintptr_t a = (reinterpret_cast<uintptr_t>(p) + 7) & ~static_cast<uintptr_t>(7);

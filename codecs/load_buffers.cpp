@@ -7,6 +7,10 @@
 
 #include "codecs/decode_failure.h"
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 OwnedLoadBuffers::OwnedLoadBuffers() {
     buffers.fileBuffer = static_cast<uint8_t*>(std::calloc(kFileBufferSize, 1));
     buffers.decodeBuffer = static_cast<uint8_t*>(std::calloc(kDecodeBufferSize, 1));
@@ -15,6 +19,19 @@ OwnedLoadBuffers::OwnedLoadBuffers() {
 OwnedLoadBuffers::~OwnedLoadBuffers() {
     std::free(buffers.fileBuffer);
     std::free(buffers.decodeBuffer);
+}
+
+void PrefaultForWriting(void* p, size_t n) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr uintptr_t kPage = 4096;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
+    const uintptr_t end = (start + n) & ~(kPage - 1);
+    if (p && end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)n;
+#endif
 }
 
 bool LoadWholeFile(LoadBuffers& lb, const char* path) {
@@ -31,6 +48,7 @@ bool LoadWholeFile(LoadBuffers& lb, const char* path) {
         std::fclose(f);
         return DecodeFail("file too large");
     }
+    PrefaultForWriting(lb.fileBuffer, static_cast<size_t>(size) + kFilePadding);
     size_t got = std::fread(lb.fileBuffer, 1, static_cast<size_t>(size), f);
     std::fclose(f);
     lb.dataLength = static_cast<int32_t>(got);
