@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_photos.h"
 #include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
@@ -21,22 +22,10 @@
 
 namespace {
 
-const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg",
-                               "photo-420-prog.jpg"};
-
-std::vector<uint8_t> ReadPhoto(const char* name) {
-    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/build/bench-photos/" + name;
-    std::vector<uint8_t> out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    std::fseek(f, 0, SEEK_END);
-    long n = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    out.resize(static_cast<size_t>(n));
-    if (std::fread(out.data(), 1, out.size(), f) != out.size()) out.clear();
-    std::fclose(f);
-    return out;
-}
+using bench::Buffers;
+using bench::kNoPhoto;
+using bench::kPhotos;
+using bench::ReadPhoto;
 
 // The photo with an Exif APP1 (orientation 6, little-endian) after its SOI.
 std::vector<uint8_t> WithOrientationSix(std::vector<uint8_t> file) {
@@ -45,11 +34,6 @@ std::vector<uint8_t> WithOrientationSix(std::vector<uint8_t> file) {
                             1,    0,    0, 0,  6,   0,   0,   0,   0,    0,    0,   0};
     if (file.size() > 2) file.insert(file.begin() + 2, app1, app1 + sizeof app1);
     return file;
-}
-
-OwnedLoadBuffers& Buffers() {
-    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;
-    return *owned;
 }
 
 struct FreeDecoder {
@@ -74,7 +58,7 @@ void Load(benchmark::State& state, bool withOptions) {
     const char* name = kPhotos[state.range(0)];
     const std::string path = ScratchPhoto(name);
     if (path.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     std::unique_ptr<JpegDecoder, FreeDecoder> d(
@@ -118,7 +102,7 @@ BENCHMARK(BM_LoadFillSmoothUpright)->DenseRange(0, 3)->Unit(benchmark::kMillisec
 void BM_FitAlone(benchmark::State& state) {
     std::vector<uint8_t> file = ReadPhoto(kPhotos[0]);
     if (file.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     LoadBuffers& lb = Buffers().buffers;

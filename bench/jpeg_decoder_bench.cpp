@@ -1,5 +1,5 @@
 // The JPEG decoder beside libjpeg-turbo's TurboJPEG API on ~12-megapixel
-// photos (bench/make_bench_photos.sh writes them to build/bench-photos/).
+// photos (bench/bench_photos.h; bench/make_bench_photos.sh makes them).
 // The file is already in memory for both; both write the same bottom-up BGR
 // raster. Run twice to see libjpeg-turbo with and without its SIMD:
 //   build/native/pixmora_bench --benchmark_filter=JpegDecode
@@ -13,12 +13,12 @@
 //   build/native/pixmora_bench --benchmark_filter=JpegFrame
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "bench/bench_photos.h"
 #include "codecs/decode_failure.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
@@ -29,33 +29,17 @@
 
 namespace {
 
-const char* const kPhotos[] = {"photo-420.jpg", "photo-444.jpg", "photo-gray.jpg",
-                               "photo-420-prog.jpg"};
-
-std::vector<uint8_t> ReadPhoto(const char* name) {
-    std::string path = std::string(PIXMORA_SOURCE_DIR) + "/build/bench-photos/" + name;
-    std::vector<uint8_t> out;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    std::fseek(f, 0, SEEK_END);
-    long n = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    out.resize(static_cast<size_t>(n));
-    if (std::fread(out.data(), 1, out.size(), f) != out.size()) out.clear();
-    std::fclose(f);
-    return out;
-}
-
-OwnedLoadBuffers& Buffers() {
-    static OwnedLoadBuffers* owned = new OwnedLoadBuffers;
-    return *owned;
-}
+using bench::Buffers;
+using bench::kNoPhoto;
+using bench::kPhotoCount;
+using bench::kPhotos;
+using bench::ReadPhoto;
 
 void BM_JpegDecodePixmora(benchmark::State& state) {
     const char* name = kPhotos[state.range(0)];
     std::vector<uint8_t> file = ReadPhoto(name);
     if (file.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     LoadBuffers& lb = Buffers().buffers;
@@ -77,13 +61,16 @@ void BM_JpegDecodePixmora(benchmark::State& state) {
                            benchmark::Counter::kIsRate);
     std::free(d);
 }
-BENCHMARK(BM_JpegDecodePixmora)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_JpegDecodePixmora)
+    ->DenseRange(0, kPhotoCount - 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void JpegFrame(benchmark::State& state, const SampleMasks* masks) {
     const char* name = kPhotos[state.range(0)];
     std::vector<uint8_t> file = ReadPhoto(name);
     if (file.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     LoadBuffers& lb = Buffers().buffers;
@@ -113,11 +100,11 @@ void BM_JpegFrameSampledDecodeAndFit(benchmark::State& state) {
     JpegFrame(state, &frame);
 }
 BENCHMARK(BM_JpegFrameFullDecodeAndFit)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, kPhotoCount - 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_JpegFrameSampledDecodeAndFit)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, kPhotoCount - 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -126,7 +113,7 @@ void BM_JpegFrameTurboScaleEighth(benchmark::State& state) {
     const char* name = kPhotos[state.range(0)];
     std::vector<uint8_t> file = ReadPhoto(name);
     if (file.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     tjhandle h = tjInitDecompress();
@@ -147,7 +134,7 @@ void BM_JpegFrameTurboScaleEighth(benchmark::State& state) {
     state.SetLabel(std::string(name) + " 1/8");
 }
 BENCHMARK(BM_JpegFrameTurboScaleEighth)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, kPhotoCount - 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -155,7 +142,7 @@ void TurboDecode(benchmark::State& state, int flags) {
     const char* name = kPhotos[state.range(0)];
     std::vector<uint8_t> file = ReadPhoto(name);
     if (file.empty()) {
-        state.SkipWithError("no photo: run bench/make_bench_photos.sh");
+        state.SkipWithError(kNoPhoto);
         return;
     }
     tjhandle h = tjInitDecompress();
@@ -185,11 +172,11 @@ void BM_JpegDecodeTurboDefault(benchmark::State& state) {
     TurboDecode(state, 0);
 }
 BENCHMARK(BM_JpegDecodeTurboFastUpsample)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, kPhotoCount - 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_JpegDecodeTurboDefault)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, kPhotoCount - 1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 #endif

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes the ~12-megapixel JPEG photos of the decoder benchmark from Debian's
 # wallpaper photos: a 2 x 2 mosaic (4096 x 3072) of four photos, re-encoded
-# with cjpeg as baseline 4:2:0, 4:4:4, greyscale and progressive 4:2:0.
+# with cjpeg as baseline 4:2:0, 4:4:4, greyscale and progressive 4:2:0 at
+# quality 90, baseline 4:2:0 and 4:4:4 at qualities 75 and 95, and a smooth,
+# low-detail picture (the mosaic shrunk 16 times and enlarged again) as
+# baseline 4:2:0 and 4:4:4 at quality 90. The list is bench/bench_photos.h.
 # Output: build/bench-photos/ (not committed). Installs what it needs when
 # run as root (plasma-workspace-wallpapers, imagemagick, libjpeg-turbo-progs).
 set -eu
@@ -37,5 +40,12 @@ cjpeg -quality 90 -sample 2x2 -outfile "$OUT/photo-420.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -sample 1x1 -outfile "$OUT/photo-444.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -grayscale -outfile "$OUT/photo-gray.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -sample 2x2 -progressive -outfile "$OUT/photo-420-prog.jpg" "$OUT/mosaic.ppm"
-rm -f "$OUT/mosaic.ppm"
+for q in 75 95; do
+    cjpeg -quality $q -sample 2x2 -outfile "$OUT/photo-420-q$q.jpg" "$OUT/mosaic.ppm"
+    cjpeg -quality $q -sample 1x1 -outfile "$OUT/photo-444-q$q.jpg" "$OUT/mosaic.ppm"
+done
+convert "$OUT/mosaic.ppm" -resize 256x192 -resize 4096x3072 "$OUT/smooth.ppm"
+cjpeg -quality 90 -sample 2x2 -outfile "$OUT/smooth-420.jpg" "$OUT/smooth.ppm"
+cjpeg -quality 90 -sample 1x1 -outfile "$OUT/smooth-444.jpg" "$OUT/smooth.ppm"
+rm -f "$OUT/mosaic.ppm" "$OUT/smooth.ppm"
 ls -l "$OUT"
