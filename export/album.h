@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "picture/frame_image.h"
 #include "picture/limits.h"
@@ -17,6 +18,8 @@ struct AlbumStore {
     // the others are spare blocks. Blocks are owned by the caller.
     FrameImage* block[kAlbumCapacity] = {};
     int32_t count = 0;
+    // Pictures were added, deleted or moved since the last MarkAlbumSaved.
+    bool changed = false;
 };
 
 // What the album list has to do after an operation.
@@ -55,6 +58,21 @@ int AlbumDownload(const AlbumStore& album, int focused, FrameImage& target);
 AlbumEdit AlbumDelete(AlbumStore& album, int focused);
 // "Delete All": empties the album. The blocks keep their bytes until reused.
 AlbumEdit AlbumDeleteAll(AlbumStore& album);
+
+// Moves picture `from` to position `to` (limited to the album); the pictures
+// between close up. The list is rebuilt with `to` selected (item = to).
+// Nothing happens (result 0) for `from` outside the album or `to` == `from`.
+AlbumEdit AlbumMove(AlbumStore& album, int from, int to);
+
+// The pictures a close would lose: the count when the album changed since
+// the last successful Save All, else 0 (an empty album loses nothing).
+int AlbumUnsavedPictures(const AlbumStore& album);
+void MarkAlbumSaved(AlbumStore& album);
+// "The album holds N pictures that have not been saved with Save All. Close
+// Pixmora anyway?"
+std::string CloseWithUnsavedQuestion(int count);
+// "Delete all N pictures from the album?"
+std::string DeleteAllQuestion(int count);
 
 // The label of item `index`: its position counting from 1 ("1", "2", ...).
 void AlbumItemLabel(int index, char text[12]);

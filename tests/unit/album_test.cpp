@@ -193,6 +193,46 @@ TEST(Album, FullAlbumAddsNothingAndSaysSo) {
     EXPECT_EQ(AlbumPicture(a.store, 11).Pixels()[0], 251);
 }
 
+TEST(Album, MoveTakesAPictureToAnyPlaceAndTheOthersCloseUp) {
+    Album a;
+    for (uint8_t t : {1, 2, 3, 4, 5})
+        a.Upload(t);
+    AlbumEdit e = AlbumMove(a.store, 1, 3); // down
+    EXPECT_EQ(a.Tags(), (std::vector<int>{1, 3, 4, 2, 5}));
+    EXPECT_EQ(e.result, 1);
+    EXPECT_EQ(e.update, AlbumListUpdate::kRebuild);
+    EXPECT_EQ(e.item, 3);
+    AlbumMove(a.store, 4, 0); // to first
+    EXPECT_EQ(a.Tags(), (std::vector<int>{5, 1, 3, 4, 2}));
+    AlbumMove(a.store, 0, 99); // past the end: to last
+    EXPECT_EQ(a.Tags(), (std::vector<int>{1, 3, 4, 2, 5}));
+    EXPECT_EQ(AlbumMove(a.store, 2, 2).update, AlbumListUpdate::kNothing);
+    EXPECT_EQ(AlbumMove(a.store, 5, 0).result, 0);
+    EXPECT_EQ(AlbumMove(a.store, -1, 0).result, 0);
+    EXPECT_EQ(a.Tags(), (std::vector<int>{1, 3, 4, 2, 5}));
+    EXPECT_TRUE(a.EveryBlockOnce());
+}
+
+TEST(Album, ChangesCountAsUnsavedUntilSaved) {
+    Album a;
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 0);
+    a.Upload(1);
+    a.Upload(2);
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 2);
+    MarkAlbumSaved(a.store);
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 0);
+    AlbumMove(a.store, 0, 1);
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 2);
+    MarkAlbumSaved(a.store);
+    AlbumDelete(a.store, 0);
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 1);
+    AlbumDeleteAll(a.store);
+    EXPECT_EQ(AlbumUnsavedPictures(a.store), 0) << "an empty album loses nothing";
+    EXPECT_EQ(CloseWithUnsavedQuestion(3), "The album holds 3 pictures that have not been saved "
+                                           "with Save All. Close Pixmora anyway?");
+    EXPECT_EQ(DeleteAllQuestion(12), "Delete all 12 pictures from the album?");
+}
+
 TEST(Album, LabelsArePositionsFromOne) {
     char label[12];
     AlbumItemLabel(0, label);
