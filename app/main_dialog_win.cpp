@@ -1,7 +1,7 @@
 // The main dialog (template 105) and the About dialog (template 122).
 //
 // Controls: tree 1007, folder list 1002, album list 1003, preview 1013,
-// buttons 1-8 and 1022-1031, progress bar 1034 (never used).
+// buttons 1-8 and 1022-1031, progress bar 1034 (Save All's progress).
 // The procedure only routes: every rule lives in the core or in the
 // subsystem that owns it.
 #include <windows.h>
@@ -35,6 +35,9 @@ void OnInitDialog(HWND dialog) {
     InitCommonControls();
     a.FolderTree = GetDlgItem(dialog, IDC_FOLDER_TREE);
     FillTreeRoot(a.FolderTree);
+    // No label editing: a folder renamed in the tree would be undone silently.
+    SetWindowLongPtrA(a.FolderTree, GWL_STYLE,
+                      GetWindowLongPtrA(a.FolderTree, GWL_STYLE) & ~TVS_EDITLABELS);
     a.FolderList = GetDlgItem(dialog, IDC_FOLDER_LIST);
     a.folderImages = MakeThumbnailList(a.FolderList);
     a.AlbumList = GetDlgItem(dialog, IDC_ALBUM_LIST);
@@ -55,6 +58,12 @@ void OnPaint(HWND dialog) {
 }
 
 void CloseMainDialog(HWND dialog) {
+    // OK, Cancel, Esc and the close box: album pictures not yet saved with
+    // Save All are only given up when the user says so.
+    const int unsaved = AlbumUnsavedPictures(g_app.album);
+    if (unsaved > 0 && MessageBoxA(dialog, CloseWithUnsavedQuestion(unsaved).c_str(), "Pixmora",
+                                   MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
     StopLoader(false);
     EndDialog(dialog, 0);
 }
@@ -113,15 +122,19 @@ void LoadSelectedFile(int item) {
     StopLoader(true);
     DecoderSet decoders = AppDecoders();
     ClearDecodeFailure();
+    // A large picture takes a moment to decode and fit: the wait cursor says so.
+    HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
     // A file refused before it had a raster of its own changes nothing: the
     // raster still holds the previous file, which must not become a state.
     if (!HasOwnRaster(DecodeForFrame(decoders, path))) {
+        SetCursor(before);
         TellCouldNotRead(a.mainDialog, path);
         return;
     }
     DropRedo(a.history);
     PushState(a.history);
     FitDecoded(a.loadBuffers, CurrentPicture(a.history));
+    SetCursor(before);
     PaintFrameImage(a.PreviewPane, CurrentPicture(a.history));
     InvalidateRect(a.PreviewPane, nullptr, TRUE);
     InvalidateRect(a.mainDialog, nullptr, TRUE);
@@ -194,7 +207,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_INITDIALOG: OnInitDialog(window); return 0;
     case WM_PAINT: OnPaint(window); return 0;
-    case WM_CLOSE: CloseMainDialog(window); return 0;
+    case WM_CLOSE:
+        // Handled here: the default procedure would also post Cancel, which
+        // would ask the close question a second time.
+        CloseMainDialog(window);
+        return TRUE;
     case WM_NOTIFY:
         return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND: RouteCommand(window, wParam); return 0;

@@ -127,5 +127,9 @@ void DeletePicture() {
 }
 
 void DeleteAllPictures() {
+    const int n = AlbumCount(g_app.album);
+    if (n > 0 && MessageBoxA(g_app.mainDialog, DeleteAllQuestion(n).c_str(), "Pixmora",
+                             MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
     ApplyEdit(AlbumDeleteAll(g_app.album));
 }

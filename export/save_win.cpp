@@ -4,7 +4,9 @@
 #include "app/gui_routes_win.h"
 #include "export/bmp_writer.h"
 #include "export/save_names.h"
+#include "resources/resource.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <shlobj.h>
 
@@ -45,6 +47,68 @@ int AskBmpName(HWND owner, char* name) {
     return 1;
 }
 
+// Save All's progress: pictures written of N on the progress bar 1034.
+void StepProgress(void* bar, int done, int) {
+    SendMessageA(static_cast<HWND>(bar), PBM_SETPOS, done, 0);
+    UpdateWindow(static_cast<HWND>(bar));
+}
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+    int n = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0) return L"";
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+}
+
+std::string Utf8(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return "";
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(n - 1));
+    return utf8;
+}
+
+// After a successful Save All of `setSize` pictures: numbered pictures of an
+// earlier, larger export are offered for deletion. The folder is in the
+// ANSI code page; the question's text is UTF-8 (it holds an ellipsis).
+void OfferStalePictures(HWND owner, const std::string& folder, int setSize) {
+    // An empty album writes nothing; it does not offer to empty the folder.
+    if (setSize <= 0) return;
+    const StalePictures stale = FindStalePictures(folder, setSize);
+    if (stale.count == 0) return;
+    const std::string question = StalePicturesQuestion(Utf8(Wide(folder, CP_ACP)), stale);
+    if (MessageBoxW(owner, Wide(question, CP_UTF8).c_str(), L"Pixmora",
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    const StalePictures left = DeleteStalePictures(folder, setSize);
+    if (left.count > 0)
+        Tell(owner, "Could not delete " + std::to_string(left.count) + " of the older pictures.");
+}
+
+// Writes the album into `folder` with the wait cursor and pictures written of
+// N on the progress bar; the full bar stays while the result is shown.
+void ExportAlbum(HWND owner, const std::string& folder) {
+    const int n = AlbumCount(g_app.album);
+    HWND bar = GetDlgItem(owner, IDC_PROGRESS);
+    SendMessageA(bar, PBM_SETRANGE32, 0, n);
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
+    const SaveAllResult result =
+        SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar);
+    SetCursor(before);
+    if (result.ok()) {
+        MarkAlbumSaved(g_app.album);
+        MessageBoxA(owner, SaveAllMessage(result).c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
+    } else {
+        Tell(owner, SaveAllMessage(result));
+    }
+    SendMessageA(bar, PBM_SETPOS, 0, 0);
+    if (result.ok()) OfferStalePictures(owner, folder, n);
+}
+
 } // namespace
 
 void SaveBmpRoute(HWND owner) {
@@ -72,6 +136,5 @@ void SaveAllPictures(HWND owner) {
         Tell(owner, "This folder is not a folder on disk; choose another folder to save into.");
         return;
     }
-    SaveAllResult result = SaveAllPicturesTo(folder, g_app.album);
-    if (!result.ok()) Tell(owner, SaveAllMessage(result));
+    ExportAlbum(owner, folder);
 }

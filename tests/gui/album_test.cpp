@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -159,13 +160,19 @@ TEST(Album, UploadInsertDeleteAndDeleteAll) {
         Pump(150);
         SaveScreenshot(main, "main_dialog_album");
 
+        std::string asked;
+        OnNextDialog([&](HWND box) {
+            asked = MessageText(box);
+            SendMessageA(box, WM_COMMAND, IDYES, 0);
+        });
         Click(main, IDC_DELETE_ALL);
+        EXPECT_EQ(asked, "Delete all 4 pictures from the album?");
         EXPECT_EQ(ItemCount(main), 0);
         EXPECT_EQ(ImageList_GetImageCount(g_app.albumImages), 0);
         Click(main, IDC_UPLOAD);
         ASSERT_EQ(ItemCount(main), 1);
         EXPECT_EQ(Label(main, 0), "1");
-        SendMessageA(main, WM_CLOSE, 0, 0);
+        CloseAnyway(main);
     }));
     TearDown();
 }
@@ -192,7 +199,7 @@ TEST(Album, DownloadMakesTheAlbumPictureANewState) {
         EXPECT_EQ(ItemCount(main), 2);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, IDC_UNDO)));
         EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_REDO)));
-        SendMessageA(main, WM_CLOSE, 0, 0);
+        CloseAnyway(main);
     }));
     TearDown();
 }
@@ -218,8 +225,40 @@ TEST(Album, DeleteAndDownloadActOnTheItemTheUserSeesSelected) {
         Click(main, IDC_DELETE);
         ASSERT_EQ(ItemCount(main), 1);
         EXPECT_EQ(AlbumRed(0), 10);
-        SendMessageA(main, WM_CLOSE, 0, 0);
+        CloseAnyway(main);
     }));
+    TearDown();
+}
+
+TEST(Album, ClosingAndDeleteAllAskBeforeUnsavedPicturesAreLost) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        for (uint8_t red : {10, 20}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        std::string asked;
+        auto answer = [&](int id) {
+            OnNextDialog([&asked, id](HWND box) {
+                asked = MessageText(box);
+                SendMessageA(box, WM_COMMAND, id, 0);
+            });
+        };
+        answer(IDNO);
+        SendMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(asked, "The album holds 2 pictures that have not been saved with Save All. "
+                         "Close Pixmora anyway?");
+        EXPECT_TRUE(IsWindowVisible(main)) << "No keeps the program open";
+        asked.clear();
+        answer(IDNO);
+        Click(main, IDC_DELETE_ALL);
+        EXPECT_EQ(asked, "Delete all 2 pictures from the album?");
+        EXPECT_EQ(ItemCount(main), 2);
+        asked.clear();
+        answer(IDYES);
+        Click(main, IDCANCEL);
+        EXPECT_NE(asked.find("holds 2 pictures"), std::string::npos);
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
     TearDown();
 }
 
@@ -311,35 +350,83 @@ TEST(SaveBmp, ARefusedNameIsExplainedAndAnExistingFileIsOnlyReplacedWhenConfirme
     RemoveDirectoryA(folder.c_str());
 }
 
+// Chooses `folder` in Save All's folder browser, then hands each message box
+// that follows to `box` (which answers it) until none comes for 1.5 s.
+void SaveAllInto(HWND main, const std::string& folder,
+                 const std::function<void(HWND box, const std::string& text)>& box) {
+    bool asked = false;
+    std::function<void(HWND)> answer = [&](HWND shown) {
+        OnNextDialog(answer, 1500);
+        box(shown, MessageText(shown));
+    };
+    const std::string leaf = folder.substr(folder.rfind('\\') + 1);
+    OnNextDialog([&](HWND browser) {
+        asked = true;
+        // The browser fills its tree after it appears: select until the
+        // folder is the tree's current item.
+        HWND tree = GetDlgItem(browser, 14145);
+        for (int tries = 0; tries < 30; ++tries) {
+            SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
+                         reinterpret_cast<LPARAM>(folder.c_str()));
+            Pump(100);
+            char text[MAX_PATH] = "";
+            TVITEMA item = {};
+            item.mask = TVIF_TEXT;
+            item.hItem =
+                reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+            item.pszText = text;
+            item.cchTextMax = sizeof text;
+            if (item.hItem &&
+                SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
+                leaf == text)
+                break;
+        }
+        OnNextDialog(answer, 5000);
+        SendMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
+    });
+    Click(main, IDC_SAVE_ALL);
+    EXPECT_TRUE(asked);
+    OnNextDialog(nullptr);
+}
+
+void WriteText(const std::string& path, const char* text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f) << path;
+    std::fputs(text, f);
+    std::fclose(f);
+}
+
+// What Save All shows on the progress bar 1034: each position it is set to,
+// and whether the wait cursor was up at every step past 0.
+struct ProgressSeen {
+    std::vector<int> positions;
+    bool waitCursor = true;
+};
+ProgressSeen g_progress;
+WNDPROC g_barProc = nullptr;
+
+LRESULT CALLBACK RecordingBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PBM_SETPOS) {
+        g_progress.positions.push_back(static_cast<int>(wParam));
+        if (wParam > 0 && GetCursor() != LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)))
+            g_progress.waitCursor = false;
+    }
+    return CallWindowProcA(g_barProc, bar, message, wParam, lParam);
+}
+
 TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
     std::string folder = TempFolder("pixmora_gui_saveall");
-    auto saveInto = [&](HWND main) {
-        bool asked = false;
-        OnNextDialog([&](HWND browser) {
-            asked = true;
-            // The browser fills its tree after it appears: select until the
-            // folder is the tree's current item.
-            HWND tree = GetDlgItem(browser, 14145);
-            for (int tries = 0; tries < 30; ++tries) {
-                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
-                             reinterpret_cast<LPARAM>(folder.c_str()));
-                Pump(100);
-                char text[MAX_PATH] = "";
-                TVITEMA item = {};
-                item.mask = TVIF_TEXT;
-                item.hItem =
-                    reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-                item.pszText = text;
-                item.cchTextMax = sizeof text;
-                if (item.hItem &&
-                    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
-                    std::strcmp(text, "pixmora_gui_saveall") == 0)
-                    break;
-            }
-            SendMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
-        });
-        Click(main, IDC_SAVE_ALL);
-        EXPECT_TRUE(asked);
+    // An earlier, bigger export left 3.jpg and 7.JPG; other files stay.
+    for (const char* name : {"3.jpg", "7.JPG", "notes.txt"})
+        WriteText(folder + "\\" + name, "old");
+    std::vector<std::string> told;
+    int barWhileTold = -1;
+    auto answerYes = [&](HWND box, const std::string& text) {
+        told.push_back(text);
+        if (told.size() == 1)
+            barWhileTold = static_cast<int>(
+                SendMessageA(GetDlgItem(g_app.mainDialog, IDC_PROGRESS), PBM_GETPOS, 0, 0));
+        SendMessageA(box, WM_COMMAND, GetDlgItem(box, IDYES) ? IDYES : IDOK, 0);
     };
     std::vector<std::vector<char>> first;
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
@@ -347,12 +434,37 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
             PushPicture(Uniform(red, 64, 32));
             Click(main, IDC_UPLOAD);
         }
-        saveInto(main);
+        HWND bar = GetDlgItem(main, IDC_PROGRESS);
+        g_progress = ProgressSeen();
+        g_barProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingBar)));
+        SaveAllInto(main, folder, answerYes);
+        SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_barProc));
+        ASSERT_EQ(told.size(), 2u);
+        EXPECT_EQ(told[0], "Saved 3 pictures to " + folder + ".");
+        // The box's text read back in the ANSI code page.
+        char ellipsis[8] = "";
+        WideCharToMultiByte(CP_ACP, 0, L"\u2026", 1, ellipsis, sizeof ellipsis - 1, nullptr,
+                            nullptr);
+        EXPECT_EQ(told[1],
+                  folder + " also holds 2 older pictures (3.jpg " + ellipsis +
+                      " 7.JPG) that the frame would show after the new ones. Delete them?");
+        // Stepped per picture over 0 .. N with the wait cursor; full while
+        // the closing message shows, cleared after it.
+        EXPECT_EQ(g_progress.positions, (std::vector<int>{0, 1, 2, 3, 0}));
+        EXPECT_TRUE(g_progress.waitCursor);
+        EXPECT_EQ(barWhileTold, 3);
+        EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 3);
+        EXPECT_NE(GetCursor(), LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));
         for (int i = 0; i < 3; ++i)
             first.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
-        saveInto(main);
+        told.clear();
+        SaveAllInto(main, folder, answerYes);
+        EXPECT_EQ(told.size(), 1u) << "no older pictures left to offer";
+        // Saved: the close does not ask.
         SendMessageA(main, WM_CLOSE, 0, 0);
     }));
+    EXPECT_FALSE(HarnessHadToClose());
     TearDown();
     for (int i = 0; i < 3; ++i) {
         std::string path = folder + "\\" + std::to_string(i) + ".jpg";
@@ -364,6 +476,55 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
         DeleteFileA(path.c_str());
     }
     EXPECT_TRUE(ReadFile(folder + "\\3.jpg").empty());
+    EXPECT_TRUE(ReadFile(folder + "\\7.JPG").empty());
+    EXPECT_EQ(ReadFile(folder + "\\notes.txt").size(), 3u);
+    DeleteFileA((folder + "\\notes.txt").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
+    std::string folder = TempFolder("pixmora_gui_saveall_fails");
+    // A folder called 1.jpg cannot be replaced by the second picture.
+    WriteText(folder + "\\0.jpg", "old zero");
+    CreateDirectoryA((folder + "\\1.jpg").c_str(), nullptr);
+    std::vector<std::string> told;
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        for (uint8_t red : {10, 20, 30}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        SaveAllInto(main, folder, [&](HWND box, const std::string& text) {
+            told.push_back(text);
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_EQ(SendMessageA(GetDlgItem(main, IDC_PROGRESS), PBM_GETPOS, 0, 0), 0);
+        std::string asked;
+        OnNextDialog([&](HWND box) {
+            asked = MessageText(box);
+            SendMessageA(box, WM_COMMAND, IDYES, 0);
+        });
+        SendMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_NE(asked.find("holds 3 pictures"), std::string::npos) << "still unsaved";
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
+    TearDown();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "Could not save " + folder +
+                           "\\1.jpg: the file of that name cannot be replaced. The folder was "
+                           "left as it was.");
+    EXPECT_EQ(ReadFile(folder + "\\0.jpg").size(), 8u);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    int entries = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do
+            ++entries;
+        while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    EXPECT_EQ(entries, 4) << ". .. 0.jpg 1.jpg and nothing else";
+    DeleteFileA((folder + "\\0.jpg").c_str());
+    RemoveDirectoryA((folder + "\\1.jpg").c_str());
     RemoveDirectoryA(folder.c_str());
 }
 

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -21,15 +23,73 @@ UINT_PTR g_nextTimer = 0;
 bool g_harnessClosed = false;
 UINT_PTR g_fallbackTimer = 0;
 
+void AnswerToEnd(HWND box);
+
 // Closes a dialog that the script left open, after giving posted input a
-// moment to take effect.
+// moment to take effect; a question about unsaved album pictures is answered
+// Yes, since the script's own checks are over.
 void CALLBACK FallbackTimer(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
+    g_fallbackTimer = 0;
     HWND dialog = g_app.mainDialog;
     if (IsWindow(dialog) && IsWindowVisible(dialog)) {
         g_harnessClosed = true;
+        OnNextDialog(AnswerToEnd, 3000);
         PostMessageA(dialog, WM_CLOSE, 0, 0);
     }
+}
+
+// ---- A dialog nobody answers ends the test, not the suite ----
+
+// Longer than any dialog a test keeps open on purpose.
+constexpr DWORD kUnansweredMs = 8000;
+struct SeenDialog {
+    HWND window;
+    DWORD since;
+};
+std::vector<SeenDialog> g_seen;
+UINT_PTR g_watchTimer = 0;
+
+// Closes `box` with the button that ends it soonest: Cancel, else OK, else
+// Yes (a Yes/No box has no other way out).
+void AnswerToEnd(HWND box) {
+    for (int id : {IDCANCEL, IDOK, IDYES}) {
+        HWND button = GetDlgItem(box, id);
+        if (button && IsWindowVisible(button)) {
+            PostMessageA(box, WM_COMMAND, id, 0);
+            return;
+        }
+    }
+    PostMessageA(box, WM_CLOSE, 0, 0);
+}
+
+BOOL CALLBACK NoteDialog(HWND window, LPARAM data) {
+    auto* open = reinterpret_cast<std::vector<HWND>*>(data);
+    if (window != g_app.mainDialog && IsWindowVisible(window) && ClassOf(window) == "#32770")
+        open->push_back(window);
+    return TRUE;
+}
+
+// Every 250 ms: a dialog or message box open longer than kUnansweredMs is a
+// failure of the running test, and is answered so the suite goes on.
+void CALLBACK WatchTimer(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> open;
+    EnumThreadWindows(GetCurrentThreadId(), NoteDialog, reinterpret_cast<LPARAM>(&open));
+    std::vector<SeenDialog> still;
+    const DWORD now = GetTickCount();
+    for (HWND window : open) {
+        SeenDialog seen = {window, now};
+        for (const SeenDialog& s : g_seen)
+            if (s.window == window) seen = s;
+        if (now - seen.since > kUnansweredMs) {
+            ADD_FAILURE() << "a dialog nobody answered: \"" << WindowText(window) << "\" "
+                          << MessageText(window);
+            AnswerToEnd(window);
+            seen.since = now; // answered: give it time to go
+        }
+        still.push_back(seen);
+    }
+    g_seen = still;
 }
 
 int g_scriptWaits = 0;
@@ -78,13 +138,17 @@ void CALLBACK NextDialogTimer(HWND, UINT, UINT_PTR id, DWORD) {
     EnumThreadWindows(GetCurrentThreadId(), FindDialog, reinterpret_cast<LPARAM>(&f));
     if (f.found) {
         KillTimer(nullptr, id);
+        if (g_nextTimer == id) g_nextTimer = 0;
         auto action = g_nextAction;
         g_nextAction = nullptr;
         g_nextHandled = true;
         if (action) action(f.found);
         return;
     }
-    if (GetTickCount() > g_nextDeadline) KillTimer(nullptr, id);
+    if (GetTickCount() > g_nextDeadline) {
+        KillTimer(nullptr, id);
+        if (g_nextTimer == id) g_nextTimer = 0;
+    }
 }
 
 } // namespace
@@ -95,9 +159,13 @@ bool RunMainDialog(const std::function<void(HWND)>& script) {
     g_harnessClosed = false;
     g_scriptWaits = 0;
     g_scriptTimer = SetTimer(nullptr, 0, 100, ScriptTimer);
+    g_seen.clear();
+    g_watchTimer = SetTimer(nullptr, 0, 250, WatchTimer);
     DialogBoxParamA(g_app.instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
     if (g_script) KillTimer(nullptr, g_scriptTimer);
     g_script = nullptr;
+    KillTimer(nullptr, g_watchTimer);
+    g_watchTimer = 0;
     // A timer left over from this dialog must not fire into the next one.
     if (g_fallbackTimer) KillTimer(nullptr, g_fallbackTimer);
     g_fallbackTimer = 0;
@@ -112,16 +180,25 @@ bool HarnessHadToClose() {
 }
 
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
+    if (g_nextTimer) KillTimer(nullptr, g_nextTimer);
+    g_nextTimer = 0;
     g_nextAction = action;
     g_nextHandled = false;
     g_knownDialogs.clear();
     EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, 0);
     g_nextDeadline = GetTickCount() + static_cast<DWORD>(timeoutMs);
-    g_nextTimer = SetTimer(nullptr, 0, 50, NextDialogTimer);
+    if (action) g_nextTimer = SetTimer(nullptr, 0, 50, NextDialogTimer);
 }
 
 bool NextDialogHandled() {
     return g_nextHandled;
+}
+
+void CloseAnyway(HWND main) {
+    OnNextDialog([](HWND box) { SendMessageA(box, WM_COMMAND, IDYES, 0); }, 2000);
+    SendMessageA(main, WM_CLOSE, 0, 0);
+    // No question came (nothing unsaved): the armed answer must not take a later box.
+    if (!NextDialogHandled()) OnNextDialog(nullptr);
 }
 
 void Pump(int ms) {

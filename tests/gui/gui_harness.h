@@ -10,7 +10,8 @@
 
 // StartUp, the main dialog with `script` run once it is up, then TearDown is
 // left to the caller (so tests can check what TearDown releases). The script
-// should end the dialog; if it does not, the harness closes it.
+// should end the dialog; if it does not, the harness closes it. A dialog or
+// message box left unanswered for 8 s fails the test and is closed.
 // Returns false when StartUp failed.
 bool RunMainDialog(const std::function<void(HWND)>& script);
 // True when the last script left the dialog open and the harness closed it.
@@ -18,10 +19,15 @@ bool HarnessHadToClose();
 
 // The next dialog or message box of this thread that appears (not one that
 // is open already) is given to `action`, which must close it. Arm it before the call
-// that opens the dialog. Gives up after `timeoutMs`.
+// that opens the dialog. Gives up after `timeoutMs`. A nullptr action
+// disarms the one armed before.
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs = 5000);
 // True when OnNextDialog's action ran since it was armed.
 bool NextDialogHandled();
+
+// Ends the main dialog with WM_CLOSE, answering Yes if it asks whether
+// unsaved album pictures may be lost.
+void CloseAnyway(HWND main);
 
 // Pumps messages for `ms` milliseconds (lets paints and posted messages run).
 void Pump(int ms);
