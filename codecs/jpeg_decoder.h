@@ -152,6 +152,8 @@ struct JpegDecoder {
     int32_t* neededColumns;
     uint8_t* needColumnGroup;
     uint8_t* needBlock;
+    // the vector code level of this decode (JpegSimdLevelInUse at its start)
+    int32_t simd;
 };
 static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain record");
 
@@ -253,6 +255,18 @@ void InverseDct(int16_t* work, uint8_t* samples);
 // plain code paths only (to check that they agree).
 void InverseDctScalar(int16_t* work, uint8_t* samples);
 void InverseDctSimd(const int16_t* coefficients, uint8_t* samples);
+// Vector code levels. The AVX2 paths (two blocks per transform, packed
+// rows into the raster) are built for x86 Linux and used when the CPU has
+// AVX2; they give the same bytes as the SSE2 and plain ones.
+enum JpegSimdLevel : int32_t { kJpegSimdPlain = 0, kJpegSimdSse2 = 1, kJpegSimdAvx2 = 2 };
+// The widest level this build and this CPU can run, at most the limit set
+// (tests lower it to compare the paths on the same files).
+int32_t JpegSimdLevelInUse();
+void SetJpegSimdLimit(int32_t level);
+// Two blocks at once with AVX2: only where JpegSimdLevelInUse() says so
+// (builds without the AVX2 code transform them one after the other).
+void InverseDctPairAvx2(const int16_t* first, uint8_t* firstSamples, const int16_t* second,
+                        uint8_t* secondSamples);
 void BuildColourTables(JpegDecoder& d);
 // Decodes nothing: converts lines 0..rows-1 of the current MCU row (already
 // through the inverse DCT) into picture rows firstRow.. (raster rows

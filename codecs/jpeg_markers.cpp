@@ -63,6 +63,7 @@ void ResetDecoder(JpegDecoder& d, LoadBuffers& lb) {
         d.blockEnd[i] = 64;
     d.bitCount = 0;
     d.bitBuffer = 0;
+    d.simd = JpegSimdLevelInUse();
 }
 
 bool PadInput(JpegDecoder& d) {

@@ -1,9 +1,18 @@
 // Reconstruction: progressive assembly, the integer inverse DCT, the colour
 // tables, and MCU rows converted into the raster.
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 #include <emmintrin.h>
+// AVX2 beside SSE2, chosen at run time. Only where the compiler keeps
+// 32-byte vectors safely on the stack (not 64-bit Windows) and the program
+// is tested on it: x86 Linux.
+#if defined(__GNUC__) && defined(__linux__)
+#define PIXMORA_JPEG_AVX2 1
+#include <immintrin.h>
+#define PIXMORA_AVX2 __attribute__((target("avx2")))
+#endif
 #endif
 
 #include "codecs/jpeg_decoder.h"
@@ -233,6 +242,156 @@ void InverseDct(int16_t* work, uint8_t* samples) {
 }
 
 namespace {
+std::atomic<int32_t> simdLimit{kJpegSimdAvx2};
+} // namespace
+
+void SetJpegSimdLimit(int32_t level) {
+    simdLimit.store(level, std::memory_order_relaxed);
+}
+
+int32_t JpegSimdLevelInUse() {
+#if defined(PIXMORA_JPEG_AVX2)
+    static const int32_t supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? kJpegSimdAvx2 : kJpegSimdSse2;
+    }();
+#elif defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+    constexpr int32_t supported = kJpegSimdSse2;
+#else
+    constexpr int32_t supported = kJpegSimdPlain;
+#endif
+    const int32_t limit = simdLimit.load(std::memory_order_relaxed);
+    return supported < limit ? supported : limit;
+}
+
+#if defined(PIXMORA_JPEG_AVX2)
+namespace {
+
+// InverseDctSimd on two blocks at once: block one in the low 128-bit lane
+// of every vector, block two in the high one. Every AVX2 step used here
+// works lane by lane, so each lane computes exactly what the SSE2 code does.
+PIXMORA_AVX2 inline __m256i Pair256(int a, int b) {
+    return _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(b) << 16) |
+                                                  (static_cast<uint32_t>(a) & 0xFFFFu)));
+}
+
+PIXMORA_AVX2 inline void Transpose8x2(__m256i* r) {
+    __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
+    __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+    __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
+    __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]), a7 = _mm256_unpackhi_epi16(r[6], r[7]);
+    __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+    __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+    __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+    __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+    r[0] = _mm256_unpacklo_epi64(b0, b4);
+    r[1] = _mm256_unpackhi_epi64(b0, b4);
+    r[2] = _mm256_unpacklo_epi64(b1, b5);
+    r[3] = _mm256_unpackhi_epi64(b1, b5);
+    r[4] = _mm256_unpacklo_epi64(b2, b6);
+    r[5] = _mm256_unpackhi_epi64(b2, b6);
+    r[6] = _mm256_unpacklo_epi64(b3, b7);
+    r[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+struct Half2 {
+    __m256i v[8];
+};
+
+PIXMORA_AVX2 inline void PassHalf2(__m256i p04, __m256i p26, __m256i p13, __m256i p57, Half2& out) {
+    const __m256i e0 = _mm256_madd_epi16(p04, Pair256(8192, 8192));
+    const __m256i e1 = _mm256_madd_epi16(p04, Pair256(8192, -8192));
+    const __m256i e2 = _mm256_madd_epi16(p26, Pair256(4433, 4433 - 15137));
+    const __m256i e3 = _mm256_madd_epi16(p26, Pair256(4433 + 6270, 4433));
+    const __m256i a0 = _mm256_add_epi32(e0, e3), a3 = _mm256_sub_epi32(e0, e3);
+    const __m256i a1 = _mm256_add_epi32(e1, e2), a2 = _mm256_sub_epi32(e1, e2);
+    const __m256i o0 =
+        _mm256_add_epi32(_mm256_madd_epi16(p13, Pair256(9633 - 7373, 9633 - 16069)),
+                         _mm256_madd_epi16(p57, Pair256(9633, 2446 - 7373 + 9633 - 16069)));
+    const __m256i o1 =
+        _mm256_add_epi32(_mm256_madd_epi16(p13, Pair256(9633 - 3196, 9633 - 20995)),
+                         _mm256_madd_epi16(p57, Pair256(16819 - 20995 + 9633 - 3196, 9633)));
+    const __m256i o2 =
+        _mm256_add_epi32(_mm256_madd_epi16(p13, Pair256(9633, 25172 - 20995 + 9633 - 16069)),
+                         _mm256_madd_epi16(p57, Pair256(9633 - 20995, 9633 - 16069)));
+    const __m256i o3 =
+        _mm256_add_epi32(_mm256_madd_epi16(p13, Pair256(12299 - 7373 + 9633 - 3196, 9633)),
+                         _mm256_madd_epi16(p57, Pair256(9633 - 3196, 9633 - 7373)));
+    out.v[0] = _mm256_add_epi32(a0, o3);
+    out.v[1] = _mm256_add_epi32(a1, o2);
+    out.v[2] = _mm256_add_epi32(a2, o1);
+    out.v[3] = _mm256_add_epi32(a3, o0);
+    out.v[4] = _mm256_sub_epi32(a3, o0);
+    out.v[5] = _mm256_sub_epi32(a2, o1);
+    out.v[6] = _mm256_sub_epi32(a1, o2);
+    out.v[7] = _mm256_sub_epi32(a0, o3);
+}
+
+PIXMORA_AVX2 inline void Pass2(const __m256i* d, Half2& lo, Half2& hi) {
+    PassHalf2(_mm256_unpacklo_epi16(d[0], d[4]), _mm256_unpacklo_epi16(d[2], d[6]),
+              _mm256_unpacklo_epi16(d[1], d[3]), _mm256_unpacklo_epi16(d[5], d[7]), lo);
+    PassHalf2(_mm256_unpackhi_epi16(d[0], d[4]), _mm256_unpackhi_epi16(d[2], d[6]),
+              _mm256_unpackhi_epi16(d[1], d[3]), _mm256_unpackhi_epi16(d[5], d[7]), hi);
+}
+
+PIXMORA_AVX2 inline __m256i Low16Pack2(__m256i lo, __m256i hi) {
+    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
+    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+PIXMORA_AVX2 inline void IdctPair(const int16_t* first, uint8_t* firstSamples,
+                                  const int16_t* second, uint8_t* secondSamples) {
+    __m256i r[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(first + 8 * i))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(second + 8 * i)), 1);
+    Transpose8x2(r);
+    Half2 lo, hi;
+    Pass2(r, lo, hi);
+    const __m256i round1 = _mm256_set1_epi32(1024);
+    for (int j = 0; j < 8; ++j)
+        r[j] = Low16Pack2(_mm256_srai_epi32(_mm256_add_epi32(lo.v[j], round1), 11),
+                          _mm256_srai_epi32(_mm256_add_epi32(hi.v[j], round1), 11));
+    Transpose8x2(r);
+    Pass2(r, lo, hi);
+    const __m256i round2 = _mm256_set1_epi32(131072);
+    const __m256i centre = _mm256_set1_epi16(128);
+    for (int i = 0; i < 8; i += 2) {
+        __m256i a = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(lo.v[i], round2), 18),
+                                       _mm256_srai_epi32(_mm256_add_epi32(hi.v[i], round2), 18));
+        __m256i b =
+            _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(lo.v[i + 1], round2), 18),
+                               _mm256_srai_epi32(_mm256_add_epi32(hi.v[i + 1], round2), 18));
+        const __m256i rows =
+            _mm256_packus_epi16(_mm256_add_epi16(a, centre), _mm256_add_epi16(b, centre));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(firstSamples + 8 * i),
+                         _mm256_castsi256_si128(rows));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(secondSamples + 8 * i),
+                         _mm256_extracti128_si256(rows, 1));
+    }
+}
+
+} // namespace
+
+void InverseDctPairAvx2(const int16_t* first, uint8_t* firstSamples, const int16_t* second,
+                        uint8_t* secondSamples) {
+    IdctPair(first, firstSamples, second, secondSamples);
+}
+#else
+void InverseDctPairAvx2(const int16_t* first, uint8_t* firstSamples, const int16_t* second,
+                        uint8_t* secondSamples) {
+    int16_t work[64];
+    std::memcpy(work, first, sizeof work);
+    InverseDct(work, firstSamples);
+    std::memcpy(work, second, sizeof work);
+    InverseDct(work, secondSamples);
+}
+#endif
+
+namespace {
 
 // A block whose only coefficient is its DC: the transform gives one value.
 inline void FlatBlock(int16_t dc, uint8_t* samples) {
@@ -242,7 +401,39 @@ inline void FlatBlock(int16_t dc, uint8_t* samples) {
 
 } // namespace
 
+#if defined(PIXMORA_JPEG_AVX2)
+namespace {
+
+// InverseDctMcuRow with AVX2: the blocks that need the transform go through
+// it two at a time.
+PIXMORA_AVX2 void InverseDctMcuRowAvx2(JpegDecoder& d) {
+    int32_t waiting = -1;
+    for (int32_t i = 0; i < d.blocksPerMcuRow; ++i) {
+        if (d.needBlock && !d.needBlock[i]) continue;
+        const int16_t* block = d.blockStore + 64 * i;
+        if (d.blockEnd[i] <= 1) {
+            FlatBlock(block[0], d.sampleBuffer + 64 * i);
+        } else if (waiting < 0) {
+            waiting = i;
+        } else {
+            IdctPair(d.blockStore + 64 * waiting, d.sampleBuffer + 64 * waiting, block,
+                     d.sampleBuffer + 64 * i);
+            waiting = -1;
+        }
+    }
+    if (waiting >= 0) InverseDctSimd(d.blockStore + 64 * waiting, d.sampleBuffer + 64 * waiting);
+}
+
+} // namespace
+#endif
+
 void InverseDctMcuRow(JpegDecoder& d) {
+#if defined(PIXMORA_JPEG_AVX2)
+    if (d.simd >= kJpegSimdAvx2) {
+        InverseDctMcuRowAvx2(d);
+        return;
+    }
+#endif
     // Positions at or beyond a block's end position are zero, so a block
     // ending at 1 holds its DC alone.
     for (int32_t i = 0; i < d.blocksPerMcuRow; ++i) {
@@ -371,14 +562,27 @@ inline void ChromaTerms(__m128i cb8, __m128i cr8, __m128i& red, __m128i& green, 
     green = term(kb, kr, Pair(-11277, -23401));
 }
 
-// 16 pixels from 16 Y samples and the terms of each pixel (two halves).
+// The red, green and blue bytes of 16 pixels from 16 Y samples and the
+// terms of each pixel (two halves).
+struct Planes {
+    __m128i r, g, b;
+};
+
+inline Planes Planar16(__m128i y, __m128i r0, __m128i r1, __m128i g0, __m128i g1, __m128i b0,
+                       __m128i b1) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ylo = _mm_unpacklo_epi8(y, zero), yhi = _mm_unpackhi_epi8(y, zero);
+    return {_mm_packus_epi16(_mm_add_epi16(ylo, r0), _mm_add_epi16(yhi, r1)),
+            _mm_packus_epi16(_mm_add_epi16(ylo, g0), _mm_add_epi16(yhi, g1)),
+            _mm_packus_epi16(_mm_add_epi16(ylo, b0), _mm_add_epi16(yhi, b1))};
+}
+
+// 16 pixels as 4-byte groups.
 inline void Bgr16(__m128i y, __m128i r0, __m128i r1, __m128i g0, __m128i g1, __m128i b0, __m128i b1,
                   uint32_t* out) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i ylo = _mm_unpacklo_epi8(y, zero), yhi = _mm_unpackhi_epi8(y, zero);
-    const __m128i R = _mm_packus_epi16(_mm_add_epi16(ylo, r0), _mm_add_epi16(yhi, r1));
-    const __m128i G = _mm_packus_epi16(_mm_add_epi16(ylo, g0), _mm_add_epi16(yhi, g1));
-    const __m128i B = _mm_packus_epi16(_mm_add_epi16(ylo, b0), _mm_add_epi16(yhi, b1));
+    const Planes p = Planar16(y, r0, r1, g0, g1, b0, b1);
+    const __m128i R = p.r, G = p.g, B = p.b;
     const __m128i bgLo = _mm_unpacklo_epi8(B, G), bgHi = _mm_unpackhi_epi8(B, G);
     const __m128i rLo = _mm_unpacklo_epi8(R, zero), rHi = _mm_unpackhi_epi8(R, zero);
     __m128i* o = reinterpret_cast<__m128i*>(out);
@@ -408,6 +612,22 @@ inline void PixelsH1(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uin
     __m128i red, green, blue;
     ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
     Bgr16(Load8(y), red, red, green, green, blue, blue, out);
+}
+
+// The planes of one line of an MCU (8 or 16 pixels, per McuLine below).
+inline Planes PlanesH2(const uint8_t* yl, const uint8_t* yr, const uint8_t* cb, const uint8_t* cr) {
+    __m128i red, green, blue;
+    ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
+    const __m128i y = _mm_unpacklo_epi64(Load8(yl), Load8(yr));
+    return Planar16(y, _mm_unpacklo_epi16(red, red), _mm_unpackhi_epi16(red, red),
+                    _mm_unpacklo_epi16(green, green), _mm_unpackhi_epi16(green, green),
+                    _mm_unpacklo_epi16(blue, blue), _mm_unpackhi_epi16(blue, blue));
+}
+
+inline Planes PlanesH1(const uint8_t* y, const uint8_t* cb, const uint8_t* cr) {
+    __m128i red, green, blue;
+    ChromaTerms(Load8(cb), Load8(cr), red, green, blue);
+    return Planar16(Load8(y), red, red, green, green, blue, blue);
 }
 
 inline void PixelsGray(const uint8_t* y, uint32_t* out) {
@@ -480,9 +700,106 @@ inline int LinePixels(const JpegDecoder& d, const McuLine& l, uint32_t* out) {
     return n;
 }
 
+// One line of one MCU into its raster row `out` from picture column x on,
+// cut at the row's end; returns the number of pixels written.
+inline int WriteSegment(const JpegDecoder& d, const McuLine& l, uint8_t* out, int32_t x) {
+    alignas(16) PixelGroup px;
+    int n = LinePixels(d, l, px);
+    if (n > d.width - x) n = d.width - x;
+    // Four bytes per pixel at a step of three; the row's last pixel
+    // gets exactly three, so nothing beyond the row is touched.
+    int full = x + n == d.width ? n - 1 : n;
+    uint8_t* o = out + 3 * x;
+    if (full == 16) {
+        for (int i = 0; i < 16; ++i)
+            std::memcpy(o + 3 * i, &px[i], 4);
+    } else if (full == 8) {
+        for (int i = 0; i < 8; ++i)
+            std::memcpy(o + 3 * i, &px[i], 4);
+    } else {
+        for (int i = 0; i < full; ++i)
+            std::memcpy(o + 3 * i, &px[i], 4);
+    }
+    if (full < n) {
+        uint8_t* p = out + 3 * (x + full);
+        p[0] = static_cast<uint8_t>(px[full]);
+        p[1] = static_cast<uint8_t>(px[full] >> 8);
+        p[2] = static_cast<uint8_t>(px[full] >> 16);
+    }
+    return n;
+}
+
+#if defined(PIXMORA_JPEG_AVX2)
+// Byte j of 16 packed pixels (blue, green, red) is channel j % 3 of pixel
+// j / 3: kPackMask[k][c] picks, for bytes 16 k .. 16 k + 15, the ones of
+// channel c (0 blue, 1 green, 2 red) from that channel's plane.
+struct PackMasks {
+    int8_t m[3][3][16];
+    constexpr PackMasks() : m() {
+        for (int k = 0; k < 3; ++k)
+            for (int c = 0; c < 3; ++c)
+                for (int i = 0; i < 16; ++i) {
+                    const int j = 16 * k + i;
+                    m[k][c][i] = static_cast<int8_t>(j % 3 == c ? j / 3 : -128);
+                }
+    }
+};
+alignas(16) constexpr PackMasks kPackMask;
+
+PIXMORA_AVX2 inline __m128i PackedPart(const Planes& p, int k) {
+    const __m128i* m = reinterpret_cast<const __m128i*>(kPackMask.m[k]);
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(p.b, _mm_load_si128(m)),
+                                     _mm_shuffle_epi8(p.g, _mm_load_si128(m + 1))),
+                        _mm_shuffle_epi8(p.r, _mm_load_si128(m + 2)));
+}
+
+// The whole MCU line, 8 or 16 pixels, as 3 bytes each: nothing past them
+// is written.
+PIXMORA_AVX2 inline int WritePacked(const McuLine& l, uint8_t* o) {
+    Planes p;
+    if (!l.cb) {
+        const __m128i y = Load8(l.yLeft);
+        p = {y, y, y};
+    } else {
+        p = l.yRight ? PlanesH2(l.yLeft, l.yRight, l.cb, l.cr) : PlanesH1(l.yLeft, l.cb, l.cr);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), PackedPart(p, 0));
+    if (!l.yRight) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), PackedPart(p, 1));
+        return 8;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), PackedPart(p, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 32), PackedPart(p, 2));
+    return 16;
+}
+
+// WriteMcuRowToRaster with the MCU lines packed in vector registers; only
+// the row's last, cut MCU takes the 4-byte-group path.
+PIXMORA_AVX2 bool WriteMcuRowPacked(JpegDecoder& d, int32_t firstRow, int32_t rows) {
+    LoadBuffers& lb = *d.buffers;
+    const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
+    const int32_t mcuWidth = d.mcuWidth;
+    for (int32_t line = 0; line < rows; ++line) {
+        if (JpegStop(d)) return false;
+        uint8_t* out = RasterRow(lb, d.height - 1 - (firstRow + line));
+        if (!out) return false;
+        const uint8_t* mcu = d.sampleBuffer;
+        int32_t x = 0;
+        for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
+            const McuLine l = LineOf(d, mcu, line);
+            x += x + mcuWidth <= d.width ? WritePacked(l, out + 3 * x) : WriteSegment(d, l, out, x);
+        }
+    }
+    return true;
+}
+#endif
+
 } // namespace
 
 bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
+#if defined(PIXMORA_JPEG_AVX2)
+    if (d.simd >= kJpegSimdAvx2) return WriteMcuRowPacked(d, firstRow, rows);
+#endif
     LoadBuffers& lb = *d.buffers;
     const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
     for (int32_t line = 0; line < rows; ++line) {
@@ -491,32 +808,8 @@ bool WriteMcuRowToRaster(JpegDecoder& d, int32_t firstRow, int32_t rows) {
         if (!out) return false;
         const uint8_t* mcu = d.sampleBuffer;
         int32_t x = 0;
-        alignas(16) PixelGroup px;
-        for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
-            int n = LinePixels(d, LineOf(d, mcu, line), px);
-            if (n > d.width - x) n = d.width - x;
-            // Four bytes per pixel at a step of three; the row's last pixel
-            // gets exactly three, so nothing beyond the row is touched.
-            int full = x + n == d.width ? n - 1 : n;
-            uint8_t* o = out + 3 * x;
-            if (full == 16) {
-                for (int i = 0; i < 16; ++i)
-                    std::memcpy(o + 3 * i, &px[i], 4);
-            } else if (full == 8) {
-                for (int i = 0; i < 8; ++i)
-                    std::memcpy(o + 3 * i, &px[i], 4);
-            } else {
-                for (int i = 0; i < full; ++i)
-                    std::memcpy(o + 3 * i, &px[i], 4);
-            }
-            if (full < n) {
-                uint8_t* p = out + 3 * (x + full);
-                p[0] = static_cast<uint8_t>(px[full]);
-                p[1] = static_cast<uint8_t>(px[full] >> 8);
-                p[2] = static_cast<uint8_t>(px[full] >> 16);
-            }
-            x += n;
-        }
+        for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes)
+            x += WriteSegment(d, LineOf(d, mcu, line), out, x);
     }
     return true;
 }

@@ -132,6 +132,9 @@ TEST_F(JpegStage, SimdIdctMatchesThePlainTransformOnAnyBlock) {
         seed ^= seed << 5;
         return seed;
     };
+    int16_t previous[64] = {};
+    uint8_t previousSamples[64];
+    std::memset(previousSamples, 128, 64); // the empty block's samples
     for (int round = 0; round < 20000; ++round) {
         int16_t block[64] = {};
         int density = 1 + round % 64;
@@ -145,6 +148,15 @@ TEST_F(JpegStage, SimdIdctMatchesThePlainTransformOnAnyBlock) {
         InverseDctScalar(work, plain);
         InverseDctSimd(block, simd);
         ASSERT_EQ(std::memcmp(plain, simd, 64), 0) << "round " << round;
+        if (JpegSimdLevelInUse() >= kJpegSimdAvx2) {
+            // Two blocks at once: this one beside the previous round's.
+            uint8_t pair[2][64];
+            InverseDctPairAvx2(previous, pair[0], block, pair[1]);
+            ASSERT_EQ(std::memcmp(pair[0], previousSamples, 64), 0) << "round " << round;
+            ASSERT_EQ(std::memcmp(pair[1], plain, 64), 0) << "round " << round;
+            std::memcpy(previous, block, sizeof previous);
+            std::memcpy(previousSamples, plain, 64);
+        }
     }
 }
 #endif
