@@ -19,6 +19,9 @@
 
 namespace {
 
+void StartKeys();
+void StopKeys();
+
 // The dialog owns the two image lists and releases them in TearDown; the
 // lists only borrow them, or each would release its list a second time when
 // it is destroyed with the dialog.
@@ -46,6 +49,7 @@ void OnInitDialog(HWND dialog) {
     // Placed as the tools place theirs: sized for a 128 x 128 picture with a frame.
     PlaceFirstPreview(dialog, IDC_PREVIEW, kToolPreviewSide);
     SetUndoRedoButtons(0, 0);
+    StartKeys();
 }
 
 void OnPaint(HWND dialog) {
@@ -64,6 +68,7 @@ void CloseMainDialog(HWND dialog) {
     if (unsaved > 0 && MessageBoxA(dialog, CloseWithUnsavedQuestion(unsaved).c_str(), "Pixmora",
                                    MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
+    StopKeys();
     StopLoader(false);
     EndDialog(dialog, 0);
 }
@@ -141,8 +146,89 @@ void LoadSelectedFile(int item) {
     SetUndoRedoButtons(1, 0);
 }
 
+// ---- Keys ----
+// The dialog's own loop turns Enter into OK and Esc into Cancel. Before it
+// does, the keys below are taken from the message filter of that loop:
+// Enter acts on the control that has the focus, and the editing keys press
+// their buttons. Esc is left to the loop (the close, with its question).
+
+HHOOK g_keyFilter = nullptr;
+
+// A button's command as a click gives it, only while the button is enabled.
+void PressButton(HWND dialog, int id) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button && IsWindowEnabled(button))
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+}
+
+// Enter in the tree: the selected folder opens or closes, as with + and -
+// (the tree's own keys, so its expansion notices and filling run as usual).
+void ToggleTreeItem(HWND tree) {
+    auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!item) return;
+    const auto state =
+        SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_EXPANDED);
+    SendMessageA(tree, WM_KEYDOWN, (state & TVIS_EXPANDED) ? VK_SUBTRACT : VK_ADD, 0);
+}
+
+// True when the key message was taken.
+bool RouteKey(const MSG& m) {
+    App& a = g_app;
+    HWND dialog = a.mainDialog;
+    if (m.message != WM_KEYDOWN || !dialog || !IsWindowEnabled(dialog)) return false;
+    if (m.hwnd != dialog && !IsChild(dialog, m.hwnd)) return false;
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    switch (m.wParam) {
+    case VK_RETURN:
+        if (m.hwnd == a.FolderTree) {
+            ToggleTreeItem(a.FolderTree);
+        } else if (m.hwnd == a.FolderList) {
+            LoadSelectedFile(static_cast<int>(SendMessageA(
+                a.FolderList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+        } else if (m.hwnd == a.AlbumList) {
+            PressButton(dialog, IDC_DOWNLOAD);
+        } else {
+            return false; // on a button: that button
+        }
+        return true;
+    case VK_DELETE:
+        if (m.hwnd != a.AlbumList) return false;
+        PressButton(dialog, IDC_DELETE);
+        return true;
+    case 'Z':
+        if (!ctrl) return false;
+        PressButton(dialog, shift ? IDC_REDO : IDC_UNDO);
+        return true;
+    case 'Y':
+        if (!ctrl) return false;
+        PressButton(dialog, IDC_REDO);
+        return true;
+    case 'S':
+        if (!ctrl) return false;
+        PressButton(dialog, IDC_SAVE_BMP);
+        return true;
+    default: return false;
+    }
+}
+
+LRESULT CALLBACK KeyFilter(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == MSGF_DIALOGBOX && RouteKey(*reinterpret_cast<const MSG*>(lParam))) return TRUE;
+    return CallNextHookEx(g_keyFilter, code, wParam, lParam);
+}
+
+void StartKeys() {
+    if (!g_keyFilter)
+        g_keyFilter = SetWindowsHookExA(WH_MSGFILTER, KeyFilter, nullptr, GetCurrentThreadId());
+}
+
+void StopKeys() {
+    if (g_keyFilter) UnhookWindowsHookEx(g_keyFilter);
+    g_keyFilter = nullptr;
+}
+
 LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
-    (void)dialog;
     if (controlId == IDC_FOLDER_LIST && header->code == LVN_ITEMCHANGED) {
         auto* change = reinterpret_cast<NMLISTVIEW*>(header);
         // Only a newly selected item loads: a change of focus alone (Ctrl+arrow)
@@ -161,6 +247,11 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
     } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_DELETEITEMA) {
         auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
         ForgetTreeItem(tree->itemOld.lParam);
+    } else if (controlId == IDC_FOLDER_TREE &&
+               (header->code == TVN_BEGINLABELEDITA || header->code == TVN_BEGINLABELEDITW)) {
+        // No renaming in the tree, however it is asked for (see OnInitDialog).
+        SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+        return TRUE;
     }
     return 0;
 }
@@ -212,6 +303,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // would ask the close question a second time.
         CloseMainDialog(window);
         return TRUE;
+    case WM_DESTROY: StopKeys(); return 0;
     case WM_NOTIFY:
         return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND: RouteCommand(window, wParam); return 0;

@@ -262,6 +262,68 @@ TEST(Album, ClosingAndDeleteAllAskBeforeUnsavedPicturesAreLost) {
     TearDown();
 }
 
+TEST(Album, KeysInTheAlbumListAndTheEditingKeysNeverEndTheProgram) {
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        for (uint8_t red : {10, 20, 30}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        HWND album = Album(main);
+        // Enter: DownLoad of the selected item, the last upload.
+        ClickItem(main, 1);
+        PressKey(album, VK_RETURN);
+        EXPECT_TRUE(IsWindowVisible(main));
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 20);
+        // Delete: the selected item goes.
+        PressKey(album, VK_DELETE);
+        ASSERT_EQ(ItemCount(main), 2);
+        EXPECT_EQ(AlbumRed(1), 30);
+
+        // Ctrl+Z undoes, Ctrl+Y and Ctrl+Shift+Z redo, each only while its
+        // button is enabled; Z alone is no command.
+        const int head = g_app.history.head;
+        auto cursorBack = [&] {
+            return (head - g_app.history.cursor + kHistorySlots) % kHistorySlots;
+        };
+        PressKey(album, 'Z');
+        EXPECT_EQ(cursorBack(), 0);
+        PressKey(album, 'Y', true);
+        EXPECT_EQ(cursorBack(), 0) << "nothing to redo";
+        PressKey(album, 'Z', true);
+        PressKey(album, 'Z', true);
+        EXPECT_EQ(cursorBack(), 2);
+        EXPECT_EQ(CursorPicture(g_app.history).Pixels()[2], 20);
+        PressKey(album, 'Y', true);
+        EXPECT_EQ(cursorBack(), 1);
+        PressKey(album, 'Z', true, true);
+        EXPECT_EQ(cursorBack(), 0);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_REDO)));
+
+        // Ctrl+S: Save BMP's dialog.
+        bool saveAsked = false;
+        OnNextDialog([&](HWND save) {
+            saveAsked = WindowText(save) == "Save BMP";
+            SendMessageA(save, WM_COMMAND, IDCANCEL, 0);
+        });
+        PressKey(album, 'S', true);
+        EXPECT_TRUE(saveAsked);
+
+        // Esc is the close, with its question; No keeps everything.
+        std::string asked;
+        OnNextDialog([&](HWND box) {
+            asked = MessageText(box);
+            SendMessageA(box, WM_COMMAND, IDNO, 0);
+        });
+        PressKey(album, VK_ESCAPE);
+        EXPECT_NE(asked.find("holds 2 pictures"), std::string::npos) << asked;
+        EXPECT_TRUE(IsWindowVisible(main));
+        EXPECT_EQ(ItemCount(main), 2);
+        CloseAnyway(main);
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
+    TearDown();
+}
+
 TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
     std::string folder = TempFolder("pixmora_gui_savebmp");
     std::string chosen = folder + "\\picture";

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "app/app_win.h"
@@ -211,6 +212,34 @@ void Pump(int ms) {
         }
         Sleep(10);
     }
+}
+
+void PressKey(HWND target, UINT key, bool ctrl, bool shift) {
+    BYTE before[256] = {};
+    GetKeyboardState(before);
+    BYTE held[256];
+    std::memcpy(held, before, sizeof held);
+    held[VK_CONTROL] = held[VK_LCONTROL] = ctrl ? 0x80 : 0;
+    held[VK_SHIFT] = held[VK_LSHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(held);
+    SetFocus(target);
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(key, 0)) << 16;
+    PostMessageA(target, WM_KEYDOWN, key, scan | 1);
+    PostMessageA(target, WM_KEYUP, key, scan | 1 | static_cast<LPARAM>(0xC0000000u));
+    // As the main dialog's own loop takes its messages: the message filter,
+    // then the dialog manager, then the window.
+    const DWORD end = GetTickCount() + 100;
+    MSG msg;
+    while (GetTickCount() < end) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (CallMsgFilterA(&msg, MSGF_DIALOGBOX)) continue;
+            if (IsWindow(g_app.mainDialog) && IsDialogMessageA(g_app.mainDialog, &msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+    SetKeyboardState(before);
 }
 
 std::string WindowText(HWND window) {

@@ -32,6 +32,11 @@ void CloseAnyway(HWND main);
 // Pumps messages for `ms` milliseconds (lets paints and posted messages run).
 void Pump(int ms);
 
+// Types `key` (a virtual-key code) into `target`, which takes the focus, with
+// Ctrl and Shift held as asked, and pumps 100 ms as the main dialog's own loop
+// does (message filter, dialog manager, window).
+void PressKey(HWND target, UINT key, bool ctrl = false, bool shift = false);
+
 // Saves a screenshot of the window (as it is on screen) as a BMP file in the
 // screenshot folder (PIXMORA_SHOT_DIR, else the temporary folder).
 bool SaveScreenshot(HWND window, const std::string& name);

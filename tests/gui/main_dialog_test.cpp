@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "app/app_win.h"
+#include "app/gui_routes_win.h"
+#include "export/bmp_writer.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
 
@@ -260,6 +263,75 @@ TEST(MainDialog, MailLinkWithoutMailToolSaysSoAndAboutStaysOpen) {
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();
+}
+
+TEST(MainDialog, EnterOpensAndClosesTheTreeAndLoadsFromTheFolderListAndTheTreeHasNoRenaming) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string folder = std::string(temp) + "pixmora_gui_enter";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string file = folder + "\\only.bmp";
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        HWND tree = GetDlgItem(dialog, IDC_FOLDER_TREE);
+        // The first root item with sub-folders, selected and closed.
+        auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+        for (; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(
+                         tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+            TVITEMA info = {};
+            info.mask = TVIF_CHILDREN;
+            info.hItem = item;
+            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&info));
+            if (info.cChildren) break;
+        }
+        ASSERT_NE(item, nullptr);
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+        auto expanded = [&] {
+            return (SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                                 TVIS_EXPANDED) &
+                    TVIS_EXPANDED) != 0;
+        };
+        ASSERT_FALSE(expanded());
+        PressKey(tree, VK_RETURN);
+        EXPECT_TRUE(expanded());
+        EXPECT_NE(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item)),
+                  0)
+            << "filled as it opened";
+        PressKey(tree, VK_RETURN);
+        EXPECT_FALSE(expanded());
+        EXPECT_TRUE(IsWindowVisible(dialog));
+
+        // F2 and a direct request alike: no label editor.
+        EXPECT_FALSE(GetWindowLongA(tree, GWL_STYLE) & TVS_EDITLABELS);
+        PressKey(tree, VK_F2);
+        EXPECT_EQ(SendMessageA(tree, TVM_GETEDITCONTROL, 0, 0), 0);
+        EXPECT_EQ(SendMessageA(tree, TVM_EDITLABELA, 0, reinterpret_cast<LPARAM>(item)), 0);
+
+        // Enter in the folder list loads the selected picture again.
+        PushColour(0, 0, 200);
+        ASSERT_TRUE(WriteBmpFile(file.c_str(), CurrentPicture(g_app.history)));
+        PushColour(0, 0, 0);
+        ASSERT_EQ(ScanFolder(folder.c_str()), 1);
+        HWND list = GetDlgItem(dialog, IDC_FOLDER_LIST);
+        // The loader thread lists the file; then the list is still.
+        for (int i = 0; i < 200 && g_app.loadBuffers.LoaderBusyFlag.load(); ++i)
+            Pump(50);
+        Pump(50);
+        ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 1);
+        LVITEMA select = {};
+        select.stateMask = select.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 200);
+        const int head = g_app.history.head;
+        PressKey(list, VK_RETURN);
+        EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 200);
+        EXPECT_TRUE(IsWindowVisible(dialog));
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
+    TearDown();
+    DeleteFileA(file.c_str());
+    RemoveDirectoryA(folder.c_str());
 }
 
 // Each way of ending the dialog ends it, raises the stop flag for a loader,
