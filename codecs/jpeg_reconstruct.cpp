@@ -773,21 +773,136 @@ PIXMORA_AVX2 inline int WritePacked(const McuLine& l, uint8_t* o) {
     return 16;
 }
 
-// WriteMcuRowToRaster with the MCU lines packed in vector registers; only
-// the row's last, cut MCU takes the 4-byte-group path.
+// Two lines of an MCU at once, line a in the low 128-bit lane of each
+// vector and line b in the high one; every step works lane by lane as
+// WritePacked does for one line.
+PIXMORA_AVX2 inline __m256i Load8x2(const uint8_t* a, const uint8_t* b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(Load8(a)), Load8(b), 1);
+}
+
+struct Planes2 {
+    __m256i r, g, b;
+};
+
+PIXMORA_AVX2 inline Planes2 Planar32(__m256i y, __m256i r0, __m256i r1, __m256i g0, __m256i g1,
+                                     __m256i b0, __m256i b1) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i ylo = _mm256_unpacklo_epi8(y, zero), yhi = _mm256_unpackhi_epi8(y, zero);
+    return {_mm256_packus_epi16(_mm256_add_epi16(ylo, r0), _mm256_add_epi16(yhi, r1)),
+            _mm256_packus_epi16(_mm256_add_epi16(ylo, g0), _mm256_add_epi16(yhi, g1)),
+            _mm256_packus_epi16(_mm256_add_epi16(ylo, b0), _mm256_add_epi16(yhi, b1))};
+}
+
+// One colour term of ChromaTerms for 2 x 8 chroma pairs.
+PIXMORA_AVX2 inline __m256i Term2(__m256i a, __m256i b, int fa, int fb) {
+    const __m256i factors = _mm256_set1_epi32(static_cast<int32_t>(
+        (static_cast<uint32_t>(fb) << 16) | (static_cast<uint32_t>(fa) & 0xFFFFu)));
+    const __m256i half = _mm256_set1_epi32(32768);
+    const __m256i lo = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), factors), half), 16);
+    const __m256i hi = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), factors), half), 16);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+// ChromaTerms on two lines' chroma samples.
+PIXMORA_AVX2 inline void ChromaTerms2(__m256i cb8, __m256i cr8, __m256i& red, __m256i& green,
+                                      __m256i& blue) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i kb =
+        _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(cb8, zero), 1), c255);
+    const __m256i kr =
+        _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(cr8, zero), 1), c255);
+    red = Term2(kr, kr, 22970, 22971);
+    blue = Term2(kb, kb, 29032, 29033);
+    green = Term2(kb, kr, -11277, -23401);
+}
+
+PIXMORA_AVX2 inline __m256i PackedPart2(const Planes2& p, int k) {
+    const __m128i* m = reinterpret_cast<const __m128i*>(kPackMask.m[k]);
+    return _mm256_or_si256(
+        _mm256_or_si256(
+            _mm256_shuffle_epi8(p.b, _mm256_broadcastsi128_si256(_mm_load_si128(m))),
+            _mm256_shuffle_epi8(p.g, _mm256_broadcastsi128_si256(_mm_load_si128(m + 1)))),
+        _mm256_shuffle_epi8(p.r, _mm256_broadcastsi128_si256(_mm_load_si128(m + 2))));
+}
+
+PIXMORA_AVX2 inline void StoreLanes(__m256i v, uint8_t* a, uint8_t* b) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(a), _mm256_castsi256_si128(v));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b), _mm256_extracti128_si256(v, 1));
+}
+
+PIXMORA_AVX2 inline void WritePacked2(const McuLine& la, const McuLine& lb, uint8_t* oa,
+                                      uint8_t* ob) {
+    Planes2 p;
+    if (!la.cb) {
+        const __m256i y = Load8x2(la.yLeft, lb.yLeft);
+        p = {y, y, y};
+    } else {
+        __m256i red, green, blue;
+        ChromaTerms2(Load8x2(la.cb, lb.cb), Load8x2(la.cr, lb.cr), red, green, blue);
+        if (la.yRight) {
+            const __m256i y =
+                _mm256_unpacklo_epi64(Load8x2(la.yLeft, lb.yLeft), Load8x2(la.yRight, lb.yRight));
+            p = Planar32(y, _mm256_unpacklo_epi16(red, red), _mm256_unpackhi_epi16(red, red),
+                         _mm256_unpacklo_epi16(green, green), _mm256_unpackhi_epi16(green, green),
+                         _mm256_unpacklo_epi16(blue, blue), _mm256_unpackhi_epi16(blue, blue));
+        } else {
+            p = Planar32(Load8x2(la.yLeft, lb.yLeft), red, red, green, green, blue, blue);
+        }
+    }
+    StoreLanes(PackedPart2(p, 0), oa, ob);
+    const __m256i second = PackedPart2(p, 1);
+    if (!la.yRight) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(oa + 16), _mm256_castsi256_si128(second));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ob + 16), _mm256_extracti128_si256(second, 1));
+        return;
+    }
+    StoreLanes(second, oa + 16, ob + 16);
+    StoreLanes(PackedPart2(p, 2), oa + 32, ob + 32);
+}
+
+// One raster row of the MCU row, packed; only the row's last, cut MCU
+// takes the 4-byte-group path.
+PIXMORA_AVX2 inline void WriteLinePacked(const JpegDecoder& d, int32_t line, uint8_t* out) {
+    const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
+    const uint8_t* mcu = d.sampleBuffer;
+    int32_t x = 0;
+    for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
+        const McuLine l = LineOf(d, mcu, line);
+        x += x + d.mcuWidth <= d.width ? WritePacked(l, out + 3 * x) : WriteSegment(d, l, out, x);
+    }
+}
+
+// WriteMcuRowToRaster with the MCU lines packed in vector registers, two
+// raster rows at a time.
 PIXMORA_AVX2 bool WriteMcuRowPacked(JpegDecoder& d, int32_t firstRow, int32_t rows) {
     LoadBuffers& lb = *d.buffers;
     const int32_t mcuBytes = 64 * d.frameBlocksPerMcu;
-    const int32_t mcuWidth = d.mcuWidth;
-    for (int32_t line = 0; line < rows; ++line) {
+    for (int32_t line = 0; line < rows; line += 2) {
         if (JpegStop(d)) return false;
-        uint8_t* out = RasterRow(lb, d.height - 1 - (firstRow + line));
-        if (!out) return false;
+        uint8_t* outA = RasterRow(lb, d.height - 1 - (firstRow + line));
+        if (!outA) return false;
+        // The stop flag is polled for every raster row, as in the plain writer.
+        if (line + 1 >= rows || JpegStop(d)) {
+            WriteLinePacked(d, line, outA);
+            if (line + 1 < rows) return false;
+            continue;
+        }
+        uint8_t* outB = RasterRow(lb, d.height - 1 - (firstRow + line + 1));
+        if (!outB) return false;
         const uint8_t* mcu = d.sampleBuffer;
         int32_t x = 0;
         for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
-            const McuLine l = LineOf(d, mcu, line);
-            x += x + mcuWidth <= d.width ? WritePacked(l, out + 3 * x) : WriteSegment(d, l, out, x);
+            const McuLine la = LineOf(d, mcu, line), lb2 = LineOf(d, mcu, line + 1);
+            if (x + d.mcuWidth <= d.width) {
+                WritePacked2(la, lb2, outA + 3 * x, outB + 3 * x);
+                x += d.mcuWidth;
+            } else {
+                WriteSegment(d, la, outA, x);
+                x += WriteSegment(d, lb2, outB, x);
+            }
         }
     }
     return true;
