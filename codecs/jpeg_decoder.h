@@ -255,9 +255,15 @@ void InverseDct(int16_t* work, uint8_t* samples);
 // plain code paths only (to check that they agree).
 void InverseDctScalar(int16_t* work, uint8_t* samples);
 void InverseDctSimd(const int16_t* coefficients, uint8_t* samples);
-// Vector code levels. The AVX2 paths (two blocks per transform, packed
-// rows into the raster) are built for x86 Linux and used when the CPU has
-// AVX2; they give the same bytes as the SSE2 and plain ones.
+// Vector code levels. The AVX2 paths (entropy decoding with BMI2 shifts,
+// two blocks per transform, packed rows into the raster) are built for x86
+// Linux, where the compiler keeps 32-byte vectors safely on the stack and
+// the program is tested, and used when the CPU has AVX2 and BMI2; they give
+// the same bytes as the SSE2 and plain ones.
+#if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD) && defined(__GNUC__) && defined(__linux__)
+#define PIXMORA_JPEG_AVX2 1
+#define PIXMORA_AVX2 __attribute__((target("avx2,bmi2")))
+#endif
 enum JpegSimdLevel : int32_t { kJpegSimdPlain = 0, kJpegSimdSse2 = 1, kJpegSimdAvx2 = 2 };
 // The widest level this build and this CPU can run, at most the limit set
 // (tests lower it to compare the paths on the same files).

@@ -265,7 +265,8 @@ namespace {
 // zeros need no work; a run that passes position 63 abandons the MCU row,
 // and the abandoned block gets its old coefficients back from position k on,
 // as if they had never been cleared. Returns false then.
-inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* B, int32_t& end) {
+__attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r,
+                                                                 int c, int16_t* B, int32_t& end) {
     const uint16_t* q = d.quant[d.comp[c].tq];
     const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
     const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
@@ -338,9 +339,9 @@ inline bool DecodeBlockSequential(JpegDecoder& d, BitReader& r, int c, int16_t* 
     return false;
 }
 
-} // namespace
-
-void DecodeMcuRowSequential(JpegDecoder& d) {
+// The MCU row loop, compiled twice: for the build's baseline and with BMI2
+// (shifts by a register in one step), chosen at run time.
+__attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
     BitReader r(d);
     int32_t i = 0;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
@@ -363,6 +364,24 @@ void DecodeMcuRowSequential(JpegDecoder& d) {
         if (d.restartInterval != 0) d.restartsLeft -= 1;
     }
     r.Store(d);
+}
+
+#if defined(PIXMORA_JPEG_AVX2)
+PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
+    DecodeRow(d);
+}
+#endif
+
+} // namespace
+
+void DecodeMcuRowSequential(JpegDecoder& d) {
+#if defined(PIXMORA_JPEG_AVX2)
+    if (d.simd >= kJpegSimdAvx2) {
+        DecodeRowBmi2(d);
+        return;
+    }
+#endif
+    DecodeRow(d);
 }
 
 // ---- progressive ----

@@ -1,21 +1,16 @@
 // Reconstruction: progressive assembly, the integer inverse DCT, the colour
 // tables, and MCU rows converted into the raster.
+#include "codecs/jpeg_decoder.h"
+
 #include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
 #include <emmintrin.h>
-// AVX2 beside SSE2, chosen at run time. Only where the compiler keeps
-// 32-byte vectors safely on the stack (not 64-bit Windows) and the program
-// is tested on it: x86 Linux.
-#if defined(__GNUC__) && defined(__linux__)
-#define PIXMORA_JPEG_AVX2 1
+#endif
+#if defined(PIXMORA_JPEG_AVX2) // defined by the header
 #include <immintrin.h>
-#define PIXMORA_AVX2 __attribute__((target("avx2")))
 #endif
-#endif
-
-#include "codecs/jpeg_decoder.h"
 
 namespace {
 
@@ -253,7 +248,8 @@ int32_t JpegSimdLevelInUse() {
 #if defined(PIXMORA_JPEG_AVX2)
     static const int32_t supported = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") ? kJpegSimdAvx2 : kJpegSimdSse2;
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") ? kJpegSimdAvx2
+                                                                                : kJpegSimdSse2;
     }();
 #elif defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
     constexpr int32_t supported = kJpegSimdSse2;
