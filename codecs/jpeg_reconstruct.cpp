@@ -859,6 +859,26 @@ PIXMORA_AVX2 inline void WritePacked2(const McuLine& la, const McuLine& lb, uint
     StoreLanes(PackedPart2(p, 2), oa + 32, ob + 32);
 }
 
+// WritePacked2 on two neighbouring MCUs 8 pixels wide (a1 beside a2 on
+// line a, b1 beside b2 on line b): 16 pixels of each line.
+PIXMORA_AVX2 inline void WritePacked2Wide(const McuLine& a1, const McuLine& b1, const McuLine& a2,
+                                          const McuLine& b2, uint8_t* oa, uint8_t* ob) {
+    const __m256i y =
+        _mm256_unpacklo_epi64(Load8x2(a1.yLeft, b1.yLeft), Load8x2(a2.yLeft, b2.yLeft));
+    Planes2 p;
+    if (!a1.cb) {
+        p = {y, y, y};
+    } else {
+        __m256i red1, green1, blue1, red2, green2, blue2;
+        ChromaTerms2(Load8x2(a1.cb, b1.cb), Load8x2(a1.cr, b1.cr), red1, green1, blue1);
+        ChromaTerms2(Load8x2(a2.cb, b2.cb), Load8x2(a2.cr, b2.cr), red2, green2, blue2);
+        p = Planar32(y, red1, red2, green1, green2, blue1, blue2);
+    }
+    StoreLanes(PackedPart2(p, 0), oa, ob);
+    StoreLanes(PackedPart2(p, 1), oa + 16, ob + 16);
+    StoreLanes(PackedPart2(p, 2), oa + 32, ob + 32);
+}
+
 // One raster row of the MCU row, packed; only the row's last, cut MCU
 // takes the 4-byte-group path.
 PIXMORA_AVX2 inline void WriteLinePacked(const JpegDecoder& d, int32_t line, uint8_t* out) {
@@ -890,7 +910,16 @@ PIXMORA_AVX2 bool WriteMcuRowPacked(JpegDecoder& d, int32_t firstRow, int32_t ro
         if (!outB) return false;
         const uint8_t* mcu = d.sampleBuffer;
         int32_t x = 0;
-        for (int32_t m = 0; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
+        int32_t m = 0;
+        // MCUs 8 pixels wide go two at a time, filling the vectors.
+        if (d.mcuWidth == 8)
+            for (; m + 1 < d.frameMcusPerRow && x + 16 <= d.width; m += 2, mcu += 2 * mcuBytes) {
+                WritePacked2Wide(LineOf(d, mcu, line), LineOf(d, mcu, line + 1),
+                                 LineOf(d, mcu + mcuBytes, line),
+                                 LineOf(d, mcu + mcuBytes, line + 1), outA + 3 * x, outB + 3 * x);
+                x += 16;
+            }
+        for (; m < d.frameMcusPerRow && x < d.width; ++m, mcu += mcuBytes) {
             const McuLine la = LineOf(d, mcu, line), lb2 = LineOf(d, mcu, line + 1);
             if (x + d.mcuWidth <= d.width) {
                 WritePacked2(la, lb2, outA + 3 * x, outB + 3 * x);
