@@ -17,6 +17,7 @@ void UploadPicture(const FrameImage& picture);
 void DownloadRoute(); // DownLoad <---: history state from the focused album item
 void DeletePicture();
 void DeleteAllPictures();
+void ShowWholeAlbum(); // the list rebuilt from the album (after it was filled from elsewhere)
 void SaveBmpRoute(HWND owner); // after DropRedo: ask a name, write the picture
 void SaveAllPictures(HWND owner);
 

@@ -14,6 +14,7 @@
 #include "browser/scan_rules.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
+#include "export/recovery_win.h"
 #include "resources/resource.h"
 #include "tools/tool_frame_win.h"
 
@@ -50,6 +51,7 @@ void OnInitDialog(HWND dialog) {
     PlaceFirstPreview(dialog, IDC_PREVIEW, kToolPreviewSide);
     SetUndoRedoButtons(0, 0);
     StartKeys();
+    OfferRecoveryAlbum(dialog);
 }
 
 void OnPaint(HWND dialog) {
@@ -70,6 +72,8 @@ void CloseMainDialog(HWND dialog) {
         return;
     StopKeys();
     StopLoader(false);
+    // The user ends the program: the album as it is needs no recovery.
+    ForgetRecoveryAlbum();
     EndDialog(dialog, 0);
 }
 

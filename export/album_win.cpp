@@ -3,6 +3,7 @@
 // each edit in the list view and draws the 80 x 72 thumbnails.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "export/recovery_win.h"
 
 #include <cstring>
 
@@ -105,6 +106,7 @@ void ApplyEdit(const AlbumEdit& edit) {
         InvalidateRect(list, nullptr, TRUE);
         break;
     }
+    if (edit.update != AlbumListUpdate::kNothing) KeepRecoveryAlbum();
 }
 
 } // namespace
@@ -132,4 +134,11 @@ void DeleteAllPictures() {
                              MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     ApplyEdit(AlbumDeleteAll(g_app.album));
+}
+
+void ShowWholeAlbum() {
+    AlbumEdit edit;
+    edit.update = AlbumListUpdate::kRebuild;
+    edit.count = AlbumCount(g_app.album);
+    ApplyEdit(edit);
 }

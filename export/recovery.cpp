@@ -222,6 +222,7 @@ RecoveryReadResult ReadRecoveryAlbum(RecoveryStore& store, AlbumStore& album) {
         }
         if (ReadPicture(store, hash, *album.block[album.count])) {
             ++album.count;
+            album.changed = true; // not saved with Save All
             ++r.restored;
             if (!Contains(store.checked, hash)) store.checked.push_back(hash);
         } else {

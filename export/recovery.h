@@ -49,6 +49,7 @@ struct RecoveryReadResult {
 // Appends the newest index's pictures, in its order and byte for byte, to the
 // album (which is empty at start). The album's spare blocks are read into
 // directly; a picture that fails its checks leaves the count as it was.
+// Restored pictures count as changed since the last Save All.
 RecoveryReadResult ReadRecoveryAlbum(RecoveryStore& store, AlbumStore& album);
 
 // Brings the store up to the album: writes the pictures not yet on disk, then

@@ -3,6 +3,7 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "export/bmp_writer.h"
+#include "export/recovery_win.h"
 #include "export/save_names.h"
 #include "resources/resource.h"
 
@@ -101,6 +102,7 @@ void ExportAlbum(HWND owner, const std::string& folder) {
     SetCursor(before);
     if (result.ok()) {
         MarkAlbumSaved(g_app.album);
+        ForgetRecoveryAlbum();
         MessageBoxA(owner, SaveAllMessage(result).c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
     } else {
         Tell(owner, SaveAllMessage(result));

@@ -242,6 +242,35 @@ void PressKey(HWND target, UINT key, bool ctrl, bool shift) {
     SetKeyboardState(before);
 }
 
+std::string FreshTempFolder(const std::string& prefix) {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(sizeof temp, temp);
+    const unsigned first = GetCurrentProcessId();
+    for (unsigned n = first; n < first + 1000; ++n) {
+        std::string folder = temp + prefix + std::to_string(n);
+        if (CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+    }
+    return std::string(temp) + prefix + "none"; // never created: writes into it fail
+}
+
+void RemoveFolderTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolderTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
 std::string WindowText(HWND window) {
     char text[512] = "";
     GetWindowTextA(window, text, sizeof text);

@@ -45,6 +45,11 @@ bool SaveScreenshot(HWND window, const std::string& name);
 bool SaveDrawing(const std::string& name, int width, int height,
                  const std::function<void(HDC)>& draw);
 
+// A new, empty folder in the temporary folder, e.g. for %APPDATA%.
+std::string FreshTempFolder(const std::string& prefix);
+// Deletes a folder with everything in it.
+void RemoveFolderTree(const std::string& folder);
+
 std::string WindowText(HWND window);
 // The message of a message box: the text of its static controls.
 std::string MessageText(HWND box);

@@ -99,6 +99,8 @@ TEST(Recovery, EveryChangeIsReadBackInOrderByteForByte) {
         EXPECT_EQ(r.dropped + r.leftOut, 0);
         EXPECT_EQ(RecoveryReadMessage(r), "");
         ExpectAlbum(b, {1, 2, 1, 3});
+        // Restored pictures were never saved: closing asks about them.
+        EXPECT_EQ(AlbumUnsavedPictures(b.store), 4);
     }
     // Delete the second; the next upload lands in its spare block.
     AlbumDelete(a.store, 1);
