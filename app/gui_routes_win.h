@@ -18,6 +18,15 @@ void DownloadRoute(); // DownLoad <---: history state from the focused album ite
 void DeletePicture();
 void DeleteAllPictures();
 void ShowWholeAlbum(); // the list rebuilt from the album (after it was filled from elsewhere)
+// The album list's context menu at a screen point (the item there), or at
+// the current item for (-1, -1), the keyboard's point.
+void ShowAlbumMenu(POINT screen);
+// Dragging an album item to a new place: the main dialog holds the capture
+// while AlbumDragging; a drop on an item moves the dragged one there.
+void BeginAlbumDrag(int item);
+bool AlbumDragging();
+void AlbumDragMove(POINT screen);
+void EndAlbumDrag(POINT screen, bool drop);
 void SaveBmpRoute(HWND owner); // after DropRedo: ask a name, write the picture
 void SaveAllPictures(HWND owner);
 

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
@@ -176,12 +177,30 @@ void ToggleTreeItem(HWND tree) {
     SendMessageA(tree, WM_KEYDOWN, (state & TVIS_EXPANDED) ? VK_SUBTRACT : VK_ADD, 0);
 }
 
+// The menu key and Shift+F10 in the album list open its context menu; their
+// key-up is taken too, so the system does not open it a second time.
+bool RouteMenuKey(const MSG& m) {
+    if (m.hwnd != g_app.AlbumList) return false;
+    const bool apps = m.wParam == VK_APPS;
+    const bool shiftF10 = m.wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0;
+    if (!apps && !shiftF10) return false;
+    if (m.message == WM_KEYDOWN || m.message == WM_SYSKEYDOWN) ShowAlbumMenu({-1, -1});
+    return true;
+}
+
 // True when the key message was taken.
 bool RouteKey(const MSG& m) {
     App& a = g_app;
     HWND dialog = a.mainDialog;
-    if (m.message != WM_KEYDOWN || !dialog || !IsWindowEnabled(dialog)) return false;
+    if (m.message < WM_KEYFIRST || m.message > WM_KEYLAST) return false;
+    if (!dialog || !IsWindowEnabled(dialog)) return false;
     if (m.hwnd != dialog && !IsChild(dialog, m.hwnd)) return false;
+    if (RouteMenuKey(m)) return true;
+    if (m.message != WM_KEYDOWN) return false;
+    if (m.wParam == VK_ESCAPE && AlbumDragging()) {
+        EndAlbumDrag({0, 0}, false); // Esc ends a drag, not the program
+        return true;
+    }
     const bool ctrl = GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
     const bool shift = GetKeyState(VK_SHIFT) < 0;
     switch (m.wParam) {
@@ -251,6 +270,8 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
     } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_DELETEITEMA) {
         auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
         ForgetTreeItem(tree->itemOld.lParam);
+    } else if (controlId == IDC_ALBUM_LIST && header->code == LVN_BEGINDRAG) {
+        BeginAlbumDrag(reinterpret_cast<NMLISTVIEW*>(header)->iItem);
     } else if (controlId == IDC_FOLDER_TREE &&
                (header->code == TVN_BEGINLABELEDITA || header->code == TVN_BEGINLABELEDITW)) {
         // No renaming in the tree, however it is asked for (see OnInitDialog).
@@ -258,6 +279,19 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
         return TRUE;
     }
     return 0;
+}
+
+// While an album item is dragged the dialog has the capture: the pointer's
+// moves show the drop place, the button's release drops, a lost capture cancels.
+INT_PTR RouteAlbumDrag(HWND dialog, UINT message, LPARAM lParam) {
+    if (!AlbumDragging()) return 0;
+    POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ClientToScreen(dialog, &at);
+    if (message == WM_MOUSEMOVE)
+        AlbumDragMove(at);
+    else
+        EndAlbumDrag(at, message == WM_LBUTTONUP);
+    return TRUE;
 }
 
 } // namespace
@@ -308,6 +342,13 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         CloseMainDialog(window);
         return TRUE;
     case WM_DESTROY: StopKeys(); return 0;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != g_app.AlbumList) return 0;
+        ShowAlbumMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        return TRUE;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED: return RouteAlbumDrag(window, message, lParam);
     case WM_NOTIFY:
         return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND: RouteCommand(window, wParam); return 0;

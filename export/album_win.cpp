@@ -1,4 +1,5 @@
-// The album list (control 1003): UpLoad, DownLoad, Delete and Delete All.
+// The album list (control 1003): UpLoad, DownLoad, Delete and Delete All,
+// and the order of its pictures (context menu and dragging).
 // The album's order lives in the core (export/album.h); this file mirrors
 // each edit in the list view and draws the 80 x 72 thumbnails.
 #include "app/app_win.h"
@@ -109,7 +110,153 @@ void ApplyEdit(const AlbumEdit& edit) {
     if (edit.update != AlbumListUpdate::kNothing) KeepRecoveryAlbum();
 }
 
+// The current item after a move: selected and focused, so the next move or
+// key acts on the picture just moved.
+void SelectAlbumItem(int index) {
+    LVITEMA state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(g_app.AlbumList, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&state));
+    SendMessageA(g_app.AlbumList, LVM_ENSUREVISIBLE, index, FALSE);
+}
+
+void MovePicture(int from, int to) {
+    const AlbumEdit edit = AlbumMove(g_app.album, from, to);
+    if (!edit.result) return;
+    ApplyEdit(edit);
+    SelectAlbumItem(edit.item);
+}
+
+// ---- The context menu ----
+
+enum AlbumMenuItem : UINT {
+    kMoveUp = 1,
+    kMoveDown,
+    kMoveToFirst,
+    kMoveToLast,
+    kMenuDownload,
+    kMenuDelete,
+};
+
+// The menu for album item `item` of `count`: moves that would change nothing are greyed.
+HMENU MakeAlbumMenu(int item, int count) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return nullptr;
+    const UINT up = item > 0 ? MF_ENABLED : MF_GRAYED;
+    const UINT down = item + 1 < count ? MF_ENABLED : MF_GRAYED;
+    AppendMenuA(menu, MF_STRING | up, kMoveUp, "Move up");
+    AppendMenuA(menu, MF_STRING | down, kMoveDown, "Move down");
+    AppendMenuA(menu, MF_STRING | up, kMoveToFirst, "Move to first");
+    AppendMenuA(menu, MF_STRING | down, kMoveToLast, "Move to last");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, kMenuDownload, "DownLoad");
+    AppendMenuA(menu, MF_STRING, kMenuDelete, "Delete");
+    return menu;
+}
+
+void RunAlbumMenuItem(UINT command, int item) {
+    const int last = AlbumCount(g_app.album) - 1;
+    switch (command) {
+    case kMoveUp: MovePicture(item, item - 1); break;
+    case kMoveDown: MovePicture(item, item + 1); break;
+    case kMoveToFirst: MovePicture(item, 0); break;
+    case kMoveToLast: MovePicture(item, last); break;
+    case kMenuDownload: DownloadRoute(); break;
+    case kMenuDelete: DeletePicture(); break;
+    default: break; // dismissed
+    }
+}
+
+// The album item under a screen point, or -1.
+int AlbumItemAt(POINT screen) {
+    LVHITTESTINFO hit = {};
+    hit.pt = screen;
+    ScreenToClient(g_app.AlbumList, &hit.pt);
+    const int item = static_cast<int>(
+        SendMessageA(g_app.AlbumList, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return (hit.flags & LVHT_ONITEM) ? item : -1;
+}
+
+// ---- Dragging an item to a new place ----
+
+int g_dragFrom = -1; // the item being dragged, -1 when none
+int g_dropHilite = -1;
+
+void HiliteDropTarget(int item) {
+    if (item == g_dropHilite) return;
+    LVITEMA state = {};
+    state.stateMask = LVIS_DROPHILITED;
+    if (g_dropHilite >= 0)
+        SendMessageA(g_app.AlbumList, LVM_SETITEMSTATE, g_dropHilite,
+                     reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_DROPHILITED;
+    if (item >= 0)
+        SendMessageA(g_app.AlbumList, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+    g_dropHilite = item;
+}
+
+// Where a drop at a screen point puts the dragged item: the place of the
+// item under it; past the items but inside the list, the end; -1 outside.
+int DropPlace(POINT screen) {
+    RECT list;
+    GetWindowRect(g_app.AlbumList, &list);
+    if (!PtInRect(&list, screen)) return -1;
+    const int item = AlbumItemAt(screen);
+    return item >= 0 ? item : AlbumCount(g_app.album) - 1;
+}
+
 } // namespace
+
+void ShowAlbumMenu(POINT screen) {
+    int item = -1;
+    if (screen.x == -1 && screen.y == -1) {
+        // From the keyboard: the current item, the menu at its picture.
+        item = FocusedAlbumItem();
+        if (item < 0) return;
+        RECT r = {};
+        r.left = LVIR_ICON;
+        SendMessageA(g_app.AlbumList, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&r));
+        screen = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        ClientToScreen(g_app.AlbumList, &screen);
+    } else {
+        // A right click acts on the item under the pointer, which becomes current.
+        item = AlbumItemAt(screen);
+        if (item < 0) return;
+        SelectAlbumItem(item);
+    }
+    HMENU menu = MakeAlbumMenu(item, AlbumCount(g_app.album));
+    if (!menu) return;
+    const UINT command =
+        static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                         screen.x, screen.y, 0, g_app.mainDialog, nullptr));
+    DestroyMenu(menu);
+    RunAlbumMenuItem(command, item);
+}
+
+void BeginAlbumDrag(int item) {
+    if (item < 0 || item >= AlbumCount(g_app.album)) return;
+    g_dragFrom = item;
+    SetCapture(g_app.mainDialog);
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512))); // IDC_ARROW
+}
+
+bool AlbumDragging() {
+    return g_dragFrom >= 0;
+}
+
+void AlbumDragMove(POINT screen) {
+    if (g_dragFrom < 0) return;
+    HiliteDropTarget(DropPlace(screen) >= 0 ? AlbumItemAt(screen) : -1);
+}
+
+void EndAlbumDrag(POINT screen, bool drop) {
+    if (g_dragFrom < 0) return;
+    const int from = g_dragFrom;
+    g_dragFrom = -1; // first: releasing the capture comes back here
+    HiliteDropTarget(-1);
+    if (GetCapture() == g_app.mainDialog) ReleaseCapture();
+    const int to = drop ? DropPlace(screen) : -1;
+    if (to >= 0) MovePicture(from, to);
+}
 
 void UploadPicture(const FrameImage& picture) {
     ApplyEdit(AlbumUpload(g_app.album, picture, FocusedAlbumItem()));

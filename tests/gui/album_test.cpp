@@ -449,6 +449,9 @@ void SaveAllInto(HWND main, const std::string& folder,
     Click(main, IDC_SAVE_ALL);
     EXPECT_TRUE(asked);
     OnNextDialog(nullptr);
+    // The X server's focus events of the closed boxes come late; a popup
+    // menu shown before they are in would be cancelled by them.
+    Pump(500);
 }
 
 void WriteText(const std::string& path, const char* text) {
@@ -587,6 +590,185 @@ TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     EXPECT_EQ(entries, 4) << ". .. 0.jpg 1.jpg and nothing else";
     DeleteFileA((folder + "\\0.jpg").c_str());
     RemoveDirectoryA((folder + "\\1.jpg").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// ---- Ordering the album ----
+
+struct MenuLine {
+    std::string text;
+    bool grey;
+};
+
+// The items of a shown popup menu, separators left out.
+std::vector<MenuLine> MenuLines(HWND menuWindow) {
+    auto menu = reinterpret_cast<HMENU>(SendMessageA(menuWindow, 0x01E1, 0, 0)); // MN_GETHMENU
+    std::vector<MenuLine> lines;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        const UINT state = GetMenuState(menu, i, MF_BYPOSITION);
+        if (state & MF_SEPARATOR) continue;
+        char text[64] = "";
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        lines.push_back({text, (state & MF_GRAYED) != 0});
+    }
+    return lines;
+}
+
+// Picks the item at `position` (separators not counted) as a user does with
+// the arrow keys and Enter; the menu's own loop takes the keys.
+void PickMenuItem(HWND menuWindow, int position) {
+    for (int i = 0; i <= position; ++i)
+        PostMessageA(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+enum { kUp, kDown, kFirst, kLast, kDownload, kDelete };
+
+// The screen point of album item i's picture.
+POINT ItemPoint(HWND main, int i) {
+    RECT r = {};
+    r.left = LVIR_ICON;
+    SendMessageA(Album(main), LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+    POINT p = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(Album(main), &p);
+    return p;
+}
+
+// A right click on item i as the list reports it, the menu answered by `pick`.
+void RightClickItem(HWND main, int i, const std::function<void(HWND)>& pick) {
+    OnNextMenu(pick);
+    const POINT p = ItemPoint(main, i);
+    SetCursorPos(p.x, p.y);
+    SendMessageA(main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Album(main)), MAKELPARAM(p.x, p.y));
+    EXPECT_TRUE(NextDialogHandled()) << "no menu on item " << i;
+}
+
+std::vector<int> AlbumReds() {
+    std::vector<int> reds;
+    for (int i = 0; i < AlbumCount(g_app.album); ++i)
+        reds.push_back(AlbumRed(i));
+    return reds;
+}
+
+int SelectedItem(HWND main) {
+    return static_cast<int>(
+        SendMessageA(Album(main), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+TEST(Album, TheContextMenuAndDraggingOrderTheAlbumAndTheExportedFiles) {
+    std::string folder = TempFolder("pixmora_gui_order");
+    auto answerOk = [](HWND box, const std::string&) { SendMessageA(box, WM_COMMAND, IDOK, 0); };
+    std::vector<std::vector<char>> before, after;
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        for (uint8_t red : {10, 20, 30, 40}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        SaveAllInto(main, folder, answerOk);
+        for (int i = 0; i < 4; ++i)
+            before.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
+
+        // Right click on "2": every item of the menu, all of them usable.
+        std::vector<MenuLine> lines;
+        RightClickItem(main, 1, [&](HWND menu) {
+            lines = MenuLines(menu);
+            Pump(100);
+            SaveScreenshot(main, "album_context_menu");
+            PickMenuItem(menu, kDown);
+        });
+        ASSERT_EQ(lines.size(), 6u);
+        const char* texts[] = {"Move up",      "Move down", "Move to first",
+                               "Move to last", "DownLoad",  "Delete"};
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_EQ(lines[i].text, texts[i]);
+            EXPECT_FALSE(lines[i].grey) << texts[i];
+        }
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{10, 30, 20, 40}));
+        EXPECT_EQ(SelectedItem(main), 2) << "the moved picture stays current";
+        EXPECT_EQ(Label(main, 2), "3");
+        EXPECT_EQ(ThumbPixel(2, 40, 36), RGB(20, 0, 0));
+
+        // The menu key on the first item: it cannot go up.
+        ClickItem(main, 0);
+        OnNextMenu([&](HWND menu) {
+            lines = MenuLines(menu);
+            PickMenuItem(menu, kLast);
+        });
+        PressKey(Album(main), VK_APPS);
+        ASSERT_EQ(lines.size(), 6u);
+        EXPECT_TRUE(lines[kUp].grey);
+        EXPECT_TRUE(lines[kFirst].grey);
+        EXPECT_FALSE(lines[kDown].grey);
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{30, 20, 40, 10}));
+        // Shift+F10 on the last one: it cannot go down; to first.
+        OnNextMenu([&](HWND menu) {
+            lines = MenuLines(menu);
+            PickMenuItem(menu, kFirst);
+        });
+        PressKey(Album(main), VK_F10, false, true);
+        ASSERT_EQ(lines.size(), 6u);
+        EXPECT_TRUE(lines[kDown].grey);
+        EXPECT_TRUE(lines[kLast].grey);
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{10, 30, 20, 40}));
+        RightClickItem(main, 2, [](HWND menu) { PickMenuItem(menu, kUp); });
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{10, 20, 30, 40}));
+
+        // Dragging "4" onto "1" puts it first.
+        NMLISTVIEW drag = {};
+        drag.hdr.hwndFrom = Album(main);
+        drag.hdr.idFrom = IDC_ALBUM_LIST;
+        drag.hdr.code = LVN_BEGINDRAG;
+        drag.iItem = 3;
+        SendMessageA(main, WM_NOTIFY, IDC_ALBUM_LIST, reinterpret_cast<LPARAM>(&drag));
+        EXPECT_EQ(GetCapture(), main);
+        POINT onFirst = ItemPoint(main, 0);
+        ScreenToClient(main, &onFirst);
+        SendMessageA(main, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(onFirst.x, onFirst.y));
+        SendMessageA(main, WM_LBUTTONUP, 0, MAKELPARAM(onFirst.x, onFirst.y));
+        EXPECT_NE(GetCapture(), main);
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{40, 10, 20, 30}));
+        EXPECT_EQ(SelectedItem(main), 0);
+        // A drop outside the list changes nothing.
+        SendMessageA(main, WM_NOTIFY, IDC_ALBUM_LIST, reinterpret_cast<LPARAM>(&drag));
+        SendMessageA(main, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{40, 10, 20, 30}));
+        // Esc during a drag ends the drag only.
+        SendMessageA(main, WM_NOTIFY, IDC_ALBUM_LIST, reinterpret_cast<LPARAM>(&drag));
+        PressKey(Album(main), VK_ESCAPE);
+        EXPECT_NE(GetCapture(), main);
+        EXPECT_TRUE(IsWindowVisible(main));
+        SendMessageA(main, WM_LBUTTONUP, 0, MAKELPARAM(onFirst.x, onFirst.y));
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{40, 10, 20, 30}));
+
+        // A new order is a change Save All has not saved yet.
+        std::string asked;
+        OnNextDialog([&](HWND box) {
+            asked = MessageText(box);
+            SendMessageA(box, WM_COMMAND, IDNO, 0);
+        });
+        SendMessageA(main, WM_CLOSE, 0, 0);
+        EXPECT_NE(asked.find("holds 4 pictures"), std::string::npos) << asked;
+        SaveAllInto(main, folder, answerOk);
+        for (int i = 0; i < 4; ++i)
+            after.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
+
+        // DownLoad and Delete from the menu act on the item clicked.
+        RightClickItem(main, 2, [](HWND menu) { PickMenuItem(menu, kDownload); });
+        EXPECT_EQ(CurrentPicture(g_app.history).Pixels()[2], 20);
+        RightClickItem(main, 0, [](HWND menu) { PickMenuItem(menu, kDelete); });
+        EXPECT_EQ(AlbumReds(), (std::vector<int>{10, 20, 30}));
+        CloseAnyway(main);
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
+    TearDown();
+    ASSERT_EQ(after.size(), 4u);
+    ASSERT_GT(before[3].size(), 600u);
+    EXPECT_EQ(after[0], before[3]) << "the files follow the new order";
+    EXPECT_EQ(after[1], before[0]);
+    EXPECT_EQ(after[2], before[1]);
+    EXPECT_EQ(after[3], before[2]);
+    for (int i = 0; i < 4; ++i)
+        DeleteFileA((folder + "\\" + std::to_string(i) + ".jpg").c_str());
     RemoveDirectoryA(folder.c_str());
 }
 

@@ -52,8 +52,12 @@ std::vector<SeenDialog> g_seen;
 UINT_PTR g_watchTimer = 0;
 
 // Closes `box` with the button that ends it soonest: Cancel, else OK, else
-// Yes (a Yes/No box has no other way out).
+// Yes (a Yes/No box has no other way out). A menu is dismissed.
 void AnswerToEnd(HWND box) {
+    if (ClassOf(box) == "#32768") {
+        EndMenu();
+        return;
+    }
     for (int id : {IDCANCEL, IDOK, IDYES}) {
         HWND button = GetDlgItem(box, id);
         if (button && IsWindowVisible(button)) {
@@ -66,7 +70,9 @@ void AnswerToEnd(HWND box) {
 
 BOOL CALLBACK NoteDialog(HWND window, LPARAM data) {
     auto* open = reinterpret_cast<std::vector<HWND>*>(data);
-    if (window != g_app.mainDialog && IsWindowVisible(window) && ClassOf(window) == "#32770")
+    const std::string kind = ClassOf(window);
+    if (window != g_app.mainDialog && IsWindowVisible(window) &&
+        (kind == "#32770" || kind == "#32768"))
         open->push_back(window);
     return TRUE;
 }
@@ -114,8 +120,10 @@ struct Finder {
 
 std::vector<HWND> g_knownDialogs; // open when OnNextDialog was armed
 
+const char* g_nextClass = "#32770"; // what OnNextDialog waits for: a dialog or a menu
+
 bool IsDialogWindow(HWND window) {
-    return IsWindowVisible(window) && ClassOf(window) == "#32770";
+    return IsWindowVisible(window) && ClassOf(window) == g_nextClass;
 }
 
 BOOL CALLBACK CollectDialogs(HWND window, LPARAM) {
@@ -180,7 +188,19 @@ bool HarnessHadToClose() {
     return g_harnessClosed;
 }
 
+static void ArmNext(const std::function<void(HWND)>& action, int timeoutMs);
+
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs) {
+    g_nextClass = "#32770";
+    ArmNext(action, timeoutMs);
+}
+
+void OnNextMenu(const std::function<void(HWND)>& action, int timeoutMs) {
+    g_nextClass = "#32768";
+    ArmNext(action, timeoutMs);
+}
+
+static void ArmNext(const std::function<void(HWND)>& action, int timeoutMs) {
     if (g_nextTimer) KillTimer(nullptr, g_nextTimer);
     g_nextTimer = 0;
     g_nextAction = action;

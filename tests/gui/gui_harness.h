@@ -22,6 +22,9 @@ bool HarnessHadToClose();
 // that opens the dialog. Gives up after `timeoutMs`. A nullptr action
 // disarms the one armed before.
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs = 5000);
+// The same for the next popup menu (its window, class "#32768"); the action
+// runs inside the menu's own loop, so keys it posts are taken by the menu.
+void OnNextMenu(const std::function<void(HWND)>& action, int timeoutMs = 5000);
 // True when OnNextDialog's action ran since it was armed.
 bool NextDialogHandled();
 
