@@ -634,12 +634,20 @@ POINT ItemPoint(HWND main, int i) {
     return p;
 }
 
-// A right click on item i as the list reports it, the menu answered by `pick`.
+// A right click on item i: the pointer there, the button pressed and
+// released on the list, which sends the dialog its context-menu message; the
+// menu is answered by `pick`.
 void RightClickItem(HWND main, int i, const std::function<void(HWND)>& pick) {
     OnNextMenu(pick);
     const POINT p = ItemPoint(main, i);
     SetCursorPos(p.x, p.y);
-    SendMessageA(main, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Album(main)), MAKELPARAM(p.x, p.y));
+    POINT client = p;
+    ScreenToClient(Album(main), &client);
+    PostMessageA(Album(main), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(client.x, client.y));
+    PostMessageA(Album(main), WM_RBUTTONUP, 0, MAKELPARAM(client.x, client.y));
+    for (int tries = 0; tries < 40 && !NextDialogHandled(); ++tries)
+        Pump(50);
+    Pump(50);
     EXPECT_TRUE(NextDialogHandled()) << "no menu on item " << i;
 }
 
