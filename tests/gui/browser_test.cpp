@@ -922,9 +922,11 @@ TEST(BrowserStress, ClosingWhileALargePictureDecodesEndsPromptly) {
         elapsed = GetTickCount() - start;
     }));
     EXPECT_TRUE(busyAtClose);
-    // One decoder poll, at most one 200 ms look and the 100 ms pause; Wine's
-    // timers and a loaded machine get a generous margin.
-    EXPECT_LT(elapsed, 300u + 1700u);
+    // One decoder poll, at most one 200 ms look and the 100 ms pause: well
+    // under a second on a quiet machine (the figure is recorded). The bound
+    // only tells a close that waits for the whole decode, or for ever, from
+    // one that stops it, however loaded the machine is.
+    EXPECT_LT(elapsed, 10000u);
     RecordProperty("close_ms", static_cast<int>(elapsed));
     std::printf("closing while decoding took %lu ms\n", static_cast<unsigned long>(elapsed));
     EXPECT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
