@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_plan.h"
 #include "codecs/jpeg_decoder.h"
@@ -67,14 +68,16 @@ int32_t Stored(int32_t a, int32_t size, bool reversed) {
     return reversed ? size - 1 - a : a;
 }
 
+// Writes the geometry's band into `pixels`, rows of `stride` bytes, bottom
+// row first.
 void SharpFit(const LoadBuffers& lb, const FitGeometry& g, FitMode mode, Orientation o,
-              FrameImage& block) {
+              uint8_t* pixels, int32_t stride) {
     const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
     const bool stretch = mode == FitMode::kStretch;
     const std::vector<int32_t> ux = SharpAxis(g.srcX, g.srcW, g.dstW, stretch);
     const std::vector<int32_t> uy = SharpAxis(g.srcY, g.srcH, g.dstH, stretch);
     for (int32_t i = 0; i < g.dstH; ++i) {
-        uint8_t* out = block.Pixels() + static_cast<size_t>(g.dstY + i) * kFrameStride + 3 * g.dstX;
+        uint8_t* out = pixels + static_cast<size_t>(g.dstY + i) * stride + 3 * g.dstX;
         for (int32_t j = 0; j < g.dstW; ++j, out += 3) {
             const int32_t a =
                 o.transposed ? uy[static_cast<size_t>(i)] : ux[static_cast<size_t>(j)];
@@ -108,7 +111,22 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
     if (options.smooth)
         SmoothFit(lb, g, o, block);
     else
-        SharpFit(lb, g, options.mode, o, block);
+        SharpFit(lb, g, options.mode, o, block.Pixels(), kFrameStride);
+    return true;
+}
+
+bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& block) {
+    const Orientation o = OrientationOf(orientation);
+    if (!o.transposed && !o.reverseX && !o.reverseY) return FitToFrame(lb, w, h, block);
+    if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;
+    InitFrameHeader(w, h, block.bytes);
+    const int32_t stride = (w * 24 + 31) / 32 * 4;
+    std::memset(block.Pixels(), 0, static_cast<size_t>(stride) * h);
+    if (!RasterReadable(lb)) return true;
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const FitGeometry g =
+        o.transposed ? FitGeometry{0, 0, H, W, 0, 0, w, h} : FitGeometry{0, 0, W, H, 0, 0, w, h};
+    SharpFit(lb, g, FitMode::kStretch, o, block.Pixels(), stride);
     return true;
 }
 
@@ -172,10 +190,18 @@ class SmoothLoad : public RasterRowWatcher {
 
 } // namespace
 
-int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
+namespace {
+
+// DecodeAndFit's work. `own` tells whether the raster is now the file's
+// (rasterSerial moved); with `onlyOwn` a raster that is not leaves `block`
+// as it was.
+int DecodeAndFitInto(DecoderSet& set, const char* path, const FitOptions& options,
+                     FrameImage& block, bool onlyOwn, bool& own) {
+    own = false;
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone || !set.buffers) return -1;
     LoadBuffers& lb = *set.buffers;
+    const uint32_t serial = lb.rasterSerial;
     // As in LoadPictureIntoFrame a failed decode still fits what the raster
     // holds; that is not this file's picture, so it stays as stored.
     int orientation = 1;
@@ -194,7 +220,10 @@ int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, F
                 decoded = DecodeJpegLoaded(lb, *set.jpeg);
                 lb.rowWatcher = nullptr;
                 lb.raster.cursor.address = RasterRow(lb, 0);
-                if (decoded == 1 && load.Finish(lb, block)) return 1;
+                if (decoded == 1 && load.Finish(lb, block)) {
+                    own = true;
+                    return 1;
+                }
             } else {
                 // One pixel per frame pixel: only those are decoded.
                 const FitMaskContext context{options, exif};
@@ -206,15 +235,55 @@ int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, F
     } else {
         decoded = DecodeByExtension(set, path, DecodeFor::kRaster);
     }
+    own = lb.rasterSerial != serial;
+    if (onlyOwn && !own) return decoded;
     lb.raster.cursor.address = RasterRow(lb, 0);
     FitWithOptions(lb, options, orientation, block);
     return decoded;
+}
+
+} // namespace
+
+int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
+    bool own = false;
+    return DecodeAndFitInto(set, path, options, block, false, own);
+}
+
+DecodeOutcome LoadForFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
+                               FrameImage& block) {
+    bool own = false;
+    const int decoded = DecodeAndFitInto(set, path, options, block, true, own);
+    if (decoded < 0) {
+        DecodeFail("unknown picture type");
+        return DecodeOutcome::kUnknownType;
+    }
+    if (decoded == 1) return DecodeOutcome::kComplete;
+    return own ? DecodeOutcome::kPartial : DecodeOutcome::kRefused;
 }
 
 int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
                              FrameImage& block) {
     return DecodeAndFit(set, path, options, block) < 0 ? 0 : 1;
 }
+
+namespace {
+
+// The stored columns and rows (rows counted from the top) a sharp fit of the
+// geometry reads; the masks are zero on entry.
+void MarkSharpLines(int32_t width, int32_t height, const FitGeometry& g, bool stretch,
+                    Orientation o, uint8_t* columns, uint8_t* rows) {
+    const std::vector<int32_t> ux = SharpAxis(g.srcX, g.srcW, g.dstW, stretch);
+    const std::vector<int32_t> uy = SharpAxis(g.srcY, g.srcH, g.dstH, stretch);
+    const std::vector<int32_t>& xs = o.transposed ? uy : ux;
+    const std::vector<int32_t>& ys = o.transposed ? ux : uy;
+    for (int32_t a : xs)
+        columns[static_cast<size_t>(Stored(a, width, o.reverseX))] = 1;
+    // Memory row m is row height - 1 - m from the top.
+    for (int32_t b : ys)
+        rows[static_cast<size_t>(height - 1 - Stored(b, height, o.reverseY))] = 1;
+}
+
+} // namespace
 
 void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
                           uint8_t* columns, uint8_t* rows) {
@@ -243,16 +312,19 @@ void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& optio
                 markRow(t.start + i);
         return;
     }
-    const FitMode mode = options.mode;
-    const bool stretch = mode == FitMode::kStretch;
-    const std::vector<int32_t> ux = SharpAxis(g.srcX, g.srcW, g.dstW, stretch);
-    const std::vector<int32_t> uy = SharpAxis(g.srcY, g.srcH, g.dstH, stretch);
-    const std::vector<int32_t>& xs = o.transposed ? uy : ux;
-    const std::vector<int32_t>& ys = o.transposed ? ux : uy;
-    for (int32_t a : xs)
-        columns[static_cast<size_t>(Stored(a, width, o.reverseX))] = 1;
-    for (int32_t b : ys)
-        markRow(Stored(b, height, o.reverseY));
+    MarkSharpLines(width, height, g, options.mode == FitMode::kStretch, o, columns, rows);
+}
+
+void MarkLinesTheStretchReads(int32_t width, int32_t height, int orientation, int w, int h,
+                              uint8_t* columns, uint8_t* rows) {
+    if (width < 1 || height < 1) return;
+    std::memset(columns, 0, static_cast<size_t>(width));
+    std::memset(rows, 0, static_cast<size_t>(height));
+    if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return; // StretchUpright reads nothing
+    const Orientation o = OrientationOf(orientation);
+    const FitGeometry g = o.transposed ? FitGeometry{0, 0, height, width, 0, 0, w, h}
+                                       : FitGeometry{0, 0, width, height, 0, 0, w, h};
+    MarkSharpLines(width, height, g, true, o, columns, rows);
 }
 
 void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,

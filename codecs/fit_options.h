@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codecs/load_buffers.h"
+#include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "picture/frame_image.h"
 
@@ -58,11 +59,30 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 // the decoder finishes it. Either way the block is the fit of the full decode.
 int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block);
 
+// The load of a picture the user asked for, with `options`: like
+// DecodeForFrame followed by FitDecoded, `block` gets the fit only when the
+// raster is the file's own (kPartial, kComplete); for kRefused and
+// kUnknownType it is left as it was. Stretch, not smooth, on a file without
+// an orientation is exactly LoadPictureIntoFrame's picture.
+DecodeOutcome LoadForFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
+                               FrameImage& block);
+
 // Like LoadPictureIntoFrame (same return contract: 0 touching nothing for a
 // name without a known extension, else 1), fitting with `options`: DecodeAndFit
 // with the decoder's result left aside.
 int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
                              FrameImage& block);
+
+// The whole upright picture (turned by the Exif `orientation`, as in
+// FitWithOptions) stretched to w x h by FitToFrame's sampling rule, written
+// into `block` as FitToFrame writes a w x h picture: its header, rows padded
+// to 4 bytes. Orientation 1 is exactly FitToFrame(lb, w, h, block). False,
+// writing nothing, for a size outside 1..kFrameSide.
+bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& block);
+// The stored columns and rows StretchUpright reads, in the shape of
+// SampleMasks (none for a size it refuses).
+void MarkLinesTheStretchReads(int32_t width, int32_t height, int orientation, int w, int h,
+                              uint8_t* columns, uint8_t* rows);
 
 // The raster lines a fit reads, for a decoder that can skip the others:
 // `columns` gets `width` entries, `rows` gets `height` entries, 1 for each

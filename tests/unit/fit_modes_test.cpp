@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
 #include "codecs/fit_plan.h"
@@ -489,6 +490,45 @@ TEST(LinesTheFitReads, TheFitReadsNothingElse) {
             }
 }
 
+// --- A stretch of the upright picture to any size (the thumbnails) ---------------
+
+TEST(StretchUpright, IsFitToFrameAsStoredAndTheTurnedPictureStretchedOtherwise) {
+    std::mt19937 rng(11);
+    const int32_t w = 173, h = 97;
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (uint32_t& p : px)
+        p = rng() & 0xFFFFFF;
+    for (int o = 1; o <= 8; ++o) {
+        int32_t uw = 0, uh = 0;
+        const std::vector<uint32_t> up = Upright(px, w, h, o, uw, uh);
+        for (const std::pair<int, int>& size : {std::pair<int, int>{80, 45}, {37, 72}, {1, 128}}) {
+            const int tw = size.first, th = size.second;
+            Frame turned(new FrameImage), reference(new FrameImage);
+            std::memset(turned->bytes, 0x5A, sizeof turned->bytes);
+            ASSERT_TRUE(StretchUpright(TopDownRaster(px, w, h), o, tw, th, *turned));
+            ASSERT_TRUE(FitToFrame(TopDownRaster(up, uw, uh), tw, th, *reference));
+            const size_t bytes = kFrameHeaderBytes + static_cast<size_t>((tw * 3 + 3) / 4 * 4) * th;
+            EXPECT_EQ(std::memcmp(turned->bytes, reference->bytes, bytes), 0)
+                << "orientation " << o << " " << tw << " x " << th;
+
+            // It reads only the lines it marks.
+            std::vector<uint8_t> cols(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+            MarkLinesTheStretchReads(w, h, o, tw, th, cols.data(), rows.data());
+            std::vector<uint32_t> poisoned = px;
+            for (int32_t r = 0; r < h; ++r)
+                for (int32_t c = 0; c < w; ++c)
+                    if (!cols[c] || !rows[r]) poisoned[static_cast<size_t>(r) * w + c] ^= 0x5A5A5A;
+            ASSERT_TRUE(StretchUpright(TopDownRaster(poisoned, w, h), o, tw, th, *reference));
+            EXPECT_EQ(std::memcmp(turned->bytes, reference->bytes, bytes), 0) << o;
+        }
+    }
+    Frame untouched(new FrameImage);
+    untouched->bytes[0] = 0x33;
+    EXPECT_FALSE(StretchUpright(CoordinateRaster(10, 10), 6, 0, 5, *untouched));
+    EXPECT_FALSE(StretchUpright(CoordinateRaster(10, 10), 6, 129, 5, *untouched));
+    EXPECT_EQ(untouched->bytes[0], 0x33);
+}
+
 // --- Loading a photo ------------------------------------------------------------
 
 // An Exif APP1 segment (little-endian TIFF) holding only the orientation.
@@ -504,8 +544,10 @@ std::vector<uint8_t> ExifApp1(int orientation) {
     return s;
 }
 
-TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
-    // Quadrants red (top-left), green (top-right), blue (bottom-left), white.
+// A 128 x 128 JPEG file of quadrants red (top-left), green (top-right),
+// blue (bottom-left) and white, with an Exif orientation when `orientation`
+// is not 0.
+std::string WriteQuadrantJpeg(const char* name, int orientation) {
     Frame picture(new FrameImage);
     InitFrameHeader(128, 128, picture->bytes);
     for (int y = 0; y < 128; ++y)
@@ -518,21 +560,33 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
         }
     std::vector<uint8_t> jpeg(200000);
     size_t length = 0;
-    ASSERT_EQ(EncodeJpeg(*picture, jpeg.data(), jpeg.size(), length), 1);
+    EXPECT_EQ(EncodeJpeg(*picture, jpeg.data(), jpeg.size(), length), 1);
     jpeg.resize(length);
-    const std::vector<uint8_t> app1 = ExifApp1(6);
-    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
-    const std::string path = NativePath(ScratchDir() + "/portrait.jpg");
+    if (orientation) {
+        const std::vector<uint8_t> app1 = ExifApp1(orientation);
+        jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    }
+    const std::string path = NativePath(ScratchDir() + "/" + name);
     FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fwrite(jpeg.data(), 1, jpeg.size(), f);
-    std::fclose(f);
+    EXPECT_TRUE(f);
+    if (f) {
+        std::fwrite(jpeg.data(), 1, jpeg.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
 
-    struct Free {
-        void operator()(JpegDecoder* p) const { std::free(p); }
-    };
-    std::unique_ptr<JpegDecoder, Free> d(
-        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+struct FreeJpeg {
+    void operator()(JpegDecoder* p) const { std::free(p); }
+};
+using OwnedJpeg = std::unique_ptr<JpegDecoder, FreeJpeg>;
+OwnedJpeg NewJpegDecoder() {
+    return OwnedJpeg(static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+}
+
+TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
+    const std::string path = WriteQuadrantJpeg("portrait.jpg", 6);
+    OwnedJpeg d = NewJpegDecoder();
     DecoderSet set;
     set.buffers = &TestBuffers();
     set.jpeg = d.get();
@@ -557,6 +611,67 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     EXPECT_EQ(LoadPictureIntoFrameWith(set, "photo.jpeg", o, *untouched), 0);
     EXPECT_EQ(untouched->bytes[100], 0x33);
+}
+
+TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
+    OwnedJpeg d = NewJpegDecoder();
+    DecoderSet set;
+    set.buffers = &TestBuffers();
+    set.jpeg = d.get();
+    LoadBuffers& lb = *set.buffers;
+    const FitOptions defaults;
+
+    // The defaults on a photo without an orientation: the plain load's bytes.
+    const std::string plain = WriteQuadrantJpeg("plain.jpg", 0);
+    Frame with(new FrameImage), without(new FrameImage);
+    EXPECT_EQ(LoadForFrameWith(set, plain.c_str(), defaults, *with), DecodeOutcome::kComplete);
+    ASSERT_EQ(LoadPictureIntoFrame(set, plain.c_str(), *without), 1);
+    EXPECT_TRUE(SamePixels(*with, *without));
+
+    // Nothing of the file's own: the block stays as it was.
+    Frame untouched(new FrameImage);
+    std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
+    const std::string missing = NativePath(ScratchDir() + "/missing.jpg");
+    EXPECT_EQ(LoadForFrameWith(set, missing.c_str(), defaults, *untouched),
+              DecodeOutcome::kRefused);
+    EXPECT_EQ(LoadForFrameWith(set, "photo.jpeg", defaults, *untouched),
+              DecodeOutcome::kUnknownType);
+    for (size_t i = 0; i < kFrameHeaderBytes + kFramePixelBytes; ++i)
+        ASSERT_EQ(untouched->bytes[i], 0x33) << i;
+}
+
+TEST(Thumbnail, APhotoIsTurnedUprightAndStretchedToItsPlaceInTheCell) {
+    OwnedJpeg d = NewJpegDecoder();
+    DecoderSet set;
+    set.buffers = &TestBuffers();
+    set.jpeg = d.get();
+    LoadBuffers& lb = *set.buffers;
+    const std::string path = WriteQuadrantJpeg("thumb.jpg", 6);
+    Frame thumb(new FrameImage), reference(new FrameImage);
+    ThumbnailRect place;
+    // Only the stretch's samples are decoded: the rest of the raster stays poisoned.
+    std::memset(lb.decodeBuffer, 0x77, 1 << 20);
+    ASSERT_EQ(DecodeThumbnail(set, path.c_str(), true, *thumb, place), 1);
+    EXPECT_EQ(place.x0, 4); // square: 72 x 72, centred across the 80 x 72 cell
+    EXPECT_EQ(place.w, 72);
+    EXPECT_EQ(place.h, 72);
+    auto pixel = [&](int x, int y) { // y from the top
+        const uint8_t* p = thumb->Pixels() + (71 - y) * 216 + 3 * x;
+        return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+    };
+    EXPECT_EQ(pixel(5, 5) & 0xC0C0C0, 0x0000C0u) << "blue top-left, turned clockwise";
+    ASSERT_EQ(DecodeJpegFile(lb, *d, path.c_str()), 1);
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    ASSERT_TRUE(StretchUpright(lb, 6, 72, 72, *reference));
+    EXPECT_EQ(std::memcmp(thumb->bytes, reference->bytes, 40 + 216 * 72), 0);
+
+    ASSERT_EQ(DecodeThumbnail(set, path.c_str(), false, *thumb, place), 1);
+    EXPECT_EQ(pixel(5, 5) & 0xC0C0C0, 0xC00000u) << "red top-left, as stored";
+    EXPECT_EQ(DecodeThumbnail(set, "photo.jpeg", true, *thumb, place), -1);
+    EXPECT_EQ(
+        DecodeThumbnail(set, NativePath(ScratchDir() + "/none.jpg").c_str(), true, *thumb, place),
+        0);
+    EXPECT_EQ(place.w, 0);
 }
 
 TEST(LoadPictureWith, EachWayOfLoadingGivesTheFitOfTheFullDecode) {

@@ -1,0 +1,19 @@
+// A folder list thumbnail as the loader draws it: the whole picture, turned
+// upright when asked, stretched by the frame's sampling rule to the size its
+// cell gives it (FitThumbnailRect) and then drawn 1:1. A JPEG reconstructs
+// only the pixels that stretch reads.
+#pragma once
+
+#include "browser/scan_rules.h"
+#include "codecs/picture_decoders.h"
+#include "picture/frame_image.h"
+
+// Decodes `path` by its extension (with `upright`, a JPEG is turned by its
+// Exif orientation) and stretches it into `picture`: place.w x place.h
+// pixels with their header, rows padded to 4 bytes, where `place` is the
+// cell's FitThumbnailRect for the upright size. Returns the decoder's result:
+// -1 for a name without a known extension (nothing read), 0 for a failed
+// decode (nothing drawn), 1 with `picture` and `place` set. A picture too
+// thin to get a whole pixel across its cell (an empty place) has no pixels.
+int DecodeThumbnail(DecoderSet& set, const char* path, bool upright, FrameImage& picture,
+                    ThumbnailRect& place);
