@@ -11,6 +11,10 @@ void FillTreeRoot(HWND tree);
 void ExpandItem(HTREEITEM item);
 void ForgetTreeItem(LPARAM itemData); // the tree deletes an item: free its list
 int ScanFolder(const char* path);
+// Loads folder list item `item` (a click, the menu's "Load") with the fit
+// options in force as a new history state; a file that gives no picture of
+// its own changes nothing and the user is told why.
+void LoadFolderItem(int item);
 
 // Album and saving
 void UploadPicture(const FrameImage& picture);

@@ -11,6 +11,7 @@
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "app/settings_win.h"
 #include "browser/browser_win.h"
 #include "browser/scan_rules.h"
 #include "codecs/decode_failure.h"
@@ -39,6 +40,7 @@ void OnInitDialog(HWND dialog) {
     a.mainDialog = dialog;
     InitCommonControls();
     a.FolderTree = GetDlgItem(dialog, IDC_FOLDER_TREE);
+    LoadSettings();
     FillTreeRoot(a.FolderTree);
     // No label editing: a folder renamed in the tree would be undone silently.
     SetWindowLongPtrA(a.FolderTree, GWL_STYLE,
@@ -52,6 +54,7 @@ void OnInitDialog(HWND dialog) {
     PlaceFirstPreview(dialog, IDC_PREVIEW, kToolPreviewSide);
     SetUndoRedoButtons(0, 0);
     StartKeys();
+    SelectTreeFolder(CurrentSettings().treeFolder.c_str());
     OfferRecoveryAlbum(dialog);
 }
 
@@ -122,35 +125,6 @@ void RouteCommand(HWND dialog, WPARAM wParam) {
     }
 }
 
-// A click on a thumbnail: the typical event path.
-void LoadSelectedFile(int item) {
-    App& a = g_app;
-    if (item < 0 || item >= a.NameCount || item >= kNameSlots) return;
-    char path[kPathBytes];
-    const char* name = a.NameTable + static_cast<size_t>(item) * kPathBytes;
-    if (!JoinFolderAndName(a.FolderPath, name, path)) return; // it would not fit a path
-    StopLoader(true);
-    DecoderSet decoders = AppDecoders();
-    ClearDecodeFailure();
-    // A large picture takes a moment to decode and fit: the wait cursor says so.
-    HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
-    // A file refused before it had a raster of its own changes nothing: the
-    // raster still holds the previous file, which must not become a state.
-    if (!HasOwnRaster(DecodeForFrame(decoders, path))) {
-        SetCursor(before);
-        TellCouldNotRead(a.mainDialog, path);
-        return;
-    }
-    DropRedo(a.history);
-    PushState(a.history);
-    FitDecoded(a.loadBuffers, CurrentPicture(a.history));
-    SetCursor(before);
-    PaintFrameImage(a.PreviewPane, CurrentPicture(a.history));
-    InvalidateRect(a.PreviewPane, nullptr, TRUE);
-    InvalidateRect(a.mainDialog, nullptr, TRUE);
-    SetUndoRedoButtons(1, 0);
-}
-
 // ---- Keys ----
 // The dialog's own loop turns Enter into OK and Esc into Cancel. Before it
 // does, the keys below are taken from the message filter of that loop:
@@ -208,8 +182,8 @@ bool RouteKey(const MSG& m) {
         if (m.hwnd == a.FolderTree) {
             ToggleTreeItem(a.FolderTree);
         } else if (m.hwnd == a.FolderList) {
-            LoadSelectedFile(static_cast<int>(SendMessageA(
-                a.FolderList, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+            LoadFolderItem(static_cast<int>(SendMessageA(a.FolderList, LVM_GETNEXTITEM,
+                                                         static_cast<WPARAM>(-1), LVNI_SELECTED)));
         } else if (m.hwnd == a.AlbumList) {
             PressButton(dialog, IDC_DOWNLOAD);
         } else {
@@ -258,7 +232,7 @@ LRESULT RouteNotify(HWND dialog, int controlId, NMHDR* header) {
         // on the item already selected would push the same file again.
         if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
             !(change->uOldState & LVIS_SELECTED))
-            LoadSelectedFile(change->iItem);
+            LoadFolderItem(change->iItem); // a click: the typical event path
     } else if (controlId == IDC_FOLDER_TREE && header->code == TVN_ITEMEXPANDINGA) {
         auto* tree = reinterpret_cast<NMTREEVIEWA*>(header);
         if (tree->action & TVE_EXPAND) ExpandItem(tree->itemNew.hItem);
@@ -352,6 +326,10 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
         return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND: RouteCommand(window, wParam); return 0;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != g_app.FolderList) return 0;
+        ShowFolderListMenu(window, lParam);
+        return TRUE;
     default: return 0;
     }
 }

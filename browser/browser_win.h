@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "codecs/fit_options.h"
+
 // The shell folder tree (browser/folder_tree_win.cpp).
 void FillRoot();
 // Absolute item lists held by tree items right now: one per item that has
@@ -20,3 +22,22 @@ int32_t TreeItemListsAlive();
 // (a selection) the stop flag is lowered again; without (the close) it stays
 // raised, so nothing starts decoding again.
 void StopLoader(bool lowerAfterwards);
+
+// Selects the tree item of `path` (a folder on disk), opening the items on
+// the way down; the selection scans the folder. False, changing nothing,
+// when the folder does not exist or the tree does not lead to it.
+bool SelectTreeFolder(const char* path);
+
+// The folder list's context menu (browser/folder_menu_win.cpp).
+//
+// Shows it for a WM_CONTEXTMENU from the folder list, at `screenPoint`, or,
+// for (-1, -1) (the menu key, Shift+F10), at the focused item, and carries
+// out the choice.
+void ShowFolderListMenu(HWND owner, LPARAM screenPoint);
+// The menu for these options: three radio items for the fit, check items for
+// smooth scaling and upright photos, and "Load", greyed without `haveItem`.
+HMENU BuildFolderListMenu(const FitOptions& fit, bool haveItem);
+// Carries out a command of that menu (0: none) for folder list item `item`
+// (-1: none): a fit choice is kept for the later loads and in the settings
+// file; switching upright photos draws the folder's thumbnails again.
+void ApplyFolderListChoice(UINT command, int item);

@@ -3,8 +3,8 @@
 //
 // ScanFolder collects the picture names of the selected folder and starts
 // ThumbnailLoader, which fills the folder list (control 1002) with one item
-// per name and then draws an 80 x 72 thumbnail for each. The two threads share
-// the decoders and their buffers without a lock; LoaderStopFlag and
+// per name and then draws an 80 x 72 thumbnail for each (browser/thumbnail.h).
+// The two threads share the decoders and their buffers without a lock; LoaderStopFlag and
 // LoaderBusyFlag keep them apart. FolderPath, NameTable and NameCount are
 // written only while no loader runs.
 //
@@ -18,10 +18,18 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "browser/browser_win.h"
+#include "app/settings_win.h"
 #include "browser/scan_rules.h"
-#include "codecs/load_picture.h"
+#include "browser/thumbnail.h"
+
+#include <memory>
+#include <new>
 
 namespace {
+
+// Whether the loader turns photos upright: taken from the settings when the
+// scan starts, so the loader never reads them while the dialog changes them.
+bool g_uprightThumbnails = true;
 
 bool StopSeen() {
     return g_app.loadBuffers.LoaderStopFlag != 0;
@@ -70,20 +78,22 @@ void InsertItems(HWND list, HIMAGELIST images) {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-// Phase 2: the thumbnails, one decode after the other.
+// Phase 2: the thumbnails, one decode after the other, each picture fitted
+// by the core to its place in the cell and drawn there 1:1.
 void DrawThumbnails(HWND list, HIMAGELIST images) {
     DecoderSet decoders = AppDecoders();
+    std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage);
+    if (!picture) return;
     for (int i = 0; i < g_app.NameCount; ++i) {
         if (StopSeen()) break;
         char path[kPathBytes];
         if (!JoinFolderAndName(g_app.FolderPath, NameAt(i), path)) continue;
-        if (DecodeByExtension(decoders, path) != 1) continue; // the item stays blank
+        ThumbnailRect place;
+        if (DecodeThumbnail(decoders, path, g_uprightThumbnails, *picture, place) != 1)
+            continue; // the item stays blank
         if (StopSeen()) break;
-        // The decoded SourceRaster, fitted into its cell.
-        const LoadBuffers& lb = g_app.loadBuffers;
-        const CellPicture raster = {lb.decodeBuffer, lb.raster.pixelArea, RasterWidth(lb),
-                                    RasterHeight(lb)};
-        HBITMAP bitmap = PaintThumbnailCell(list, raster);
+        const CellPicture cell = {picture->bytes, picture->Pixels(), place.w, place.h};
+        HBITMAP bitmap = PaintCell(list, kThumbWidth, kThumbHeight, place, cell, true);
         ImageList_Replace(images, i, bitmap, nullptr);
         if (bitmap) DeleteObject(bitmap);
         if (StopSeen()) break;
@@ -155,6 +165,8 @@ int ScanFolder(const char* path) {
     ImageList_Remove(a.folderImages, -1);
     lstrcpyA(a.FolderPath, folder);
     CollectNames();
+    RememberTreeFolder(path);
+    g_uprightThumbnails = CurrentSettings().fit.upright;
 
     LoadBuffers& lb = a.loadBuffers;
     lb.LoaderBusyFlag = 1;

@@ -6,6 +6,7 @@
 // as its data; the list is freed when the tree deletes the item.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
@@ -295,4 +296,62 @@ void ForgetTreeItem(LPARAM itemData) {
 
 int32_t TreeItemListsAlive() {
     return g_listsAlive;
+}
+
+namespace {
+
+// The child of `parent` (TVI_ROOT for the top) whose list is `target` or
+// leads to it; nullptr when none does.
+HTREEITEM ChildLeadingTo(HTREEITEM parent, LPCITEMIDLIST target, bool& reached) {
+    HTREEITEM child =
+        parent == TVI_ROOT
+            ? reinterpret_cast<HTREEITEM>(SendMessageA(Tree(), TVM_GETNEXTITEM, TVGN_ROOT, 0))
+            : ChildOf(parent);
+    for (; child; child = reinterpret_cast<HTREEITEM>(SendMessageA(
+                      Tree(), TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
+        TVITEMA data = {};
+        data.mask = TVIF_PARAM | TVIF_HANDLE;
+        data.hItem = child;
+        if (!SendMessageA(Tree(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data))) continue;
+        auto list = reinterpret_cast<LPCITEMIDLIST>(data.lParam);
+        if (!list || ListSize(Bytes(list)) == 0) continue;
+        reached = ILIsEqual(list, target) != FALSE;
+        if (reached || ILIsParent(list, target, FALSE)) return child;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool SelectTreeFolder(const char* path) {
+    if (!path || !path[0] || !g_app.desktopFolder) return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    wchar_t wide[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH)) return false;
+    LPITEMIDLIST target = nullptr;
+    if (FAILED(g_app.desktopFolder->ParseDisplayName(nullptr, nullptr, wide, nullptr, &target,
+                                                     nullptr)) ||
+        !target)
+        return false;
+    HTREEITEM item = TVI_ROOT;
+    bool reached = false;
+    // Each step goes one level down; a list is never deeper than its size.
+    for (int depth = 0; depth < kPathBytes && !reached; ++depth) {
+        HTREEITEM next = ChildLeadingTo(item, target, reached);
+        if (!next) break;
+        item = next;
+        if (!reached) {
+            // The first expansion asks for the children (TVN_ITEMEXPANDING);
+            // an item opened before is filled afresh here.
+            SendMessageA(Tree(), TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+            if (!ChildOf(item)) ExpandItem(item);
+        }
+    }
+    if (g_app.shellMalloc) g_app.shellMalloc->Free(target);
+    if (!reached) return false;
+    SendMessageA(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    SendMessageA(Tree(), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+    return true;
 }

@@ -2,6 +2,7 @@
 // dialogs around the writers of the core.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "app/settings_win.h"
 #include "export/bmp_writer.h"
 #include "export/recovery_win.h"
 #include "export/save_names.h"
@@ -125,6 +126,7 @@ void SaveAllPictures(HWND owner) {
     std::memset(&bi, 0, sizeof bi);
     bi.hwndOwner = owner;
     bi.lpszTitle = "Select save folder";
+    bi.lpfn = SaveAllBrowseCallback; // opens at the last Save All's folder
     LPITEMIDLIST chosen = SHBrowseForFolderA(&bi);
     if (!chosen) return;
     char folder[MAX_PATH] = "";
@@ -138,5 +140,6 @@ void SaveAllPictures(HWND owner) {
         Tell(owner, "This folder is not a folder on disk; choose another folder to save into.");
         return;
     }
+    RememberSaveAllFolder(folder);
     ExportAlbum(owner, folder);
 }

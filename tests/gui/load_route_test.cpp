@@ -7,8 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/app_win.h"
+#include "app/gui_routes_win.h"
+#include "app/settings_win.h"
+#include "browser/browser_win.h"
 #include "export/bmp_writer.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
@@ -104,6 +108,64 @@ TEST(LoadRoute, SelectingAFileLoadsItAsANewState) {
     }));
     TearDown();
     DeleteFileA((folder + "two.bmp").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+// A 256 x 128 picture: the left quarter red, the middle half green, the
+// right quarter blue.
+void WriteWideBmp(const std::string& path) {
+    std::vector<uint8_t> b(54 + 256 * 3 * 128, 0);
+    const uint32_t header[] = {0, 0, 54, 40, 256, 128};
+    std::memcpy(b.data() + 2, header, sizeof header);
+    b[0] = 'B', b[1] = 'M', b[26] = 1, b[28] = 24;
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 256; ++x) {
+            uint8_t* p = b.data() + 54 + (y * 256 + x) * 3;
+            p[0] = x >= 192 ? 255 : 0;
+            p[1] = x >= 64 && x < 192 ? 255 : 0;
+            p[2] = x < 64 ? 255 : 0;
+        }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(b.data(), 1, b.size(), f), b.size());
+    std::fclose(f);
+}
+
+COLORREF WorkingPixel(int x, int y) { // y from the top
+    const uint8_t* p = CurrentPicture(g_app.history).Row(y) + 3 * x;
+    return RGB(p[2], p[1], p[0]);
+}
+
+TEST(LoadRoute, TheFitChosenShapesEveryLaterLoad) {
+    std::string folder = TempFolder();
+    WriteWideBmp(folder + "wide.bmp");
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        const char* names[] = {"wide.bmp"};
+        ListFiles(dialog, folder, names, 1);
+        FitOptions fit;
+        fit.mode = FitMode::kFill;
+        ChangeFitOptions(fit);
+        Select(dialog, 0);
+        // Its centre 128 x 128: all green.
+        for (int x : {0, 64, 127})
+            EXPECT_EQ(WorkingPixel(x, 64), RGB(0, 255, 0)) << x;
+
+        fit.mode = FitMode::kInside;
+        ChangeFitOptions(fit);
+        const int head = g_app.history.head;
+        LoadFolderItem(0); // the menu's "Load": the same item again
+        EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
+        // The whole picture in a band of rows 32..95, black above and below.
+        EXPECT_EQ(WorkingPixel(0, 31), RGB(0, 0, 0));
+        EXPECT_EQ(WorkingPixel(0, 32), RGB(255, 0, 0));
+        EXPECT_EQ(WorkingPixel(64, 64), RGB(0, 255, 0));
+        EXPECT_EQ(WorkingPixel(127, 95), RGB(0, 0, 255));
+        EXPECT_EQ(WorkingPixel(127, 96), RGB(0, 0, 0));
+        ChangeFitOptions(FitOptions{});
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    DeleteFileA((folder + "wide.bmp").c_str());
     RemoveDirectoryA(folder.c_str());
 }
 

@@ -1,0 +1,80 @@
+// The settings file through the Win32 profile functions.
+#include "app/settings_win.h"
+
+#include <shlobj.h>
+
+namespace {
+
+Settings g_settings;
+std::string g_file;
+
+std::string ProfileFolder() {
+    char folder[MAX_PATH] = "";
+    const DWORD n = GetEnvironmentVariableA("APPDATA", folder, sizeof folder);
+    return n > 0 && n < sizeof folder ? std::string(folder) : std::string();
+}
+
+bool IsFolder(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void Save() {
+    if (g_file.empty()) return;
+    CreateDirectoryA(SettingsFolderIn(ProfileFolder()).c_str(), nullptr);
+    WriteSettings(g_settings, [](const char* section, const char* key, const std::string& text) {
+        WritePrivateProfileStringA(section, key, text.c_str(), g_file.c_str());
+    });
+}
+
+} // namespace
+
+void LoadSettings() {
+    const std::string appData = ProfileFolder();
+    g_file = SettingsFileIn(appData);
+    if (g_file.empty()) {
+        g_settings = Settings{};
+        return;
+    }
+    g_settings = ReadSettings([](const char* section, const char* key) {
+        char text[MAX_PATH + 1] = "";
+        GetPrivateProfileStringA(section, key, "", text, sizeof text, g_file.c_str());
+        return std::string(text);
+    });
+    if (GetFileAttributesA(g_file.c_str()) == INVALID_FILE_ATTRIBUTES) Save();
+}
+
+const Settings& CurrentSettings() {
+    return g_settings;
+}
+
+std::string SettingsFilePath() {
+    return g_file;
+}
+
+void ChangeFitOptions(const FitOptions& fit) {
+    g_settings.fit = fit;
+    Save();
+}
+
+void RememberTreeFolder(const char* folder) {
+    if (!folder) return;
+    std::string kept = folder;
+    if (kept.size() > 3 && kept.back() == '\\') kept.pop_back(); // "C:\" keeps its own
+    if (g_settings.treeFolder == kept) return;
+    g_settings.treeFolder = kept;
+    Save();
+}
+
+void RememberSaveAllFolder(const char* folder) {
+    if (!folder || g_settings.saveAllFolder == folder) return;
+    g_settings.saveAllFolder = folder;
+    Save();
+}
+
+int CALLBACK SaveAllBrowseCallback(HWND window, UINT message, LPARAM, LPARAM) {
+    const std::string& folder = g_settings.saveAllFolder;
+    if (message == BFFM_INITIALIZED && IsFolder(folder))
+        SendMessageA(window, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+    return 0;
+}

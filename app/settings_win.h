@@ -1,0 +1,25 @@
+// The user's settings as the program holds them: read from
+// %APPDATA%\Pixmora\settings.ini when the main dialog opens (the file is
+// made, with the defaults, when it is missing) and written back at every
+// change. Without a profile folder, or when the file cannot be written, the
+// choices simply last until the program ends.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/settings.h"
+
+void LoadSettings();
+const Settings& CurrentSettings();
+// The file in use ("" when there is no profile folder to hold it).
+std::string SettingsFilePath();
+
+void ChangeFitOptions(const FitOptions& fit);
+void RememberTreeFolder(const char* folder);
+void RememberSaveAllFolder(const char* folder);
+
+// The Save All folder browser's callback: it opens at the folder of the last
+// Save All when that folder still exists.
+int CALLBACK SaveAllBrowseCallback(HWND window, UINT message, LPARAM, LPARAM);

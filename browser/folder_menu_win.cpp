@@ -1,0 +1,108 @@
+// The folder list's context menu: how pictures fit the frame (for every
+// later load, and kept in the settings file), and "Load" for the item under
+// the pointer.
+#include "app/app_win.h"
+#include "app/gui_routes_win.h"
+#include "app/settings_win.h"
+#include "browser/browser_win.h"
+
+namespace {
+
+enum MenuCommand : UINT {
+    kStretch = 1,
+    kFill,
+    kInside,
+    kSmooth,
+    kUpright,
+    kLoad,
+};
+
+// The item at a point of the list's client area, -1 for none.
+int ItemAt(HWND list, POINT client) {
+    LVHITTESTINFO hit = {};
+    hit.pt = client;
+    const int item =
+        static_cast<int>(SendMessageA(list, LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return (hit.flags & LVHT_ONITEM) ? item : -1;
+}
+
+void AddItem(HMENU menu, UINT command, const char* text, bool radio, bool checked,
+             bool greyed = false) {
+    MENUITEMINFOA item = {};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_STRING;
+    item.fType = MFT_STRING | (radio ? MFT_RADIOCHECK : 0);
+    item.fState = (checked ? MFS_CHECKED : 0) | (greyed ? MFS_GRAYED : 0);
+    item.wID = command;
+    item.dwTypeData = const_cast<char*>(text);
+    InsertMenuItemA(menu, GetMenuItemCount(menu), TRUE, &item);
+}
+
+} // namespace
+
+HMENU BuildFolderListMenu(const FitOptions& fit, bool haveItem) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return nullptr;
+    const FitMode mode = fit.mode;
+    AddItem(menu, kStretch, "Stretch to the frame", true, mode == FitMode::kStretch);
+    AddItem(menu, kFill, "Fill the frame (cut the edges)", true, mode == FitMode::kFill);
+    AddItem(menu, kInside, "Fit inside the frame (black bars)", true, mode == FitMode::kInside);
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AddItem(menu, kSmooth, "Smooth scaling", false, fit.smooth);
+    AddItem(menu, kUpright, "Turn photos upright", false, fit.upright);
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AddItem(menu, kLoad, "Load", false, false, !haveItem);
+    return menu;
+}
+
+void ApplyFolderListChoice(UINT command, int item) {
+    FitOptions fit = CurrentSettings().fit;
+    switch (command) {
+    case kStretch: fit.mode = FitMode::kStretch; break;
+    case kFill: fit.mode = FitMode::kFill; break;
+    case kInside: fit.mode = FitMode::kInside; break;
+    case kSmooth: fit.smooth = !fit.smooth; break;
+    case kUpright: fit.upright = !fit.upright; break;
+    case kLoad:
+        if (item >= 0) LoadFolderItem(item);
+        return;
+    default: return;
+    }
+    const bool turned = fit.upright != CurrentSettings().fit.upright;
+    ChangeFitOptions(fit);
+    // The thumbnails follow: the folder is listed again and drawn the new way.
+    if (turned && g_app.FolderPath && g_app.FolderPath[0]) ScanFolder(g_app.FolderPath);
+}
+
+void ShowFolderListMenu(HWND owner, LPARAM screenPoint) {
+    HWND list = g_app.FolderList;
+    POINT at = {static_cast<int16_t>(LOWORD(screenPoint)),
+                static_cast<int16_t>(HIWORD(screenPoint))};
+    int item = -1;
+    if (at.x == -1 && at.y == -1) {
+        // From the keyboard: the focused item, with the menu at its corner.
+        item = static_cast<int>(
+            SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+        RECT r = {};
+        r.left = LVIR_ICON;
+        if (item >= 0 && SendMessageA(list, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&r))) {
+            at = {r.left + (r.right - r.left) / 2, r.top + (r.bottom - r.top) / 2};
+        } else {
+            item = -1;
+            at = {0, 0};
+        }
+        ClientToScreen(list, &at);
+    } else {
+        POINT client = at;
+        ScreenToClient(list, &client);
+        item = ItemAt(list, client);
+    }
+    if (item >= g_app.NameCount) item = -1;
+    HMENU menu = BuildFolderListMenu(CurrentSettings().fit, item >= 0);
+    if (!menu) return;
+    const UINT command = static_cast<UINT>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN, at.x,
+                       at.y, 0, owner, nullptr));
+    DestroyMenu(menu);
+    ApplyFolderListChoice(command, item);
+}
