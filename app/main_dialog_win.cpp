@@ -151,14 +151,19 @@ void ToggleTreeItem(HWND tree) {
     SendMessageA(tree, WM_KEYDOWN, (state & TVIS_EXPANDED) ? VK_SUBTRACT : VK_ADD, 0);
 }
 
-// The menu key and Shift+F10 in the album list open its context menu; their
-// key-up is taken too, so the system does not open it a second time.
+// The menu key and Shift+F10 in the album list and the folder list open
+// their context menus; their key-up is taken too, so the system does not
+// open one a second time.
 bool RouteMenuKey(const MSG& m) {
-    if (m.hwnd != g_app.AlbumList) return false;
+    if (m.hwnd != g_app.AlbumList && m.hwnd != g_app.FolderList) return false;
     const bool apps = m.wParam == VK_APPS;
     const bool shiftF10 = m.wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0;
     if (!apps && !shiftF10) return false;
-    if (m.message == WM_KEYDOWN || m.message == WM_SYSKEYDOWN) ShowAlbumMenu({-1, -1});
+    if (m.message != WM_KEYDOWN && m.message != WM_SYSKEYDOWN) return true;
+    if (m.hwnd == g_app.AlbumList)
+        ShowAlbumMenu({-1, -1});
+    else
+        ShowFolderListMenu(g_app.mainDialog, MAKELPARAM(-1, -1));
     return true;
 }
 
@@ -317,8 +322,13 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_DESTROY: StopKeys(); return 0;
     case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) != g_app.AlbumList) return 0;
-        ShowAlbumMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        if (reinterpret_cast<HWND>(wParam) == g_app.AlbumList) {
+            ShowAlbumMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        } else if (reinterpret_cast<HWND>(wParam) == g_app.FolderList) {
+            ShowFolderListMenu(window, lParam);
+        } else {
+            return 0;
+        }
         return TRUE;
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP:
@@ -326,10 +336,6 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
         return RouteNotify(window, static_cast<int>(wParam), reinterpret_cast<NMHDR*>(lParam));
     case WM_COMMAND: RouteCommand(window, wParam); return 0;
-    case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) != g_app.FolderList) return 0;
-        ShowFolderListMenu(window, lParam);
-        return TRUE;
     default: return 0;
     }
 }

@@ -1003,20 +1003,32 @@ void CALLBACK MenuTimer(HWND, UINT, UINT_PTR id, DWORD) {
     }
 }
 
-// Opens the folder list's context menu as the list passes it on (at a point
-// of the screen, or (-1, -1) from the keyboard), records it and presses
-// `keys` in it. Returns the items seen (none when no menu came up).
-std::vector<MenuItemSeen> UseFolderListMenu(LPARAM where, std::vector<WPARAM> keys,
+// Runs `open`, which brings up the folder list's context menu, records the
+// menu and presses `keys` in it. Returns the items seen (none when no menu
+// came up).
+std::vector<MenuItemSeen> UseFolderListMenu(const std::function<void()>& open,
+                                            std::vector<WPARAM> keys,
                                             const std::string& shot = "") {
     g_menuSeen.clear();
     g_menuKeys = keys;
     g_menuShot = shot;
     g_menuDeadline = GetTickCount() + 3000;
     UINT_PTR timer = SetTimer(nullptr, 0, 50, MenuTimer);
-    SendMessageA(FolderList(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(FolderList()), where);
+    open();
     KillTimer(nullptr, timer);
     Pump(50);
     return g_menuSeen;
+}
+// The same, the menu asked for as the list passes it on at a point of the
+// screen.
+std::vector<MenuItemSeen> UseFolderListMenu(LPARAM where, std::vector<WPARAM> keys,
+                                            const std::string& shot = "") {
+    return UseFolderListMenu(
+        [&] {
+            SendMessageA(FolderList(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(FolderList()),
+                         where);
+        },
+        keys, shot);
 }
 
 // The middle of the item's picture, scrolled into view first.
@@ -1086,11 +1098,13 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
                           {VK_UP, VK_RETURN}); // up from nothing: the last item
         EXPECT_EQ(g_app.history.head, (head + 1) % kHistorySlots);
 
-        // From the keyboard the focused item is the one; away from every
-        // item "Load" is greyed.
-        seen = UseFolderListMenu(MAKELPARAM(-1, -1), {VK_ESCAPE});
+        // From the keyboard (the menu key, Shift+F10) the focused item is
+        // the one; away from every item "Load" is greyed.
+        seen = UseFolderListMenu([] { PressKey(FolderList(), VK_APPS); }, {VK_ESCAPE});
         ASSERT_EQ(seen.size(), 8u);
         EXPECT_FALSE(seen[7].greyed);
+        seen = UseFolderListMenu([] { PressKey(FolderList(), VK_F10, false, true); }, {VK_ESCAPE});
+        EXPECT_EQ(seen.size(), 8u);
         RECT list;
         GetWindowRect(FolderList(), &list);
         seen = UseFolderListMenu(MAKELPARAM(list.right - 30, list.bottom - 30), {VK_ESCAPE});
