@@ -4,6 +4,8 @@
 // The same bytes then go through the sampled decode for the frame, over a
 // raster whose sampled pixels were changed first: its fitted picture must be
 // the full decode's, byte for byte.
+// Where the CPU has AVX2 the full decode is made again without those paths
+// and must give the same raster.
 // The same bytes also go through the Exif orientation reader (straight
 // from the input, unpadded), and the full decode through a fit turned by it.
 #include <cstddef>
@@ -56,7 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (h.biWidth != d.width || h.biHeight != d.height || h.biBitCount != 24) std::abort();
     const size_t packed = 40 + static_cast<size_t>(lb.raster.stride) * h.biHeight;
     if (packed > kDecodeBufferSize) std::abort();
-    g_sink = Fold(lb.decodeBuffer, packed);
+    const uint32_t rasterSum = Fold(lb.decodeBuffer, packed);
+    g_sink = rasterSum;
+    // Without the AVX2 paths the decode must give the same raster.
+    if (JpegSimdLevelInUse() > kJpegSimdSse2) {
+        SetJpegSimdLimit(kJpegSimdSse2);
+        lb.raster.header = BitmapInfoHeader{};
+        const bool same = LoadMemory(lb, data, size) && DecodeJpegLoaded(lb, d) == 1 &&
+                          Fold(lb.decodeBuffer, packed) == rasterSum;
+        SetJpegSimdLimit(kJpegSimdAvx2);
+        if (!same) std::abort();
+    }
     // Fill and smooth read the most varied parts of the raster; the input
     // size picks the rest.
     static FrameImage block;
