@@ -1,0 +1,91 @@
+// Save All of a full album against the first export of the program (each
+// picture encoded and written over its file in place), alternating in one
+// folder so both meet the same machine: `save_all_timing [FOLDER] [ROUNDS]`.
+// Every run replaces all 384 files with different pictures (two albums take
+// turns). Prints each run's wall time and the medians. Built for every
+// target; under Wine it measures the Windows build's file operations.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/folder_files.h"
+#include "export/jpeg_encoder.h"
+#include "export/save_names.h"
+#include "bench/photo_like_picture.h"
+
+namespace {
+
+constexpr int kPictures = 384;
+
+// The first export: encode, open "wb" over the older file, write, close.
+bool InPlace(const std::string& folder, const std::vector<const FrameImage*>& album) {
+    std::vector<uint8_t> block(kJpegOutputBlockSize);
+    for (int i = 0; i < kPictures; ++i) {
+        std::fill(block.begin(), block.end(), 0);
+        size_t length = 0;
+        if (!EncodeJpeg(*album[i], block.data(), block.size(), length)) return false;
+        FILE* f = std::fopen(SaveAllFileName(folder, i).c_str(), "wb");
+        if (!f) return false;
+        bool ok = std::fwrite(block.data(), 1, length, f) == length;
+        if (std::fclose(f) != 0 || !ok) return false;
+    }
+    return true;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* temp = std::getenv("TEMP");
+    std::string folder =
+        argc > 1 ? argv[1]
+                 : std::string(temp ? temp : "/tmp") + kPathSeparator + "pixmora_save_all_timing";
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (!MakeFolder(folder)) {
+        std::fprintf(stderr, "cannot make %s\n", folder.c_str());
+        return 1;
+    }
+    std::vector<std::unique_ptr<FrameImage>> pictures;
+    for (int i = 0; i < 8; ++i)
+        pictures.push_back(PhotoLikePicture(static_cast<uint32_t>(i + 1)));
+    std::vector<const FrameImage*> albums[2];
+    for (int i = 0; i < kPictures; ++i) {
+        albums[0].push_back(pictures[i % 8].get());
+        albums[1].push_back(pictures[(i + 1) % 8].get());
+    }
+    std::vector<double> inPlace, allOrNothing;
+    int turn = 0;
+    // Round 0 fills the folder and is not counted.
+    for (int round = 0; round <= rounds; ++round) {
+        for (int way = 0; way < 2; ++way) {
+            auto start = std::chrono::steady_clock::now();
+            bool ok = way == 0 ? InPlace(folder, albums[turn])
+                               : SaveAllPicturesTo(folder, albums[turn].data(), kPictures).ok();
+            double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+            turn ^= 1;
+            if (!ok) {
+                std::fprintf(stderr, "export failed\n");
+                return 1;
+            }
+            if (round == 0) continue;
+            (way == 0 ? inPlace : allOrNothing).push_back(ms);
+            std::printf("round %d %-14s %8.0f ms\n", round,
+                        way == 0 ? "in place" : "all or nothing", ms);
+        }
+    }
+    double a = Median(inPlace), b = Median(allOrNothing);
+    std::printf("median: in place %.0f ms, all or nothing %.0f ms, ratio %.2f\n", a, b, b / a);
+    for (int i = 0; i < kPictures; ++i)
+        std::remove(SaveAllFileName(folder, i).c_str());
+    return 0;
+}
