@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
+#else
+#include <unistd.h>
 #endif
 
 bool ListFolder(const std::string& folder, std::vector<std::string>& names) {
@@ -41,6 +43,14 @@ bool MakeFolder(const std::string& path) {
 #endif
     struct stat st;
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+#ifdef _WIN32
+    return _rmdir(path.c_str()) == 0;
+#else
+    return rmdir(path.c_str()) == 0;
+#endif
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name, char separator) {

@@ -50,10 +50,12 @@ SaveAllFailure FromEncoder(JpegEncodeError error) {
 }
 
 // Writes the stream; a short write or a failed close counts as a failure and
-// the incomplete file is removed.
+// the incomplete file is removed. Unbuffered: the stream is handed to the
+// system in one write.
 SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return SaveAllFailure::kCannotCreate;
+    std::setvbuf(f, nullptr, _IONBF, 0);
     bool ok = std::fwrite(bytes, 1, length, f) == length;
     ok = std::fclose(f) == 0 && ok;
     if (ok) return SaveAllFailure::kNone;
@@ -61,20 +63,27 @@ SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, siz
     return SaveAllFailure::kWriteFailed;
 }
 
-// True when `path` is a regular file holding exactly these bytes. The size
-// is compared first, so a changed picture costs one look-up.
-bool HoldsExactly(const std::string& path, const uint8_t* bytes, size_t length) {
+// What a picture's own name holds before the set is written.
+enum class Target {
+    kFree,     // nothing: the new file takes the name directly
+    kFile,     // an older file, moved aside before the new one takes its name
+    kSame,     // a file that already holds exactly the new picture: kept as it is
+    kNotAFile, // a folder or the like, which stops the export
+};
+
+// One look-up: the size decides unless it equals the new stream's.
+Target InspectTarget(const std::string& path, const uint8_t* bytes, size_t length) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<uint64_t>(st.st_size) != length)
-        return false;
+    if (stat(path.c_str(), &st) != 0) return Target::kFree;
+    if (!S_ISREG(st.st_mode)) return Target::kNotAFile;
+    if (static_cast<uint64_t>(st.st_size) != length) return Target::kFile;
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f) return Target::kFile;
     std::vector<uint8_t> held(length + 1);
     bool same = std::fread(held.data(), 1, held.size(), f) == length &&
                 std::memcmp(held.data(), bytes, length) == 0;
     std::fclose(f);
-    return same;
+    return same ? Target::kSame : Target::kFile;
 }
 
 // Supplies picture i's stream; kNone with bytes/length set, or the reason.
@@ -85,10 +94,11 @@ struct PictureSource {
     ~PictureSource() = default;
 };
 
-// The first "~pixmora-K-" that no name of the folder starts with (in any case).
+// The first "~pixmora-K" that no name of the folder starts with (in any case):
+// the work folder of one Save All.
 std::string FreshStem(const std::vector<std::string>& names) {
     for (int k = 0;; ++k) {
-        std::string stem = "~pixmora-" + std::to_string(k) + "-";
+        std::string stem = "~pixmora-" + std::to_string(k);
         bool used = false;
         for (const std::string& name : names)
             if (LowerAscii(name.substr(0, stem.size())) == stem) {
@@ -125,26 +135,35 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     };
     std::vector<std::string> names;
     if (!ListFolder(folder, names)) return fail(0, SaveAllFailure::kCannotCreate);
-    const std::string stem = FreshStem(names);
     const std::vector<std::string> numbered = NumberedNames(names, count);
-    auto temp = [&](int i) { return folder + separator + stem + std::to_string(i) + ".new"; };
-    auto backup = [&](int i) { return folder + separator + stem + std::to_string(i) + ".old"; };
+    // New pictures and the older files they replace wait in a work folder of
+    // their own: under Wine every new name costs a case-insensitive search of
+    // its folder, which stays small there.
+    const std::string work = folder + separator + FreshStem(names);
+    if (!MakeFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
+    auto temp = [&](int i) { return work + separator + std::to_string(i); };
+    auto backup = [&](int i) { return work + separator + std::to_string(i) + ".old"; };
 
     // 1. Every picture under its temporary name, unless the folder already
     // holds it under its own name (saving an album again after a few changes).
-    std::vector<char> kept(count, 0);
+    // A name the listing does not hold in any case is free: no look-up.
+    std::vector<Target> target(count, Target::kFree);
+    auto written = [&](int i) { return target[i] != Target::kSame; };
     for (int i = 0; i < count; ++i) {
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
         if (failure == SaveAllFailure::kNone) {
-            kept[i] = HoldsExactly(SaveAllFileName(folder, i, separator), bytes, length);
-            if (!kept[i]) failure = WriteWholeFile(temp(i), bytes, length);
+            if (!numbered[i].empty())
+                target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
+            if (written(i)) failure = WriteWholeFile(temp(i), bytes, length);
         }
         if (failure != SaveAllFailure::kNone) {
             for (int j = 0; j < i; ++j)
-                if (!kept[j]) std::remove(temp(j).c_str());
-            return fail(i, failure);
+                if (written(j)) std::remove(temp(j).c_str());
+            fail(i, failure);
+            result.folderRestored = RemoveEmptyFolder(work);
+            return result;
         }
         if (progress) progress(context, i + 1, count);
     }
@@ -154,24 +173,26 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     int done = 0;
     SaveAllFailure failure = SaveAllFailure::kNone;
     for (; done < count; ++done) {
-        if (kept[done]) continue;
-        const std::string target = SaveAllFileName(folder, done, separator);
+        if (!written(done)) continue;
+        // Only a plain file is replaced: a folder called "3.jpg" stops the export.
+        if (target[done] == Target::kNotAFile) {
+            failure = SaveAllFailure::kCannotReplace;
+            break;
+        }
         // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
-        // name the system takes for the target counts as the older file.
-        std::string old;
-        if (PathExists(target))
-            old = numbered[done].empty() ? std::to_string(done) + ".jpg" : numbered[done];
-        if (!old.empty()) {
-            std::string oldPath = folder + separator + old;
-            // Only a plain file is replaced: a folder called "3.jpg" stops the export.
-            if (!IsRegularFile(oldPath) ||
-                std::rename(oldPath.c_str(), backup(done).c_str()) != 0) {
+        // name the system takes for the target (found by the look-up) is moved.
+        if (target[done] == Target::kFile) {
+            const std::string old = numbered[done];
+            if (std::rename((folder + separator + old).c_str(), backup(done).c_str()) != 0) {
                 failure = SaveAllFailure::kCannotReplace;
                 break;
             }
             moved[done] = old;
         }
-        if (std::rename(temp(done).c_str(), target.c_str()) != 0) {
+        // Windows refuses to rename onto an existing name, so a file that
+        // appeared since the listing stops the export rather than being lost.
+        if (std::rename(temp(done).c_str(), SaveAllFileName(folder, done, separator).c_str()) !=
+            0) {
             failure = SaveAllFailure::kCannotReplace;
             break;
         }
@@ -180,6 +201,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         // 3. The older files go.
         for (int i = 0; i < count; ++i)
             if (!moved[i].empty()) std::remove(backup(i).c_str());
+        RemoveEmptyFolder(work);
         result.written = count;
         return result;
     }
@@ -193,12 +215,13 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     };
     putBack(done);
     for (int i = done - 1; i >= 0; --i) {
-        if (kept[i]) continue;
+        if (!written(i)) continue;
         if (std::remove(SaveAllFileName(folder, i, separator).c_str()) != 0) restored = false;
         putBack(i);
     }
     for (int i = done; i < count; ++i)
-        if (!kept[i] && std::remove(temp(i).c_str()) != 0) restored = false;
+        if (written(i) && std::remove(temp(i).c_str()) != 0) restored = false;
+    if (!RemoveEmptyFolder(work)) restored = false;
     fail(done, failure);
     result.folderRestored = restored;
     return result;

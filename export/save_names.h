@@ -67,15 +67,17 @@ struct SaveAllResult {
 // name: `done` of `total` (1 .. total). The renames that follow are quick.
 using SaveAllProgress = void (*)(void* context, int done, int total);
 
-// Saving a set is all or nothing. Every picture is first written under a
-// temporary name in the folder ("~pixmora-K-i.new", K chosen so that no file
-// of the folder starts with "~pixmora-K-"). Only when all of them are written
-// and closed does each take its name i.jpg: an existing i.jpg is first renamed
-// to "~pixmora-K-i.old", then the new file renamed to i.jpg; when all are in,
-// the old files are deleted. A failure at any point deletes the new files and
-// renames the old ones back, so the folder holds exactly what it held (names
-// and bytes). Nothing is ever renamed onto an existing name, which Windows
-// would refuse. Higher-numbered older files stay (see the stale pictures below).
+// Saving a set is all or nothing. Every picture is first written into a work
+// folder made inside the folder ("~pixmora-K", K chosen so that no name of the
+// folder starts with it), as "~pixmora-K/i". Only when all of them are written
+// and closed does each take its name i.jpg: an existing i.jpg is first moved
+// to "~pixmora-K/i.old", then the new file moved to i.jpg; when all are in,
+// the old files and the work folder are deleted. A failure at any point
+// deletes the new files and moves the old ones back, so the folder holds
+// exactly what it held (names and bytes). Nothing is ever renamed onto an
+// existing name, which Windows would refuse. Only names the folder's listing
+// holds are looked up. Higher-numbered older files stay (see the stale
+// pictures below).
 
 // Encodes `picture` as Save All writes it: `jpeg` receives the whole stream
 // (kNone), or is emptied and the reason returned. Touches no shared state, so

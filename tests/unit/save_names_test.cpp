@@ -95,22 +95,23 @@ bool Exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
+// Empties `dir`, whatever depth a failed export left behind.
+void EmptyFolder(const std::string& dir) {
+    std::vector<std::string> names;
+    ListFolder(dir, names);
+    for (const std::string& name : names) {
+        std::string path = dir + kPathSeparator + name;
+        if (std::remove(path.c_str()) == 0) continue;
+        EmptyFolder(path);
+        RemoveEmptyFolder(path);
+    }
+}
+
 // An empty scratch folder: under Wine process ids repeat, so ScratchDir() can
 // hand out a folder used before.
 std::string FreshDir() {
     std::string dir = ScratchDir();
-    std::vector<std::string> names, inner;
-    ListFolder(dir, names);
-    for (const std::string& name : names) {
-        std::string path = dir + kPathSeparator + name;
-        ListFolder(path, inner);
-        for (const std::string& n : inner)
-            std::remove((path + kPathSeparator + n).c_str());
-        std::remove(path.c_str());
-#ifdef _WIN32
-        _rmdir(path.c_str());
-#endif
-    }
+    EmptyFolder(dir);
     return dir;
 }
 
@@ -304,7 +305,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         std::string dir = FolderWithAnOlderSet();
         auto before = Snapshot(dir);
         static std::string blocker;
-        blocker = dir + kPathSeparator + "~pixmora-0-2.new";
+        blocker = dir + kPathSeparator + "~pixmora-0" + kPathSeparator + "2";
         auto block = [](void*, int done, int) {
             if (done != 2) return;
             MakeDir(blocker);
@@ -315,7 +316,9 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         EXPECT_EQ(r.failure, SaveAllFailure::kCannotCreate);
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
         auto after = Snapshot(dir);
-        EXPECT_EQ(after.erase("~pixmora-0-2.new"), 1u);
+        // The work folder stays only because of what it holds, and says so.
+        EXPECT_FALSE(r.folderRestored);
+        EXPECT_EQ(after.erase("~pixmora-0"), 1u);
         EXPECT_EQ(after, before);
     }
 }
