@@ -3,7 +3,8 @@
 // that claims more than the buffer holds shows up under AddressSanitizer.
 // The same bytes then go through the sampled decode for the frame, over a
 // raster whose sampled pixels were changed first: its fitted picture must be
-// the full decode's, byte for byte.
+// the full decode's, byte for byte (for some inputs the stretch of a
+// thumbnail, turned by the orientation, instead of the frame's).
 // Where the CPU has AVX2 the full decode is made again without those paths
 // and must give the same raster.
 // The same bytes also go through the Exif orientation reader (straight
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "browser/scan_rules.h"
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
 #include "codecs/jpeg_decoder.h"
@@ -31,6 +33,15 @@ JpegDecoder& Decoder() {
     // zero-filled like the program's GlobalAlloc block
     static JpegDecoder* d = static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes));
     return *d;
+}
+
+struct ThumbnailStretch {
+    int orientation, w, h;
+};
+void FillThumbnailMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
+                        uint8_t* rows) {
+    const auto& s = *static_cast<const ThumbnailStretch*>(context);
+    MarkLinesTheStretchReads(width, height, s.orientation, s.w, s.h, columns, rows);
 }
 
 uint32_t Fold(const uint8_t* p, size_t n) {
@@ -79,11 +90,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FitWithOptions(lb, options, orientation, block);
     g_sink += Fold(block.bytes, kFrameHeaderBytes + kFramePixelBytes);
 
+    // Half of the inputs (by size) take a thumbnail's stretch instead: the
+    // upright picture to its place in the cell, with the masks of that stretch.
     static FrameImage full, sampled;
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitToFrame(lb, kFrameSide, kFrameSide, full);
+    const bool thumbnail = (size & 8) != 0;
+    const bool turned = orientation >= 5;
+    const ThumbnailRect place =
+        turned ? FitThumbnailRect(h.biHeight, h.biWidth) : FitThumbnailRect(h.biWidth, h.biHeight);
+    if (thumbnail && (place.w < 1 || place.h < 1)) return 0;
+    static ThumbnailStretch stretch;
+    stretch = {orientation, place.w, place.h};
+    auto fit = [&](FrameImage& out) {
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        if (thumbnail)
+            StretchUpright(lb, orientation, place.w, place.h, out);
+        else
+            FitToFrame(lb, kFrameSide, kFrameSide, out);
+    };
+    fit(full);
     static const int kFrameFit[2] = {kFrameSide, kFrameSide};
-    const SampleMasks masks{FillStretchMasks, kFrameFit};
+    const SampleMasks masks = thumbnail ? SampleMasks{FillThumbnailMasks, &stretch}
+                                        : SampleMasks{FillStretchMasks, kFrameFit};
     static uint8_t columns[kJpegMaxDimension], rows[kJpegMaxDimension];
     masks.fill(masks.context, h.biWidth, h.biHeight, columns, rows);
     for (int32_t y = 0; y < h.biHeight; ++y)
@@ -91,8 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (columns[x]) RasterRow(lb, y)[3 * x] ^= 0x5A;
     lb.raster.header = BitmapInfoHeader{};
     if (!LoadMemory(lb, data, size) || DecodeJpegLoaded(lb, d, &masks) != 1) std::abort();
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitToFrame(lb, kFrameSide, kFrameSide, sampled);
+    fit(sampled);
     if (std::memcmp(full.bytes, sampled.bytes, sizeof full.bytes) != 0) std::abort();
     return 0;
 }
