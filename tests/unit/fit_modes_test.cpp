@@ -618,7 +618,6 @@ TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
     DecoderSet set;
     set.buffers = &TestBuffers();
     set.jpeg = d.get();
-    LoadBuffers& lb = *set.buffers;
     const FitOptions defaults;
 
     // The defaults on a photo without an orientation: the plain load's bytes.
