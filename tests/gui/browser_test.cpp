@@ -614,6 +614,17 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         EXPECT_EQ(ItemTexts(), want);
         for (int i = 0; i < ItemCount(); ++i)
             EXPECT_EQ(ItemImage(i), i);
+        // Under a loaded machine the last repaints can trail the loader's end:
+        // the four pictures' cells are given time to show their frames.
+        const DWORD start = GetTickCount();
+        PumpUntil(
+            [&] {
+                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp"})
+                    if (!Thumbnail(ItemImage(IndexOf(want, name))).Framed()) return false;
+                return true;
+            },
+            5000);
+        RecordProperty("thumbnails_wait_ms", static_cast<int>(GetTickCount() - start));
         ExpectFolderThumbnails(want);
         EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
