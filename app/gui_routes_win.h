@@ -11,6 +11,12 @@ void FillTreeRoot(HWND tree);
 void ExpandItem(HTREEITEM item);
 void ForgetTreeItem(LPARAM itemData); // the tree deletes an item: free its list
 int ScanFolder(const char* path);
+// The loader thread hands each finished thumbnail to the dialog thread with
+// this message (wParam: item, lParam: the cell's bitmap, still the loader's),
+// so that the folder image list is only ever changed by its own thread while
+// the list draws from it.
+constexpr UINT kPlaceThumbnailMessage = WM_APP + 1;
+void PlaceThumbnail(int item, HBITMAP bitmap);
 // Loads folder list item `item` (a click, the menu's "Load") with the fit
 // options in force as a new history state; a file that gives no picture of
 // its own changes nothing and the user is told why.

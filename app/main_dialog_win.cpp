@@ -321,6 +321,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         CloseMainDialog(window);
         return TRUE;
     case WM_DESTROY: StopKeys(); return 0;
+    case kPlaceThumbnailMessage:
+        PlaceThumbnail(static_cast<int>(wParam), reinterpret_cast<HBITMAP>(lParam));
+        return TRUE;
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == g_app.AlbumList) {
             ShowAlbumMenu({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});

@@ -80,7 +80,7 @@ void InsertItems(HWND list, HIMAGELIST images) {
 
 // Phase 2: the thumbnails, one decode after the other, each picture fitted
 // by the core to its place in the cell and drawn there 1:1.
-void DrawThumbnails(HWND list, HIMAGELIST images) {
+void DrawThumbnails(HWND list) {
     DecoderSet decoders = AppDecoders();
     std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage);
     if (!picture) return;
@@ -94,10 +94,11 @@ void DrawThumbnails(HWND list, HIMAGELIST images) {
         if (StopSeen()) break;
         const CellPicture cell = {picture->bytes, picture->Pixels(), place.w, place.h};
         HBITMAP bitmap = PaintCell(list, kThumbWidth, kThumbHeight, place, cell, true);
-        ImageList_Replace(images, i, bitmap, nullptr);
+        if (!StopSeen())
+            SendMessageA(g_app.mainDialog, kPlaceThumbnailMessage, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(bitmap));
         if (bitmap) DeleteObject(bitmap);
         if (StopSeen()) break;
-        SendMessageA(list, LVM_REDRAWITEMS, i, i);
     }
     if (!StopSeen()) {
         InvalidateRect(list, nullptr, TRUE);
@@ -133,7 +134,7 @@ DWORD WINAPI ThumbnailLoader(LPVOID) {
     HWND list = g_app.FolderList;
     HIMAGELIST images = g_app.folderImages;
     InsertItems(list, images);
-    DrawThumbnails(list, images);
+    DrawThumbnails(list);
     // In this order: the dialog thread takes busy = 0 as "the stop flag is
     // down and nobody decodes", and may raise the flag again right after.
     LoadBuffers& lb = g_app.loadBuffers;
@@ -150,6 +151,12 @@ void StopLoader(bool lowerAfterwards) {
     // step; closing keeps it raised so nothing starts decoding again.
     g_app.loadBuffers.LoaderStopFlag = lowerAfterwards ? 0 : 1;
     Sleep(100);
+}
+
+void PlaceThumbnail(int item, HBITMAP bitmap) {
+    if (!bitmap || item < 0 || item >= ImageList_GetImageCount(g_app.folderImages)) return;
+    ImageList_Replace(g_app.folderImages, item, bitmap, nullptr);
+    SendMessageA(g_app.FolderList, LVM_REDRAWITEMS, item, item);
 }
 
 int ScanFolder(const char* path) {
