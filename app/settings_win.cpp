@@ -8,12 +8,6 @@ namespace {
 Settings g_settings;
 std::string g_file;
 
-std::string ProfileFolder() {
-    char folder[MAX_PATH] = "";
-    const DWORD n = GetEnvironmentVariableA("APPDATA", folder, sizeof folder);
-    return n > 0 && n < sizeof folder ? std::string(folder) : std::string();
-}
-
 bool IsFolder(const std::string& path) {
     const DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -21,7 +15,7 @@ bool IsFolder(const std::string& path) {
 
 void Save() {
     if (g_file.empty()) return;
-    CreateDirectoryA(SettingsFolderIn(ProfileFolder()).c_str(), nullptr);
+    CreateDirectoryA(SettingsFolderIn(ApplicationDataRoot()).c_str(), nullptr);
     WriteSettings(g_settings, [](const char* section, const char* key, const std::string& text) {
         WritePrivateProfileStringA(section, key, text.c_str(), g_file.c_str());
     });
@@ -29,8 +23,17 @@ void Save() {
 
 } // namespace
 
+std::string ApplicationDataRoot() {
+    char path[MAX_PATH] = "";
+    const DWORD n = GetEnvironmentVariableA("APPDATA", path, sizeof path);
+    if (n > 0 && n < sizeof path) return path;
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return "";
+    return path;
+}
+
 void LoadSettings() {
-    const std::string appData = ProfileFolder();
+    const std::string appData = ApplicationDataRoot();
     g_file = SettingsFileIn(appData);
     if (g_file.empty()) {
         g_settings = Settings{};

@@ -11,6 +11,11 @@
 
 #include "app/settings.h"
 
+// Where the user's application data lives: the APPDATA variable (which tests
+// point elsewhere), else the shell's CSIDL_APPDATA; "" when neither is known.
+// The settings file and the recovery album both live under it, in "Pixmora".
+std::string ApplicationDataRoot();
+
 void LoadSettings();
 const Settings& CurrentSettings();
 // The file in use ("" when there is no profile folder to hold it).

@@ -2,10 +2,9 @@
 // question on start, and the updates after album edits.
 #include "export/recovery_win.h"
 
-#include <shlobj.h>
-
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "app/settings_win.h"
 #include "export/folder_files.h"
 #include "export/recovery.h"
 
@@ -19,15 +18,8 @@ bool g_keeping = false;
 } // namespace
 
 std::string PixmoraAppDataFolder() {
-    char path[MAX_PATH] = "";
-    DWORD n = GetEnvironmentVariableA("APPDATA", path, sizeof path);
-    if (n == 0 || n >= sizeof path) {
-        path[0] = 0;
-        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
-            path[0] = 0;
-    }
-    if (!path[0]) return "";
-    return JoinPath(path, "Pixmora", '\\');
+    const std::string root = ApplicationDataRoot();
+    return root.empty() ? "" : JoinPath(root, "Pixmora", '\\');
 }
 
 void OfferRecoveryAlbum(HWND dialog) {

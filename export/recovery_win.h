@@ -9,9 +9,8 @@
 
 #include <string>
 
-// The program's application-data folder, "<APPDATA>\Pixmora": the APPDATA
-// variable (which tests point elsewhere), else the shell's CSIDL_APPDATA.
-// "" when neither is known.
+// The program's application-data folder, "<ApplicationDataRoot>\Pixmora";
+// "" when there is none.
 std::string PixmoraAppDataFolder();
 
 // Once the main dialog's controls exist: opens the store; when it holds
