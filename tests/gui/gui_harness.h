@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // StartUp, the main dialog with `script` run once it is up, then TearDown is
 // left to the caller (so tests can check what TearDown releases). The script
@@ -63,3 +64,6 @@ COLORREF ScreenPixel(HWND window, int x, int y);
 // `expected`: on a busy machine the X server draws late. Returns the last
 // colour seen.
 COLORREF ScreenPixelBecomes(HWND window, int x, int y, COLORREF expected);
+
+// The bytes of a file; empty when it cannot be read.
+std::vector<char> ReadWholeFile(const std::string& path);

@@ -444,18 +444,6 @@ class Program {
     PROCESS_INFORMATION process_ = {};
 };
 
-std::vector<char> FileBytes(const std::string& path) {
-    std::vector<char> bytes;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    std::fclose(f);
-    return bytes;
-}
-
 TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
     const std::string appData = FreshTempFolder("pixmora-crash-appdata-");
     const std::string shots = FreshTempFolder("pixmora-crash-pictures-");
@@ -489,8 +477,8 @@ TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
         ASSERT_EQ(SendMessageA(GetDlgItem(main, IDC_ALBUM_LIST), LVM_GETITEMCOUNT, 0, 0), 3);
         first.Kill();
     }
-    EXPECT_NE(FileBytes(shot("before", 0)), FileBytes(shot("before", 1)));
-    EXPECT_NE(FileBytes(shot("before", 1)), FileBytes(shot("before", 2)));
+    EXPECT_NE(ReadWholeFile(shot("before", 0)), ReadWholeFile(shot("before", 1)));
+    EXPECT_NE(ReadWholeFile(shot("before", 1)), ReadWholeFile(shot("before", 2)));
 
     Program second;
     ASSERT_TRUE(second.Start(appData));
@@ -513,8 +501,8 @@ TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
         ASSERT_TRUE(second.SelectItem(list, i));
         SendMessageA(main, WM_COMMAND, IDC_DOWNLOAD, 0);
         ASSERT_TRUE(second.SaveBmp(main, shot("after", i))) << i;
-        std::vector<char> before = FileBytes(shot("before", i)),
-                          after = FileBytes(shot("after", i));
+        std::vector<char> before = ReadWholeFile(shot("before", i)),
+                          after = ReadWholeFile(shot("after", i));
         EXPECT_EQ(before.size(), 49206u);
         EXPECT_TRUE(before == after) << "album picture " << i;
     }
