@@ -29,9 +29,10 @@ bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
     return true;
 }
 
-} // namespace
-
-int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) {
+// One decode; with masks and skipUnneeded, the blocks of sequential rows
+// that no needed pixel lies in are read but not stored (d.skipMismatch then
+// tells whether that left a needed block different from a full decode's).
+int DecodeOnce(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks, bool skipUnneeded) {
     ClearDecodeFailure();
     if (!lb.fileBuffer) return DecodeFail("no file buffer");
     ResetDecoder(d, lb);
@@ -62,6 +63,8 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) 
     if (JpegStop(d)) return Fail(d, "stopped");
     if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
     const bool sampled = masks && PrepareSampling(d, *masks);
+    if (sampled && skipUnneeded && !d.progressive)
+        d.blockStale = static_cast<uint8_t*>(WorkAlloc(d, d.blocksPerMcuRow));
     // One MCU row at a time, converted straight into the raster. A sampled
     // decode reads every MCU row's data the same way, and reconstructs only
     // the blocks that hold a needed pixel.
@@ -72,6 +75,7 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) 
             AssembleMcuRowProgressive(d);
         else
             DecodeMcuRowSequential(d);
+        if (d.skipMismatch) break;
         if (wanted) {
             InverseDctMcuRow(d);
             if (!(sampled ? WriteSampledRows(d, r, rows) : WriteMcuRowToRaster(d, r, rows))) break;
@@ -84,6 +88,20 @@ int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) 
     // scan sequence; the picture itself decoded.
     ClearDecodeFailure();
     return 1;
+}
+
+} // namespace
+
+int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) {
+    const int32_t length = lb.dataLength, start = lb.readPosition;
+    int result = DecodeOnce(lb, d, masks, true);
+    if (result && d.skipMismatch && !JpegStop(d)) {
+        // Rare (damaged files only): the same decode again, every block stored.
+        lb.dataLength = length;
+        lb.readPosition = start;
+        result = DecodeOnce(lb, d, masks, false);
+    }
+    return result;
 }
 
 int DecodeJpegFile(LoadBuffers& lb, JpegDecoder& jpeg, const char* path) {

@@ -78,11 +78,23 @@ struct HuffFast {
 };
 static_assert(sizeof(HuffFast) == 4, "HuffFast packs into 4 bytes");
 
+// An AC symbol read only to be passed over (a block nothing is
+// reconstructed from): its code's length, the code and extra bits together,
+// and how far it moves the position in the block (run + 1, 16 for a run of
+// 16 zeros, 0 for the end of the block).
+struct HuffSkip {
+    uint8_t codeLength; // 0 = slow path
+    uint8_t totalLength;
+    uint8_t advance;
+    uint8_t unused;
+};
+
 // Everything a Huffman lookup block holds (one work block per slot).
 struct HuffLookupBlock {
     int32_t lookup[kHuffLookupEntries];
     HuffFast fast[1 << kHuffFastBits];   // symbol and code length only
     HuffFast fastAc[1 << kHuffFastBits]; // code and extra bits together
+    HuffSkip skip[1 << kHuffFastBits];
 };
 
 struct JpegDecoder {
@@ -152,6 +164,14 @@ struct JpegDecoder {
     int32_t* neededColumns;
     uint8_t* needColumnGroup;
     uint8_t* needBlock;
+    // A sampled sequential decode entropy-decodes the blocks no needed pixel
+    // lies in without storing them (null when it stores every block). Such a
+    // slot of the block store no longer holds what a full decode would have
+    // there; that matters only when a damaged row leaves a needed block
+    // undecoded or cut short, its old coefficients showing through. Then
+    // skipMismatch is set and the file is decoded again storing every block.
+    uint8_t* blockStale;
+    int32_t skipMismatch;
     // the vector code level of this decode (JpegSimdLevelInUse at its start)
     int32_t simd;
 };

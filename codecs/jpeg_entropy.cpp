@@ -339,10 +339,63 @@ __attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d,
     return false;
 }
 
+// DecodeBlockSequential for a block nothing will be reconstructed from:
+// the same bits are read and the same decisions taken (DC predictor, run
+// past position 63, zero runs, end of block), but nothing is stored. A code
+// of up to kHuffFastBits bits and its extra bits go in one shift.
+__attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, BitReader& r,
+                                                               int c) {
+    const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
+    const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
+    r.Fill();
+    int32_t diff;
+    const HuffFast fd = dc.fastAc[r.buffer >> (64 - kHuffFastBits)];
+    if (fd.len && d.dcSlot[c] < 4) {
+        r.Consume(fd.len);
+        diff = fd.value;
+    } else {
+        diff = r.Extend(DcCategory(r.Symbol(dc, d)));
+    }
+    int32_t& pred = d.dcPred[c];
+    pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
+    // The position k moves by run + 1 (16 for a run of 16 zeros); a symbol
+    // that would take it past 64 abandons the row after its code alone.
+    int k = 1;
+    for (;;) {
+        r.Fill();
+        const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffFastBits)];
+        int code, total, advance;
+        if (e.codeLength) {
+            code = e.codeLength;
+            total = e.totalLength;
+            advance = e.advance;
+        } else {
+            const int rs = r.Symbol(ac, d); // the code, taken
+            const int run = rs >> 4, s = rs & 15;
+            code = 0;
+            total = s;
+            advance = s || run == 15 ? run + 1 : 0;
+        }
+        if (advance == 0) {
+            r.Consume(code);
+            return true;
+        }
+        k += advance;
+        if (k > 64) {
+            r.Consume(code);
+            return false;
+        }
+        r.Consume(total);
+        if (k == 64) return true;
+    }
+}
+
 // The MCU row loop, compiled twice: for the build's baseline and with BMI2
 // (shifts by a register in one step), chosen at run time.
 __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
     BitReader r(d);
+    uint8_t* const stale = d.blockStale;
+    const uint8_t* const need = stale ? d.needBlock : nullptr;
     int32_t i = 0;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
         if (JpegStop(d)) break;
@@ -350,12 +403,20 @@ __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
             r.Store(d);
             bool ok = ProcessRestart(d);
             r = BitReader(d);
-            if (!ok) return;
+            if (!ok) break;
         }
         bool abandoned = false;
         for (int j = 0; j < d.blocksPerMcu; ++j, ++i) {
-            if (!DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i,
-                                       d.blockEnd[i])) {
+            bool whole;
+            if (need && !need[i]) {
+                whole = SkipBlockSequential(d, r, d.mcuBlockList[j]);
+                stale[i] = 1;
+            } else {
+                whole = DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i,
+                                              d.blockEnd[i]);
+                if (stale && whole) stale[i] = 0;
+            }
+            if (!whole) {
                 abandoned = true;
                 break;
             }
@@ -364,6 +425,10 @@ __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
         if (d.restartInterval != 0) d.restartsLeft -= 1;
     }
     r.Store(d);
+    // The blocks from i on keep (partly) what the store held before.
+    if (need)
+        for (; i < d.blocksPerMcuRow; ++i)
+            if (need[i] && stale[i]) d.skipMismatch = 1;
 }
 
 #if defined(PIXMORA_JPEG_AVX2)

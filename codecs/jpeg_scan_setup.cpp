@@ -114,6 +114,14 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
         }
         t.fast[i] = f;
         t.fastAc[i] = fa;
+        HuffSkip k = {0, 0, 0, 0};
+        if (f.len) {
+            const int run = f.symbol >> 4, s = f.symbol & 15;
+            k.codeLength = f.len;
+            k.totalLength = static_cast<uint8_t>(f.len + s);
+            k.advance = static_cast<uint8_t>(s || run == 15 ? run + 1 : 0);
+        }
+        t.skip[i] = k;
     }
 }
 
