@@ -802,6 +802,26 @@ TEST_F(JpegSampled, NeededPixelsGetTheFullDecodesBytesInEveryFile) {
     EXPECT_GT(compared, 100);
 }
 
+TEST_F(JpegSampled, RowCutShortShowsTheRowBeforeAlsoWhereItsBlocksWereOnlyRead) {
+    // Rows 1, 4, 7, ... end after their first block (zero runs past position
+    // 63); the rest of each keeps the row before it, whose blocks a decode
+    // needing every other block row and column read without storing.
+    JpegBuilder b;
+    b.Soi().Dqt(0, 3).Sof(0xC0, 128, 128, {{1, 1, 1, 0}});
+    b.EasyTables().Sos({{1, 0, 0}});
+    for (int row = 0; row < 16; ++row) {
+        if (row % 3 == 1) {
+            b.Dc(5).Zrl().Zrl().Zrl().Zrl().Zrl();
+            continue;
+        }
+        for (int x = 0; x < 16; ++x)
+            b.Dc((row * 16 + x) % 7 - 3).Ac(0, row + x + 1).Ac(2, x % 2 ? 3 : -2).Eob();
+    }
+    static const int kFit[2] = {8, 8};
+    ExpectSameNeededPixels(b.Flush().Eoi().bytes, SampleMasks{FillStretchMasks, kFit},
+                           "rows cut short");
+}
+
 TEST_F(JpegSampled, EveryFitModeGetsTheFullDecodesPicture) {
     // DecodeAndFit reconstructs only what a sharp fit reads: over a raster
     // whose every byte was changed after the full decode, each mode (Exif
