@@ -34,6 +34,9 @@ constexpr int32_t kHuffMaxNodes = 256;
 // Fast decode tables built beside each lookup (same results, fewer steps):
 // indexed by the next kHuffFastBits bits of the stream.
 constexpr int32_t kHuffFastBits = 10;
+// The table of AC symbols passed over is one bit wider: fewer of them take
+// the slow path, which costs most where nothing else is done.
+constexpr int32_t kHuffSkipBits = 11;
 
 // Component layouts the decoder accepts (first component's sampling, chroma 1 x 1).
 //   0 grey          MCU 8 x 8    blocks: Y
@@ -94,7 +97,7 @@ struct HuffLookupBlock {
     int32_t lookup[kHuffLookupEntries];
     HuffFast fast[1 << kHuffFastBits];   // symbol and code length only
     HuffFast fastAc[1 << kHuffFastBits]; // code and extra bits together
-    HuffSkip skip[1 << kHuffFastBits];
+    HuffSkip skip[1 << kHuffSkipBits];
 };
 
 struct JpegDecoder {

@@ -342,7 +342,7 @@ __attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d,
 // DecodeBlockSequential for a block nothing will be reconstructed from:
 // the same bits are read and the same decisions taken (DC predictor, run
 // past position 63, zero runs, end of block), but nothing is stored. A code
-// of up to kHuffFastBits bits and its extra bits go in one shift.
+// of up to kHuffSkipBits bits and its extra bits go in one shift.
 __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, BitReader& r,
                                                                int c) {
     const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
@@ -363,7 +363,7 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
     int k = 1;
     for (;;) {
         r.Fill();
-        const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffFastBits)];
+        const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffSkipBits)];
         int code, total, advance;
         if (e.codeLength) {
             code = e.codeLength;

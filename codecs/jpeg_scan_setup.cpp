@@ -114,11 +114,15 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
         }
         t.fast[i] = f;
         t.fastAc[i] = fa;
+    }
+    for (uint32_t i = 0; i < (1u << kHuffSkipBits); ++i) {
         HuffSkip k = {0, 0, 0, 0};
-        if (f.len) {
-            const int run = f.symbol >> 4, s = f.symbol & 15;
-            k.codeLength = f.len;
-            k.totalLength = static_cast<uint8_t>(f.len + s);
+        int symbol = 0;
+        const int used = WalkFast(t.lookup, i, kHuffSkipBits, &symbol);
+        if (used > 0 && used <= kHuffSkipBits) {
+            const int run = symbol >> 4, s = symbol & 15;
+            k.codeLength = static_cast<uint8_t>(used);
+            k.totalLength = static_cast<uint8_t>(used + s);
             k.advance = static_cast<uint8_t>(s || run == 15 ? run + 1 : 0);
         }
         t.skip[i] = k;
