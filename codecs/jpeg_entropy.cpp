@@ -343,20 +343,27 @@ __attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d,
 // the same bits are read and the same decisions taken (DC predictor, run
 // past position 63, zero runs, end of block), but nothing is stored. A code
 // of up to kHuffSkipBits bits and its extra bits go in one shift.
+struct SkipTables {
+    const HuffLookupBlock* dc;
+    const HuffLookupBlock* ac;
+    int32_t* pred;
+    bool dcFast; // the DC table is in a DC slot: its fastAc gives differences
+};
+
 __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, BitReader& r,
-                                                               int c) {
-    const HuffLookupBlock& dc = *d.huffLookup[d.dcSlot[c]];
-    const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
+                                                               const SkipTables& t) {
+    const HuffLookupBlock& dc = *t.dc;
+    const HuffLookupBlock& ac = *t.ac;
     r.Fill();
     int32_t diff;
     const HuffFast fd = dc.fastAc[r.buffer >> (64 - kHuffFastBits)];
-    if (fd.len && d.dcSlot[c] < 4) {
+    if (fd.len && t.dcFast) {
         r.Consume(fd.len);
         diff = fd.value;
     } else {
         diff = r.Extend(DcCategory(r.Symbol(dc, d)));
     }
-    int32_t& pred = d.dcPred[c];
+    int32_t& pred = *t.pred;
     pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
     // The position k moves by run + 1 (16 for a run of 16 zeros); a symbol
     // that would take it past 64 abandons the row after its code alone.
@@ -396,6 +403,12 @@ __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
     BitReader r(d);
     uint8_t* const stale = d.blockStale;
     const uint8_t* const need = stale ? d.needBlock : nullptr;
+    SkipTables skip[kJpegMaxBlocksPerMcu];
+    for (int j = 0; j < d.blocksPerMcu; ++j) {
+        const int c = d.mcuBlockList[j];
+        skip[j] = {d.huffLookup[d.dcSlot[c]], d.huffLookup[d.acSlot[c]], &d.dcPred[c],
+                   d.dcSlot[c] < 4};
+    }
     int32_t i = 0;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
         if (JpegStop(d)) break;
@@ -409,7 +422,7 @@ __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
         for (int j = 0; j < d.blocksPerMcu; ++j, ++i) {
             bool whole;
             if (need && !need[i]) {
-                whole = SkipBlockSequential(d, r, d.mcuBlockList[j]);
+                whole = SkipBlockSequential(d, r, skip[j]);
                 stale[i] = 1;
             } else {
                 whole = DecodeBlockSequential(d, r, d.mcuBlockList[j], d.blockStore + 64 * i,
