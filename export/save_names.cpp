@@ -3,12 +3,19 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "export/folder_files.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 bool HasBmpExtension(const std::string& path) {
     size_t dot = path.rfind('.');
@@ -37,6 +44,44 @@ std::string SaveAllFileName(const std::string& folder, int index, char separator
     return folder + separator + std::to_string(index) + ".jpg";
 }
 
+// Unbuffered: the stream is handed to the system in one write. A short
+// write or a failed close counts as a failure and the incomplete file goes.
+SaveAllFailure SaveAllFiles::Write(const std::string& path, const uint8_t* bytes, size_t length) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return SaveAllFailure::kCannotCreate;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    bool ok = std::fwrite(bytes, 1, length, f) == length;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok) return SaveAllFailure::kNone;
+    std::remove(path.c_str());
+    return SaveAllFailure::kWriteFailed;
+}
+
+bool SaveAllFiles::Link(const std::string& path, const std::string& link) {
+#ifdef _WIN32
+    // The C library of Windows has no hard links: the older file steps aside.
+    (void)path;
+    (void)link;
+    return false;
+#else
+    return ::link(path.c_str(), link.c_str()) == 0;
+#endif
+}
+
+bool SaveAllFiles::Move(const std::string& from, const std::string& to, bool replace) {
+#ifdef _WIN32
+    // Windows' rename never replaces, and removing first would leave a moment without either.
+    if (replace) return false;
+#else
+    (void)replace; // rename(2) replaces an existing name in one step
+#endif
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SaveAllFiles::Remove(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
+}
+
 namespace {
 
 SaveAllFailure FromEncoder(JpegEncodeError error) {
@@ -47,20 +92,6 @@ SaveAllFailure FromEncoder(JpegEncodeError error) {
     case JpegEncodeError::kNone: break;
     }
     return SaveAllFailure::kNone;
-}
-
-// Writes the stream; a short write or a failed close counts as a failure and
-// the incomplete file is removed. Unbuffered: the stream is handed to the
-// system in one write.
-SaveAllFailure WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return SaveAllFailure::kCannotCreate;
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = std::fwrite(bytes, 1, length, f) == length;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) return SaveAllFailure::kNone;
-    std::remove(path.c_str());
-    return SaveAllFailure::kWriteFailed;
 }
 
 // What a picture's own name holds before the set is written.
@@ -122,11 +153,22 @@ std::vector<std::string> NumberedNames(const std::vector<std::string>& names, in
     return found;
 }
 
+constexpr int kWorkGroup = 32;
+
+// How an older file was kept while the new one took its name.
+enum class Kept {
+    kNothing, // there was none
+    kLinked,  // a second name in the work folder; the new file replaced the first
+    kMoved,   // moved into the work folder; the new file took the free name
+};
+
 SaveAllResult SaveSet(const std::string& folder, int count, char separator, PictureSource& source,
-                      SaveAllProgress progress, void* context) {
+                      SaveAllProgress progress, void* context, const SaveAllWay& way) {
     SaveAllResult result;
     result.folder = folder;
     if (count <= 0) return result;
+    SaveAllFiles libraryFiles;
+    SaveAllFiles& files = way.files ? *way.files : libraryFiles;
     auto fail = [&](int i, SaveAllFailure failure) {
         result.failure = failure;
         result.failedFile = SaveAllFileName(folder, i, separator);
@@ -141,8 +183,17 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     // its folder, which stays small there.
     const std::string work = folder + separator + FreshStem(names);
     if (!MakeFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
-    auto temp = [&](int i) { return work + separator + std::to_string(i); };
-    auto backup = [&](int i) { return work + separator + std::to_string(i) + ".old"; };
+    // One subfolder for every kWorkGroup pictures keeps each folder's search short.
+    std::vector<std::string> folders; // the subfolders made, then the work folder
+    auto group = [&](int i) { return work + separator + std::to_string(i / kWorkGroup); };
+    auto temp = [&](int i) { return group(i) + separator + std::to_string(i); };
+    auto backup = [&](int i) { return group(i) + separator + std::to_string(i) + ".old"; };
+    auto removeFolders = [&] {
+        bool all = true;
+        for (const std::string& f : folders)
+            all = RemoveEmptyFolder(f) && all;
+        return RemoveEmptyFolder(work) && all;
+    };
 
     // 1. Every picture under its temporary name, unless the folder already
     // holds it under its own name (saving an album again after a few changes).
@@ -153,23 +204,34 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
+        if (failure == SaveAllFailure::kNone && i % kWorkGroup == 0) {
+            if (MakeFolder(group(i)))
+                folders.push_back(group(i));
+            else
+                failure = SaveAllFailure::kCannotCreate;
+        }
         if (failure == SaveAllFailure::kNone) {
             if (!numbered[i].empty())
                 target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
-            if (written(i)) failure = WriteWholeFile(temp(i), bytes, length);
+            if (written(i)) failure = files.Write(temp(i), bytes, length);
         }
         if (failure != SaveAllFailure::kNone) {
+            files.Close();
             for (int j = 0; j < i; ++j)
-                if (written(j)) std::remove(temp(j).c_str());
+                if (written(j)) files.Remove(temp(j));
             fail(i, failure);
-            result.folderRestored = RemoveEmptyFolder(work);
+            result.folderRestored = removeFolders();
             return result;
         }
         if (progress) progress(context, i + 1, count);
     }
 
-    // 2. Each takes its name; an older file of that name steps aside first.
-    std::vector<std::string> moved(count); // the older file's name, "" when there was none
+    // 2. Each takes its name. An older file of that name keeps a second name
+    // in the work folder and the new file replaces it in one step; without
+    // hard links the older file steps aside first.
+    std::vector<Kept> kept(count, Kept::kNothing);
+    std::vector<std::string> older(count); // the older file's name as listed
+    bool links = true;                     // false after the first refused link
     int done = 0;
     SaveAllFailure failure = SaveAllFailure::kNone;
     for (; done < count; ++done) {
@@ -179,49 +241,76 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
             failure = SaveAllFailure::kCannotReplace;
             break;
         }
+        const std::string name = SaveAllFileName(folder, done, separator);
         // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
-        // name the system takes for the target (found by the look-up) is moved.
+        // name the system takes for the target (found by the look-up) is replaced.
         if (target[done] == Target::kFile) {
-            const std::string old = numbered[done];
-            if (std::rename((folder + separator + old).c_str(), backup(done).c_str()) != 0) {
+            older[done] = numbered[done];
+            const std::string old = folder + separator + older[done];
+            // The new file takes the name "3.jpg" as Save All spells it; an
+            // older "3.JPG" steps aside rather than lend it its spelling.
+            const bool spelled = older[done] == std::to_string(done) + ".jpg";
+            if (links && spelled && files.Link(old, backup(done))) {
+                if (files.Move(temp(done), name, true)) {
+                    kept[done] = Kept::kLinked;
+                    continue;
+                }
+                // Nothing changed: the older file still has its name, and the
+                // way without links is tried.
+                if (!files.Remove(backup(done))) {
+                    failure = SaveAllFailure::kCannotReplace;
+                    break;
+                }
+            } else if (spelled) {
+                links = false;
+            }
+            if (!files.Move(old, backup(done), false)) {
                 failure = SaveAllFailure::kCannotReplace;
                 break;
             }
-            moved[done] = old;
+            kept[done] = Kept::kMoved;
         }
         // Windows refuses to rename onto an existing name, so a file that
         // appeared since the listing stops the export rather than being lost.
-        if (std::rename(temp(done).c_str(), SaveAllFileName(folder, done, separator).c_str()) !=
-            0) {
+        if (!files.Move(temp(done), name, false)) {
             failure = SaveAllFailure::kCannotReplace;
             break;
         }
     }
     if (failure == SaveAllFailure::kNone) {
-        // 3. The older files go.
-        for (int i = 0; i < count; ++i)
-            if (!moved[i].empty()) std::remove(backup(i).c_str());
-        RemoveEmptyFolder(work);
         result.written = count;
+        for (int i = 0; i < count; ++i)
+            if (kept[i] != Kept::kNothing) result.leftovers.push_back(backup(i));
+        result.workFolders = folders;
+        result.workFolders.push_back(work);
+        // 3. The older files go, now or when the caller chooses.
+        if (!way.keepLeftovers) {
+            RemoveSaveAllLeftovers(result, &files);
+            result.leftovers.clear();
+            result.workFolders.clear();
+        }
         return result;
     }
 
     // Roll back: picture `done` failed half-way, those before it are in.
+    files.Close();
     bool restored = true;
-    auto putBack = [&](int i) {
-        if (!moved[i].empty() &&
-            std::rename(backup(i).c_str(), (folder + separator + moved[i]).c_str()) != 0)
-            restored = false;
-    };
-    putBack(done);
+    // The failed picture: its older file may stand in the work folder, its
+    // new file was not moved in.
+    if (kept[done] == Kept::kMoved &&
+        !files.Move(backup(done), folder + separator + older[done], false))
+        restored = false;
     for (int i = done - 1; i >= 0; --i) {
         if (!written(i)) continue;
-        if (std::remove(SaveAllFileName(folder, i, separator).c_str()) != 0) restored = false;
-        putBack(i);
+        const std::string name = SaveAllFileName(folder, i, separator);
+        // Either way of keeping it, the older file goes back under its own spelling.
+        if (!files.Remove(name) || (kept[i] != Kept::kNothing &&
+                                    !files.Move(backup(i), folder + separator + older[i], false)))
+            restored = false;
     }
     for (int i = done; i < count; ++i)
-        if (written(i) && std::remove(temp(i).c_str()) != 0) restored = false;
-    if (!RemoveEmptyFolder(work)) restored = false;
+        if (written(i) && !files.Remove(temp(i))) restored = false;
+    if (!removeFolders()) restored = false;
     fail(done, failure);
     result.folderRestored = restored;
     return result;
@@ -252,6 +341,83 @@ struct EncodingSource : PictureSource {
     }
 };
 
+// Encodes the pictures in list order on a thread of its own, ahead of the
+// files being written: each stream is copied out of the output block and
+// kept until the set is saved (384 pictures hold a few megabytes).
+class EncodingAhead : public PictureSource {
+  public:
+    EncodingAhead(const FrameImage* const* pictures, int count, uint8_t* block)
+        : pictures_(pictures), block_(block), streams_(count), failures_(count) {}
+    ~EncodingAhead() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        if (thread_.joinable()) thread_.join();
+    }
+    // False when no thread could be had.
+    bool Start() {
+        try {
+            thread_ = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+    SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return encoded_ > i; });
+        if (i > 0) std::vector<uint8_t>().swap(streams_[i - 1]); // written by now
+        bytes = streams_[i].data();
+        length = streams_[i].size();
+        return failures_[i];
+    }
+
+  private:
+    void Run() {
+        const int count = static_cast<int>(streams_.size());
+        for (int i = 0; i < count; ++i) {
+            SaveAllFailure failure = SaveAllFailure::kNone;
+            std::memset(block_, 0, kJpegOutputBlockSize);
+            size_t length = 0;
+            JpegEncodeError error = JpegEncodeError::kNone;
+            std::vector<uint8_t> stream;
+            if (!EncodeJpeg(*pictures_[i], block_, kJpegOutputBlockSize, length, &error)) {
+                failure = FromEncoder(error);
+            } else {
+                try {
+                    stream.assign(block_, block_ + length);
+                } catch (const std::bad_alloc&) {
+                    failure = SaveAllFailure::kOutOfMemory;
+                }
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            streams_[i].swap(stream);
+            failures_[i] = failure;
+            encoded_ = i + 1;
+            ready_.notify_one();
+            // After a failure the export stops there; no picture after it is asked for.
+            if (failure != SaveAllFailure::kNone || stop_) {
+                for (int j = i + 1; j < count; ++j)
+                    failures_[j] =
+                        failure == SaveAllFailure::kNone ? SaveAllFailure::kOutOfMemory : failure;
+                encoded_ = count;
+                return;
+            }
+        }
+    }
+
+    const FrameImage* const* pictures_;
+    uint8_t* block_;
+    std::vector<std::vector<uint8_t>> streams_;
+    std::vector<SaveAllFailure> failures_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    int encoded_ = 0;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
 } // namespace
 
 SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8_t>& jpeg) {
@@ -272,14 +438,15 @@ SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8
 }
 
 SaveAllResult CommitSaveAllSet(const std::string& folder, const std::vector<uint8_t>* jpegs,
-                               int count, char separator, SaveAllProgress progress, void* context) {
+                               int count, char separator, SaveAllProgress progress, void* context,
+                               const SaveAllWay& way) {
     EncodedSource source(jpegs);
-    return SaveSet(folder, count, separator, source, progress, context);
+    return SaveSet(folder, count, separator, source, progress, context, way);
 }
 
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* const* pictures,
-                                int count, char separator, SaveAllProgress progress,
-                                void* context) {
+                                int count, char separator, SaveAllProgress progress, void* context,
+                                const SaveAllWay& way) {
     std::unique_ptr<uint8_t[]> output;
     if (count > 0) {
         output.reset(new (std::nothrow) uint8_t[kJpegOutputBlockSize]);
@@ -291,13 +458,32 @@ SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* con
             return result;
         }
     }
+    // The encoding of the next pictures overlaps the writing of the first;
+    // without a thread, each picture is encoded when it is written.
+    if (count > 1) {
+        EncodingAhead ahead(pictures, count, output.get());
+        if (ahead.Start()) return SaveSet(folder, count, separator, ahead, progress, context, way);
+    }
     EncodingSource source(pictures, output.get());
-    return SaveSet(folder, count, separator, source, progress, context);
+    return SaveSet(folder, count, separator, source, progress, context, way);
 }
 
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& album, char separator,
-                                SaveAllProgress progress, void* context) {
-    return SaveAllPicturesTo(folder, album.block, AlbumCount(album), separator, progress, context);
+                                SaveAllProgress progress, void* context, const SaveAllWay& way) {
+    return SaveAllPicturesTo(folder, album.block, AlbumCount(album), separator, progress, context,
+                             way);
+}
+
+bool RemoveSaveAllLeftovers(const SaveAllResult& result, SaveAllFiles* files) {
+    SaveAllFiles libraryFiles;
+    SaveAllFiles& use = files ? *files : libraryFiles;
+    use.Close();
+    bool all = true;
+    for (const std::string& path : result.leftovers)
+        all = use.Remove(path) && all;
+    for (const std::string& folder : result.workFolders)
+        all = RemoveEmptyFolder(folder) && all;
+    return all;
 }
 
 const char* SaveAllFailureText(SaveAllFailure failure) {

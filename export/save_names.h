@@ -60,24 +60,65 @@ struct SaveAllResult {
     // After a failure: true when the folder holds exactly what it held before
     // (the normal case); false when putting an older file back failed too.
     bool folderRestored = true;
+    // With SaveAllWay::keepLeftovers, after success: the older files in the
+    // work folder and its folders (the work folder last), still to be
+    // deleted; empty otherwise.
+    std::vector<std::string> leftovers;
+    std::vector<std::string> workFolders;
     bool ok() const { return failure == SaveAllFailure::kNone; }
 };
 
-// Called after each picture has been written and closed under its temporary
-// name: `done` of `total` (1 .. total). The renames that follow are quick.
+// Called after each picture has been written under its temporary name:
+// `done` of `total` (1 .. total). The renames that follow are quicker.
 using SaveAllProgress = void (*)(void* context, int done, int total);
+
+// The file operations Save All is built on. The base class uses the C
+// library (and hard links where the system has them) and runs everywhere;
+// the Windows program passes one built on the system's own calls. Paths are
+// narrow, as the rest of the program names files.
+class SaveAllFiles {
+  public:
+    virtual ~SaveAllFiles() = default;
+    // Creates the new file `path` holding `bytes`: kNone, or kCannotCreate /
+    // kWriteFailed with nothing left under that name.
+    virtual SaveAllFailure Write(const std::string& path, const uint8_t* bytes, size_t length);
+    // Gives the file `path` the second name `link` (a new name). False when
+    // the file system has no hard links (FAT) or the call failed.
+    virtual bool Link(const std::string& path, const std::string& link);
+    // Renames `from` to `to`. With `replace`, an existing file `to` is
+    // replaced in the same step; without it, a system that refuses to rename
+    // onto an existing name (Windows) fails instead.
+    virtual bool Move(const std::string& from, const std::string& to, bool replace);
+    virtual bool Remove(const std::string& path);
+    // Lets go of whatever the writes still hold (open files): called before
+    // anything is put back, and when the set is in place.
+    virtual void Close() {}
+};
+
+// How a set is saved; the defaults are the C library's file operations and
+// nothing left to do afterwards.
+struct SaveAllWay {
+    SaveAllFiles* files = nullptr;
+    // True: after success the older files stay in the work folder, listed in
+    // the result, for RemoveSaveAllLeftovers (which may run on another
+    // thread while the user reads the message). The new set is complete
+    // either way.
+    bool keepLeftovers = false;
+};
 
 // Saving a set is all or nothing. Every picture is first written into a work
 // folder made inside the folder ("~pixmora-K", K chosen so that no name of the
-// folder starts with it), as "~pixmora-K/i". Only when all of them are written
-// and closed does each take its name i.jpg: an existing i.jpg is first moved
-// to "~pixmora-K/i.old", then the new file moved to i.jpg; when all are in,
-// the old files and the work folder are deleted. A failure at any point
-// deletes the new files and moves the old ones back, so the folder holds
-// exactly what it held (names and bytes). Nothing is ever renamed onto an
-// existing name, which Windows would refuse. Only names the folder's listing
-// holds are looked up. Higher-numbered older files stay (see the stale
-// pictures below).
+// folder starts with it), as "~pixmora-K/G/i" with one subfolder G for every
+// 32 pictures. Only when all of them are written does each take its name
+// i.jpg: an existing i.jpg keeps a second name "~pixmora-K/G/i.old" (a hard
+// link) and the new file replaces it in one rename; where the file system has
+// no hard links, the older file is first moved to "~pixmora-K/G/i.old" and the
+// new one then takes the free name. Once all are in, the set is saved; the
+// older files and the work folder are deleted then (or later, see
+// SaveAllWay). A failure at any point before deletes the new files and puts
+// the older ones back, so the folder holds exactly what it held (names and
+// bytes). Only names the folder's listing holds are looked up. Higher-numbered
+// older files stay (see the stale pictures below).
 
 // Encodes `picture` as Save All writes it: `jpeg` receives the whole stream
 // (kNone), or is emptied and the reason returned. Touches no shared state, so
@@ -88,18 +129,27 @@ SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8
 // (count - 1).jpg of `folder`, all or nothing as described above.
 SaveAllResult CommitSaveAllSet(const std::string& folder, const std::vector<uint8_t>* jpegs,
                                int count, char separator = kPathSeparator,
-                               SaveAllProgress progress = nullptr, void* context = nullptr);
+                               SaveAllProgress progress = nullptr, void* context = nullptr,
+                               const SaveAllWay& way = {});
 
-// Encodes pictures[0 .. count) one after the other (one 51,200-byte output
-// block, zeroed before each picture) and saves them as the set, all or nothing.
-// An encoder failure stops the export like a write failure; no file is
-// created for a picture that could not be encoded.
+// Encodes pictures[0 .. count) in list order (one 51,200-byte output block,
+// zeroed before each picture; on a second thread when one can be had, so the
+// encoding of the next pictures overlaps the writing of the first) and saves
+// them as the set, all or nothing. An encoder failure stops the export like a
+// write failure; no file is created for a picture that could not be encoded.
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const FrameImage* const* pictures,
                                 int count, char separator = kPathSeparator,
-                                SaveAllProgress progress = nullptr, void* context = nullptr);
+                                SaveAllProgress progress = nullptr, void* context = nullptr,
+                                const SaveAllWay& way = {});
 SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& album,
                                 char separator = kPathSeparator, SaveAllProgress progress = nullptr,
-                                void* context = nullptr);
+                                void* context = nullptr, const SaveAllWay& way = {});
+
+// Deletes what a successful Save All with `keepLeftovers` left: the older
+// files it listed and its work folder, nothing else (first letting `files`
+// close what it held). A file that cannot go leaves the work folder, whose
+// name the next Save All does not reuse. Returns true when all went.
+bool RemoveSaveAllLeftovers(const SaveAllResult& result, SaveAllFiles* files = nullptr);
 
 // A one-line English reason ("cannot create the file", ...).
 const char* SaveAllFailureText(SaveAllFailure failure);

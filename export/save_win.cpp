@@ -5,6 +5,7 @@
 #include "app/settings_win.h"
 #include "export/bmp_writer.h"
 #include "export/recovery_win.h"
+#include "export/save_files_win.h"
 #include "export/save_names.h"
 #include "resources/resource.h"
 
@@ -13,7 +14,10 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -91,23 +95,36 @@ void OfferStalePictures(HWND owner, const std::string& folder, int setSize) {
 }
 
 // Writes the album into `folder` with the wait cursor and pictures written of
-// N on the progress bar; the full bar stays while the result is shown.
+// N on the progress bar; the full bar stays while the result is shown. The
+// older files the new set replaced are deleted while the user reads it.
 void ExportAlbum(HWND owner, const std::string& folder) {
     const int n = AlbumCount(g_app.album);
     HWND bar = GetDlgItem(owner, IDC_PROGRESS);
     SendMessageA(bar, PBM_SETRANGE32, 0, n);
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
+    std::unique_ptr<SaveAllFiles> files = MakeWindowsSaveAllFiles();
+    SaveAllWay way;
+    way.files = files.get();
+    way.keepLeftovers = true;
     const SaveAllResult result =
-        SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar);
+        SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar, way);
     SetCursor(before);
+    std::thread cleanup;
     if (result.ok()) {
+        try {
+            cleanup = std::thread([&] { RemoveSaveAllLeftovers(result, files.get()); });
+        } catch (const std::system_error&) {
+            RemoveSaveAllLeftovers(result, files.get());
+        }
         MarkAlbumSaved(g_app.album);
         ForgetRecoveryAlbum();
         MessageBoxA(owner, SaveAllMessage(result).c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
     } else {
         Tell(owner, SaveAllMessage(result));
     }
+    // Done long before the user answers; nothing outlives the export.
+    if (cleanup.joinable()) cleanup.join();
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     if (result.ok()) OfferStalePictures(owner, folder, n);
 }

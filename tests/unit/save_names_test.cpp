@@ -305,7 +305,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         std::string dir = FolderWithAnOlderSet();
         auto before = Snapshot(dir);
         static std::string blocker;
-        blocker = dir + kPathSeparator + "~pixmora-0" + kPathSeparator + "2";
+        blocker = dir + kPathSeparator + "~pixmora-0" + kPathSeparator + "0" + kPathSeparator + "2";
         auto block = [](void*, int done, int) {
             if (done != 2) return;
             MakeDir(blocker);
@@ -320,6 +320,49 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         EXPECT_FALSE(r.folderRestored);
         EXPECT_EQ(after.erase("~pixmora-0"), 1u);
         EXPECT_EQ(after, before);
+    }
+}
+
+// A file system without hard links (a FAT card): the older files step aside.
+struct NoLinks : SaveAllFiles {
+    bool Link(const std::string&, const std::string&) override { return false; }
+};
+
+TEST(SaveAll, WithoutHardLinksOlderFilesStepAsideAndAreDeletedLaterOrPutBack) {
+    auto a = Picture(17), b = Picture(18), c = Picture(19);
+    NoLinks files;
+    SaveAllWay way;
+    way.files = &files;
+    way.keepLeftovers = true;
+    {
+        // The set is complete at once; the older files wait for the caller.
+        std::string dir = FreshDir();
+        for (int i : {0, 1, 3})
+            WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", "old");
+        const FrameImage* pictures[] = {a.get(), b.get(), c.get()};
+        SaveAllResult r =
+            SaveAllPicturesTo(dir, pictures, 3, kPathSeparator, nullptr, nullptr, way);
+        ASSERT_TRUE(r.ok()) << SaveAllMessage(r);
+        EXPECT_EQ(ReadFile(dir + kPathSeparator + "0.jpg"), Encoded(*a));
+        EXPECT_EQ(ReadFile(dir + kPathSeparator + "2.jpg"), Encoded(*c));
+        EXPECT_EQ(r.leftovers.size(), 2u);
+        EXPECT_EQ(Snapshot(dir).size(), 5u) << "the set, 3.jpg and the work folder";
+        EXPECT_TRUE(RemoveSaveAllLeftovers(r, &files));
+        auto after = Snapshot(dir);
+        EXPECT_EQ(after.size(), 4u);
+        EXPECT_EQ(after.count("~pixmora-0"), 0u);
+    }
+    {
+        // 2.jpg is a folder: the two older files already moved aside come back.
+        std::string dir = FolderWithAnOlderSet();
+        auto before = Snapshot(dir);
+        const FrameImage* pictures[] = {a.get(), b.get(), c.get()};
+        SaveAllResult r =
+            SaveAllPicturesTo(dir, pictures, 3, kPathSeparator, nullptr, nullptr, way);
+        EXPECT_EQ(r.failure, SaveAllFailure::kCannotReplace);
+        EXPECT_TRUE(r.folderRestored);
+        EXPECT_TRUE(r.leftovers.empty());
+        EXPECT_EQ(Snapshot(dir), before);
     }
 }
 
