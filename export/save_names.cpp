@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -12,10 +13,6 @@
 #include <utility>
 
 #include "export/folder_files.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 bool HasBmpExtension(const std::string& path) {
     size_t dot = path.rfind('.');
@@ -57,15 +54,11 @@ SaveAllFailure SaveAllFiles::Write(const std::string& path, const uint8_t* bytes
     return SaveAllFailure::kWriteFailed;
 }
 
-bool SaveAllFiles::Link(const std::string& path, const std::string& link) {
-#ifdef _WIN32
-    // The C library of Windows has no hard links: the older file steps aside.
-    (void)path;
-    (void)link;
+// Natively the older file steps aside: ext4 writes out a file renamed over
+// another at once (to keep a crash from leaving it empty), which costs more
+// than the second rename.
+bool SaveAllFiles::Link(const std::string&, const std::string&) {
     return false;
-#else
-    return ::link(path.c_str(), link.c_str()) == 0;
-#endif
 }
 
 bool SaveAllFiles::Move(const std::string& from, const std::string& to, bool replace) {
@@ -184,10 +177,19 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     const std::string work = folder + separator + FreshStem(names);
     if (!MakeFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
     // One subfolder for every kWorkGroup pictures keeps each folder's search short.
-    std::vector<std::string> folders; // the subfolders made, then the work folder
+    std::vector<std::string> folders; // the subfolders made
+    std::vector<bool> madeGroups;
     auto group = [&](int i) { return work + separator + std::to_string(i / kWorkGroup); };
     auto temp = [&](int i) { return group(i) + separator + std::to_string(i); };
     auto backup = [&](int i) { return group(i) + separator + std::to_string(i) + ".old"; };
+    auto made = [&](size_t g) {
+        if (g < madeGroups.size() && madeGroups[g]) return true;
+        if (!MakeFolder(work + separator + std::to_string(g))) return false;
+        madeGroups.resize(std::max(madeGroups.size(), g + 1));
+        madeGroups[g] = true;
+        folders.push_back(work + separator + std::to_string(g));
+        return true;
+    };
     auto removeFolders = [&] {
         bool all = true;
         for (const std::string& f : folders)
@@ -204,16 +206,14 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
-        if (failure == SaveAllFailure::kNone && i % kWorkGroup == 0) {
-            if (MakeFolder(group(i)))
-                folders.push_back(group(i));
-            else
-                failure = SaveAllFailure::kCannotCreate;
-        }
         if (failure == SaveAllFailure::kNone) {
             if (!numbered[i].empty())
                 target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
-            if (written(i)) failure = files.Write(temp(i), bytes, length);
+            // A subfolder is made for the first picture of its group to be written.
+            const size_t g = static_cast<size_t>(i / kWorkGroup);
+            if (written(i) && !made(g)) failure = SaveAllFailure::kCannotCreate;
+            if (failure == SaveAllFailure::kNone && written(i))
+                failure = files.Write(temp(i), bytes, length);
         }
         if (failure != SaveAllFailure::kNone) {
             files.Close();

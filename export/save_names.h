@@ -73,9 +73,9 @@ struct SaveAllResult {
 using SaveAllProgress = void (*)(void* context, int done, int total);
 
 // The file operations Save All is built on. The base class uses the C
-// library (and hard links where the system has them) and runs everywhere;
-// the Windows program passes one built on the system's own calls. Paths are
-// narrow, as the rest of the program names files.
+// library, without hard links, and runs everywhere; the Windows program
+// passes one built on the system's own calls. Paths are narrow, as the rest
+// of the program names files.
 class SaveAllFiles {
   public:
     virtual ~SaveAllFiles() = default;
@@ -83,7 +83,8 @@ class SaveAllFiles {
     // kWriteFailed with nothing left under that name.
     virtual SaveAllFailure Write(const std::string& path, const uint8_t* bytes, size_t length);
     // Gives the file `path` the second name `link` (a new name). False when
-    // the file system has no hard links (FAT) or the call failed.
+    // the file system has no hard links (FAT), the call failed, or (the base
+    // class) links are not used.
     virtual bool Link(const std::string& path, const std::string& link);
     // Renames `from` to `to`. With `replace`, an existing file `to` is
     // replaced in the same step; without it, a system that refuses to rename
