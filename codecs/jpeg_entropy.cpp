@@ -397,14 +397,16 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
     }
 }
 
-// The MCU row loop, compiled twice: for the build's baseline and with BMI2
-// (shifts by a register in one step), chosen at run time.
-__attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
+// The MCU row loop, compiled for the build's baseline and with BMI2
+// (shifts by a register in one step), chosen at run time; and apart for
+// rows that pass over blocks (kSkips: d.blockStale is set), so that the
+// storing loop stays as it is.
+template <bool kSkips> __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
     BitReader r(d);
-    uint8_t* const stale = d.blockStale;
-    const uint8_t* const need = stale ? d.needBlock : nullptr;
+    uint8_t* const stale = kSkips ? d.blockStale : nullptr;
+    const uint8_t* const need = kSkips ? d.needBlock : nullptr;
     SkipTables skip[kJpegMaxBlocksPerMcu];
-    for (int j = 0; j < d.blocksPerMcu; ++j) {
+    for (int j = 0; kSkips && j < d.blocksPerMcu; ++j) {
         const int c = d.mcuBlockList[j];
         skip[j] = {d.huffLookup[d.dcSlot[c]], d.huffLookup[d.acSlot[c]], &d.dcPred[c],
                    d.dcSlot[c] < 4};
@@ -445,8 +447,8 @@ __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
 }
 
 #if defined(PIXMORA_JPEG_AVX2)
-PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
-    DecodeRow(d);
+template <bool kSkips> PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
+    DecodeRow<kSkips>(d);
 }
 #endif
 
@@ -455,11 +457,17 @@ PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
 void DecodeMcuRowSequential(JpegDecoder& d) {
 #if defined(PIXMORA_JPEG_AVX2)
     if (d.simd >= kJpegSimdAvx2) {
-        DecodeRowBmi2(d);
+        if (d.blockStale)
+            DecodeRowBmi2<true>(d);
+        else
+            DecodeRowBmi2<false>(d);
         return;
     }
 #endif
-    DecodeRow(d);
+    if (d.blockStale)
+        DecodeRow<true>(d);
+    else
+        DecodeRow<false>(d);
 }
 
 // ---- progressive ----
