@@ -16,6 +16,7 @@
 #include "app/app_win.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 
@@ -332,7 +333,7 @@ TEST(SaveBmp, TheSaveDialogNameGetsTheExtensionAndTheFileIsWritten) {
         SendMessageA(main, WM_CLOSE, 0, 0);
     }));
     TearDown();
-    std::vector<char> file = ReadWholeFile(chosen + ".BMP");
+    std::vector<uint8_t> file = ReadFile(chosen + ".BMP");
     ASSERT_EQ(file.size(), 49206u);
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
@@ -394,7 +395,7 @@ TEST(SaveBmp, ARefusedNameIsExplainedAndAnExistingFileIsOnlyReplacedWhenConfirme
         SendMessageA(main, WM_CLOSE, 0, 0);
     }));
     TearDown();
-    std::vector<char> file = ReadWholeFile(kept);
+    std::vector<uint8_t> file = ReadFile(kept);
     EXPECT_EQ(std::string(file.begin(), file.end()), "old");
     DeleteFileA(kept.c_str());
     RemoveDirectoryA(folder.c_str());
@@ -481,7 +482,7 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
                 SendMessageA(GetDlgItem(g_app.mainDialog, IDC_PROGRESS), PBM_GETPOS, 0, 0));
         SendMessageA(box, WM_COMMAND, GetDlgItem(box, IDYES) ? IDYES : IDOK, 0);
     };
-    std::vector<std::vector<char>> first;
+    std::vector<std::vector<uint8_t>> first;
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
         for (uint8_t red : {0, 128, 255}) {
             PushPicture(Uniform(red, 64, 32));
@@ -510,7 +511,7 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
         EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 3);
         EXPECT_NE(GetCursor(), LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));
         for (int i = 0; i < 3; ++i)
-            first.push_back(ReadWholeFile(folder + "\\" + std::to_string(i) + ".jpg"));
+            first.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
         told.clear();
         SaveAllInto(main, folder, answerYes);
         EXPECT_EQ(told.size(), 1u) << "no older pictures left to offer";
@@ -521,16 +522,16 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
     TearDown();
     for (int i = 0; i < 3; ++i) {
         std::string path = folder + "\\" + std::to_string(i) + ".jpg";
-        std::vector<char> again = ReadWholeFile(path);
+        std::vector<uint8_t> again = ReadFile(path);
         ASSERT_GT(first[i].size(), 600u) << path;
         EXPECT_EQ(static_cast<uint8_t>(first[i][0]), 0xFF);
         EXPECT_EQ(static_cast<uint8_t>(first[i][1]), 0xD8);
         EXPECT_EQ(again, first[i]) << path;
         DeleteFileA(path.c_str());
     }
-    EXPECT_TRUE(ReadWholeFile(folder + "\\3.jpg").empty());
-    EXPECT_TRUE(ReadWholeFile(folder + "\\7.JPG").empty());
-    EXPECT_EQ(ReadWholeFile(folder + "\\notes.txt").size(), 3u);
+    EXPECT_TRUE(ReadFile(folder + "\\3.jpg").empty());
+    EXPECT_TRUE(ReadFile(folder + "\\7.JPG").empty());
+    EXPECT_EQ(ReadFile(folder + "\\notes.txt").size(), 3u);
     DeleteFileA((folder + "\\notes.txt").c_str());
     RemoveDirectoryA(folder.c_str());
 }
@@ -565,7 +566,7 @@ TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     EXPECT_EQ(told[0], "Could not save " + folder +
                            "\\1.jpg: the file of that name cannot be replaced. The folder was "
                            "left as it was.");
-    EXPECT_EQ(ReadWholeFile(folder + "\\0.jpg").size(), 8u);
+    EXPECT_EQ(ReadFile(folder + "\\0.jpg").size(), 8u);
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
     int entries = 0;
@@ -654,7 +655,7 @@ int SelectedItem(HWND main) {
 TEST(Album, TheContextMenuAndDraggingOrderTheAlbumAndTheExportedFiles) {
     std::string folder = TempFolder("pixmora_gui_order");
     auto answerOk = [](HWND box, const std::string&) { SendMessageA(box, WM_COMMAND, IDOK, 0); };
-    std::vector<std::vector<char>> before, after;
+    std::vector<std::vector<uint8_t>> before, after;
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
         for (uint8_t red : {10, 20, 30, 40}) {
             PushPicture(Uniform(red, 0, 0));
@@ -662,7 +663,7 @@ TEST(Album, TheContextMenuAndDraggingOrderTheAlbumAndTheExportedFiles) {
         }
         SaveAllInto(main, folder, answerOk);
         for (int i = 0; i < 4; ++i)
-            before.push_back(ReadWholeFile(folder + "\\" + std::to_string(i) + ".jpg"));
+            before.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
 
         // Right click on "2": every item of the menu, all of them usable.
         std::vector<MenuLine> lines;
@@ -746,7 +747,7 @@ TEST(Album, TheContextMenuAndDraggingOrderTheAlbumAndTheExportedFiles) {
         EXPECT_NE(asked.find("holds 4 pictures"), std::string::npos) << asked;
         SaveAllInto(main, folder, answerOk);
         for (int i = 0; i < 4; ++i)
-            after.push_back(ReadWholeFile(folder + "\\" + std::to_string(i) + ".jpg"));
+            after.push_back(ReadFile(folder + "\\" + std::to_string(i) + ".jpg"));
 
         // DownLoad and Delete from the menu act on the item clicked.
         RightClickItem(main, 2, [](HWND menu) { PickMenuItem(menu, kDownload); });

@@ -399,15 +399,3 @@ bool SaveDrawing(const std::string& name, int width, int height,
                  const std::function<void(HDC)>& draw) {
     return ShotOf(name, width, height, draw);
 }
-
-std::vector<char> ReadWholeFile(const std::string& path) {
-    std::vector<char> bytes;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + n);
-    std::fclose(f);
-    return bytes;
-}

@@ -64,6 +64,3 @@ COLORREF ScreenPixel(HWND window, int x, int y);
 // `expected`: on a busy machine the X server draws late. Returns the last
 // colour seen.
 COLORREF ScreenPixelBecomes(HWND window, int x, int y, COLORREF expected);
-
-// The bytes of a file; empty when it cannot be read.
-std::vector<char> ReadWholeFile(const std::string& path);

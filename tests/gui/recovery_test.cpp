@@ -20,6 +20,7 @@
 #include "export/recovery_win.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 
@@ -477,8 +478,8 @@ TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
         ASSERT_EQ(SendMessageA(GetDlgItem(main, IDC_ALBUM_LIST), LVM_GETITEMCOUNT, 0, 0), 3);
         first.Kill();
     }
-    EXPECT_NE(ReadWholeFile(shot("before", 0)), ReadWholeFile(shot("before", 1)));
-    EXPECT_NE(ReadWholeFile(shot("before", 1)), ReadWholeFile(shot("before", 2)));
+    EXPECT_NE(ReadFile(shot("before", 0)), ReadFile(shot("before", 1)));
+    EXPECT_NE(ReadFile(shot("before", 1)), ReadFile(shot("before", 2)));
 
     Program second;
     ASSERT_TRUE(second.Start(appData));
@@ -501,8 +502,8 @@ TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
         ASSERT_TRUE(second.SelectItem(list, i));
         SendMessageA(main, WM_COMMAND, IDC_DOWNLOAD, 0);
         ASSERT_TRUE(second.SaveBmp(main, shot("after", i))) << i;
-        std::vector<char> before = ReadWholeFile(shot("before", i)),
-                          after = ReadWholeFile(shot("after", i));
+        std::vector<uint8_t> before = ReadFile(shot("before", i)),
+                             after = ReadFile(shot("after", i));
         EXPECT_EQ(before.size(), 49206u);
         EXPECT_TRUE(before == after) << "album picture " << i;
     }
