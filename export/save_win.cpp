@@ -110,21 +110,24 @@ void ExportAlbum(HWND owner, const std::string& folder) {
     const SaveAllResult result =
         SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar, way);
     SetCursor(before);
-    std::thread cleanup;
+    const std::string message = SaveAllMessage(result);
     if (result.ok()) {
+        MarkAlbumSaved(g_app.album);
+        ForgetRecoveryAlbum();
+        // Only the message box runs beside the cleanup, so nothing can throw
+        // past the thread before it is joined. Done long before the user
+        // answers; nothing outlives the export.
+        std::thread cleanup;
         try {
             cleanup = std::thread([&] { RemoveSaveAllLeftovers(result, files.get()); });
         } catch (const std::system_error&) {
             RemoveSaveAllLeftovers(result, files.get());
         }
-        MarkAlbumSaved(g_app.album);
-        ForgetRecoveryAlbum();
-        MessageBoxA(owner, SaveAllMessage(result).c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(owner, message.c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
+        if (cleanup.joinable()) cleanup.join();
     } else {
-        Tell(owner, SaveAllMessage(result));
+        Tell(owner, message);
     }
-    // Done long before the user answers; nothing outlives the export.
-    if (cleanup.joinable()) cleanup.join();
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     if (result.ok()) OfferStalePictures(owner, folder, n);
 }
