@@ -45,6 +45,14 @@ bool MakeFolder(const std::string& path) {
     return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool MakeNewFolder(const std::string& path) {
+#ifdef _WIN32
+    return _mkdir(path.c_str()) == 0;
+#else
+    return mkdir(path.c_str(), 0755) == 0;
+#endif
+}
+
 bool RemoveEmptyFolder(const std::string& path) {
 #ifdef _WIN32
     return _rmdir(path.c_str()) == 0;

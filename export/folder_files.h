@@ -15,6 +15,8 @@ bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
 // Creates the folder when missing (its parent must exist); true when it exists afterwards.
 bool MakeFolder(const std::string& path);
+// Creates the folder; false when it could not be made or was there already.
+bool MakeNewFolder(const std::string& path);
 // Removes an empty folder; false when it is not there, not empty or cannot go.
 bool RemoveEmptyFolder(const std::string& path);
 // `folder` + `separator` + `name`, without doubling a separator the folder already ends with.

@@ -148,13 +148,6 @@ std::vector<std::string> NumberedNames(const std::vector<std::string>& names, in
 
 constexpr int kWorkGroup = 32;
 
-// How an older file was kept while the new one took its name.
-enum class Kept {
-    kNothing, // there was none
-    kLinked,  // a second name in the work folder; the new file replaced the first
-    kMoved,   // moved into the work folder; the new file took the free name
-};
-
 SaveAllResult SaveSet(const std::string& folder, int count, char separator, PictureSource& source,
                       SaveAllProgress progress, void* context, const SaveAllWay& way) {
     SaveAllResult result;
@@ -174,19 +167,21 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     // New pictures and the older files they replace wait in a work folder of
     // their own: under Wine every new name costs a case-insensitive search of
     // its folder, which stays small there.
+    // Made here and now, or the export stops: a folder of that name that
+    // appeared since the listing may be another export's.
     const std::string work = folder + separator + FreshStem(names);
-    if (!MakeFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
-    // One subfolder for every kWorkGroup pictures keeps each folder's search short.
+    if (!MakeNewFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
+    // One subfolder for every kWorkGroup pictures keeps each folder's search
+    // short; they are made in order, as their first picture is written.
     std::vector<std::string> folders; // the subfolders made
-    std::vector<bool> madeGroups;
     auto group = [&](int i) { return work + separator + std::to_string(i / kWorkGroup); };
     auto temp = [&](int i) { return group(i) + separator + std::to_string(i); };
     auto backup = [&](int i) { return group(i) + separator + std::to_string(i) + ".old"; };
-    auto made = [&](size_t g) {
-        if (g < madeGroups.size() && madeGroups[g]) return true;
-        if (!MakeFolder(work + separator + std::to_string(g))) return false;
-        madeGroups.resize(std::max(madeGroups.size(), g + 1));
-        madeGroups[g] = true;
+    int lastGroup = -1;
+    auto made = [&](int g) {
+        if (g == lastGroup) return true;
+        if (!MakeNewFolder(work + separator + std::to_string(g))) return false;
+        lastGroup = g;
         folders.push_back(work + separator + std::to_string(g));
         return true;
     };
@@ -209,9 +204,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         if (failure == SaveAllFailure::kNone) {
             if (!numbered[i].empty())
                 target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
-            // A subfolder is made for the first picture of its group to be written.
-            const size_t g = static_cast<size_t>(i / kWorkGroup);
-            if (written(i) && !made(g)) failure = SaveAllFailure::kCannotCreate;
+            if (written(i) && !made(i / kWorkGroup)) failure = SaveAllFailure::kCannotCreate;
             if (failure == SaveAllFailure::kNone && written(i))
                 failure = files.Write(temp(i), bytes, length);
         }
@@ -229,13 +222,17 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     // 2. Each takes its name. An older file of that name keeps a second name
     // in the work folder and the new file replaces it in one step; without
     // hard links the older file steps aside first.
-    std::vector<Kept> kept(count, Kept::kNothing);
-    std::vector<std::string> older(count); // the older file's name as listed
-    bool links = true;                     // false after the first refused link
+    // An older file that was replaced waits in the work folder (linked or
+    // moved) until the set is in, under the name the listing spells it.
+    auto kept = [&](int i) { return target[i] == Target::kFile; };
+    auto older = [&](int i) { return folder + separator + numbered[i]; };
+    bool links = true;       // false after the first refused link
+    bool movedAside = false; // picture `done`'s older file stepped aside
     int done = 0;
     SaveAllFailure failure = SaveAllFailure::kNone;
     for (; done < count; ++done) {
         if (!written(done)) continue;
+        movedAside = false;
         // Only a plain file is replaced: a folder called "3.jpg" stops the export.
         if (target[done] == Target::kNotAFile) {
             failure = SaveAllFailure::kCannotReplace;
@@ -244,17 +241,12 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         const std::string name = SaveAllFileName(folder, done, separator);
         // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
         // name the system takes for the target (found by the look-up) is replaced.
-        if (target[done] == Target::kFile) {
-            older[done] = numbered[done];
-            const std::string old = folder + separator + older[done];
+        if (kept(done)) {
             // The new file takes the name "3.jpg" as Save All spells it; an
             // older "3.JPG" steps aside rather than lend it its spelling.
-            const bool spelled = older[done] == std::to_string(done) + ".jpg";
-            if (links && spelled && files.Link(old, backup(done))) {
-                if (files.Move(temp(done), name, true)) {
-                    kept[done] = Kept::kLinked;
-                    continue;
-                }
+            const bool spelled = numbered[done] == std::to_string(done) + ".jpg";
+            if (links && spelled && files.Link(older(done), backup(done))) {
+                if (files.Move(temp(done), name, true)) continue;
                 // Nothing changed: the older file still has its name, and the
                 // way without links is tried.
                 if (!files.Remove(backup(done))) {
@@ -264,11 +256,11 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
             } else if (spelled) {
                 links = false;
             }
-            if (!files.Move(old, backup(done), false)) {
+            if (!files.Move(older(done), backup(done), false)) {
                 failure = SaveAllFailure::kCannotReplace;
                 break;
             }
-            kept[done] = Kept::kMoved;
+            movedAside = true;
         }
         // Windows refuses to rename onto an existing name, so a file that
         // appeared since the listing stops the export rather than being lost.
@@ -280,7 +272,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     if (failure == SaveAllFailure::kNone) {
         result.written = count;
         for (int i = 0; i < count; ++i)
-            if (kept[i] != Kept::kNothing) result.leftovers.push_back(backup(i));
+            if (kept(i)) result.leftovers.push_back(backup(i));
         result.workFolders = folders;
         result.workFolders.push_back(work);
         // 3. The older files go, now or when the caller chooses.
@@ -297,15 +289,12 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     bool restored = true;
     // The failed picture: its older file may stand in the work folder, its
     // new file was not moved in.
-    if (kept[done] == Kept::kMoved &&
-        !files.Move(backup(done), folder + separator + older[done], false))
-        restored = false;
+    if (movedAside && !files.Move(backup(done), older(done), false)) restored = false;
     for (int i = done - 1; i >= 0; --i) {
         if (!written(i)) continue;
-        const std::string name = SaveAllFileName(folder, i, separator);
         // Either way of keeping it, the older file goes back under its own spelling.
-        if (!files.Remove(name) || (kept[i] != Kept::kNothing &&
-                                    !files.Move(backup(i), folder + separator + older[i], false)))
+        if (!files.Remove(SaveAllFileName(folder, i, separator)) ||
+            (kept(i) && !files.Move(backup(i), older(i), false)))
             restored = false;
     }
     for (int i = done; i < count; ++i)
@@ -343,7 +332,7 @@ struct EncodingSource : PictureSource {
 
 // Encodes the pictures in list order on a thread of its own, ahead of the
 // files being written: each stream is copied out of the output block and
-// kept until the set is saved (384 pictures hold a few megabytes).
+// kept until it is written (asking for the next picture frees it).
 class EncodingAhead : public PictureSource {
   public:
     EncodingAhead(const FrameImage* const* pictures, int count, uint8_t* block)
@@ -397,13 +386,7 @@ class EncodingAhead : public PictureSource {
             encoded_ = i + 1;
             ready_.notify_one();
             // After a failure the export stops there; no picture after it is asked for.
-            if (failure != SaveAllFailure::kNone || stop_) {
-                for (int j = i + 1; j < count; ++j)
-                    failures_[j] =
-                        failure == SaveAllFailure::kNone ? SaveAllFailure::kOutOfMemory : failure;
-                encoded_ = count;
-                return;
-            }
+            if (failure != SaveAllFailure::kNone || stop_) return;
         }
     }
 
