@@ -53,13 +53,11 @@ const char* NameAt(int i) {
     return g_app.NameTable + static_cast<size_t>(i) * kPathBytes;
 }
 
-// Phase 1: one item per name, each with a blank image to start with.
-void InsertItems(HWND list, HIMAGELIST images) {
+// Phase 1: one item per name, each with the blank image ScanFolder gave it.
+void InsertItems(HWND list) {
     // Always done, even when a stop is already asked for: the list must not
     // keep the previous folder's items under this folder's names.
-    ImageList_Remove(images, -1);
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
-    ImageList_SetImageCount(images, static_cast<UINT>(g_app.NameCount));
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     for (int i = 0; i < g_app.NameCount && !StopSeen(); ++i) {
         LVITEMA item = {};
@@ -132,8 +130,7 @@ void RaiseStopAndWait() {
 
 DWORD WINAPI ThumbnailLoader(LPVOID) {
     HWND list = g_app.FolderList;
-    HIMAGELIST images = g_app.folderImages;
-    InsertItems(list, images);
+    InsertItems(list);
     DrawThumbnails(list);
     // In this order: the dialog thread takes busy = 0 as "the stop flag is
     // down and nobody decodes", and may raise the flag again right after.
@@ -172,6 +169,9 @@ int ScanFolder(const char* path) {
     ImageList_Remove(a.folderImages, -1);
     lstrcpyA(a.FolderPath, folder);
     CollectNames();
+    // One blank image per name, made here: the image list changes only on
+    // this thread (the loader's thumbnails arrive as kPlaceThumbnailMessage).
+    ImageList_SetImageCount(a.folderImages, static_cast<UINT>(a.NameCount));
     RememberTreeFolder(path);
     g_uprightThumbnails = CurrentSettings().fit.upright;
 
