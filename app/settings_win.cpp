@@ -3,10 +3,15 @@
 
 #include <shlobj.h>
 
+#include <map>
+
 namespace {
 
 Settings g_settings;
-std::string g_file;
+std::string g_file, g_folder;
+// What the file holds, key by key ("section/key"): only a key whose text
+// changed is written, each write being a rewrite of the whole file.
+std::map<std::string, std::string> g_written;
 
 bool IsFolder(const std::string& path) {
     const DWORD a = GetFileAttributesA(path.c_str());
@@ -15,9 +20,11 @@ bool IsFolder(const std::string& path) {
 
 void Save() {
     if (g_file.empty()) return;
-    CreateDirectoryA(SettingsFolderIn(ApplicationDataRoot()).c_str(), nullptr);
+    CreateDirectoryA(g_folder.c_str(), nullptr);
     WriteSettings(g_settings, [](const char* section, const char* key, const std::string& text) {
-        WritePrivateProfileStringA(section, key, text.c_str(), g_file.c_str());
+        std::string& held = g_written[std::string(section) + "/" + key];
+        if (held == text) return; // a key the file lacks reads as ""
+        if (WritePrivateProfileStringA(section, key, text.c_str(), g_file.c_str())) held = text;
     });
 }
 
@@ -35,6 +42,8 @@ std::string ApplicationDataRoot() {
 void LoadSettings() {
     const std::string appData = ApplicationDataRoot();
     g_file = SettingsFileIn(appData);
+    g_folder = SettingsFolderIn(appData);
+    g_written.clear();
     if (g_file.empty()) {
         g_settings = Settings{};
         return;
@@ -42,6 +51,7 @@ void LoadSettings() {
     g_settings = ReadSettings([](const char* section, const char* key) {
         char text[MAX_PATH + 1] = "";
         GetPrivateProfileStringA(section, key, "", text, sizeof text, g_file.c_str());
+        g_written[std::string(section) + "/" + key] = text;
         return std::string(text);
     });
     if (GetFileAttributesA(g_file.c_str()) == INVALID_FILE_ATTRIBUTES) Save();
@@ -49,10 +59,6 @@ void LoadSettings() {
 
 const Settings& CurrentSettings() {
     return g_settings;
-}
-
-std::string SettingsFilePath() {
-    return g_file;
 }
 
 void ChangeFitOptions(const FitOptions& fit) {

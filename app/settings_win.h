@@ -18,8 +18,6 @@ std::string ApplicationDataRoot();
 
 void LoadSettings();
 const Settings& CurrentSettings();
-// The file in use ("" when there is no profile folder to hold it).
-std::string SettingsFilePath();
 
 void ChangeFitOptions(const FitOptions& fit);
 void RememberTreeFolder(const char* folder);
