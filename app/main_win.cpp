@@ -6,6 +6,9 @@
 #include "resources/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // A remembered folder on a card that was taken out, or a drive without
+    // a disk in the folder tree, fails quietly instead of asking for a disk.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     // The shell's folder browser and file dialogs expect an initialised apartment.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int code = 0;
