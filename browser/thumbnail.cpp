@@ -2,24 +2,21 @@
 
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
+#include "codecs/fit_plan.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 
+ThumbnailRect ThumbnailPlace(int32_t width, int32_t height, int orientation) {
+    return OrientationOf(orientation).transposed ? FitThumbnailRect(height, width)
+                                                 : FitThumbnailRect(width, height);
+}
+
 namespace {
-
-// Exif orientations 5..8 swap the stored picture's width and height.
-bool Swaps(int orientation) {
-    return orientation >= 5 && orientation <= 8;
-}
-
-ThumbnailRect PlaceOf(int32_t width, int32_t height, int orientation) {
-    return Swaps(orientation) ? FitThumbnailRect(height, width) : FitThumbnailRect(width, height);
-}
 
 void FillThumbnailMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
                         uint8_t* rows) {
     const int orientation = *static_cast<const int*>(context);
-    const ThumbnailRect place = PlaceOf(width, height, orientation);
+    const ThumbnailRect place = ThumbnailPlace(width, height, orientation);
     MarkLinesTheStretchReads(width, height, orientation, place.w, place.h, columns, rows);
 }
 
@@ -44,7 +41,7 @@ int DecodeThumbnail(DecoderSet& set, const char* path, bool upright, FrameImage&
     }
     if (decoded != 1) return decoded;
     lb.raster.cursor.address = RasterRow(lb, 0);
-    place = PlaceOf(RasterWidth(lb), RasterHeight(lb), orientation);
+    place = ThumbnailPlace(RasterWidth(lb), RasterHeight(lb), orientation);
     if (place.w > 0 && place.h > 0) StretchUpright(lb, orientation, place.w, place.h, picture);
     return 1;
 }

@@ -8,6 +8,10 @@
 #include "codecs/picture_decoders.h"
 #include "picture/frame_image.h"
 
+// Where a picture of width x height lies in its cell once turned by its Exif
+// `orientation` (5..8 swap width and height): FitThumbnailRect of the upright size.
+ThumbnailRect ThumbnailPlace(int32_t width, int32_t height, int orientation);
+
 // Decodes `path` by its extension (with `upright`, a JPEG is turned by its
 // Exif orientation) and stretches it into `picture`: place.w x place.h
 // pixels with their header, rows padded to 4 bytes, where `place` is the

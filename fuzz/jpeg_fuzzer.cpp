@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "browser/scan_rules.h"
+#include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
 #include "codecs/fit_options.h"
 #include "codecs/jpeg_decoder.h"
@@ -94,9 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // upright picture to its place in the cell, with the masks of that stretch.
     static FrameImage full, sampled;
     const bool thumbnail = (size & 8) != 0;
-    const bool turned = orientation >= 5;
-    const ThumbnailRect place =
-        turned ? FitThumbnailRect(h.biHeight, h.biWidth) : FitThumbnailRect(h.biWidth, h.biHeight);
+    const ThumbnailRect place = ThumbnailPlace(h.biWidth, h.biHeight, orientation);
     if (thumbnail && (place.w < 1 || place.h < 1)) return 0;
     static ThumbnailStretch stretch;
     stretch = {orientation, place.w, place.h};
