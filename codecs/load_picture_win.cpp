@@ -38,7 +38,11 @@ void LoadFolderItem(int item) {
     if (!JoinFolderAndName(a.FolderPath, name, path)) return; // it would not fit a path
     // The picture is fitted aside first: only a file that gives one becomes a state.
     std::unique_ptr<FrameImage> loaded(new (std::nothrow) FrameImage);
-    if (!loaded) return;
+    if (!loaded) {
+        DecodeFail("out of memory");
+        TellCouldNotRead(a.mainDialog, path);
+        return;
+    }
     StopLoader(true);
     DecoderSet decoders = AppDecoders();
     ClearDecodeFailure();
