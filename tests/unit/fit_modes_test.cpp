@@ -377,6 +377,15 @@ std::vector<uint32_t> Upright(const std::vector<uint32_t>& stored, int32_t w, in
     return out;
 }
 
+// w x h random colours, top-down, the same for the same seed.
+std::vector<uint32_t> RandomPixels(int32_t w, int32_t h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+    for (uint32_t& p : px)
+        p = rng() & 0xFFFFFF;
+    return px;
+}
+
 // A raster from top-down pixels.
 LoadBuffers& TopDownRaster(const std::vector<uint32_t>& px, int32_t w, int32_t h) {
     return Raster(w, h,
@@ -415,11 +424,8 @@ TEST(Orientation, EachOfTheEightPutsTheCornersWhereExifSays) {
 }
 
 TEST(Orientation, EveryFitOfATurnedPhotoEqualsTheFitOfThePictureTurnedBeforehand) {
-    std::mt19937 rng(5);
     const int32_t w = 301, h = 187; // odd sizes: the fill cut and the bands are uneven
-    std::vector<uint32_t> stored(static_cast<size_t>(w) * h);
-    for (uint32_t& p : stored)
-        p = rng() & 0xFFFFFF;
+    const std::vector<uint32_t> stored = RandomPixels(w, h, 5);
     for (int o = 1; o <= 8; ++o) {
         int32_t uw = 0, uh = 0;
         const std::vector<uint32_t> up = Upright(stored, w, h, o, uw, uh);
@@ -465,11 +471,8 @@ TEST(LinesTheFitReads, SharpFitsOneLinePerPixelSmoothFitsTheShownPart) {
 
 TEST(LinesTheFitReads, TheFitReadsNothingElse) {
     // Lines not marked are poisoned; the fit must come out as from the clean raster.
-    std::mt19937 rng(9);
     const int32_t w = 211, h = 150;
-    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-    for (uint32_t& p : px)
-        p = rng() & 0xFFFFFF;
+    const std::vector<uint32_t> px = RandomPixels(w, h, 9);
     for (int o : {1, 3, 6, 7})
         for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
             for (bool smooth : {false, true}) {
@@ -493,11 +496,8 @@ TEST(LinesTheFitReads, TheFitReadsNothingElse) {
 // --- A stretch of the upright picture to any size (the thumbnails) ---------------
 
 TEST(StretchUpright, IsFitToFrameAsStoredAndTheTurnedPictureStretchedOtherwise) {
-    std::mt19937 rng(11);
     const int32_t w = 173, h = 97;
-    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-    for (uint32_t& p : px)
-        p = rng() & 0xFFFFFF;
+    const std::vector<uint32_t> px = RandomPixels(w, h, 11);
     for (int o = 1; o <= 8; ++o) {
         int32_t uw = 0, uh = 0;
         const std::vector<uint32_t> up = Upright(px, w, h, o, uw, uh);
