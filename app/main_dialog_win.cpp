@@ -12,13 +12,13 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "app/settings_win.h"
-#include "browser/browser_win.h"
+#include "app/browser_win.h"
 #include "browser/scan_rules.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
-#include "export/recovery_win.h"
+#include "app/recovery_win.h"
 #include "resources/resource.h"
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 namespace {
 

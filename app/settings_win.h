@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 // Where the user's application data lives: the APPDATA variable (which tests
 // point elsewhere), else the shell's CSIDL_APPDATA; "" when neither is known.

@@ -25,7 +25,7 @@
 #include "export/save_names.h"
 #include "bench/photo_like_picture.h"
 #ifdef _WIN32
-#include "export/save_files_win.h"
+#include "app/save_files_win.h"
 #endif
 
 namespace {

@@ -17,7 +17,7 @@
 #include "app/app_win.h"
 #include "export/folder_files.h"
 #include "export/recovery.h"
-#include "export/recovery_win.h"
+#include "app/recovery_win.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
 #include "tests/unit/test_support.h"

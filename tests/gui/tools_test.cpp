@@ -13,7 +13,7 @@
 #include "export/bmp_writer.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 namespace {
 

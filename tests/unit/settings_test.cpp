@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

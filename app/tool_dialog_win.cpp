@@ -1,5 +1,5 @@
 // The shared frame of the tool dialogs (templates 109, 110, 111, 117, 119).
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -8,7 +8,7 @@
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
-#include "browser/browser_win.h"
+#include "app/browser_win.h"
 #include "resources/resource.h"
 
 ToolScratch g_toolScratch;

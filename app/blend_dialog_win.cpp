@@ -6,7 +6,7 @@
 #include "app/app_win.h"
 #include "tools/blend.h"
 #include "resources/resource.h"
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The recovery album's place in the program: where the store lives, the
 // question on start, and the updates after album edits.
-#include "export/recovery_win.h"
+#include "app/recovery_win.h"
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"

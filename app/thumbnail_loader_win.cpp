@@ -17,7 +17,7 @@
 // 200 ms look and the 100 ms pause.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
-#include "browser/browser_win.h"
+#include "app/browser_win.h"
 #include "app/settings_win.h"
 #include "browser/scan_rules.h"
 #include "browser/thumbnail.h"

@@ -5,7 +5,7 @@
 #include "app/app_win.h"
 #include "tools/crop.h"
 #include "resources/resource.h"
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // each edit in the list view and draws the 80 x 72 thumbnails.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
-#include "export/recovery_win.h"
+#include "app/recovery_win.h"
 
 #include <cstring>
 

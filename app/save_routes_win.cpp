@@ -4,8 +4,8 @@
 #include "app/gui_routes_win.h"
 #include "app/settings_win.h"
 #include "export/bmp_writer.h"
-#include "export/recovery_win.h"
-#include "export/save_files_win.h"
+#include "app/recovery_win.h"
+#include "app/save_files_win.h"
 #include "export/save_names.h"
 #include "resources/resource.h"
 

@@ -1,4 +1,4 @@
-#include "export/save_files_win.h"
+#include "app/save_files_win.h"
 
 #include <windows.h>
 

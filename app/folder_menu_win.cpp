@@ -4,7 +4,7 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "app/settings_win.h"
-#include "browser/browser_win.h"
+#include "app/browser_win.h"
 
 namespace {
 

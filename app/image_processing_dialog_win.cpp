@@ -9,7 +9,7 @@
 #include "app/app_win.h"
 #include "tools/image_processing.h"
 #include "resources/resource.h"
-#include "tools/tool_frame_win.h"
+#include "app/tool_dialog_win.h"
 
 namespace {
 

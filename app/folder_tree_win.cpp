@@ -10,7 +10,7 @@
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
-#include "browser/browser_win.h"
+#include "app/browser_win.h"
 #include "browser/item_lists.h"
 
 #include <cstring>
