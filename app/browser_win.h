@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 
 // The shell folder tree (browser/folder_tree_win.cpp).
 void FillRoot();

@@ -5,7 +5,7 @@
 #include "app/settings_win.h"
 #include "app/browser_win.h"
 #include "codecs/decode_failure.h"
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 
 #include <cstring>
 #include <memory>
@@ -20,7 +20,7 @@ void TellCouldNotRead(HWND owner, const char* path) {
 int LoadPicture(const char* path, HWND window, FrameImage& block) {
     DecoderSet decoders = AppDecoders();
     ClearDecodeFailure();
-    if (!HasOwnRaster(LoadForFrameWith(decoders, path, CurrentSettings().fit, block))) {
+    if (!HasOwnRaster(LoadForFrame(decoders, path, CurrentSettings().fit, block))) {
         TellCouldNotRead(GetAncestor(window, GA_ROOT), path);
         return 0;
     }
@@ -48,7 +48,7 @@ void LoadFolderItem(int item) {
     ClearDecodeFailure();
     // A large picture takes a moment to decode and fit: the wait cursor says so.
     HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
-    const DecodeOutcome outcome = LoadForFrameWith(decoders, path, CurrentSettings().fit, *loaded);
+    const DecodeOutcome outcome = LoadForFrame(decoders, path, CurrentSettings().fit, *loaded);
     SetCursor(before);
     // A file refused before it had a raster of its own changes nothing: the
     // raster still holds the previous file, which must not become a state.

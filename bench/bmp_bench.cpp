@@ -10,6 +10,7 @@
 #define STBI_ONLY_BMP
 #include <stb/stb_image.h>
 
+#include "fit/stretch.h"
 #include "codecs/bmp_reader.h"
 #include "codecs/load_picture.h"
 

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "fit/stretch.h"
 #include "bench/bench_photos.h"
 #include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 
@@ -74,7 +75,7 @@ void Load(benchmark::State& state, bool withOptions) {
     options.upright = true;
     for (auto _ : state) {
         if (withOptions) {
-            LoadPictureIntoFrameWith(set, path.c_str(), options, block);
+            LoadForFrame(set, path.c_str(), options, block);
         } else {
             // The full decode and the plain stretch.
             if (!DecodeJpegFile(lb, *d, path.c_str())) {

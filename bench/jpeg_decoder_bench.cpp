@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/stretch.h"
 #include "bench/bench_photos.h"
 #include "codecs/decode_failure.h"
 #include "codecs/jpeg_decoder.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "codecs/decode_failure.h"
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "codecs/load_picture.h"
 
 CliDecoders::CliDecoders()
@@ -54,7 +54,9 @@ bool DecodeInput(CliDecoders& d, const char* path) {
 const char* LoadFramed(CliDecoders& d, const CliArgs& args, const char* path, FrameImage& picture) {
     if (!d.ok()) return "not enough memory";
     ClearDecodeFailure();
-    return ReasonFor(DecodeAndFit(d.set, path, args.fit, picture));
+    if (LoadForFrame(d.set, path, args.fit, picture) == DecodeOutcome::kComplete) return nullptr;
+    const char* reason = LastDecodeFailure();
+    return reason && *reason ? reason : "decoding failed";
 }
 
 bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& pictures) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "tools/tool_frame.h"
 
 // One press (or track bar setting plus its small OK) of a tool dialog.

@@ -29,6 +29,7 @@
 #include "cli/cli_edits.h"
 #include "cli/cli_inputs.h"
 #include "codecs/load_picture.h"
+#include "fit/fit_options.h"
 #include "export/album.h"
 #include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
@@ -294,8 +295,7 @@ int CmdEncode(const CliArgs& a) {
     }
     // Same size and depth: the plain fit copies the pixels unchanged.
     std::unique_ptr<FrameImage> picture(new FrameImage{});
-    d.buffers().raster.cursor.address = RasterRow(d.buffers(), 0);
-    FitToFrame(d.buffers(), kFrameSide, kFrameSide, *picture);
+    FitWithOptions(d.buffers(), FitOptions{}, 1, *picture);
 
     std::vector<uint8_t> out(kJpegOutputBlockSize);
     size_t length = 0;

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "codecs/decode_failure.h"
+#include "codecs/exif_orientation.h"
+#include "codecs/jpeg_decoder.h"
 
 std::string ExtensionOf(const char* name) {
     if (!name) return "";
@@ -26,18 +28,14 @@ PictureKind PictureKindOf(const char* name) {
     return PictureKind::kNone;
 }
 
-int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use) {
+int DecodeByExtension(DecoderSet& set, const char* path) {
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone) return -1;
     if (!set.buffers) return DecodeFail("no load buffers");
     LoadBuffers& lb = *set.buffers;
     switch (kind) {
-    case PictureKind::kJpeg: {
-        if (!set.jpeg) return DecodeFail("no JPEG work record");
-        if (use == DecodeFor::kRaster) return DecodeJpegFile(lb, *set.jpeg, path);
-        static const int kFrameFit[2] = {kFrameSide, kFrameSide};
-        return DecodeJpegSampled(lb, *set.jpeg, path, SampleMasks{FillStretchMasks, kFrameFit});
-    }
+    case PictureKind::kJpeg:
+        return set.jpeg ? DecodeJpegFile(lb, *set.jpeg, path) : DecodeFail("no JPEG work record");
     case PictureKind::kBmp: return DecodeBmpFile(lb, path);
     case PictureKind::kGif:
         return set.gif ? DecodeGifFile(lb, *set.gif, path) : DecodeFail("no GIF work record");
@@ -45,28 +43,21 @@ int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use) {
     }
 }
 
-DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path) {
-    if (PictureKindOf(path) == PictureKind::kNone || !set.buffers) {
-        DecodeFail("unknown picture type");
-        return DecodeOutcome::kUnknownType;
-    }
-    const uint32_t before = set.buffers->rasterSerial;
-    if (DecodeByExtension(set, path, DecodeFor::kFrame) == 1) return DecodeOutcome::kComplete;
-    // A decoder that stops half-way leaves the rows it decoded in a raster
-    // of its own; one that stops earlier leaves the previous file's raster,
-    // which must never be shown under this file's name.
-    return set.buffers->rasterSerial != before ? DecodeOutcome::kPartial : DecodeOutcome::kRefused;
-}
-
-void FitDecoded(LoadBuffers& lb, FrameImage& block) {
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitToFrame(lb, kFrameSide, kFrameSide, block);
-}
-
-int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block) {
-    if (!HasOwnRaster(DecodeForFrame(set, path))) return 0;
-    FitDecoded(*set.buffers, block);
-    return 1;
+int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
+                     int& orientation) {
+    orientation = 1;
+    const PictureKind kind = PictureKindOf(path);
+    if (kind == PictureKind::kNone || !set.buffers) return -1;
+    if (kind != PictureKind::kJpeg || !set.jpeg) return DecodeByExtension(set, path);
+    LoadBuffers& lb = *set.buffers;
+    if (!LoadWholeFile(lb, path)) return 0;
+    const int exif =
+        upright ? ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength)) : 1;
+    const SampleMasks* masks = needs ? needs->MasksFor(lb, exif) : nullptr;
+    const int decoded = DecodeJpegLoaded(lb, *set.jpeg, masks);
+    lb.rowWatcher = nullptr;
+    if (decoded == 1) orientation = exif;
+    return decoded;
 }
 
 std::string CouldNotReadMessage(const char* path, const char* reason) {
@@ -78,24 +69,6 @@ std::string CouldNotReadMessage(const char* path, const char* reason) {
 }
 
 namespace {
-
-// The stretch's sampling rule along one axis: target position j of `target`
-// reads source position StretchStep(source, target)(j). The scale factor is
-// rounded to single precision once; the products are taken in extended
-// precision and truncated. Below 2^24 this is floor(j * source / target).
-class StretchStep {
-  public:
-    StretchStep(int32_t source, int target)
-        : last_(source - 1), scale_(static_cast<float>(static_cast<long double>(source) / target)) {
-    }
-    int32_t operator()(int j) const {
-        return std::min<int32_t>(last_, static_cast<int32_t>(static_cast<long double>(j) * scale_));
-    }
-
-  private:
-    int32_t last_;
-    float scale_;
-};
 
 const uint8_t* PixelBase(const LoadBuffers& lb) {
     return lb.raster.cursor.address;
@@ -145,56 +118,4 @@ uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y) {
     const uint8_t* p = PixelBase(lb) + static_cast<int64_t>(y) * lb.raster.stride + 3 * x;
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16;
-}
-
-bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
-    if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;
-    const BitmapInfoHeader& src = lb.raster.header;
-    const int32_t W = src.biWidth, H = src.biHeight;
-
-    // A 128 x 128 true-colour raster already has the block's layout.
-    if (w == kFrameSide && h == kFrameSide && W == kFrameSide && H == kFrameSide &&
-        src.biClrUsed == 0 && src.biBitCount == 24 && lb.decodeBuffer) {
-        std::memcpy(block.bytes, lb.decodeBuffer, kFrameHeaderBytes + kFramePixelBytes);
-        return true;
-    }
-
-    InitFrameHeader(w, h, block.bytes);
-    const int32_t outStride = (w * 24 + 31) / 32 * 4;
-    uint8_t* out = block.Pixels();
-    if (!RasterReadable(lb)) {
-        std::memset(out, 0, static_cast<size_t>(outStride) * h);
-        return true;
-    }
-
-    const StretchStep columnOf(W, w), rowOf(H, h);
-    int32_t column[kFrameSide];
-    for (int j = 0; j < w; ++j)
-        column[j] = columnOf(j);
-    for (int i = 0; i < h; ++i) {
-        const int32_t y = rowOf(i);
-        uint8_t* row = out + static_cast<size_t>(outStride) * i;
-        std::memset(row + 3 * w, 0, static_cast<size_t>(outStride - 3 * w));
-        for (int j = 0; j < w; ++j) {
-            const uint32_t c = SampleSource(lb, column[j], y);
-            row[3 * j] = static_cast<uint8_t>(c);
-            row[3 * j + 1] = static_cast<uint8_t>(c >> 8);
-            row[3 * j + 2] = static_cast<uint8_t>(c >> 16);
-        }
-    }
-    return true;
-}
-
-void FillStretchMasks(const void* fitSize, int32_t width, int32_t height, uint8_t* columns,
-                      uint8_t* rows) {
-    const int* size = static_cast<const int*>(fitSize);
-    const int w = size[0], h = size[1];
-    std::memset(columns, 0, static_cast<size_t>(width));
-    std::memset(rows, 0, static_cast<size_t>(height));
-    if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return; // FitToFrame reads nothing
-    const StretchStep columnOf(width, w), rowOf(height, h);
-    for (int j = 0; j < w; ++j)
-        columns[columnOf(j)] = 1;
-    for (int i = 0; i < h; ++i)
-        rows[height - 1 - rowOf(i)] = 1; // rowOf gives memory rows, 0 = bottom
 }

@@ -1,5 +1,5 @@
-// Picking a decoder by the file name's extension, and stretching the decoded
-// SourceRaster into a 128 x 128 FrameImage.
+// Picking a decoder by the file name's extension, and reading the decoded
+// SourceRaster's pixels (what the fits in fit/ build on).
 #pragma once
 
 #include <cstdint>
@@ -18,14 +18,30 @@ enum class PictureKind { kNone, kJpeg, kBmp, kGif };
 // JPG, BMP or GIF by ExtensionOf; everything else (".jpeg" too) is kNone.
 PictureKind PictureKindOf(const char* name);
 
-// What the decoded raster is for: all of it, or only the pixels
-// FitToFrame(kFrameSide x kFrameSide) reads (a JPEG then reconstructs only
-// those; the fitted picture is the same).
-enum class DecodeFor { kRaster, kFrame };
-
 // Runs the decoder of the extension: -1 when the extension is none of
 // JPG/BMP/GIF (nothing is read), otherwise the decoder's 1 or 0.
-int DecodeByExtension(DecoderSet& set, const char* path, DecodeFor use = DecodeFor::kRaster);
+int DecodeByExtension(DecoderSet& set, const char* path);
+
+// A caller that will read only part of the raster: told a JPEG's
+// orientation before it is decoded, it answers the samples it will read
+// (nullptr: every sample). It may also set lb.rowWatcher for the decode;
+// DecodeForReading clears it afterwards.
+class SampleNeeds {
+  public:
+    virtual const SampleMasks* MasksFor(LoadBuffers& lb, int orientation) = 0;
+
+  protected:
+    ~SampleNeeds() = default;
+};
+
+// Decodes `path` by its type for a reader of the raster. A JPEG is read
+// whole first and, when `upright`, its Exif orientation is taken; `needs`
+// (optional) then picks the samples decoded. Other types decode whole.
+// Returns the decoder's 1 or 0, or -1 for no known type (nothing read);
+// `orientation` gets the one to apply to the raster: the Exif value after a
+// complete decode, 1 otherwise.
+int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
+                     int& orientation);
 
 // What decoding a file for the frame gave.
 enum class DecodeOutcome {
@@ -34,43 +50,20 @@ enum class DecodeOutcome {
     kPartial,     // it failed after: the raster holds what was decoded (a cut-off JPEG)
     kComplete,
 };
-// Runs the decoder of the extension and tells whether the raster is now this
-// file's. The reason of a failure is in LastDecodeFailure() ("unknown picture
-// type" for kUnknownType).
-DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path);
 inline bool HasOwnRaster(DecodeOutcome o) {
     return o == DecodeOutcome::kPartial || o == DecodeOutcome::kComplete;
 }
-// Points PixelBase at raster row 0 and fits the raster into `block`.
-void FitDecoded(LoadBuffers& lb, FrameImage& block);
-
-// The portable half of loading a picture: DecodeForFrame, then FitDecoded
-// when the raster is the file's own (1). Otherwise 0 and `block` is left as
-// it was: a refused file never shows the previous file's raster.
-int LoadPictureIntoFrame(DecoderSet& set, const char* path, FrameImage& block);
 
 // "Could not read NAME: REASON." for a file whose load was refused; NAME is
 // the part of `path` after its last folder separator.
 std::string CouldNotReadMessage(const char* path, const char* reason);
 
-// Nearest-neighbour stretch of the whole raster into a w x h picture
-// (1..128 each; the program always asks for 128 x 128) written into
-// `block` with its header. Pixels are addressed from PixelBase (the row
-// cursor's address). A raster that is absent, or that PixelBase does not
-// address inside the DecodeBuffer, gives a black picture. False only for a
-// target size outside 1..128.
-bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block);
-
-// True when the descriptor describes a raster and PixelBase addresses all
-// of its rows inside the DecodeBuffer (what the fits may read).
+// True when the descriptor describes a raster and PixelBase (the row
+// cursor's address) addresses all of its rows inside the DecodeBuffer (what
+// the fits may read).
 bool RasterReadable(const LoadBuffers& lb);
 
-// FitToFrame's sampling rule as sample masks: the columns and rows (counted
-// from the top) a w x h stretch reads. `fitSize` points to the two ints w, h.
-void FillStretchMasks(const void* fitSize, int32_t width, int32_t height, uint8_t* columns,
-                      uint8_t* rows);
-
-// Colour of raster pixel (x, y) (memory row y, 0 = bottom): blue in the low
+// Colour of raster pixel (x, y) (memory row y, 0 = bottom, from PixelBase): blue in the low
 // byte, then green, then red. Callers keep x and y inside the raster.
 uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y);
 uint32_t PaletteIndexAt(const LoadBuffers& lb, int32_t x, int32_t y);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fit/stretch.h"
 #include "picture/frame_image.h"
 #include "codecs/bmp_reader.h"
 #include "codecs/load_picture.h"

@@ -14,10 +14,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fit/stretch.h"
 #include "browser/scan_rules.h"
 #include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 

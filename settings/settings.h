@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 
 struct Settings {
     FitOptions fit;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
@@ -59,7 +59,7 @@ struct Result {
 };
 
 // Loads a picture file as the program loads a clicked one with the fit
-// choices given (by default: the plain stretch).
+// choices given (by default: the plain stretch of the picture as stored).
 Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullptr) {
     OwnedLoadBuffers owned;
     std::vector<uint8_t> gif(kGifStateBytes), jpeg(kJpegDecoderBytes);
@@ -68,10 +68,10 @@ Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullpt
     set.gif = reinterpret_cast<GifState*>(gif.data());
     set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
     Picture p = NewPicture();
-    if (fit)
-        EXPECT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), *fit, *p), 1) << path;
-    else
-        EXPECT_EQ(LoadPictureIntoFrame(set, path.c_str(), *p), 1) << path;
+    const FitOptions asStored{FitMode::kStretch, false, false};
+    EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p),
+              DecodeOutcome::kComplete)
+        << path;
     return p;
 }
 

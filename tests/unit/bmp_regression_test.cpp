@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fit/stretch.h"
 #include "codecs/bmp_reader.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "fit/stretch.h"
 #include "codecs/bmp_reader.h"
 #include "codecs/load_picture.h"
 #include "export/bmp_writer.h"

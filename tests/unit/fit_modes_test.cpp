@@ -9,12 +9,13 @@
 #include <random>
 #include <vector>
 
+#include "fit/stretch.h"
 #include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
-#include "codecs/fit_options.h"
-#include "codecs/fit_plan.h"
+#include "fit/fit_options.h"
+#include "fit/fit_plan.h"
 #include "codecs/jpeg_decoder.h"
-#include "codecs/linear_light.h"
+#include "fit/linear_light.h"
 #include "codecs/load_picture.h"
 #include "export/jpeg_encoder.h"
 #include "tests/unit/bmp_builder.h"
@@ -597,19 +598,19 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     };
     Frame out(new FrameImage);
     FitOptions o;
-    ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *out), 1);
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
     // Turned clockwise: blue top-left, red top-right, white bottom-left, green bottom-right.
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0x0000FF)) << std::hex << Pixel(*out, 10, 117);
     EXPECT_TRUE(near(Pixel(*out, 117, 117), 0xFF0000));
     EXPECT_TRUE(near(Pixel(*out, 10, 10), 0xFFFFFF));
     EXPECT_TRUE(near(Pixel(*out, 117, 10), 0x00FF00));
     o.upright = false;
-    ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *out), 1);
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0xFF0000)) << "as stored";
 
     Frame untouched(new FrameImage);
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
-    EXPECT_EQ(LoadPictureIntoFrameWith(set, "photo.jpeg", o, *untouched), 0);
+    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", o, *untouched), DecodeOutcome::kUnknownType);
     EXPECT_EQ(untouched->bytes[100], 0x33);
 }
 
@@ -623,17 +624,19 @@ TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
     // The defaults on a photo without an orientation: the plain load's bytes.
     const std::string plain = WriteQuadrantJpeg("plain.jpg", 0);
     Frame with(new FrameImage), without(new FrameImage);
-    EXPECT_EQ(LoadForFrameWith(set, plain.c_str(), defaults, *with), DecodeOutcome::kComplete);
-    ASSERT_EQ(LoadPictureIntoFrame(set, plain.c_str(), *without), 1);
+    EXPECT_EQ(LoadForFrame(set, plain.c_str(), defaults, *with), DecodeOutcome::kComplete);
+    ASSERT_EQ(DecodeJpegFile(*set.buffers, *d, plain.c_str()), 1);
+    set.buffers->raster.cursor.address = RasterRow(*set.buffers, 0);
+    ASSERT_TRUE(FitToFrame(*set.buffers, kFrameSide, kFrameSide, *without));
     EXPECT_TRUE(SamePixels(*with, *without));
 
     // Nothing of the file's own: the block stays as it was.
     Frame untouched(new FrameImage);
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     const std::string missing = NativePath(ScratchDir() + "/missing.jpg");
-    EXPECT_EQ(LoadForFrameWith(set, missing.c_str(), defaults, *untouched),
+    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched),
               DecodeOutcome::kRefused);
-    EXPECT_EQ(LoadForFrameWith(set, "photo.jpeg", defaults, *untouched),
+    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", defaults, *untouched),
               DecodeOutcome::kUnknownType);
     for (size_t i = 0; i < kFrameHeaderBytes + kFramePixelBytes; ++i)
         ASSERT_EQ(untouched->bytes[i], 0x33) << i;
@@ -700,7 +703,7 @@ TEST(LoadPictureWith, EachWayOfLoadingGivesTheFitOfTheFullDecode) {
                 Frame loaded(new FrameImage), reference(new FrameImage);
                 // Whatever the loader does not decode stays poisoned.
                 std::memset(lb.decodeBuffer, 0x77, 1 << 22);
-                ASSERT_EQ(LoadPictureIntoFrameWith(set, path.c_str(), o, *loaded), 1);
+                ASSERT_TRUE(HasOwnRaster(LoadForFrame(set, path.c_str(), o, *loaded)));
                 if (!DecodeJpegFile(lb, *d, path.c_str())) continue;
                 lb.raster.cursor.address = RasterRow(lb, 0);
                 FitWithOptions(lb, o, ExifOrientation(lb.fileBuffer, lb.dataLength), *reference);

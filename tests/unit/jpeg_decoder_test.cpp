@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "fit/stretch.h"
 #include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
 #include "tests/unit/jpeg_builder.h"
@@ -856,7 +857,9 @@ TEST_F(JpegSampled, EveryFitModeGetsTheFullDecodesPicture) {
                     for (int i = 0; i < 3 * Width(); ++i)
                         RasterRow(lb, y)[i] = static_cast<uint8_t>(~RasterRow(lb, y)[i]);
                 lb.raster.header = BitmapInfoHeader{};
-                ASSERT_EQ(DecodeAndFit(set, path.c_str(), options, *sampled), ok) << path;
+                const DecodeOutcome outcome = LoadForFrame(set, path.c_str(), options, *sampled);
+                ASSERT_EQ(outcome == DecodeOutcome::kComplete, ok == 1) << path;
+                if (!HasOwnRaster(outcome)) continue; // nothing of the file's own to compare
                 ASSERT_EQ(std::memcmp(full->bytes, sampled->bytes, sizeof full->bytes), 0)
                     << path << " mode " << static_cast<int>(mode) << " upright " << upright;
             }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "fit/fit_options.h"
+#include "fit/stretch.h"
 #include "codecs/bmp_reader.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
@@ -98,7 +100,7 @@ TEST(LoadPicture, UnknownExtensionIsRefusedAndTouchesNothing) {
     Set s;
     auto block = Filled(0x5A);
     for (const char* name : {"holiday.jpeg", "a.b", "noextension"}) {
-        EXPECT_EQ(LoadPictureIntoFrame(s.set, name, *block), 0) << name;
+        EXPECT_EQ(LoadForFrame(s.set, name, FitOptions{}, *block), DecodeOutcome::kUnknownType) << name;
         EXPECT_EQ(DecodeByExtension(s.set, name), -1) << name;
     }
     for (uint8_t b : block->bytes)
@@ -110,7 +112,7 @@ TEST(LoadPicture, ANameThatIsJustGifGoesToTheGifDecoder) {
     auto block = Filled(0x5A);
     ClearDecodeFailure();
     // Relative: with a folder in front, the whole path would be the "extension".
-    EXPECT_EQ(DecodeForFrame(s.set, "GIF"), DecodeOutcome::kRefused);
+    EXPECT_EQ(LoadForFrame(s.set, "GIF", FitOptions{}, *block), DecodeOutcome::kRefused);
     EXPECT_STREQ(LastDecodeFailure(), "cannot open the file") << "the GIF decoder ran";
 }
 
@@ -124,7 +126,7 @@ TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
     LoadBuffers& lb = *s.set.buffers;
     lb.raster.cursor.row = 77;
     auto block = Filled(0);
-    ASSERT_EQ(LoadPictureIntoFrame(s.set, path.c_str(), *block), 1);
+    ASSERT_EQ(LoadForFrame(s.set, path.c_str(), FitOptions{}, *block), DecodeOutcome::kComplete);
     EXPECT_EQ(lb.raster.cursor.address, RasterRow(lb, 0));
     EXPECT_EQ(lb.raster.cursor.row, 77) << "only the address moves";
     EXPECT_EQ(FramePixel(*block, 0, 0), 0x302010u);
@@ -145,23 +147,22 @@ TEST(LoadPicture, AFileRefusedBeforeItsRasterLeavesTheBlockAlone) {
     const std::string late = WriteFile("late.bmp", BuildBmp(layout));
     Set s;
     auto block = Filled(0);
-    ASSERT_EQ(LoadPictureIntoFrame(s.set, good.c_str(), *block), 1);
+    ASSERT_EQ(LoadForFrame(s.set, good.c_str(), FitOptions{}, *block), DecodeOutcome::kComplete);
     auto kept = Filled(0x5A);
-    EXPECT_EQ(LoadPictureIntoFrame(s.set, empty.c_str(), *kept), 0);
+    EXPECT_EQ(LoadForFrame(s.set, empty.c_str(), FitOptions{}, *kept), DecodeOutcome::kRefused);
     EXPECT_EQ(CouldNotReadMessage(empty.c_str(), LastDecodeFailure()),
               "Could not read empty.bmp: file too short.");
     for (const std::string& refused : {empty, good + ".missing.bmp"}) {
-        EXPECT_EQ(DecodeForFrame(s.set, refused.c_str()), DecodeOutcome::kRefused) << refused;
-        EXPECT_EQ(LoadPictureIntoFrame(s.set, refused.c_str(), *kept), 0) << refused;
+        EXPECT_EQ(LoadForFrame(s.set, refused.c_str(), FitOptions{}, *kept), DecodeOutcome::kRefused)
+            << refused;
         for (uint8_t b : kept->bytes)
             ASSERT_EQ(b, 0x5A) << refused;
     }
-    EXPECT_EQ(DecodeForFrame(s.set, "notes.txt"), DecodeOutcome::kUnknownType);
+    EXPECT_EQ(LoadForFrame(s.set, "notes.txt", FitOptions{}, *kept), DecodeOutcome::kUnknownType);
     EXPECT_STREQ(LastDecodeFailure(), "unknown picture type");
 
     // Failing after its raster was set up still shows what the file gave.
-    EXPECT_EQ(DecodeForFrame(s.set, late.c_str()), DecodeOutcome::kPartial);
-    EXPECT_EQ(LoadPictureIntoFrame(s.set, late.c_str(), *kept), 1);
+    EXPECT_EQ(LoadForFrame(s.set, late.c_str(), FitOptions{}, *kept), DecodeOutcome::kPartial);
     EXPECT_EQ(FramePixel(*kept, 0, 0), 0u) << "the raster this file cleared, not the last one";
 }
 

@@ -1,4 +1,4 @@
-#include "codecs/linear_light.h"
+#include "fit/linear_light.h"
 
 #include <cstddef>
 

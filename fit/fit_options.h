@@ -41,7 +41,7 @@ struct FitGeometry {
 // `width` x `height` is the upright picture (both at least 1).
 FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
 
-// Fits the decoded raster (addressed from PixelBase, as FitToFrame reads it)
+// Fits the decoded raster (from its row 0: the row cursor is put there)
 // into the 128 x 128 `block`. `orientation` is the Exif value 1..8 (0 or
 // anything else: as stored); it is applied whatever options.upright says
 // (callers pass 1 to leave the picture as stored). Stretch, not smooth,
@@ -49,29 +49,18 @@ FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
 // raster gives a black picture, as in FitToFrame. Always true.
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
 
-// Decodes `path` by its extension and fits the raster with `options` into
-// `block`; when options.upright, a decoded JPEG file is turned by the
-// orientation of its Exif block. Returns the decoder's result: -1 for a name
-// without a known extension (nothing touched), 1, or 0 (reason in
-// LastDecodeFailure()) after which the block still gets what the raster
-// holds, taken as stored. A JPEG is decoded only where a sharp fit reads
-// (MarkLinesTheFitReads); for a smooth fit each row goes into the fit as
-// the decoder finishes it. Either way the block is the fit of the full decode.
-int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block);
-
-// The load of a picture the user asked for, with `options`: like
-// DecodeForFrame followed by FitDecoded, `block` gets the fit only when the
-// raster is the file's own (kPartial, kComplete); for kRefused and
-// kUnknownType it is left as it was. Stretch, not smooth, on a file without
-// an orientation is exactly LoadPictureIntoFrame's picture.
-DecodeOutcome LoadForFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
-                               FrameImage& block);
-
-// Like LoadPictureIntoFrame (same return contract: 0 touching nothing for a
-// name without a known extension, else 1), fitting with `options`: DecodeAndFit
-// with the decoder's result left aside.
-int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
-                             FrameImage& block);
+// The load of a picture the user asked for (a click, a tool's picture, each
+// CLI input): decodes `path` by its type and fits it with `options` into
+// `block`; when options.upright a JPEG is turned by its Exif orientation.
+// `block` gets the fit only when the raster is the file's own (kPartial,
+// kComplete; a partial one as stored); for kRefused and kUnknownType it is
+// left as it was, the reason in LastDecodeFailure(). A JPEG is decoded only
+// where a sharp fit reads (MarkLinesTheFitReads); for a smooth fit each row
+// goes into the fit as the decoder finishes it. Either way the block is the
+// fit of the full decode; stretch, not smooth, on a file without an
+// orientation is exactly FitToFrame's picture.
+DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
+                           FrameImage& block);
 
 // The whole upright picture (turned by the Exif `orientation`, as in
 // FitWithOptions) stretched to w x h by FitToFrame's sampling rule, written

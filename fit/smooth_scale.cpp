@@ -21,8 +21,8 @@
 #include <immintrin.h>
 #endif
 
-#include "codecs/fit_plan.h"
-#include "codecs/linear_light.h"
+#include "fit/fit_plan.h"
+#include "fit/linear_light.h"
 #include "codecs/load_picture.h"
 
 void PlanSmoothAxis(int32_t offset, int32_t length, int32_t n, int32_t stored, bool reversed,

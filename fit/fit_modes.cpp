@@ -6,8 +6,8 @@
 
 #include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
-#include "codecs/fit_plan.h"
-#include "codecs/jpeg_decoder.h"
+#include "fit/fit_plan.h"
+#include "fit/stretch.h"
 #include "codecs/load_picture.h"
 
 Orientation OrientationOf(int exif) {
@@ -50,17 +50,14 @@ namespace {
 
 // The upright source position of each of the n frame pixels along an axis:
 // offset + floor(j length / n). A plain stretch reckons as FitToFrame does
-// (single-precision scale, extended-precision product), which is the same
-// below 2^24 pixels and keeps it identical to FitToFrame beyond.
+// (StretchStep), which is the same below 2^24 pixels and keeps it identical
+// to FitToFrame beyond.
 std::vector<int32_t> SharpAxis(int32_t offset, int32_t length, int32_t n, bool asFitToFrame) {
     std::vector<int32_t> at(static_cast<size_t>(n));
-    const float scale = static_cast<float>(static_cast<long double>(length) / n);
+    const StretchStep step(length, n);
     for (int32_t j = 0; j < n; ++j)
         at[static_cast<size_t>(j)] =
-            asFitToFrame
-                ? std::min<int32_t>(length - 1,
-                                    static_cast<int32_t>(static_cast<long double>(j) * scale))
-                : offset + static_cast<int32_t>(static_cast<int64_t>(j) * length / n);
+            asFitToFrame ? step(j) : offset + static_cast<int32_t>(static_cast<int64_t>(j) * length / n);
     return at;
 }
 
@@ -99,6 +96,7 @@ FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, FitMode mode) {
 
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
                     FrameImage& block) {
+    lb.raster.cursor.address = RasterRow(lb, 0);
     const Orientation o = OrientationOf(orientation);
     if (options.mode == FitMode::kStretch && !options.smooth && !o.transposed && !o.reverseX &&
         !o.reverseY)
@@ -116,6 +114,7 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 }
 
 bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& block) {
+    lb.raster.cursor.address = RasterRow(lb, 0);
     const Orientation o = OrientationOf(orientation);
     if (!o.transposed && !o.reverseX && !o.reverseY) return FitToFrame(lb, w, h, block);
     if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;
@@ -132,27 +131,16 @@ bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& 
 
 namespace {
 
-struct FitMaskContext {
-    FitOptions options;
-    int orientation;
-};
-
 void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
-                  uint8_t* rows) {
-    const FitMaskContext& c = *static_cast<const FitMaskContext*>(context);
-    MarkLinesTheFitReads(width, height, c.options, c.orientation, columns, rows);
-}
-
-} // namespace
-
-namespace {
+                  uint8_t* rows);
 
 // A smooth fit that takes each raster row as the JPEG decoder finishes it,
 // while it is still in the cache; the result is FitWithOptions' on the
 // final raster.
 class SmoothLoad : public RasterRowWatcher {
   public:
-    SmoothLoad(FitMode mode, int orientation) : mode_(mode), orientation_(orientation) {}
+    explicit SmoothLoad(FitMode mode) : mode_(mode) {}
+    void SetOrientation(int orientation) { orientation_ = orientation; }
 
     void RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) override {
         if (!started_) {
@@ -166,9 +154,10 @@ class SmoothLoad : public RasterRowWatcher {
         fitter_.RowsReady(lb, first, count);
     }
 
-    // The frame picture, when the rows went through this fit and PixelBase
-    // still addresses that raster; false leaves it to FitWithOptions.
+    // The frame picture, when the rows went through this fit and row 0 is
+    // still where that raster begins; false leaves it to FitWithOptions.
     bool Finish(LoadBuffers& lb, FrameImage& block) {
+        lb.raster.cursor.address = RasterRow(lb, 0);
         if (!started_ || lb.raster.header.biWidth != width_ ||
             lb.raster.header.biHeight != height_ || lb.raster.cursor.address != base_ ||
             !RasterReadable(lb))
@@ -181,89 +170,75 @@ class SmoothLoad : public RasterRowWatcher {
 
   private:
     FitMode mode_;
-    int orientation_;
+    int orientation_ = 1;
     bool started_ = false;
     int32_t width_ = 0, height_ = 0;
     const uint8_t* base_ = nullptr;
     SmoothFitter fitter_;
 };
 
+// What a fit with `options` reads of a JPEG being decoded: the sharp fit's
+// lines as masks, or every row of a smooth fit taken as it is finished.
+class FitNeeds : public SampleNeeds {
+  public:
+    explicit FitNeeds(const FitOptions& options) : options_(options), smooth_(options.mode) {}
+    const SampleMasks* MasksFor(LoadBuffers& lb, int orientation) override {
+        orientation_ = orientation;
+        usedSmooth_ = options_.smooth;
+        if (options_.smooth) {
+            smooth_.SetOrientation(orientation);
+            lb.rowWatcher = &smooth_;
+            return nullptr;
+        }
+        masks_ = SampleMasks{FillFitMasks, this};
+        return &masks_;
+    }
+    // The smooth fit made on the way, when there was one and it still holds.
+    bool FinishSmooth(LoadBuffers& lb, FrameImage& block) {
+        return usedSmooth_ && smooth_.Finish(lb, block);
+    }
+    const FitOptions& options() const { return options_; }
+    int orientation() const { return orientation_; }
+
+  private:
+    FitOptions options_;
+    SmoothLoad smooth_;
+    SampleMasks masks_{};
+    int orientation_ = 1;
+    bool usedSmooth_ = false;
+};
+
+void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* columns,
+                  uint8_t* rows) {
+    const FitNeeds& needs = *static_cast<const FitNeeds*>(context);
+    MarkLinesTheFitReads(width, height, needs.options(), needs.orientation(), columns, rows);
+}
+
 } // namespace
 
-namespace {
-
-// DecodeAndFit's work. `own` tells whether the raster is now the file's
-// (rasterSerial moved); with `onlyOwn` a raster that is not leaves `block`
-// as it was.
-int DecodeAndFitInto(DecoderSet& set, const char* path, const FitOptions& options,
-                     FrameImage& block, bool onlyOwn, bool& own) {
-    own = false;
-    const PictureKind kind = PictureKindOf(path);
-    if (kind == PictureKind::kNone || !set.buffers) return -1;
+DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
+                           FrameImage& block) {
+    if (!set.buffers || PictureKindOf(path) == PictureKind::kNone) {
+        DecodeFail("unknown picture type");
+        return DecodeOutcome::kUnknownType;
+    }
     LoadBuffers& lb = *set.buffers;
     const uint32_t serial = lb.rasterSerial;
-    // As in LoadPictureIntoFrame a failed decode still fits what the raster
-    // holds; that is not this file's picture, so it stays as stored.
+    FitNeeds needs(options);
     int orientation = 1;
-    int decoded = 0;
-    if (kind == PictureKind::kJpeg && set.jpeg) {
-        // The orientation first, from the file now in the FileBuffer.
-        if (LoadWholeFile(lb, path)) {
-            const int exif =
-                options.upright ? ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength))
-                                : 1;
-            if (options.smooth) {
-                // Every pixel of the shown part counts: a full decode, each
-                // MCU row taken into the fit as it is finished.
-                SmoothLoad load(options.mode, exif);
-                lb.rowWatcher = &load;
-                decoded = DecodeJpegLoaded(lb, *set.jpeg);
-                lb.rowWatcher = nullptr;
-                lb.raster.cursor.address = RasterRow(lb, 0);
-                if (decoded == 1 && load.Finish(lb, block)) {
-                    own = true;
-                    return 1;
-                }
-            } else {
-                // One pixel per frame pixel: only those are decoded.
-                const FitMaskContext context{options, exif};
-                const SampleMasks masks{FillFitMasks, &context};
-                decoded = DecodeJpegLoaded(lb, *set.jpeg, &masks);
-            }
-            if (decoded == 1) orientation = exif;
-        }
-    } else {
-        decoded = DecodeByExtension(set, path, DecodeFor::kRaster);
-    }
-    own = lb.rasterSerial != serial;
-    if (onlyOwn && !own) return decoded;
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    FitWithOptions(lb, options, orientation, block);
-    return decoded;
-}
-
-} // namespace
-
-int DecodeAndFit(DecoderSet& set, const char* path, const FitOptions& options, FrameImage& block) {
-    bool own = false;
-    return DecodeAndFitInto(set, path, options, block, false, own);
-}
-
-DecodeOutcome LoadForFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
-                               FrameImage& block) {
-    bool own = false;
-    const int decoded = DecodeAndFitInto(set, path, options, block, true, own);
+    const int decoded = DecodeForReading(set, path, options.upright, &needs, orientation);
     if (decoded < 0) {
         DecodeFail("unknown picture type");
         return DecodeOutcome::kUnknownType;
     }
-    if (decoded == 1) return DecodeOutcome::kComplete;
-    return own ? DecodeOutcome::kPartial : DecodeOutcome::kRefused;
-}
-
-int LoadPictureIntoFrameWith(DecoderSet& set, const char* path, const FitOptions& options,
-                             FrameImage& block) {
-    return DecodeAndFit(set, path, options, block) < 0 ? 0 : 1;
+    // A decoder that stops half-way leaves the rows it decoded in a raster
+    // of its own; one that stops earlier leaves the previous file's raster,
+    // which must never be shown under this file's name.
+    if (lb.rasterSerial == serial) return DecodeOutcome::kRefused;
+    // A failed decode is not the photo as a whole: it is fitted as stored.
+    if (decoded != 1 || !needs.FinishSmooth(lb, block))
+        FitWithOptions(lb, options, orientation, block);
+    return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/fit_options.h"
+#include "fit/fit_options.h"
 
 // Upright pixel (ux, uy), both counted from the bottom-left as in memory,
 // is stored raster pixel (column mx, memory row my) with
