@@ -8,11 +8,12 @@
 
 namespace {
 
+// The fit modes take the commands 1.. in the order of kFitModeNames.
+constexpr UINT kFirstFitMode = 1;
+constexpr UINT kFitModeCount = sizeof kFitModeNames / sizeof kFitModeNames[0];
+
 enum MenuCommand : UINT {
-    kStretch = 1,
-    kFill,
-    kInside,
-    kSmooth,
+    kSmooth = kFirstFitMode + kFitModeCount,
     kUpright,
     kLoad,
 };
@@ -44,9 +45,9 @@ HMENU BuildFolderListMenu(const FitOptions& fit, bool haveItem) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
     const FitMode mode = fit.mode;
-    AddItem(menu, kStretch, "Stretch to the frame", true, mode == FitMode::kStretch);
-    AddItem(menu, kFill, "Fill the frame (cut the edges)", true, mode == FitMode::kFill);
-    AddItem(menu, kInside, "Fit inside the frame (black bars)", true, mode == FitMode::kInside);
+    for (UINT i = 0; i < kFitModeCount; ++i)
+        AddItem(menu, kFirstFitMode + i, kFitModeNames[i].menuText, true,
+                mode == kFitModeNames[i].mode);
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AddItem(menu, kSmooth, "Smooth scaling", false, fit.smooth);
     AddItem(menu, kUpright, "Turn photos upright", false, fit.upright);
@@ -57,16 +58,15 @@ HMENU BuildFolderListMenu(const FitOptions& fit, bool haveItem) {
 
 void ApplyFolderListChoice(UINT command, int item) {
     FitOptions fit = CurrentSettings().fit;
-    switch (command) {
-    case kStretch: fit.mode = FitMode::kStretch; break;
-    case kFill: fit.mode = FitMode::kFill; break;
-    case kInside: fit.mode = FitMode::kInside; break;
-    case kSmooth: fit.smooth = !fit.smooth; break;
-    case kUpright: fit.upright = !fit.upright; break;
-    case kLoad:
-        if (item >= 0) LoadFolderItem(item);
+    if (command >= kFirstFitMode && command < kFirstFitMode + kFitModeCount) {
+        fit.mode = kFitModeNames[command - kFirstFitMode].mode;
+    } else if (command == kSmooth) {
+        fit.smooth = !fit.smooth;
+    } else if (command == kUpright) {
+        fit.upright = !fit.upright;
+    } else {
+        if (command == kLoad && item >= 0) LoadFolderItem(item);
         return;
-    default: return;
     }
     const bool turned = fit.upright != CurrentSettings().fit.upright;
     ChangeFitOptions(fit);

@@ -303,14 +303,8 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
         } else if (arg == "--quiet") {
             a.quiet = true;
         } else if (arg == "--fit") {
-            if (value == "stretch")
-                a.fit.mode = FitMode::kStretch;
-            else if (value == "fill")
-                a.fit.mode = FitMode::kFill;
-            else if (value == "inside")
-                a.fit.mode = FitMode::kInside;
-            else {
-                error = "--fit takes stretch, fill or inside, not '" + value + "'";
+            if (!FitModeOfWord(value, a.fit.mode)) {
+                error = "--fit takes " + FitModeWordList() + ", not '" + value + "'";
                 return false;
             }
         } else if (arg == "--smooth") {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "codecs/load_buffers.h"
@@ -13,6 +14,24 @@
 #include "picture/frame_image.h"
 
 enum class FitMode { kStretch, kFill, kInside };
+
+// Each fit mode with its words: the word of the settings file and of the
+// CLI's --fit, and the folder list menu's text. The one place they are named.
+struct FitModeName {
+    FitMode mode;
+    const char* word;
+    const char* menuText;
+};
+constexpr FitModeName kFitModeNames[] = {
+    {FitMode::kStretch, "stretch", "Stretch to the frame"},
+    {FitMode::kFill, "fill", "Fill the frame (cut the edges)"},
+    {FitMode::kInside, "inside", "Fit inside the frame (black bars)"},
+};
+const char* FitModeWord(FitMode mode);
+// The mode of a word of kFitModeNames (exact, lower case); false for any other.
+bool FitModeOfWord(const std::string& word, FitMode& mode);
+// "stretch, fill or inside", for messages.
+std::string FitModeWordList();
 
 struct FitOptions {
     FitMode mode = FitMode::kStretch;

@@ -36,22 +36,12 @@ void ReadFolder(const std::string& text, std::string& value) {
     value = text;
 }
 
-const char* FitWord(FitMode mode) {
-    switch (mode) {
-    case FitMode::kFill: return "fill";
-    case FitMode::kInside: return "inside";
-    default: return "stretch";
-    }
-}
-
 } // namespace
 
 Settings ReadSettings(const SettingReader& read) {
     Settings s;
     const std::string fit = Keyword(read(kFrame, "Fit"));
-    if (fit == "stretch") s.fit.mode = FitMode::kStretch;
-    if (fit == "fill") s.fit.mode = FitMode::kFill;
-    if (fit == "inside") s.fit.mode = FitMode::kInside;
+    FitModeOfWord(fit, s.fit.mode);
     ReadSwitch(read(kFrame, "Smooth"), s.fit.smooth);
     ReadSwitch(read(kFrame, "Upright"), s.fit.upright);
     ReadFolder(read(kFolders, "Tree"), s.treeFolder);
@@ -60,7 +50,7 @@ Settings ReadSettings(const SettingReader& read) {
 }
 
 void WriteSettings(const Settings& s, const SettingWriter& write) {
-    write(kFrame, "Fit", FitWord(s.fit.mode));
+    write(kFrame, "Fit", FitModeWord(s.fit.mode));
     write(kFrame, "Smooth", s.fit.smooth ? "1" : "0");
     write(kFrame, "Upright", s.fit.upright ? "1" : "0");
     write(kFolders, "Tree", s.treeFolder);
