@@ -4,7 +4,10 @@
 //   jpeg_markers.cpp      stream, marker search, segment parsers, layout check
 //   jpeg_scan_setup.cpp   scan geometry, table checks, Huffman lookups, scan sequence
 //   jpeg_entropy.cpp      bit reader, Huffman and sequential/progressive decoding
-//   jpeg_reconstruct.cpp  inverse DCT, colour tables, MCU rows into the raster
+//   jpeg_reconstruct.cpp  progressive assembly, vector code level, sampled decodes
+//   jpeg_idct.cpp         inverse DCT
+//   jpeg_colour.cpp       colour tables, MCU rows into the raster
+//                         (jpeg_reconstruct_internal.h: what these three share)
 //   jpeg_decoder.cpp      the entries DecodeJpegFile / DecodeJpegLoaded
 //
 // JpegDecoder is a plain record: a zero-filled block of kJpegDecoderBytes is a
@@ -269,7 +272,7 @@ inline void NextBlockRow(const JpegDecoder& d, int32_t* top) {
     }
 }
 
-// ---- reconstruction and colour (jpeg_reconstruct.cpp) ----
+// ---- reconstruction and colour (jpeg_reconstruct.cpp, jpeg_idct.cpp, jpeg_colour.cpp) ----
 void AssembleMcuRowProgressive(JpegDecoder& d);
 void InverseDctMcuRow(JpegDecoder& d);
 void InverseDct(int16_t* work, uint8_t* samples);
