@@ -1,10 +1,10 @@
 // Save All's file operations on the system's own calls (see SaveAllFiles in
-// export/save_names.h), for the Windows program.
+// export/save_all.h), for the Windows program.
 #pragma once
 
 #include <memory>
 
-#include "export/save_names.h"
+#include "export/save_all.h"
 
 // Each new file stays open after it is written and takes its name by a
 // rename through that handle: under Wine this saves opening it again, which

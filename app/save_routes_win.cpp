@@ -6,7 +6,10 @@
 #include "export/bmp_writer.h"
 #include "app/recovery_win.h"
 #include "app/save_files_win.h"
-#include "export/save_names.h"
+#include "export/older_pictures.h"
+#include "export/path_separator.h"
+#include "export/save_all.h"
+#include "export/save_bmp_names.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>

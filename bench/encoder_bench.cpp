@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "export/jpeg_encoder.h"
-#include "export/save_names.h"
+#include "export/save_all.h"
 #include "bench/photo_like_picture.h"
 
 #ifdef PIXMORA_HAVE_LIBJPEG

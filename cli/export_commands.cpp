@@ -33,7 +33,8 @@
 #include "export/album.h"
 #include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
-#include "export/save_names.h"
+#include "export/older_pictures.h"
+#include "export/save_all.h"
 #include "picture/frame_image.h"
 
 namespace fs = std::filesystem;

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "export/album.h"
-#include "export/save_names.h"
+#include "export/path_separator.h"
 
 struct RecoveryStore {
     std::string folder; // <application-data folder>/Recovery

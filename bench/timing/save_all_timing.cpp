@@ -22,7 +22,8 @@
 
 #include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
-#include "export/save_names.h"
+#include "export/path_separator.h"
+#include "export/save_all.h"
 #include "bench/photo_like_picture.h"
 #ifdef _WIN32
 #include "app/save_files_win.h"

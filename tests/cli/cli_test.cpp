@@ -23,7 +23,7 @@
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
-#include "export/save_names.h"
+#include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
 #include "tests/unit/tools_test_pictures.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "export/folder_files.h"
+#include "export/path_separator.h"
 #include "export/recovery.h"
 #include "tests/unit/test_support.h"
 

@@ -17,8 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "export/album.h"
 #include "export/folder_files.h"
-#include "export/save_names.h"
+#include "export/jpeg_encoder.h"
+#include "export/older_pictures.h"
+#include "export/path_separator.h"
+#include "export/save_all.h"
+#include "export/save_bmp_names.h"
 #include "tests/unit/test_support.h"
 
 namespace {

@@ -1,41 +1,16 @@
-#include "export/save_names.h"
+#include "export/save_all.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
-#include <utility>
 
+#include "export/encode_ahead.h"
 #include "export/folder_files.h"
-
-bool HasBmpExtension(const std::string& path) {
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.size() - dot - 1 != 3) return false;
-    // ASCII upper-casing: no other character of any code page upper-cases to B, M or P.
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return upper(path[dot + 1]) == 'B' && upper(path[dot + 2]) == 'M' &&
-           upper(path[dot + 3]) == 'P';
-}
-
-std::string WithBmpExtension(const std::string& path) {
-    return HasBmpExtension(path) ? path : path + ".BMP";
-}
-
-int ApplyBmpExtension(char* name, size_t capacity) {
-    const void* end = std::memchr(name, 0, capacity);
-    if (!end) return 0; // not even terminated: leave it alone
-    size_t length = static_cast<size_t>(static_cast<const char*>(end) - name);
-    std::string named = WithBmpExtension(std::string(name, length));
-    if (named.size() + 1 > capacity) return 0;
-    std::memcpy(name, named.c_str(), named.size() + 1);
-    return 1;
-}
+#include "export/jpeg_encoder.h"
+#include "export/older_pictures.h"
 
 std::string SaveAllFileName(const std::string& folder, int index, char separator) {
     return folder + separator + std::to_string(index) + ".jpg";
@@ -77,16 +52,6 @@ bool SaveAllFiles::Remove(const std::string& path) {
 
 namespace {
 
-SaveAllFailure FromEncoder(JpegEncodeError error) {
-    switch (error) {
-    case JpegEncodeError::kOutputFull: return SaveAllFailure::kDoesNotFit;
-    case JpegEncodeError::kBadPicture: return SaveAllFailure::kBadPicture;
-    case JpegEncodeError::kOutOfMemory: return SaveAllFailure::kOutOfMemory;
-    case JpegEncodeError::kNone: break;
-    }
-    return SaveAllFailure::kNone;
-}
-
 // What a picture's own name holds before the set is written.
 enum class Target {
     kFree,     // nothing: the new file takes the name directly
@@ -109,14 +74,6 @@ Target InspectTarget(const std::string& path, const uint8_t* bytes, size_t lengt
     std::fclose(f);
     return same ? Target::kSame : Target::kFile;
 }
-
-// Supplies picture i's stream; kNone with bytes/length set, or the reason.
-struct PictureSource {
-    virtual SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) = 0;
-
-  protected:
-    ~PictureSource() = default;
-};
 
 // The first "~pixmora-K" that no name of the folder starts with (in any case):
 // the work folder of one Save All.
@@ -324,81 +281,10 @@ struct EncodingSource : PictureSource {
         std::memset(block, 0, kJpegOutputBlockSize);
         JpegEncodeError error = JpegEncodeError::kNone;
         if (!EncodeJpeg(*pictures[i], block, kJpegOutputBlockSize, length, &error))
-            return FromEncoder(error);
+            return SaveAllFailureOf(error);
         bytes = block;
         return SaveAllFailure::kNone;
     }
-};
-
-// Encodes the pictures in list order on a thread of its own, ahead of the
-// files being written: each stream is copied out of the output block and
-// kept until it is written (asking for the next picture frees it).
-class EncodingAhead : public PictureSource {
-  public:
-    EncodingAhead(const FrameImage* const* pictures, int count, uint8_t* block)
-        : pictures_(pictures), block_(block), streams_(count), failures_(count) {}
-    ~EncodingAhead() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        if (thread_.joinable()) thread_.join();
-    }
-    // False when no thread could be had.
-    bool Start() {
-        try {
-            thread_ = std::thread([this] { Run(); });
-        } catch (const std::system_error&) {
-            return false;
-        }
-        return true;
-    }
-    SaveAllFailure Stream(int i, const uint8_t*& bytes, size_t& length) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [&] { return encoded_ > i; });
-        if (i > 0) std::vector<uint8_t>().swap(streams_[i - 1]); // written by now
-        bytes = streams_[i].data();
-        length = streams_[i].size();
-        return failures_[i];
-    }
-
-  private:
-    void Run() {
-        const int count = static_cast<int>(streams_.size());
-        for (int i = 0; i < count; ++i) {
-            SaveAllFailure failure = SaveAllFailure::kNone;
-            std::memset(block_, 0, kJpegOutputBlockSize);
-            size_t length = 0;
-            JpegEncodeError error = JpegEncodeError::kNone;
-            std::vector<uint8_t> stream;
-            if (!EncodeJpeg(*pictures_[i], block_, kJpegOutputBlockSize, length, &error)) {
-                failure = FromEncoder(error);
-            } else {
-                try {
-                    stream.assign(block_, block_ + length);
-                } catch (const std::bad_alloc&) {
-                    failure = SaveAllFailure::kOutOfMemory;
-                }
-            }
-            std::lock_guard<std::mutex> lock(mutex_);
-            streams_[i].swap(stream);
-            failures_[i] = failure;
-            encoded_ = i + 1;
-            ready_.notify_one();
-            // After a failure the export stops there; no picture after it is asked for.
-            if (failure != SaveAllFailure::kNone || stop_) return;
-        }
-    }
-
-    const FrameImage* const* pictures_;
-    uint8_t* block_;
-    std::vector<std::vector<uint8_t>> streams_;
-    std::vector<SaveAllFailure> failures_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    int encoded_ = 0;
-    bool stop_ = false;
-    std::thread thread_;
 };
 
 } // namespace
@@ -414,7 +300,7 @@ SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8
     JpegEncodeError error = JpegEncodeError::kNone;
     if (!EncodeJpeg(picture, jpeg.data(), jpeg.size(), length, &error)) {
         jpeg.clear();
-        return FromEncoder(error);
+        return SaveAllFailureOf(error);
     }
     jpeg.resize(length);
     return SaveAllFailure::kNone;
@@ -490,74 +376,4 @@ std::string SaveAllMessage(const SaveAllResult& result) {
            (result.folderRestored
                 ? ". The folder was left as it was."
                 : ". Not every older file could be put back; look for files named ~pixmora-*.");
-}
-
-// ---- Older numbered pictures ----
-
-bool IsNumberedPictureName(const std::string& name, int* number) {
-    size_t digits = 0;
-    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9')
-        ++digits;
-    if (digits == 0 || digits > 9 || (digits > 1 && name[0] == '0')) return false;
-    if (LowerAscii(name.substr(digits)) != ".jpg") return false;
-    if (number) *number = std::stoi(name.substr(0, digits));
-    return true;
-}
-
-namespace {
-
-// The stale files themselves, with their numbers.
-std::vector<std::pair<int, std::string>> StaleFiles(const std::string& folder, int setSize,
-                                                    char separator) {
-    std::vector<std::pair<int, std::string>> found;
-    std::vector<std::string> names;
-    if (!ListFolder(folder, names)) return found;
-    for (const std::string& name : names) {
-        int number = 0;
-        if (IsNumberedPictureName(name, &number) && number >= setSize &&
-            IsRegularFile(folder + separator + name))
-            found.emplace_back(number, name);
-    }
-    return found;
-}
-
-StalePictures Summary(const std::vector<std::pair<int, std::string>>& files) {
-    StalePictures s;
-    for (const auto& f : files) {
-        if (s.count == 0 || f.first < s.lowest) {
-            s.lowest = f.first;
-            s.lowestName = f.second;
-        }
-        if (s.count == 0 || f.first > s.highest) {
-            s.highest = f.first;
-            s.highestName = f.second;
-        }
-        ++s.count;
-    }
-    return s;
-}
-
-} // namespace
-
-StalePictures FindStalePictures(const std::string& folder, int setSize, char separator) {
-    return Summary(StaleFiles(folder, setSize, separator));
-}
-
-std::string StalePicturesText(const std::string& folder, const StalePictures& stale) {
-    std::string range =
-        stale.count == 1 ? stale.lowestName : stale.lowestName + " \u2026 " + stale.highestName;
-    return folder + " also holds " + std::to_string(stale.count) +
-           (stale.count == 1 ? " older picture (" : " older pictures (") + range + ")";
-}
-
-std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale) {
-    return StalePicturesText(folder, stale) +
-           " that the frame would show after the new ones. Delete them?";
-}
-
-StalePictures DeleteStalePictures(const std::string& folder, int setSize, char separator) {
-    std::vector<std::pair<int, std::string>> left;
-    for (const auto& f : StaleFiles(folder, setSize, separator))
-        if (std::remove((folder + separator + f.second).c_str()) != 0) left.push_back(f);
-    return Summary(left);
 }

@@ -1,6 +1,6 @@
-// File names of the two save commands, Save All's all-or-nothing writer and
-// the older numbered pictures it leaves, free of any window code so they run (and are tested) on
-// every platform.
+// Save All: the file names of a set, the all-or-nothing writer and its
+// messages, free of any window code so they run (and are tested) on every
+// platform.
 #pragma once
 
 #include <cstddef>
@@ -9,30 +9,8 @@
 #include <vector>
 
 #include "picture/frame_image.h"
-#include "picture/limits.h"
 #include "export/album.h"
-#include "export/jpeg_encoder.h"
-
-// ---- Save BMP ----
-
-// True when the text after the last "." of `path` (folders included) reads
-// "BMP" in any mix of case.
-bool HasBmpExtension(const std::string& path);
-// The chosen name as it is when it ends in ".bmp" in any case; otherwise with
-// ".BMP" appended ("photo" -> "photo.BMP", "a.jpg" -> "a.jpg.BMP", "a." -> "a..BMP").
-std::string WithBmpExtension(const std::string& path);
-// The same rule in place on a dialog's buffer of `capacity` bytes. Returns 1
-// when `name` now carries the rule, 0 (name unchanged) when the longer name
-// would not fit: a silently cut name would save under a different name.
-int ApplyBmpExtension(char* name, size_t capacity);
-
-// ---- Save All ----
-
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
+#include "export/path_separator.h"
 
 // Album picture `index` (from 0, in list order) is saved as folder + separator
 // + "<index>.jpg". The separator is added even when the folder already ends
@@ -119,7 +97,7 @@ struct SaveAllWay {
 // SaveAllWay). A failure at any point before deletes the new files and puts
 // the older ones back, so the folder holds exactly what it held (names and
 // bytes). Only names the folder's listing holds are looked up. Higher-numbered
-// older files stay (see the stale pictures below).
+// older files stay (see export/older_pictures.h).
 
 // Encodes `picture` as Save All writes it: `jpeg` receives the whole stream
 // (kNone), or is emptied and the reason returned. Touches no shared state, so
@@ -158,35 +136,3 @@ const char* SaveAllFailureText(SaveAllFailure failure);
 // success; after a failure e.g. "Could not save C:\pics\3.jpg: cannot create
 // the file. The folder was left as it was."
 std::string SaveAllMessage(const SaveAllResult& result);
-
-// ---- Older numbered pictures beyond the new set ----
-
-// True when `name` is a picture name Save All writes: a number in plain
-// decimal (no sign, no leading zero except "0" itself, at most 9 digits)
-// followed by ".jpg" in any case: "12.jpg", "12.JPG" yes; "012.jpg", "a.jpg",
-// "3.jpeg", "3.jpg.bak" no. Sets *number when given.
-bool IsNumberedPictureName(const std::string& name, int* number = nullptr);
-
-struct StalePictures {
-    int count = 0;   // numbered pictures with a number >= the set's size
-    int lowest = -1; // their lowest and highest number; -1 when count is 0
-    int highest = -1;
-    std::string lowestName; // those two files' names as the folder spells them ("7.JPG")
-    std::string highestName;
-};
-
-// The regular files of `folder` named by the rule above with a number >=
-// `setSize`: pictures of an earlier, larger export that the frame would show
-// after the new set. Count 0 when there are none or the folder cannot be read.
-StalePictures FindStalePictures(const std::string& folder, int setSize,
-                                char separator = kPathSeparator);
-// "FOLDER also holds K older pictures (N.jpg … M.jpg)" (UTF-8 ellipsis; one
-// picture reads "also holds 1 older picture (N.jpg)"): the start of the
-// question below and of pixmora-cli's warning.
-std::string StalePicturesText(const std::string& folder, const StalePictures& stale);
-// StalePicturesText + " that the frame would show after the new ones. Delete them?"
-std::string StalePicturesQuestion(const std::string& folder, const StalePictures& stale);
-// Deletes those files and nothing else; returns what is still there afterwards
-// (count 0 when every one of them was deleted).
-StalePictures DeleteStalePictures(const std::string& folder, int setSize,
-                                  char separator = kPathSeparator);
