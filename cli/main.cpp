@@ -3,9 +3,14 @@
 //
 // Exit codes: 0 done, 1 a picture could not be decoded or the output not
 // written (reason on stderr), 2 usage error.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
 
 #include "cli/cli_decoders.h"
 #include "cli/cli_edits.h"
@@ -22,8 +27,31 @@ int Written(int ok, const std::string& out) {
     return kExitFailed;
 }
 
+#ifdef __linux__
+// A mapped input cut short by someone else while it is read (LoadBuffers::mapFiles).
+extern "C" void InputCutShort(int) {
+    static const char kMessage[] = "pixmora-cli: an input file was cut short while it was read\n";
+    ssize_t ignored = write(2, kMessage, sizeof kMessage - 1);
+    (void)ignored;
+    _exit(kExitFailed);
+}
+#endif
+
+// The one-picture commands read their inputs from mappings of the files:
+// see LoadBuffers::mapFiles. Nothing has been written when such a read
+// fails, so the command ends as for any unreadable input.
+void MapInputs(CliDecoders& d) {
+#ifdef __linux__
+    std::signal(SIGBUS, InputCutShort);
+    d.buffers().mapFiles = true;
+#else
+    (void)d;
+#endif
+}
+
 int CmdDecode(const CliArgs& a) {
     CliDecoders d;
+    MapInputs(d);
     if (!DecodeInput(d, a.operands[0].c_str())) return kExitFailed;
     return Written(WriteRasterBmp(a.operands[1].c_str(), d.buffers()), a.operands[1]);
 }
@@ -31,15 +59,17 @@ int CmdDecode(const CliArgs& a) {
 // frame and edit: one picture fitted (and edited), written as a 24-bit BMP.
 int CmdEdit(const CliArgs& a) {
     CliDecoders d;
+    MapInputs(d);
     EditPictures pictures;
     if (!LoadEditPictures(d, a, pictures)) return kExitFailed;
     std::unique_ptr<FrameImage> picture(new FrameImage{});
-    std::unique_ptr<EditScratch> scratch(new EditScratch{});
     if (const char* reason = LoadFramed(d, a, a.operands[0].c_str(), *picture)) {
         Complain("cannot decode " + a.operands[0] + ": " + reason);
         return kExitFailed;
     }
-    if (!ApplyEdits(a.edits, pictures, *scratch, *picture)) {
+    // frame has no edits: its scratch pictures would be pages written for nothing
+    std::unique_ptr<EditScratch> scratch(a.edits.empty() ? nullptr : new EditScratch{});
+    if (scratch && !ApplyEdits(a.edits, pictures, *scratch, *picture)) {
         Complain("not enough memory");
         return kExitFailed;
     }

@@ -8,7 +8,10 @@
 #include "codecs/decode_failure.h"
 
 #ifdef __linux__
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 OwnedLoadBuffers::OwnedLoadBuffers() {
@@ -17,6 +20,7 @@ OwnedLoadBuffers::OwnedLoadBuffers() {
 }
 
 OwnedLoadBuffers::~OwnedLoadBuffers() {
+    ReleaseMappedFile(buffers);
     std::free(buffers.fileBuffer);
     std::free(buffers.decodeBuffer);
 }
@@ -34,8 +38,68 @@ void PrefaultForWriting(void* p, size_t n) {
 #endif
 }
 
+void ReleaseMappedFile(LoadBuffers& lb) {
+    if (!lb.mapped.base) return;
+#ifdef __linux__
+    munmap(lb.mapped.base, lb.mapped.length);
+#endif
+    lb.fileBuffer = lb.mapped.block;
+    lb.mapped = MappedFile{};
+}
+
+namespace {
+
+#ifdef __linux__
+// LoadWholeFile by mapping (LoadBuffers::mapFiles): 1 mapped, 0 failed with
+// the reason given, -1 not mapped (not a regular file, empty, or refused by
+// the system): then the file is read as usual.
+int MapWholeFile(LoadBuffers& lb, const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return DecodeFail("cannot open the file");
+    struct stat st;
+    int result = -1;
+    if (fstat(fd, &st) != 0) {
+        result = DecodeFail("cannot read the file");
+    } else if (S_ISREG(st.st_mode) && st.st_size > kFileBufferSize - kFilePadding) {
+        result = DecodeFail("file too large");
+    } else if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        // Anonymous pages behind the file's for the padding; the file's last
+        // page is zero past its end, and writes only ever change this copy.
+        const size_t size = static_cast<size_t>(st.st_size);
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t length = (size + kFilePadding + page - 1) / page * page;
+        void* base =
+            mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base != MAP_FAILED &&
+            mmap(base, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd,
+                 0) == MAP_FAILED) {
+            munmap(base, length);
+            base = MAP_FAILED;
+        }
+        if (base != MAP_FAILED) {
+            ReleaseMappedFile(lb);
+            lb.mapped = MappedFile{base, length, lb.fileBuffer};
+            lb.fileBuffer = static_cast<uint8_t*>(base);
+            lb.dataLength = static_cast<int32_t>(size);
+            lb.readPosition = 0;
+            result = 1;
+        }
+    }
+    close(fd);
+    return result;
+}
+#endif
+
+} // namespace
+
 bool LoadWholeFile(LoadBuffers& lb, const char* path) {
     if (!path || !lb.fileBuffer) return DecodeFail("no file name");
+#ifdef __linux__
+    if (lb.mapFiles) {
+        const int mapped = MapWholeFile(lb, path);
+        if (mapped >= 0) return mapped == 1;
+    }
+#endif
     FILE* f = std::fopen(path, "rb");
     if (!f) return DecodeFail("cannot open the file");
     long size = -1;
@@ -48,6 +112,7 @@ bool LoadWholeFile(LoadBuffers& lb, const char* path) {
         std::fclose(f);
         return DecodeFail("file too large");
     }
+    ReleaseMappedFile(lb);
     PrefaultForWriting(lb.fileBuffer, static_cast<size_t>(size) + kFilePadding);
     size_t got = std::fread(lb.fileBuffer, 1, static_cast<size_t>(size), f);
     std::fclose(f);
@@ -60,6 +125,7 @@ bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size) {
     if (!lb.fileBuffer || (size && !data)) return DecodeFail("no file buffer");
     if (size > static_cast<size_t>(kFileBufferSize - kFilePadding))
         return DecodeFail("file too large");
+    ReleaseMappedFile(lb);
     if (size) std::memcpy(lb.fileBuffer, data, size);
     lb.dataLength = static_cast<int32_t>(size);
     lb.readPosition = 0;

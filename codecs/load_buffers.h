@@ -48,8 +48,15 @@ class RasterRowWatcher {
     ~RasterRowWatcher() = default;
 };
 
+// A file LoadWholeFile mapped instead of reading it (LoadBuffers::mapFiles).
+struct MappedFile {
+    void* base = nullptr; // null: no file is mapped
+    size_t length = 0;
+    uint8_t* block = nullptr; // the owner's FileBuffer, put back when the mapping goes
+};
+
 struct LoadBuffers {
-    uint8_t* fileBuffer = nullptr; // kFileBufferSize bytes
+    uint8_t* fileBuffer = nullptr; // kFileBufferSize bytes (see mapFiles)
     int32_t readPosition = 0;
     int32_t dataLength = 0;
     uint8_t* decodeBuffer = nullptr; // kDecodeBufferSize bytes
@@ -60,6 +67,16 @@ struct LoadBuffers {
     std::atomic<int> LoaderStopFlag{0};
     std::atomic<int> LoaderBusyFlag{0};
     RasterRowWatcher* rowWatcher = nullptr; // see RasterRowWatcher
+    // Set by an owner that loads a file or two per process (the CLI): on
+    // Linux LoadWholeFile then maps a regular file privately instead of
+    // copying it into the FileBuffer, and fileBuffer points at the mapping
+    // (the file's bytes, then room for kFilePadding bytes, all writable)
+    // until the next load or ReleaseMappedFile. A fresh process pays for
+    // every new page it writes; the file's pages are already there. A file
+    // cut short by someone else while it is mapped raises SIGBUS when the
+    // lost part is read: an owner that sets this handles that signal.
+    bool mapFiles = false;
+    MappedFile mapped;
 };
 
 // Heap-owned buffers for the CLI, tests, fuzzers and benchmarks
@@ -79,6 +96,9 @@ class OwnedLoadBuffers {
 // file too large for the buffer (less the padding). A short read is noticed:
 // the data length is what was actually read.
 bool LoadWholeFile(LoadBuffers& lb, const char* path);
+// Unmaps a file LoadWholeFile mapped and puts the owner's FileBuffer back
+// (nothing when no file is mapped). Loads and ~OwnedLoadBuffers call it.
+void ReleaseMappedFile(LoadBuffers& lb);
 // Puts `size` bytes of memory in the FileBuffer as if read from a file
 // (fuzzers and benchmarks). Same size limit as LoadWholeFile.
 bool LoadMemory(LoadBuffers& lb, const uint8_t* data, size_t size);

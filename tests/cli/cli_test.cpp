@@ -264,6 +264,24 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
     EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*work));
 }
 
+// frame and decode read a JPEG from a mapping of the file; the decoder pads
+// the data behind the file's end, inside its last page or in the next one.
+TEST_F(Cli, JpegsEndingAnywhereInTheirLastPageGiveTheCoreResult) {
+    const std::string plain = ReadFile(SmallJpeg("plain.jpg", 4));
+    const size_t page = ((plain.size() + 4095) / 4096 + 1) * 4096;
+    for (size_t size : {plain.size(), page - 100, page - 1, page}) {
+        std::string bytes = plain;
+        bytes.resize(size, '\0'); // after the end of the picture: never read as data
+        const std::string in = Path("padded.jpg");
+        WriteFile(in, Bytes(bytes.begin(), bytes.end()));
+        ASSERT_EQ(Run({"frame", in, Path("out.bmp")}).code, 0) << size;
+        const FitOptions byDefault{FitMode::kStretch, false, true};
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(in, &byDefault))) << size;
+        ASSERT_EQ(Run({"decode", in, Path("out.bmp")}).code, 0) << size;
+        EXPECT_TRUE(ReadFile(Path("out.bmp")).size() == 54 + 128 * 128 * 3) << size;
+    }
+}
+
 // ---- The tools, one option at a time and in sequence ----
 
 // The Image Processing dialog opened on `p`: one press of a track bar's small

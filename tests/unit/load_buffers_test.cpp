@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "codecs/decode_failure.h"
@@ -136,6 +137,65 @@ TEST(LoadWholeFile, OneByteMoreIsRefusedAndChangesNothing) {
     EXPECT_EQ(lb.fileBuffer[29], 30);
     std::remove(path.c_str());
 }
+
+#ifdef __linux__
+// --- Files mapped instead of read (LoadBuffers::mapFiles) --------------------
+
+// The file's bytes, then the padding a decoder writes behind them, whether
+// that lands in the file's last page or in the page after it.
+TEST(MappedFile, GivesTheBytesAndWritableRoomForThePaddingAtEverySize) {
+    OwnedLoadBuffers owned;
+    LoadBuffers& lb = owned.buffers;
+    lb.mapFiles = true;
+    uint8_t* const block = lb.fileBuffer;
+    for (long size : {1L, 4096L - kFilePadding, 4096L - kFilePadding + 1, 4095L, 4096L, 12289L}) {
+        SCOPED_TRACE(size);
+        const std::string path = ScratchDir() + "/mapped.bin";
+        Bytes b = Counting(static_cast<int>(size));
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f && std::fwrite(b.data(), 1, b.size(), f) == b.size());
+        std::fclose(f);
+        ASSERT_TRUE(LoadWholeFile(lb, NativePath(path).c_str()));
+        EXPECT_NE(lb.fileBuffer, block);
+        EXPECT_EQ(lb.dataLength, size);
+        EXPECT_EQ(lb.readPosition, 0);
+        EXPECT_EQ(std::memcmp(lb.fileBuffer, b.data(), b.size()), 0);
+        std::memset(lb.fileBuffer + size, 0xD9, kFilePadding);
+        EXPECT_EQ(lb.fileBuffer[size + kFilePadding - 1], 0xD9);
+        std::remove(path.c_str());
+        EXPECT_EQ(lb.fileBuffer[size - 1], b.back()) << "the mapping outlives the file's name";
+    }
+    // A failed load keeps the mapping; a load from memory puts the block back.
+    const uint8_t* mapped = lb.fileBuffer;
+    EXPECT_FALSE(LoadWholeFile(lb, NativePath(ScratchDir() + "/absent.bin").c_str()));
+    EXPECT_EQ(lb.fileBuffer, mapped);
+    ASSERT_TRUE(LoadMemory(lb, Counting(3).data(), 3));
+    EXPECT_EQ(lb.fileBuffer, block);
+    EXPECT_EQ(lb.mapped.base, nullptr);
+}
+
+TEST(MappedFile, SameSizeLimitAndReasonsAsReading) {
+    OwnedLoadBuffers owned;
+    LoadBuffers& lb = owned.buffers;
+    lb.mapFiles = true;
+    const long largest = kFileBufferSize - kFilePadding;
+    std::string path = FileOfSize(ScratchDir(), "largest.bin", largest + 1, 0x5A);
+    EXPECT_FALSE(LoadWholeFile(lb, NativePath(path).c_str()));
+    EXPECT_STREQ(LastDecodeFailure(), "file too large");
+    path = FileOfSize(ScratchDir(), "largest.bin", largest, 0x5A);
+    ASSERT_TRUE(LoadWholeFile(lb, NativePath(path).c_str()));
+    EXPECT_EQ(lb.fileBuffer[largest - 1], 0x5A);
+    std::remove(path.c_str());
+    EXPECT_FALSE(LoadWholeFile(lb, NativePath(ScratchDir() + "/absent.bin").c_str()));
+    EXPECT_STREQ(LastDecodeFailure(), "cannot open the file");
+    // An empty file has no pages to map: it is read, into the block.
+    path = ScratchDir() + "/empty.bin";
+    std::fclose(std::fopen(path.c_str(), "wb"));
+    ASSERT_TRUE(LoadWholeFile(lb, NativePath(path).c_str()));
+    EXPECT_EQ(lb.dataLength, 0);
+    EXPECT_EQ(lb.mapped.base, nullptr);
+}
+#endif
 
 TEST(LoadMemory, SameSizeLimitAsFiles) {
     LoadBuffers& lb = WithInput(Counting(3));
