@@ -95,12 +95,26 @@ struct HuffSkip {
     uint8_t unused;
 };
 
-// Everything a Huffman lookup block holds (one work block per slot).
+// One or two AC symbols passed over in one step: the next kHuffPairBits
+// bits hold the first symbol's code and extra bits and the second one's
+// code (its extra bits may lie beyond). `advance` is the sum of both moves
+// of the position; an end of block, a code too long for the window or no
+// code at all give kHuffPairStop, which sends the symbol to HuffSkip's rule.
+constexpr int32_t kHuffPairBits = 12;
+constexpr uint8_t kHuffPairStop = 255;
+struct HuffSkipPair {
+    uint8_t totalLength; // codes and extra bits of both
+    uint8_t advance;
+};
+
+// Everything a Huffman lookup block holds (one work block per slot; the
+// skip tables only in the AC slots).
 struct HuffLookupBlock {
     int32_t lookup[kHuffLookupEntries];
     HuffFast fast[1 << kHuffFastBits];   // symbol and code length only
     HuffFast fastAc[1 << kHuffFastBits]; // code and extra bits together
     HuffSkip skip[1 << kHuffSkipBits];
+    HuffSkipPair skipPair[1 << kHuffPairBits];
 };
 
 struct JpegDecoder {

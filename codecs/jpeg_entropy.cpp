@@ -47,6 +47,10 @@ struct BitReader {
     uint32_t fetchCount;
     int32_t fetchStart[16];
     int32_t virtualPending;
+    // The last `plain` fetches were whole plain bytes just before pos, one
+    // file byte each; their slots of fetchStart are written only when they
+    // may be read (WritePlain), not on every refill.
+    int32_t plain = 0;
 
     explicit BitReader(const JpegDecoder& d)
         : buffer(d.bitBuffer), count(d.bitCount), pos(d.buffers->readPosition),
@@ -55,7 +59,14 @@ struct BitReader {
         for (int i = 0; i < 16; ++i)
             fetchStart[i] = d.fetchStart[i];
     }
-    void Store(JpegDecoder& d) const {
+    void WritePlain() {
+        const int32_t n = plain < 16 ? plain : 16;
+        for (int32_t i = 1; i <= n; ++i)
+            fetchStart[(fetchCount - i) & 15] = pos - i;
+        plain = 0;
+    }
+    void Store(JpegDecoder& d) {
+        WritePlain();
         d.bitBuffer = buffer;
         d.bitCount = count;
         d.buffers->readPosition = pos;
@@ -95,16 +106,14 @@ struct BitReader {
                 uint64_t be = __builtin_bswap64(w); // the file's bytes, first on top
                 be &= ~0ull << (64 - 8 * n);
                 buffer |= be >> count;
-                // All eight slots: those past n belong to fetches still to
-                // come, which write their own before a rewind can read them.
-                for (int i = 0; i < 8; ++i)
-                    fetchStart[(fetchCount + i) & 15] = pos + i;
                 fetchCount += n;
                 pos += n;
+                plain += n;
                 count += 8 * n;
                 return;
             }
         }
+        if (plain) WritePlain();
         while (count <= 56) {
             buffer |= static_cast<uint64_t>(Fetch()) << (56 - count);
             count += 8;
@@ -367,9 +376,17 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
     pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
     // The position k moves by run + 1 (16 for a run of 16 zeros); a symbol
     // that would take it past 64 abandons the row after its code alone.
+    // One or two symbols that keep it below 64 go in one step; the others
+    // (the last of the block, long codes) one at a time by the full rule.
     int k = 1;
     for (;;) {
         r.Fill();
+        const HuffSkipPair p = ac.skipPair[r.buffer >> (64 - kHuffPairBits)];
+        if (k + p.advance < 64) {
+            k += p.advance;
+            r.Consume(p.totalLength);
+            continue;
+        }
         const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffSkipBits)];
         int code, total, advance;
         if (e.codeLength) {

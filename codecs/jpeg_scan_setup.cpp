@@ -83,6 +83,38 @@ int WalkFast(const int32_t* lookup, uint32_t index, int bits, int* symbol) {
     return used;
 }
 
+// The AC symbol whose code begins the `bits` (1..16) low bits of `index`:
+// its code length (0 when those bits hold no whole code) and position move
+// (run + 1, 16 for a run of 16 zeros, 0 for the end of the block); `extra`
+// gets its number of extra bits.
+int AcCodeAt(const int32_t* lookup, uint32_t index, int bits, int* advance, int* extra) {
+    int symbol = 0;
+    // The first level needs 8 bits: fewer are padded with zeros, and a code
+    // found that way counts only if it fits in the bits there are.
+    const int used = bits >= 8 ? WalkFast(lookup, index, bits, &symbol)
+                               : WalkFast(lookup, index << (8 - bits), 8, &symbol);
+    if (used <= 0 || used > bits) return 0;
+    const int run = symbol >> 4;
+    *extra = symbol & 15;
+    *advance = *extra || run == 15 ? run + 1 : 0;
+    return used;
+}
+
+HuffSkipPair SkipPairAt(const int32_t* lookup, uint32_t i) {
+    constexpr int kBits = kHuffPairBits;
+    int advance = 0, extra = 0;
+    const int code = AcCodeAt(lookup, i, kBits, &advance, &extra);
+    if (code == 0 || advance == 0) return {0, kHuffPairStop};
+    const int first = code + extra;
+    int advance2 = 0, extra2 = 0;
+    const int code2 = first < kBits ? AcCodeAt(lookup, i & ((1u << (kBits - first)) - 1),
+                                               kBits - first, &advance2, &extra2)
+                                    : 0;
+    if (code2 == 0 || advance2 == 0)
+        return {static_cast<uint8_t>(first), static_cast<uint8_t>(advance)};
+    return {static_cast<uint8_t>(first + code2 + extra2), static_cast<uint8_t>(advance + advance2)};
+}
+
 // `dc`: the table codes DC difference categories (a symbol above 15 counts
 // as category 0), so fastAc gives the difference itself.
 void BuildFastTables(HuffLookupBlock& t, bool dc) {
@@ -115,6 +147,7 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
         t.fast[i] = f;
         t.fastAc[i] = fa;
     }
+    if (dc) return; // a DC slot's table never codes AC symbols passed over
     for (uint32_t i = 0; i < (1u << kHuffSkipBits); ++i) {
         HuffSkip k = {0, 0, 0, 0};
         int symbol = 0;
@@ -127,6 +160,8 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
         }
         t.skip[i] = k;
     }
+    for (uint32_t i = 0; i < (1u << kHuffPairBits); ++i)
+        t.skipPair[i] = SkipPairAt(t.lookup, i);
 }
 
 } // namespace
