@@ -525,6 +525,73 @@ TEST_F(JpegStage, AbandonedBlockKeepsItsWrittenCoefficientsCleanable) {
         ASSERT_EQ(Zz(Block(0), k), 0) << k;
 }
 
+// Blocks passed over (those of a sampled decode that hold no needed pixel)
+// read exactly what stored blocks read. On random data, through AC tables of
+// short codes (two symbols per lookup), of long blocks and patterns that are
+// no code, and of 8-bit codes only, every MCU row ends at the same bit with
+// the same DC predictor, whether it runs to its end or a run past position
+// 63 abandons it; a rewind at the end returns to the same byte.
+TEST_F(JpegStage, BlocksPassedOverReadWhatStoredBlocksRead) {
+    struct Table {
+        std::vector<int> counts, values;
+    };
+    std::vector<int> every;
+    for (int v = 0; v < 255; ++v)
+        every.push_back(v);
+    const Table tables[] = {
+        {{0, 1, 2, 3, 4, 4, 3, 3, 0, 0, 0, 1, 0, 0, 0, 1},
+         {0x00, 0x01, 0x02, 0x11, 0x03, 0x21, 0xF0, 0x31, 0x41, 0x12, 0x51,
+          0x61, 0x22, 0x04, 0xE1, 0xF1, 0xD2, 0xF2, 0x05, 0x13, 0x0A, 0xFA}},
+        {{0, 0, 2, 4, 6, 0, 0, 0, 1},
+         {0x01, 0x11, 0x21, 0x31, 0xF0, 0x02, 0x41, 0x51, 0x61, 0x71, 0x12, 0xE1, 0x00}},
+        {{0, 0, 0, 0, 0, 0, 0, 255}, every},
+    };
+    std::vector<int> dcValues;
+    for (int v = 0; v < 16; ++v)
+        dcValues.push_back(v);
+    for (const Table& t : tables) {
+        SCOPED_TRACE(t.values.size());
+        JpegBuilder b;
+        b.Soi().Dqt(0, 1).Sof(0xC0, 8 * 40, 8 * 30, {{1, 1, 1, 0}});
+        b.Dht(0x00, {0, 0, 0, 16}, dcValues).Dht(0x10, t.counts, t.values).Sos({{1, 0, 0}});
+        uint32_t seed = 12345;
+        for (int i = 0; i < 12000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            b.Raw({static_cast<int>(seed >> 24)});
+            if ((seed >> 24) == 0xFF) b.Raw({0x00});
+        }
+        b.Eoi();
+        // Where a row ends: the bits taken of those fetched (the reader may
+        // have fetched more or fewer bytes ahead) and the DC predictor.
+        struct State {
+            int64_t bitsTaken;
+            int32_t pred;
+        };
+        std::vector<State> stored, passed;
+        for (bool skip : {false, true}) {
+            ASSERT_TRUE(StartSequential(b.bytes));
+            if (skip) { // every block passed over
+                d->blockStale = static_cast<uint8_t*>(WorkAlloc(*d, d->blocksPerMcuRow));
+                d->needBlock = static_cast<uint8_t*>(WorkAlloc(*d, d->blocksPerMcuRow));
+            }
+            std::vector<State>& states = skip ? passed : stored;
+            for (int row = 0; row < d->mcuRows; ++row) {
+                DecodeMcuRowSequential(*d);
+                states.push_back({8 * int64_t{d->fetchCount} - d->bitCount, d->dcPred[0]});
+            }
+            RewindBitReader(*d);
+            states.push_back({lb.readPosition, 0});
+            FreeAllWork(*d);
+        }
+        ASSERT_EQ(stored.size(), passed.size());
+        for (size_t i = 0; i < stored.size(); ++i) {
+            EXPECT_EQ(stored[i].bitsTaken, passed[i].bitsTaken) << "row " << i;
+            EXPECT_EQ(stored[i].pred, passed[i].pred) << "row " << i;
+        }
+        EXPECT_GT(stored.back().bitsTaken, 1000) << "the rows read the data (rewound position)";
+    }
+}
+
 TEST_F(JpegStage, RestartsAreNumberedModuloEightAndResetPredictors) {
     JpegBuilder b;
     GreyHeader(b, 80, 8, 1);
