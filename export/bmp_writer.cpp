@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -18,13 +19,19 @@ void PutFileHeader(uint8_t* to, uint32_t fileSize, uint32_t offBits) {
     std::memcpy(to, &fh, sizeof fh);
 }
 
-// One write of the whole file; a failed write or close removes what was
-// written, so a file that exists was written completely.
-int WriteWhole(const char* path, const std::vector<uint8_t>& bytes) {
+// The whole file from its parts in order; a failed write or close removes
+// what was written, so a file that exists was written completely.
+struct Part {
+    const uint8_t* bytes;
+    size_t size;
+};
+int WriteWhole(const char* path, std::initializer_list<Part> parts) {
     if (!path) return 0;
     FILE* f = std::fopen(path, "wb");
     if (!f) return 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool written = true;
+    for (const Part& p : parts)
+        written = written && std::fwrite(p.bytes, 1, p.size, f) == p.size;
     const bool closed = std::fclose(f) == 0;
     if (written && closed) return 1;
     // Only a regular file is ours to clean up; a device or pipe is left be.
@@ -59,7 +66,7 @@ int WriteBmpFile(const char* path, const FrameImage& block) {
     std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
     std::memcpy(file.data() + kFileHeaderBytes + 40, block.Pixels(),
                 static_cast<size_t>(imageSize));
-    return WriteWhole(path, file);
+    return WriteWhole(path, {{file.data(), file.size()}});
 }
 
 int WriteRasterBmp(const char* path, const LoadBuffers& lb) {
@@ -68,11 +75,12 @@ int WriteRasterBmp(const char* path, const LoadBuffers& lb) {
     const size_t packed = 40 + 4 * static_cast<size_t>(h.biClrUsed) +
                           static_cast<size_t>(lb.raster.stride) * static_cast<size_t>(h.biHeight);
     if (packed > kDecodeBufferSize) return 0;
-    std::vector<uint8_t> file(kFileHeaderBytes + packed);
-    PutFileHeader(file.data(), static_cast<uint32_t>(file.size()),
+    // The headers in front of the palette and rows, written from where they
+    // are: a copy of a big raster would be as many new pages to write.
+    uint8_t headers[kFileHeaderBytes + 40];
+    PutFileHeader(headers, static_cast<uint32_t>(kFileHeaderBytes + packed),
                   kFileHeaderBytes + 40 + 4 * h.biClrUsed);
     // The descriptor's header is the authoritative one.
-    std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
-    std::memcpy(file.data() + kFileHeaderBytes + 40, lb.decodeBuffer + 40, packed - 40);
-    return WriteWhole(path, file);
+    std::memcpy(headers + kFileHeaderBytes, &h, sizeof h);
+    return WriteWhole(path, {{headers, sizeof headers}, {lb.decodeBuffer + 40, packed - 40}});
 }
