@@ -3,7 +3,9 @@
 // The decoder is split along its seams:
 //   jpeg_markers.cpp      stream, marker search, segment parsers, layout check
 //   jpeg_scan_setup.cpp   scan geometry, table checks, Huffman lookups, scan sequence
-//   jpeg_entropy.cpp      bit reader, Huffman and sequential/progressive decoding
+//   jpeg_entropy.cpp      bit reader, Huffman and sequential decoding, restarts
+//   jpeg_progressive.cpp  the progressive procedures
+//                         (jpeg_bit_reader.h: the reader both keep in locals)
 //   jpeg_reconstruct.cpp  progressive assembly, vector code level, sampled decodes
 //   jpeg_idct.cpp         inverse DCT
 //   jpeg_colour.cpp       colour tables, MCU rows into the raster
@@ -232,7 +234,7 @@ bool PrepareScanTables(JpegDecoder& d);
 ScanStart StartScan(JpegDecoder& d);
 bool DecodeAllScans(JpegDecoder& d);
 
-// ---- entropy decoding (jpeg_entropy.cpp) ----
+// ---- entropy decoding (jpeg_entropy.cpp, jpeg_progressive.cpp) ----
 extern const uint8_t kZag[64 + 16]; // zig-zag -> natural; 16 guard entries of 63
 void StartBitReader(JpegDecoder& d);
 int FetchByte(JpegDecoder& d);
