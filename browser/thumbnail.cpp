@@ -1,5 +1,7 @@
 #include "browser/thumbnail.h"
 
+#include <utility>
+
 #include "fit/fit_options.h"
 #include "fit/fit_plan.h"
 #include "codecs/load_picture.h"
@@ -11,23 +13,46 @@ ThumbnailRect ThumbnailPlace(int32_t width, int32_t height, int orientation) {
 
 namespace {
 
-// A thumbnail reads the stretch of the upright picture to its place.
+// A thumbnail reads the stretch of the upright picture to its place. A
+// JPEG big enough gives its eighth-size picture instead (one pixel per 8 x 8
+// block, from the DC coefficients alone), which the stretch then samples:
+// still more pixels than the place has in each direction, and only the
+// entropy decoding of the whole file left to do.
 class ThumbnailNeeds : public SampleNeeds {
   public:
     const SampleMasks* MasksFor(LoadBuffers&, int orientation) override {
         orientation_ = orientation;
-        masks_ = SampleMasks{Fill, &orientation_};
+        masks_ = SampleMasks{Fill, this, Eighth};
         return &masks_;
+    }
+    // The picture's own size when the raster is its eighth-size picture.
+    bool TookEighth(int32_t& width, int32_t& height) const {
+        width = width_;
+        height = height_;
+        return eighth_;
     }
 
   private:
     static void Fill(const void* context, int32_t width, int32_t height, uint8_t* columns,
                      uint8_t* rows) {
-        const int orientation = *static_cast<const int*>(context);
+        const int orientation = static_cast<const ThumbnailNeeds*>(context)->orientation_;
         const ThumbnailRect place = ThumbnailPlace(width, height, orientation);
         MarkLinesTheStretchReads(width, height, orientation, place.w, place.h, columns, rows);
     }
+    static bool Eighth(const void* context, int32_t width, int32_t height) {
+        const ThumbnailNeeds& self = *static_cast<const ThumbnailNeeds*>(context);
+        const ThumbnailRect place = ThumbnailPlace(width, height, self.orientation_);
+        // The eighth-size picture upright, against the place.
+        int32_t across = (width + 7) / 8, down = (height + 7) / 8;
+        if (OrientationOf(self.orientation_).transposed) std::swap(across, down);
+        self.eighth_ = across >= place.w && down >= place.h;
+        self.width_ = width;
+        self.height_ = height;
+        return self.eighth_;
+    }
     int orientation_ = 1;
+    mutable bool eighth_ = false;
+    mutable int32_t width_ = 0, height_ = 0;
     SampleMasks masks_{};
 };
 
@@ -41,7 +66,12 @@ int DecodeThumbnail(DecoderSet& set, const char* path, bool upright, FrameImage&
     const int decoded = DecodeForReading(set, path, upright, &needs, orientation);
     if (decoded != 1) return decoded;
     LoadBuffers& lb = *set.buffers;
-    place = ThumbnailPlace(RasterWidth(lb), RasterHeight(lb), orientation);
+    int32_t width = 0, height = 0;
+    if (!needs.TookEighth(width, height)) {
+        width = RasterWidth(lb);
+        height = RasterHeight(lb);
+    }
+    place = ThumbnailPlace(width, height, orientation);
     if (place.w > 0 && place.h > 0) StretchUpright(lb, orientation, place.w, place.h, picture);
     return 1;
 }

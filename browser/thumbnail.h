@@ -1,7 +1,10 @@
 // A folder list thumbnail as the loader draws it: the whole picture, turned
 // upright when asked, stretched by the frame's sampling rule to the size its
 // cell gives it (FitThumbnailRect) and then drawn 1:1. A JPEG reconstructs
-// only the pixels that stretch reads.
+// only the pixels that stretch reads, or, when its eighth-size picture (each
+// 8 x 8 block the colour of its DC coefficient) still has more pixels than
+// the place, that smaller picture is stretched instead: a thumbnail is for
+// showing, and the working picture of a click stays exact.
 #pragma once
 
 #include "browser/scan_rules.h"

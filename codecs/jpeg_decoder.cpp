@@ -29,6 +29,23 @@ bool FirstScanCarriesAllComponents(const JpegDecoder& d) {
     return true;
 }
 
+// The rest of a DC-only decode, once its scans are ready: the eighth-size
+// picture, one MCU row of block colours at a time.
+int DecodeEighth(JpegDecoder& d) {
+    if (!SetUpRaster(*d.buffers, (d.width + 7) / 8, (d.height + 7) / 8, 24))
+        return Fail(d, "picture too large");
+    for (int32_t row = 0; row < d.mcuRows && !JpegStop(d); ++row) {
+        if (d.progressive)
+            AssembleMcuRowProgressive(d);
+        else
+            DecodeMcuRowSequential(d);
+        if (!WriteEighthRow(d, row)) break;
+    }
+    FreeAllWork(d);
+    ClearDecodeFailure();
+    return 1;
+}
+
 // One decode; with masks and skipUnneeded, the blocks of sequential rows
 // that no needed pixel lies in are read but not stored (d.skipMismatch then
 // tells whether that left a needed block different from a full decode's).
@@ -47,6 +64,7 @@ int DecodeOnce(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks, bool s
                                                       : "no frame header before the scan data");
     if (!ParseFrameHeader(d) || !ClassifyLayout(d)) return Fail(d, nullptr);
     if (!RasterWouldFit(d)) return Fail(d, "picture too large");
+    if (masks && masks->eighth && masks->eighth(masks->context, d.width, d.height)) d.dcOnly = 1;
     if (!d.progressive) {
         ScanStart s = StartScan(d);
         if (s == kNoMoreScans) return Fail(d, "no scan in the file");
@@ -61,6 +79,7 @@ int DecodeOnce(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks, bool s
         return Fail(d, nullptr);
     }
     if (JpegStop(d)) return Fail(d, "stopped");
+    if (d.dcOnly) return DecodeEighth(d);
     if (!SetUpRaster(lb, d.width, d.height, 24)) return Fail(d, "picture too large");
     const bool sampled = masks && PrepareSampling(d, *masks);
     if (sampled && skipUnneeded && !d.progressive)

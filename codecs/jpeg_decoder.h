@@ -194,6 +194,10 @@ struct JpegDecoder {
     // skipMismatch is set and the file is decoded again storing every block.
     uint8_t* blockStale;
     int32_t skipMismatch;
+    // The eighth-size picture (SampleMasks::eighth): each block's DC alone,
+    // one raster pixel per 8 x 8 block; a progressive file's AC scans are
+    // passed over unread.
+    int32_t dcOnly;
     // the vector code level of this decode (JpegSimdLevelInUse at its start)
     int32_t simd;
 };
@@ -220,6 +224,9 @@ bool ParseHuffmanTables(JpegDecoder& d);
 bool ParseQuantTables(JpegDecoder& d);
 bool ParseRestartInterval(JpegDecoder& d);
 bool SkipSegment(JpegDecoder& d);
+// Moves past a scan's entropy-coded data unread (its restart markers and
+// stuffed zeros are part of it), to the marker that follows.
+void SkipScanData(JpegDecoder& d);
 bool ParseScanHeader(JpegDecoder& d);
 bool ClassifyLayout(JpegDecoder& d);
 
@@ -330,6 +337,19 @@ bool PrepareSampling(JpegDecoder& d, const SampleMasks& masks);
 bool MarkNeededBlocks(JpegDecoder& d, int32_t firstRow, int32_t rows);
 // WriteMcuRowToRaster for a sampled decode: the needed pixels only.
 bool WriteSampledRows(JpegDecoder& d, int32_t firstRow, int32_t rows);
+// A DC-only decode's MCU row `mcuRow` (coefficient 0 of each store slot,
+// dequantised) into the eighth-size raster: each block the colour of its
+// flat transform, chroma replicated as in the full decode. False when the
+// stop flag was seen.
+bool WriteEighthRow(JpegDecoder& d, int32_t mcuRow);
+// The one sample the inverse DCT gives a block whose only coefficient is its
+// dequantised DC.
+inline uint8_t FlatSample(int16_t dc) {
+    const int32_t rowValue =
+        static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(dc) << 2));
+    const int32_t v = ((rowValue + 16) >> 5) + 128;
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 inline int Clamp255(int32_t v) {
     return v < 0 ? 0 : (v > 255 ? 255 : v);
 }

@@ -274,18 +274,26 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
 }
 
 // The MCU row loop, compiled for the build's baseline and with BMI2
-// (shifts by a register in one step), chosen at run time; and apart for
-// rows that pass over blocks (kSkips: d.blockStale is set), so that the
-// storing loop stays as it is.
-template <bool kSkips> __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
+// (shifts by a register in one step), chosen at run time, once for each way
+// of treating the blocks, so that the storing loop stays as it is:
+//   kStoreAll       every block stored (a full decode);
+//   kSkipUnneeded   the blocks no needed pixel lies in passed over
+//                   (d.blockStale is set);
+//   kDcOnly         every block passed over, its dequantised DC kept as
+//                   coefficient 0 of its store slot (the eighth-size picture).
+enum RowMode { kStoreAll, kSkipUnneeded, kDcOnly };
+
+template <RowMode kMode> __attribute__((always_inline)) inline void DecodeRow(JpegDecoder& d) {
     BitReader r(d);
-    uint8_t* const stale = kSkips ? d.blockStale : nullptr;
-    const uint8_t* const need = kSkips ? d.needBlock : nullptr;
+    uint8_t* const stale = kMode == kSkipUnneeded ? d.blockStale : nullptr;
+    const uint8_t* const need = kMode == kSkipUnneeded ? d.needBlock : nullptr;
     SkipTables skip[kJpegMaxBlocksPerMcu];
-    for (int j = 0; kSkips && j < d.blocksPerMcu; ++j) {
+    uint32_t dcFactor[kJpegMaxBlocksPerMcu];
+    for (int j = 0; kMode != kStoreAll && j < d.blocksPerMcu; ++j) {
         const int c = d.mcuBlockList[j];
         skip[j] = {d.huffLookup[d.dcSlot[c]], d.huffLookup[d.acSlot[c]], &d.dcPred[c],
                    d.dcSlot[c] < 4};
+        dcFactor[j] = d.quant[d.comp[c].tq][0];
     }
     int32_t i = 0;
     for (int32_t m = 0; m < d.mcusPerRow; ++m) {
@@ -299,7 +307,10 @@ template <bool kSkips> __attribute__((always_inline)) inline void DecodeRow(Jpeg
         bool abandoned = false;
         for (int j = 0; j < d.blocksPerMcu; ++j, ++i) {
             bool whole;
-            if (need && !need[i]) {
+            if (kMode == kDcOnly) {
+                whole = SkipBlockSequential(d, r, skip[j]);
+                d.blockStore[64 * i] = Low16(dcFactor[j] * static_cast<uint32_t>(*skip[j].pred));
+            } else if (need && !need[i]) {
                 whole = SkipBlockSequential(d, r, skip[j]);
                 stale[i] = 1;
             } else {
@@ -323,8 +334,8 @@ template <bool kSkips> __attribute__((always_inline)) inline void DecodeRow(Jpeg
 }
 
 #if defined(PIXMORA_JPEG_AVX2)
-template <bool kSkips> PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
-    DecodeRow<kSkips>(d);
+template <RowMode kMode> PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
+    DecodeRow<kMode>(d);
 }
 #endif
 
@@ -333,15 +344,19 @@ template <bool kSkips> PIXMORA_AVX2 void DecodeRowBmi2(JpegDecoder& d) {
 void DecodeMcuRowSequential(JpegDecoder& d) {
 #if defined(PIXMORA_JPEG_AVX2)
     if (d.simd >= kJpegSimdAvx2) {
-        if (d.blockStale)
-            DecodeRowBmi2<true>(d);
+        if (d.dcOnly)
+            DecodeRowBmi2<kDcOnly>(d);
+        else if (d.blockStale)
+            DecodeRowBmi2<kSkipUnneeded>(d);
         else
-            DecodeRowBmi2<false>(d);
+            DecodeRowBmi2<kStoreAll>(d);
         return;
     }
 #endif
-    if (d.blockStale)
-        DecodeRow<true>(d);
+    if (d.dcOnly)
+        DecodeRow<kDcOnly>(d);
+    else if (d.blockStale)
+        DecodeRow<kSkipUnneeded>(d);
     else
-        DecodeRow<false>(d);
+        DecodeRow<kStoreAll>(d);
 }

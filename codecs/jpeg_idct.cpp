@@ -350,8 +350,7 @@ namespace {
 
 // A block whose only coefficient is its DC: the transform gives one value.
 inline void FlatBlock(int16_t dc, uint8_t* samples) {
-    int16_t rowValue = Low16(static_cast<uint32_t>(static_cast<int32_t>(dc)) << 2);
-    std::memset(samples, Clamp255(((rowValue + 16) >> 5) + 128), 64);
+    std::memset(samples, FlatSample(dc), 64);
 }
 
 } // namespace

@@ -139,6 +139,26 @@ int ReadHeaderMarkers(JpegDecoder& d) {
     }
 }
 
+void SkipScanData(JpegDecoder& d) {
+    LoadBuffers& lb = *d.buffers;
+    const uint8_t* data = lb.fileBuffer;
+    int32_t pos = lb.readPosition;
+    while (pos < lb.dataLength && !JpegStop(d)) {
+        const void* ff = std::memchr(data + pos, 0xFF, static_cast<size_t>(lb.dataLength - pos));
+        if (!ff) break;
+        int32_t q = static_cast<int32_t>(static_cast<const uint8_t*>(ff) - data) + 1;
+        while (q < lb.dataLength && data[q] == 0xFF) // fill bytes
+            ++q;
+        if (q >= lb.dataLength) break;
+        if (data[q] != 0x00 && (data[q] < 0xD0 || data[q] > 0xD7)) {
+            lb.readPosition = q - 1; // NextMarker reads FF and the code from here
+            return;
+        }
+        pos = q + 1;
+    }
+    lb.readPosition = lb.dataLength;
+}
+
 bool SkipSegment(JpegDecoder& d) {
     LoadBuffers& lb = *d.buffers;
     int len = ReadWord(d);

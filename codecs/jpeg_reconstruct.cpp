@@ -56,6 +56,13 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
             int16_t* B = d.blockStore + 64 * i;
             int32_t bx = walk.Column(c), by = walk.Row(d.blockRowCounter, c);
             const int16_t* dc = CoefAt(d.dcCoef[c], bx, by);
+            if (d.dcOnly) { // the eighth-size picture: the dequantised DC alone
+                const uint32_t v = dc ? static_cast<uint32_t>(static_cast<int32_t>(*dc)) : 0;
+                B[0] = q ? Low16(v * static_cast<uint16_t>(q[0])) : Low16(v);
+                ++i;
+                walk.Step(d, c);
+                continue;
+            }
             const int16_t* ac = CoefAt(d.acCoef[c], bx, by);
             if (dc && ac) {
                 std::memcpy(B, ac, 128);
@@ -164,6 +171,39 @@ bool WriteSampledRows(JpegDecoder& d, int32_t firstRow, int32_t rows) {
             p[0] = static_cast<uint8_t>(px);
             p[1] = static_cast<uint8_t>(px >> 8);
             p[2] = static_cast<uint8_t>(px >> 16);
+        }
+    }
+    return true;
+}
+
+bool WriteEighthRow(JpegDecoder& d, int32_t mcuRow) {
+    LoadBuffers& lb = *d.buffers;
+    const int32_t width = RasterWidth(lb), height = RasterHeight(lb);
+    // Blocks across and down an MCU, and where its chroma blocks begin
+    // (LayoutKind's order: the Y blocks left to right, then down).
+    const int h = d.mcuWidth / 8, v = d.mcuHeight / 8;
+    const int chroma = d.layoutKind == kLayoutGray ? 0 : h * v;
+    for (int by = 0; by < v; ++by) {
+        if (JpegStop(d)) return false;
+        const int32_t row = mcuRow * v + by;
+        if (row >= height) break;
+        uint8_t* out = RasterRow(lb, height - 1 - row);
+        if (!out) return false;
+        for (int32_t m = 0; m < d.frameMcusPerRow; ++m) {
+            const int16_t* mcu = d.blockStore + 64 * static_cast<size_t>(m) * d.frameBlocksPerMcu;
+            const int cb = chroma ? FlatSample(mcu[64 * chroma]) : 0;
+            const int cr = chroma ? FlatSample(mcu[64 * (chroma + 1)]) : 0;
+            for (int bx = 0; bx < h; ++bx) {
+                const int32_t x = m * h + bx;
+                if (x >= width) break;
+                const int y = FlatSample(mcu[64 * (by * h + bx)]);
+                const uint32_t px =
+                    chroma ? Bgr(d, y, cb, cr) : static_cast<uint32_t>(y) * 0x010101u;
+                uint8_t* p = out + 3 * static_cast<size_t>(x);
+                p[0] = static_cast<uint8_t>(px);
+                p[1] = static_cast<uint8_t>(px >> 8);
+                p[2] = static_cast<uint8_t>(px >> 16);
+            }
         }
     }
     return true;

@@ -267,7 +267,8 @@ bool DecodeAllScans(JpegDecoder& d) {
     for (int c = 0; c < d.componentCount; ++c) {
         int32_t w = d.comp[c].h * d.frameMcusPerRow;
         int32_t h = d.comp[c].v * d.frameMcuRows;
-        if (!MakeCoefBuffer(d, d.dcCoef[c], w, h, 1) || !MakeCoefBuffer(d, d.acCoef[c], w, h, 8))
+        if (!MakeCoefBuffer(d, d.dcCoef[c], w, h, 1) ||
+            (!d.dcOnly && !MakeCoefBuffer(d, d.acCoef[c], w, h, 8)))
             return DecodeFail("out of memory for the coefficients");
     }
     for (;;) {
@@ -281,6 +282,11 @@ bool DecodeAllScans(JpegDecoder& d) {
             return ComputeScanGeometry(d);
         }
         if (!ScanParametersValid(d)) return DecodeFail("invalid progressive scan parameters");
+        if (d.dcOnly && d.ss > 0) { // an AC scan: nothing of it is needed
+            RewindBitReader(d);
+            SkipScanData(d);
+            continue;
+        }
         ProgressiveProcedure p;
         if (d.ss == 0)
             p = d.ah == 0 ? kDcFirst : kDcRefine;

@@ -24,6 +24,13 @@ struct SampleMasks {
     void (*fill)(const void* context, int32_t width, int32_t height, uint8_t* columns,
                  uint8_t* rows);
     const void* context;
+    // Optional, for a reader that shows the picture small (a thumbnail):
+    // asked with the picture's size before anything is decoded; true takes
+    // the eighth-size picture instead, ceil(width / 8) x ceil(height / 8)
+    // pixels, each 8 x 8 block the colour of its DC coefficient alone (as
+    // the full decode draws a block without AC coefficients). Then `fill`
+    // is not called.
+    bool (*eighth)(const void* context, int32_t width, int32_t height) = nullptr;
 };
 // DecodeJpegFile writing only the needed pixels: those get exactly the bytes
 // the full decode gives them, at the same places, whatever the file (damaged

@@ -9,6 +9,8 @@
 // and must give the same raster.
 // The same bytes also go through the Exif orientation reader (straight
 // from the input, unpadded), and the full decode through a fit turned by it.
+// First of all they are decoded to the eighth-size picture of a thumbnail
+// (every raster byte read; the same at every vector level).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -53,6 +55,24 @@ uint32_t Fold(const uint8_t* p, size_t n) {
     return sum;
 }
 
+bool TakeEighth(const void*, int32_t, int32_t) {
+    return true;
+}
+
+// The eighth-size picture's raster (header and pixels), or 0 when the decode failed.
+uint32_t EighthSum(LoadBuffers& lb, JpegDecoder& d, const uint8_t* data, size_t size) {
+    static const int kFrameFit[2] = {kFrameSide, kFrameSide};
+    static const SampleMasks eighth{FillStretchMasks, kFrameFit, TakeEighth};
+    lb.raster.header = BitmapInfoHeader{};
+    if (!LoadMemory(lb, data, size) || DecodeJpegLoaded(lb, d, &eighth) != 1) return 0;
+    for (int i = 0; i < kJpegWorkSlots; ++i)
+        if (d.workSlots[i]) std::abort();
+    const BitmapInfoHeader& h = lb.raster.header;
+    if (h.biWidth != (d.width + 7) / 8 || h.biHeight != (d.height + 7) / 8 || h.biBitCount != 24)
+        std::abort();
+    return Fold(lb.decodeBuffer, 40 + static_cast<size_t>(lb.raster.stride) * h.biHeight) | 1;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -61,8 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadBuffers& lb = Buffers().buffers;
     // A raster left from an earlier input is no output of this one.
     lb.raster.header = BitmapInfoHeader{};
-    if (!LoadMemory(lb, data, size)) return 0;
     JpegDecoder& d = Decoder();
+    const uint32_t eighthSum = EighthSum(lb, d, data, size);
+    if (JpegSimdLevelInUse() > kJpegSimdSse2) {
+        SetJpegSimdLimit(kJpegSimdSse2);
+        const uint32_t plainSum = EighthSum(lb, d, data, size);
+        SetJpegSimdLimit(kJpegSimdAvx2);
+        if (plainSum != eighthSum) std::abort();
+    }
+    lb.raster.header = BitmapInfoHeader{};
+    if (!LoadMemory(lb, data, size)) return 0;
     const int ok = DecodeJpegLoaded(lb, d);
     for (int i = 0; i < kJpegWorkSlots; ++i)
         if (d.workSlots[i]) std::abort(); // a work block outlived the decode

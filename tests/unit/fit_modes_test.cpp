@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "fit/stretch.h"
@@ -19,6 +20,7 @@
 #include "codecs/load_picture.h"
 #include "export/jpeg_encoder.h"
 #include "tests/unit/bmp_builder.h"
+#include "tests/unit/jpeg_builder.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -634,10 +636,8 @@ TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
     Frame untouched(new FrameImage);
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     const std::string missing = NativePath(ScratchDir() + "/missing.jpg");
-    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched),
-              DecodeOutcome::kRefused);
-    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", defaults, *untouched),
-              DecodeOutcome::kUnknownType);
+    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched), DecodeOutcome::kRefused);
+    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", defaults, *untouched), DecodeOutcome::kUnknownType);
     for (size_t i = 0; i < kFrameHeaderBytes + kFramePixelBytes; ++i)
         ASSERT_EQ(untouched->bytes[i], 0x33) << i;
 }
@@ -674,6 +674,82 @@ TEST(Thumbnail, APhotoIsTurnedUprightAndStretchedToItsPlaceInTheCell) {
         DecodeThumbnail(set, NativePath(ScratchDir() + "/none.jpg").c_str(), true, *thumb, place),
         0);
     EXPECT_EQ(place.w, 0);
+}
+
+// A 4:2:0 JPEG of 8 x 8 blocks, each its own DC; `flat`: nothing else,
+// otherwise with an AC coefficient too.
+std::string WriteBlocksJpeg(const char* name, int width, int height, int orientation, bool flat) {
+    JpegBuilder b;
+    b.Soi().Dqt(0, 4).Sof(0xC0, width, height, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
+    b.EasyTables().Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+    const int mcus = ((width + 15) / 16) * ((height + 15) / 16);
+    for (int i = 0; i < 6 * mcus; ++i) {
+        b.Dc((i * 29) % 23 - 11);
+        if (!flat) b.Ac(i % 3, (i * 7) % 13 - 6 | 1);
+        b.Eob();
+    }
+    std::vector<uint8_t> jpeg = b.Flush().Eoi().bytes;
+    const std::vector<uint8_t> app1 = ExifApp1(orientation);
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    const std::string path = NativePath(ScratchDir() + "/" + name);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f && std::fwrite(jpeg.data(), 1, jpeg.size(), f) == jpeg.size());
+    if (f) std::fclose(f);
+    return path;
+}
+
+TEST(Thumbnail, ABigJpegIsStretchedFromItsEighthSizePicture) {
+    // 1000 x 600 has an eighth-size picture of 125 x 75, more than the place
+    // in the cell: the thumbnail is that picture turned and stretched to the
+    // place of the whole picture. Each of its pixels is the colour of a
+    // block's DC: the corner pixel of the same block in the full decode of
+    // the file without AC coefficients. At 600 x 400 (75 x 50 against a place
+    // 80 wide) the picture itself is stretched.
+    OwnedJpeg d = NewJpegDecoder();
+    DecoderSet set;
+    set.buffers = &TestBuffers();
+    set.jpeg = d.get();
+    LoadBuffers& lb = *set.buffers;
+    struct Case {
+        int width, height, orientation;
+        bool upright, eighth;
+    };
+    const Case cases[] = {{1000, 600, 6, true, true},
+                          {1000, 600, 6, false, true},
+                          {600, 1000, 1, true, true},
+                          {600, 400, 1, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const std::string path =
+            WriteBlocksJpeg("blocks.jpg", c.width, c.height, c.orientation, false);
+        const int orientation = c.upright ? c.orientation : 1;
+        Frame thumb(new FrameImage), reference(new FrameImage);
+        ThumbnailRect place;
+        ASSERT_EQ(DecodeThumbnail(set, path.c_str(), c.upright, *thumb, place), 1);
+        const ThumbnailRect expected = ThumbnailPlace(c.width, c.height, orientation);
+        EXPECT_EQ(place.w, expected.w);
+        EXPECT_EQ(place.h, expected.h);
+        EXPECT_EQ(place.x0, expected.x0);
+        const std::string flat = WriteBlocksJpeg("flat.jpg", c.width, c.height, 1, true);
+        ASSERT_EQ(DecodeJpegFile(lb, *d, (c.eighth ? flat : path).c_str()), 1);
+        if (c.eighth) { // the corners of the blocks into a raster of their own
+            std::vector<uint8_t> corners;
+            for (int y = 0; y < c.height; y += 8)
+                for (int x = 0; x < c.width; x += 8) {
+                    const uint8_t* p = RasterRow(lb, c.height - 1 - y) + 3 * x;
+                    corners.insert(corners.end(), p, p + 3);
+                }
+            const int w = (c.width + 7) / 8, h = (c.height + 7) / 8;
+            ASSERT_TRUE(SetUpRaster(lb, w, h, 24));
+            for (int y = 0; y < h; ++y)
+                std::memcpy(RasterRow(lb, h - 1 - y), &corners[3 * static_cast<size_t>(y) * w],
+                            3 * static_cast<size_t>(w));
+        }
+        lb.raster.cursor.address = RasterRow(lb, 0);
+        ASSERT_TRUE(StretchUpright(lb, orientation, place.w, place.h, *reference));
+        const size_t stride = (3 * static_cast<size_t>(place.w) + 3) / 4 * 4;
+        EXPECT_EQ(std::memcmp(thumb->bytes, reference->bytes, 40 + stride * place.h), 0);
+    }
 }
 
 TEST(LoadPictureWith, EachWayOfLoadingGivesTheFitOfTheFullDecode) {

@@ -714,6 +714,118 @@ void FillEverything(const void*, int32_t width, int32_t height, uint8_t* columns
     std::memset(rows, 1, static_cast<size_t>(height));
 }
 
+// ---- the eighth-size picture (a thumbnail's) ----
+
+bool TakeEighth(const void*, int32_t, int32_t) {
+    return true;
+}
+void NoMasks(const void*, int32_t, int32_t, uint8_t*, uint8_t*) {
+    ADD_FAILURE() << "masks asked for by a decode that took the eighth-size picture";
+}
+
+class JpegEighth : public JpegDecode {
+  protected:
+    // The picture as red, green, blue per pixel, top row first.
+    std::vector<uint8_t> Pixels() {
+        std::vector<uint8_t> out;
+        for (int y = 0; y < Height(); ++y)
+            for (int x = 0; x < Width(); ++x)
+                for (int c = 0; c < 3; ++c)
+                    out.push_back(static_cast<uint8_t>(Rgb(x, y, c)));
+        return out;
+    }
+    int DecodeEighth(const std::vector<uint8_t>& bytes) {
+        static const SampleMasks eighth{NoMasks, nullptr, TakeEighth};
+        lb.raster.header = BitmapInfoHeader{};
+        if (!LoadMemory(lb, bytes.data(), bytes.size())) return 0;
+        return DecodeJpegLoaded(lb, *d, &eighth);
+    }
+};
+
+TEST_F(JpegEighth, EachPixelIsTheFlatColourOfItsBlock) {
+    // Blocks that hold their DC alone decode flat, so pixel (x, y) of the
+    // eighth-size picture is the full decode's (8x, 8y): in every layout, at
+    // sizes that cut the last MCU across and down, with restarts.
+    struct Case {
+        int h, v, width, height, restart;
+    };
+    const Case cases[] = {{0, 0, 45, 37, 0}, {1, 1, 45, 37, 0}, {2, 1, 45, 37, 0},
+                          {1, 2, 45, 37, 0}, {2, 2, 45, 37, 0}, {2, 2, 33, 17, 2},
+                          {2, 2, 1, 1, 0},   {1, 1, 8, 8, 0}};
+    for (const Case& c : cases) {
+        const std::string what = std::to_string(c.h) + "x" + std::to_string(c.v) + " " +
+                                 std::to_string(c.width) + "x" + std::to_string(c.height);
+        const bool grey = c.h == 0;
+        const int h = grey ? 1 : c.h, v = grey ? 1 : c.v;
+        JpegBuilder b;
+        b.Soi().Dqt(0, 5);
+        if (grey)
+            b.Sof(0xC0, c.width, c.height, {{1, 1, 1, 0}}).EasyTables();
+        else
+            b.Sof(0xC0, c.width, c.height, {{1, h, v, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables();
+        if (c.restart) b.Dri(c.restart);
+        if (grey)
+            b.Sos({{1, 0, 0}});
+        else
+            b.Sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+        const int mcus = ((c.width + 8 * h - 1) / (8 * h)) * ((c.height + 8 * v - 1) / (8 * v));
+        const int blocks = grey ? 1 : h * v + 2;
+        for (int m = 0; m < mcus; ++m) {
+            if (c.restart && m > 0 && m % c.restart == 0) b.Rst((m / c.restart - 1) & 7);
+            for (int k = 0; k < blocks; ++k)
+                b.Dc(c.restart && m % c.restart == 0 ? (m * 7 + k * 13) % 41 - 20
+                                                     : ((m * 5 + k * 11) % 9) - 4)
+                    .Eob();
+        }
+        const std::vector<uint8_t> bytes = b.Flush().Eoi().bytes;
+        ASSERT_EQ(Decode(bytes), 1) << what;
+        const std::vector<uint8_t> full = Pixels();
+        const int fullWidth = Width();
+        ASSERT_EQ(DecodeEighth(bytes), 1) << what;
+        ASSERT_EQ(Width(), (c.width + 7) / 8) << what;
+        ASSERT_EQ(Height(), (c.height + 7) / 8) << what;
+        const std::vector<uint8_t> eighth = Pixels();
+        for (int y = 0; y < Height(); ++y)
+            for (int x = 0; x < Width(); ++x)
+                for (int k = 0; k < 3; ++k)
+                    ASSERT_EQ(eighth[(y * Width() + x) * 3 + k],
+                              full[((8 * y) * fullWidth + 8 * x) * 3 + k])
+                        << what << " pixel " << x << ", " << y;
+    }
+}
+
+TEST_F(JpegEighth, ProgressiveCopiesGiveTheSamePictureAndGreyBlocksTheirMeans) {
+    // A progressive copy has the same DC coefficients (its AC scans are
+    // passed over unread): the same picture. A grey block's pixel is the
+    // mean of its samples in the full decode, but for the transform's
+    // rounding and clamping.
+    const char* pairs[][2] = {
+        {"synth-420.jpg", "synth-420-prog.jpg"}, {"synth-420.jpg", "synth-420-prog-rst.jpg"},
+        {"synth-444.jpg", "synth-444-prog.jpg"}, {"synth-422.jpg", "synth-422-prog.jpg"},
+        {"synth-440.jpg", "synth-440-prog.jpg"}, {"synth-gray.jpg", "synth-gray-prog.jpg"}};
+    for (auto& p : pairs) {
+        const std::vector<uint8_t> base = ReadFile(DataDir() + "/" + p[0]);
+        ASSERT_EQ(Decode(base), 1) << p[0];
+        const std::vector<uint8_t> full = Pixels();
+        const int w = Width(), h = Height();
+        ASSERT_EQ(DecodeEighth(base), 1) << p[0];
+        const std::vector<uint8_t> eighth = Pixels();
+        ASSERT_EQ(DecodeEighth(ReadFile(DataDir() + "/" + p[1])), 1) << p[1];
+        EXPECT_TRUE(Pixels() == eighth) << p[1];
+        if (std::string(p[0]) != "synth-gray.jpg") continue;
+        double difference = 0;
+        for (int y = 0; y < Height(); ++y)
+            for (int x = 0; x < Width(); ++x) {
+                int sum = 0, n = 0;
+                for (int j = 8 * y; j < std::min(h, 8 * y + 8); ++j)
+                    for (int i = 8 * x; i < std::min(w, 8 * x + 8); ++i, ++n)
+                        sum += full[(j * w + i) * 3];
+                difference += std::abs(eighth[(y * Width() + x) * 3] - double(sum) / n);
+            }
+        EXPECT_LT(difference / (Width() * Height()), 1.0);
+    }
+}
+
 class JpegSampled : public JpegDecode {
   protected:
     // Decodes `bytes` whole, then again sampled by `masks` over a raster
