@@ -16,6 +16,18 @@
 #include "export/album.h"
 #include "browser/scan_rules.h"
 
+// One more decoder for the thumbnail loader, beside the one that works in
+// the shared loadBuffers: its own buffers and work records (app/startup_win.cpp).
+struct LoaderWorker {
+    LoadBuffers buffers;
+    GifState* gifState = nullptr;
+    JpegDecoder* jpegDecoder = nullptr;
+};
+// The loader decodes with at most this many decoders at once: one per core,
+// the first in the shared buffers. Each other one holds 120 MB of buffers,
+// so a 32-bit program with many cores does not run out of address space.
+constexpr int kMaxLoaderDecoders = 4;
+
 struct App {
     HINSTANCE instance = nullptr;
 
@@ -35,6 +47,9 @@ struct App {
     LoadBuffers loadBuffers; // FileBuffer, DecodeBuffer, loader flags
     GifState* gifState = nullptr;
     JpegDecoder* jpegDecoder = nullptr;
+    // The loader's other decoders, made at the first folder scan (one per
+    // core beyond the first) and released by TearDown.
+    LoaderWorker* loaderWorkers[kMaxLoaderDecoders - 1] = {};
 
     // Pictures
     FrameImage* historyBlocks[kHistorySlots] = {};
@@ -65,6 +80,10 @@ DecoderSet AppDecoders();
 // Start-up and tear-down. StartUp returns false when a block could not be
 // had; TearDown releases whatever exists and may run after a failed StartUp.
 bool StartUp(HINSTANCE instance);
+// Makes the thumbnail loader's other decoders, up to `count` of them, unless
+// they are there already (only while no loader runs); returns how many there
+// are. Fewer when memory runs short: the loader then uses fewer cores.
+int MakeLoaderWorkers(int count);
 void TearDown();
 // True when nothing StartUp allocated is left (tests check the release).
 bool NothingAllocated();

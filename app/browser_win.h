@@ -15,12 +15,12 @@ void FillRoot();
 // one, and none once the tree is gone.
 int32_t TreeItemListsAlive();
 
-// The thumbnail loader and its stop handshake (browser/folder_scan_win.cpp).
+// The thumbnail loader and its stop handshake (app/thumbnail_loader_win.cpp).
 //
 // Stops a running loader before the dialog thread decodes or closes: raises
-// LoaderStopFlag and waits until LoaderBusyFlag is 0. With `lowerAfterwards`
-// (a selection) the stop flag is lowered again; without (the close) it stays
-// raised, so nothing starts decoding again.
+// LoaderStopFlag in every decoder's buffers and waits until LoaderBusyFlag is
+// 0. With `lowerAfterwards` (a selection) the stop flags are lowered again;
+// without (the close) they stay raised, so nothing starts decoding again.
 void StopLoader(bool lowerAfterwards);
 
 // Selects the tree item of `path` (a folder on disk), opening the items on

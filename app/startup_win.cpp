@@ -5,6 +5,8 @@
 #include "codecs/gif_decoder.h"
 #include "codecs/jpeg_decoder.h"
 
+#include <new>
+
 App g_app;
 
 namespace {
@@ -16,6 +18,16 @@ void* ZeroBlock(size_t bytes) {
 template <typename T> void Release(T*& block) {
     if (block) GlobalFree(static_cast<HGLOBAL>(static_cast<void*>(block)));
     block = nullptr;
+}
+
+void ReleaseWorker(LoaderWorker*& w) {
+    if (!w) return;
+    Release(w->buffers.fileBuffer);
+    Release(w->buffers.decodeBuffer);
+    Release(w->gifState);
+    Release(w->jpegDecoder);
+    delete w;
+    w = nullptr;
 }
 
 FrameImage* BlackPicture() {
@@ -80,6 +92,30 @@ bool StartUp(HINSTANCE instance) {
     return ok;
 }
 
+int MakeLoaderWorkers(int count) {
+    App& a = g_app;
+    int made = 0;
+    for (LoaderWorker*& w : a.loaderWorkers) {
+        if (made >= count) break;
+        if (!w) {
+            LoaderWorker* fresh = new (std::nothrow) LoaderWorker;
+            if (!fresh) break;
+            fresh->buffers.fileBuffer = static_cast<uint8_t*>(ZeroBlock(kFileBufferSize));
+            fresh->buffers.decodeBuffer = static_cast<uint8_t*>(ZeroBlock(kDecodeBufferSize));
+            fresh->gifState = static_cast<GifState*>(ZeroBlock(kGifStateBytes));
+            fresh->jpegDecoder = static_cast<JpegDecoder*>(ZeroBlock(kJpegDecoderBytes));
+            if (!fresh->buffers.fileBuffer || !fresh->buffers.decodeBuffer || !fresh->gifState ||
+                !fresh->jpegDecoder) {
+                ReleaseWorker(fresh);
+                break;
+            }
+            w = fresh;
+        }
+        ++made;
+    }
+    return made;
+}
+
 void TearDown() {
     App& a = g_app;
     if (a.RootList && a.shellMalloc) a.shellMalloc->Free(a.RootList);
@@ -96,6 +132,8 @@ void TearDown() {
     Release(a.loadBuffers.decodeBuffer);
     a.loadBuffers.raster = RasterDescriptor{};
     Release(a.jpegDecoder);
+    for (LoaderWorker*& w : a.loaderWorkers)
+        ReleaseWorker(w);
     for (int i = 0; i < kHistorySlots; ++i) {
         Release(a.historyBlocks[i]);
         a.history.slot[i] = nullptr;
@@ -125,5 +163,7 @@ bool NothingAllocated() {
         none = none && !a.historyBlocks[i];
     for (int i = 0; i < kAlbumCapacity; ++i)
         none = none && !a.albumBlocks[i];
+    for (const LoaderWorker* w : a.loaderWorkers)
+        none = none && !w;
     return none;
 }

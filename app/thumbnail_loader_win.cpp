@@ -1,20 +1,26 @@
-// The folder scan (dialog thread), the thumbnail loader thread and the stop
-// handshake between the two.
+// The folder scan (dialog thread), the thumbnail loader and the stop
+// handshake between them.
 //
 // ScanFolder collects the picture names of the selected folder and starts
 // ThumbnailLoader, which fills the folder list (control 1002) with one item
-// per name and then draws an 80 x 72 thumbnail for each (browser/thumbnail.h).
-// The two threads share the decoders and their buffers without a lock; LoaderStopFlag and
+// per name and then draws an 80 x 72 thumbnail for each (browser/thumbnail.h)
+// with one decoder per core: the loader thread itself in the shared load
+// buffers, and a worker thread for each other core in buffers of its own
+// (App::loaderWorkers). They take the names in list order, one at a time,
+// and hand each finished cell to the dialog thread in list order: a cell
+// waits for the cells before it. The loader thread and the dialog thread
+// share the decoders and their buffers without a lock; LoaderStopFlag and
 // LoaderBusyFlag keep them apart. FolderPath, NameTable and NameCount are
 // written only while no loader runs.
 //
-// The stop: the dialog thread raises LoaderStopFlag and looks at
-// LoaderBusyFlag every 200 ms. The loader may be inside a SendMessage to the
-// folder list (a window of this thread) at that moment, so the wait keeps
-// serving sent messages instead of sleeping blindly: a plain Sleep loop would
-// deadlock. The loader for its part makes no blocking call into the list once
-// it has seen the stop flag, so a stop costs at most one decoder poll, one
-// 200 ms look and the 100 ms pause.
+// The stop: the dialog thread raises LoaderStopFlag in every decoder's
+// buffers and looks at the shared LoaderBusyFlag every 200 ms, which the
+// loader lowers once its workers have ended. The loader or a worker may be
+// inside a SendMessage to the folder list or the dialog (windows of this
+// thread) at that moment, so the wait keeps serving sent messages instead of
+// sleeping blindly: a plain Sleep loop would deadlock. None of them makes a
+// blocking call into the windows once it has seen the stop flag, so a stop
+// costs at most one decoder poll, one 200 ms look and the 100 ms pause.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "app/browser_win.h"
@@ -22,6 +28,7 @@
 #include "browser/scan_rules.h"
 #include "browser/thumbnail.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -76,32 +83,124 @@ void InsertItems(HWND list) {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-// Phase 2: the thumbnails, one decode after the other, each picture fitted
-// by the core to its place in the cell and drawn there 1:1.
-void DrawThumbnails(HWND list) {
-    DecoderSet decoders = AppDecoders();
+// Phase 2: the thumbnails. Each decoder takes the next name in list order,
+// decodes it fitted by the core to its place in the cell and paints the
+// cell; finished cells go to the dialog thread in list order.
+struct Fill {
+    HWND list = nullptr;
+    int32_t count = 0;
+    std::atomic<int32_t> next{0}; // the next name to decode
+    CRITICAL_SECTION lock;        // guards the rest
+    HBITMAP cell[kNameSlots] = {};
+    bool finished[kNameSlots] = {};
+    int32_t handedOver = 0; // cells before this one have gone to the dialog thread
+};
+
+// A decoder of the loader: the shared one (worker null) or a worker's.
+struct Decoder {
+    Fill* fill;
+    DecoderSet set;
+};
+
+// Item i is finished (bitmap null: it stays blank). The cells now ready in
+// list order go to the dialog thread, unless a stop was seen.
+void Finish(Fill& f, const LoadBuffers& lb, int32_t i, HBITMAP bitmap) {
+    EnterCriticalSection(&f.lock);
+    f.cell[i] = bitmap;
+    f.finished[i] = true;
+    for (; f.handedOver < f.count && f.finished[f.handedOver]; ++f.handedOver) {
+        HBITMAP b = f.cell[f.handedOver];
+        if (b && !StopRequested(lb))
+            SendMessageA(g_app.mainDialog, kPlaceThumbnailMessage,
+                         static_cast<WPARAM>(f.handedOver), reinterpret_cast<LPARAM>(b));
+        if (b) DeleteObject(b);
+        f.cell[f.handedOver] = nullptr;
+    }
+    LeaveCriticalSection(&f.lock);
+}
+
+void DrawThumbnails(Decoder& decoder) {
+    Fill& f = *decoder.fill;
+    const LoadBuffers& lb = *decoder.set.buffers;
     std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage);
     if (!picture) return;
-    for (int i = 0; i < g_app.NameCount; ++i) {
-        if (StopSeen()) break;
+    while (!StopRequested(lb)) {
+        const int32_t i = f.next.fetch_add(1);
+        if (i >= f.count) break;
         char path[kPathBytes];
-        if (!JoinFolderAndName(g_app.FolderPath, NameAt(i), path)) continue;
+        HBITMAP bitmap = nullptr;
         ThumbnailRect place;
-        if (DecodeThumbnail(decoders, path, g_uprightThumbnails, *picture, place) != 1)
-            continue; // the item stays blank
-        if (StopSeen()) break;
-        const CellPicture cell = {picture->bytes, picture->Pixels(), place.w, place.h};
-        HBITMAP bitmap = PaintCell(list, kThumbWidth, kThumbHeight, place, cell, true);
-        if (!StopSeen())
-            SendMessageA(g_app.mainDialog, kPlaceThumbnailMessage, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(bitmap));
-        if (bitmap) DeleteObject(bitmap);
-        if (StopSeen()) break;
+        if (JoinFolderAndName(g_app.FolderPath, NameAt(i), path) &&
+            DecodeThumbnail(decoder.set, path, g_uprightThumbnails, *picture, place) == 1 &&
+            !StopRequested(lb)) {
+            const CellPicture cell = {picture->bytes, picture->Pixels(), place.w, place.h};
+            bitmap = PaintCell(f.list, kThumbWidth, kThumbHeight, place, cell, true);
+        }
+        Finish(f, lb, i, bitmap); // a failed decode leaves the item blank
     }
+}
+
+DWORD WINAPI ThumbnailWorker(LPVOID decoder) {
+    DrawThumbnails(*static_cast<Decoder*>(decoder));
+    return 0;
+}
+
+// The cores of this machine, as many as the loader uses.
+int32_t LoaderCores() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const int32_t cores = static_cast<int32_t>(system.dwNumberOfProcessors);
+    return cores < 1 ? 1 : cores > kMaxLoaderDecoders ? kMaxLoaderDecoders : cores;
+}
+
+// The decoders beyond the shared one that ScanFolder could make.
+int32_t OtherDecoders() {
+    int32_t workers = 0;
+    while (workers < LoaderCores() - 1 && g_app.loaderWorkers[workers])
+        ++workers;
+    return workers;
+}
+
+void DrawAllThumbnails(HWND list) {
+    Fill fill;
+    fill.list = list;
+    fill.count = g_app.NameCount;
+    InitializeCriticalSection(&fill.lock);
+    Decoder decoders[kMaxLoaderDecoders];
+    HANDLE threads[kMaxLoaderDecoders] = {};
+    int32_t started = 0;
+    decoders[0] = {&fill, AppDecoders()};
+    const int32_t others = fill.count > 1 ? OtherDecoders() : 0;
+    for (int32_t k = 0; k < others; ++k) {
+        LoaderWorker& w = *g_app.loaderWorkers[k];
+        decoders[1 + k] = {&fill, DecoderSet{&w.buffers, w.gifState, w.jpegDecoder}};
+        threads[started] = CreateThread(nullptr, 0, ThumbnailWorker, &decoders[1 + k], 0, nullptr);
+        if (!threads[started]) break;
+        // Below the dialog thread: the program answers the user while they work.
+        SetThreadPriority(threads[started], THREAD_PRIORITY_BELOW_NORMAL);
+        ++started;
+    }
+    DrawThumbnails(decoders[0]);
+    // The workers end at the last name or at the stop; one of them may be
+    // handing a cell over meanwhile, which the dialog thread serves.
+    if (started) WaitForMultipleObjects(static_cast<DWORD>(started), threads, TRUE, INFINITE);
+    for (int32_t k = 0; k < started; ++k)
+        CloseHandle(threads[k]);
+    // Cells finished after the stop were never handed over.
+    for (int32_t i = 0; i < fill.count; ++i)
+        if (fill.cell[i]) DeleteObject(fill.cell[i]);
+    DeleteCriticalSection(&fill.lock);
     if (!StopSeen()) {
         InvalidateRect(list, nullptr, TRUE);
         UpdateWindow(list);
     }
+}
+
+// Every decoder's stop flag, raised or lowered together.
+void SetStopFlags(int value) {
+    g_app.loadBuffers.LoaderStopFlag = value;
+    for (LoaderWorker* w : g_app.loaderWorkers)
+        if (w) w->buffers.LoaderStopFlag = value;
 }
 
 void WaitServingSentMessages(DWORD ms) {
@@ -119,7 +218,7 @@ void WaitServingSentMessages(DWORD ms) {
 
 void RaiseStopAndWait() {
     LoadBuffers& lb = g_app.loadBuffers;
-    lb.LoaderStopFlag = 1;
+    SetStopFlags(1);
     if (lb.LoaderBusyFlag == 0) return;
     while (lb.LoaderBusyFlag != 0)
         WaitServingSentMessages(200);
@@ -131,12 +230,11 @@ void RaiseStopAndWait() {
 DWORD WINAPI ThumbnailLoader(LPVOID) {
     HWND list = g_app.FolderList;
     InsertItems(list);
-    DrawThumbnails(list);
-    // In this order: the dialog thread takes busy = 0 as "the stop flag is
-    // down and nobody decodes", and may raise the flag again right after.
-    LoadBuffers& lb = g_app.loadBuffers;
-    lb.LoaderStopFlag = 0;
-    lb.LoaderBusyFlag = 0;
+    DrawAllThumbnails(list);
+    // In this order: the dialog thread takes busy = 0 as "the stop flags are
+    // down and nobody decodes", and may raise them again right after.
+    SetStopFlags(0);
+    g_app.loadBuffers.LoaderBusyFlag = 0;
     return 0;
 }
 
@@ -144,9 +242,9 @@ DWORD WINAPI ThumbnailLoader(LPVOID) {
 
 void StopLoader(bool lowerAfterwards) {
     RaiseStopAndWait();
-    // A loader that ran has lowered the stop flag itself as its last but one
-    // step; closing keeps it raised so nothing starts decoding again.
-    g_app.loadBuffers.LoaderStopFlag = lowerAfterwards ? 0 : 1;
+    // A loader that ran has lowered the stop flags itself as its last but one
+    // step; closing keeps them raised so nothing starts decoding again.
+    SetStopFlags(lowerAfterwards ? 0 : 1);
     Sleep(100);
 }
 
@@ -175,9 +273,11 @@ int ScanFolder(const char* path) {
     RememberTreeFolder(path);
     g_uprightThumbnails = CurrentSettings().fit.upright;
 
+    // The loader's other decoders, one per core beyond the first (made once).
+    MakeLoaderWorkers(LoaderCores() - 1);
     LoadBuffers& lb = a.loadBuffers;
     lb.LoaderBusyFlag = 1;
-    lb.LoaderStopFlag = 0;
+    SetStopFlags(0);
     Sleep(100);
     HANDLE thread = CreateThread(nullptr, 0, ThumbnailLoader, nullptr, 0, nullptr);
     if (!thread) {

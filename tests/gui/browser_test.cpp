@@ -800,6 +800,58 @@ struct BusyFolders {
     }
 };
 
+// The cells handed to the dialog thread, in the order they came.
+std::vector<int> g_handedOver;
+
+LRESULT CALLBACK RecordHandOver(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && m->message == kPlaceThumbnailMessage && m->hwnd == g_app.mainDialog)
+        g_handedOver.push_back(static_cast<int>(m->wParam));
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(BrowserScan, EveryCoreDecodesAndTheCellsComeInListOrder) {
+    // Big pictures among small ones: the decoders finish out of order, and
+    // each cell still waits for the cells before it.
+    Watchdog dog(120, "BrowserScan.Cores");
+    const std::string folder = FreshFolder("cores");
+    for (int i = 0; i < 16; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\p%02d.bmp", i);
+        const bool big = i % 5 == 0;
+        WriteBmp(folder + name, big ? 3000 : 200, big ? 2000 : 150, kRed, big ? kBlue : kGreen);
+    }
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    ASSERT_TRUE(RunMainDialog([&](HWND dialog) {
+        g_handedOver.clear();
+        HHOOK hook =
+            SetWindowsHookExA(WH_CALLWNDPROC, RecordHandOver, nullptr, GetCurrentThreadId());
+        ASSERT_NE(hook, nullptr);
+        ASSERT_EQ(ScanFolder(folder.c_str()), 1);
+        ASSERT_TRUE(WaitForLoader(60000));
+        UnhookWindowsHookEx(hook);
+        ASSERT_EQ(g_handedOver.size(), 16u);
+        for (size_t i = 0; i < g_handedOver.size(); ++i)
+            EXPECT_EQ(g_handedOver[i], static_cast<int>(i));
+        for (int i = 0; i < ItemCount(); ++i)
+            EXPECT_TRUE(Thumbnail(ItemImage(i)).Framed()) << i;
+        // One decoder per core (up to four), each of them used.
+        const int cores = std::min<int>(static_cast<int>(system.dwNumberOfProcessors), 4);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(g_app.loaderWorkers[k] != nullptr, k < cores - 1) << k;
+            if (g_app.loaderWorkers[k])
+                EXPECT_GT(g_app.loaderWorkers[k]->buffers.rasterSerial, 0u) << k;
+            if (g_app.loaderWorkers[k])
+                EXPECT_EQ(g_app.loaderWorkers[k]->buffers.LoaderStopFlag.load(), 0) << k;
+        }
+        SendMessageA(dialog, WM_CLOSE, 0, 0);
+    }));
+    ::TearDown(); // the program's, not the test's
+    EXPECT_TRUE(NothingAllocated());
+    RemoveTree(folder);
+}
+
 TEST(BrowserStress, SwitchingFolders50TimesWhileThumbnailsLoadShowsOnlyTheLastFolder) {
     Watchdog dog(90, "BrowserStress.Switching");
     BusyFolders folders;
