@@ -22,7 +22,7 @@ class ThumbnailNeeds : public SampleNeeds {
   public:
     const SampleMasks* MasksFor(LoadBuffers&, int orientation) override {
         orientation_ = orientation;
-        masks_ = SampleMasks{Fill, this, Eighth};
+        masks_ = SampleMasks{Fill, this, Eighth, true};
         return &masks_;
     }
     // The picture's own size when the raster is its eighth-size picture.

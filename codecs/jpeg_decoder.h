@@ -186,6 +186,9 @@ struct JpegDecoder {
     int32_t* neededColumns;
     uint8_t* needColumnGroup;
     uint8_t* needBlock;
+    // A packed raster (SampleMasks::packed): where each needed column (in
+    // the order of neededColumns) lies in a packed row; null: unpacked.
+    int32_t* packedOffset;
     // A sampled sequential decode entropy-decodes the blocks no needed pixel
     // lies in without storing them (null when it stores every block). Such a
     // slot of the block store no longer holds what a full decode would have

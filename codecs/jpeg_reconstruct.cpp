@@ -103,6 +103,48 @@ void AssembleMcuRowProgressive(JpegDecoder& d) {
 
 // ---- sampled decodes ----
 
+namespace {
+
+// The packed raster of a sampled decode (RasterDescriptor::packedColumn):
+// from RasterRow(0) on, the offset of each memory row's packed row, the
+// offset of each column in a packed row, then the packed rows of the
+// needed samples. The column offsets in the needed columns' order go to
+// d.packedOffset for the writer. Left whole when packing would not spare
+// much of the raster (or would not fit).
+void PackRaster(JpegDecoder& d) {
+    LoadBuffers& lb = *d.buffers;
+    uint8_t* const base = RasterRow(lb, 0);
+    int32_t rows = 0;
+    for (int32_t y = 0; y < d.height; ++y)
+        rows += d.needRow[y] ? 1 : 0;
+    const int64_t tables = 4 * (static_cast<int64_t>(d.width) + d.height);
+    const int64_t bytes = tables + 3 * static_cast<int64_t>(rows) * d.neededColumnCount;
+    int32_t* offsets = static_cast<int32_t*>(WorkAlloc(d, 4 * static_cast<int64_t>(d.width)));
+    const int64_t whole = static_cast<int64_t>(lb.raster.stride) * d.height;
+    if (!base || !offsets || 2 * bytes > whole ||
+        (base - lb.decodeBuffer) + bytes > static_cast<int64_t>(kDecodeBufferSize))
+        return;
+    int32_t* rowAt = reinterpret_cast<int32_t*>(base); // by memory row
+    int32_t* columnAt = rowAt + d.height;
+    std::memset(columnAt, 0, 4 * static_cast<size_t>(d.width));
+    for (int32_t k = 0; k < d.neededColumnCount; ++k) {
+        offsets[k] = 3 * k;
+        columnAt[d.neededColumns[k]] = 3 * k;
+    }
+    const int32_t stride = 3 * d.neededColumnCount;
+    int32_t packed = 0;
+    for (int32_t y = 0; y < d.height; ++y) { // picture row y is memory row height - 1 - y
+        const bool needed = d.needRow[y];
+        rowAt[d.height - 1 - y] = static_cast<int32_t>(tables) + (needed ? packed : 0) * stride;
+        packed += needed ? 1 : 0;
+    }
+    lb.raster.packedColumn = columnAt;
+    lb.raster.packedRow = rowAt;
+    d.packedOffset = offsets;
+}
+
+} // namespace
+
 bool PrepareSampling(JpegDecoder& d, const SampleMasks& masks) {
     const int32_t groups = d.frameMcusPerRow * (d.mcuWidth / 8);
     uint8_t* columns = static_cast<uint8_t*>(WorkAlloc(d, d.width));
@@ -124,6 +166,8 @@ bool PrepareSampling(JpegDecoder& d, const SampleMasks& masks) {
     d.neededColumnCount = n;
     d.needColumnGroup = group;
     d.needBlock = blocks;
+    d.packedOffset = nullptr;
+    if (masks.packed) PackRaster(d);
     return true;
 }
 
@@ -160,14 +204,16 @@ bool WriteSampledRows(JpegDecoder& d, int32_t firstRow, int32_t rows) {
     for (int32_t line = 0; line < rows; ++line) {
         if (JpegStop(d)) return false;
         if (!d.needRow[firstRow + line]) continue;
-        uint8_t* out = RasterRow(lb, d.height - 1 - (firstRow + line));
+        const int32_t memoryRow = d.height - 1 - (firstRow + line);
+        uint8_t* out = d.packedOffset ? RasterRow(lb, 0) + lb.raster.packedRow[memoryRow]
+                                      : RasterRow(lb, memoryRow);
         if (!out) return false;
         for (int32_t k = 0; k < d.neededColumnCount; ++k) {
             const int32_t x = d.neededColumns[k];
             const int32_t m = x >> shift;
             const McuLine l = LineOf(d, d.sampleBuffer + static_cast<size_t>(m) * mcuBytes, line);
             const uint32_t px = PixelOf(d, l, x - (m << shift));
-            uint8_t* p = out + 3 * static_cast<size_t>(x);
+            uint8_t* p = out + (d.packedOffset ? d.packedOffset[k] : 3 * static_cast<size_t>(x));
             p[0] = static_cast<uint8_t>(px);
             p[1] = static_cast<uint8_t>(px >> 8);
             p[2] = static_cast<uint8_t>(px >> 16);

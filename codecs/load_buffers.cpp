@@ -198,6 +198,8 @@ uint8_t* SetUpRaster(LoadBuffers& lb, int32_t width, int32_t height, int bits) {
     if (count) std::memset(lb.decodeBuffer + 40, 0, 4 * count);
     std::memcpy(lb.decodeBuffer, &h, sizeof h);
     lb.raster.pixelArea = RasterRow(lb, 0);
+    lb.raster.packedColumn = nullptr;
+    lb.raster.packedRow = nullptr;
     ++lb.rasterSerial;
     return lb.decodeBuffer;
 }

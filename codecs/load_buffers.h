@@ -32,6 +32,14 @@ struct RasterDescriptor {
     int32_t stride = 0;
     uint8_t* pixelArea = nullptr; // RasterRow(0)
     RowCursor cursor;
+    // A sampled decode asked to pack (SampleMasks::packed) keeps only the
+    // samples its masks named, side by side from pixelArea on: then pixel
+    // (x, y) lies packedRow[y] + packedColumn[x] bytes after RasterRow(0)
+    // (memory row y), and only SampleSource finds it. A sample not named
+    // reads as some named one. Both null: the raster is whole, as its
+    // header and stride say. SetUpRaster makes every new raster whole.
+    const int32_t* packedColumn = nullptr;
+    const int32_t* packedRow = nullptr;
 };
 
 struct LoadBuffers;

@@ -115,7 +115,9 @@ uint32_t PaletteIndexAt(const LoadBuffers& lb, int32_t x, int32_t y) {
 uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y) {
     if (lb.raster.header.biClrUsed != 0)
         return PaletteColour(lb, PaletteIndexAt(lb, x, y)) & 0x00FFFFFF;
-    const uint8_t* p = PixelBase(lb) + static_cast<int64_t>(y) * lb.raster.stride + 3 * x;
+    const uint8_t* p = lb.raster.packedColumn
+                           ? PixelBase(lb) + lb.raster.packedRow[y] + lb.raster.packedColumn[x]
+                           : PixelBase(lb) + static_cast<int64_t>(y) * lb.raster.stride + 3 * x;
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16;
 }

@@ -64,7 +64,8 @@ std::string CouldNotReadMessage(const char* path, const char* reason);
 bool RasterReadable(const LoadBuffers& lb);
 
 // Colour of raster pixel (x, y) (memory row y, 0 = bottom, from PixelBase): blue in the low
-// byte, then green, then red. Callers keep x and y inside the raster.
+// byte, then green, then red; in a packed raster where the decode packed it
+// (RasterDescriptor::packedColumn). Callers keep x and y inside the raster.
 uint32_t SampleSource(const LoadBuffers& lb, int32_t x, int32_t y);
 uint32_t PaletteIndexAt(const LoadBuffers& lb, int32_t x, int32_t y);
 // Palette entry `index` (low 8 bits) as blue | green << 8 | red << 16 |

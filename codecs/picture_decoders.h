@@ -31,10 +31,16 @@ struct SampleMasks {
     // the full decode draws a block without AC coefficients). Then `fill`
     // is not called.
     bool (*eighth)(const void* context, int32_t width, int32_t height) = nullptr;
+    // For a reader that reads the raster through SampleSource alone (the
+    // sharp fits, a thumbnail's stretch): the needed samples are packed
+    // together (RasterDescriptor::packedColumn), so a 12-megapixel raster
+    // of which a frame reads 128 x 128 pixels takes 20 pages instead of 400.
+    bool packed = false;
 };
 // DecodeJpegFile writing only the needed pixels: those get exactly the bytes
-// the full decode gives them, at the same places, whatever the file (damaged
-// ones too); every other raster byte keeps what it held. Everything is still
+// the full decode gives them, at the same places (or, packed, where
+// SampleSource finds them), whatever the file (damaged ones too); every
+// other raster byte keeps what it held. Everything is still
 // entropy-decoded; only the inverse transform and the colour conversion are
 // spared.
 int DecodeJpegSampled(LoadBuffers& lb, JpegDecoder& jpeg, const char* path,

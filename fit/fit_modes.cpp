@@ -191,6 +191,7 @@ class FitNeeds : public SampleNeeds {
             return nullptr;
         }
         masks_ = SampleMasks{FillFitMasks, this};
+        masks_.packed = true; // a sharp fit reads through SampleSource alone
         return &masks_;
     }
     // The smooth fit made on the way, when there was one and it still holds.

@@ -9,9 +9,10 @@ bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
     const BitmapInfoHeader& src = lb.raster.header;
     const int32_t W = src.biWidth, H = src.biHeight;
 
-    // A 128 x 128 true-colour raster already has the block's layout.
+    // A 128 x 128 true-colour raster already has the block's layout (unless
+    // a decode packed it).
     if (w == kFrameSide && h == kFrameSide && W == kFrameSide && H == kFrameSide &&
-        src.biClrUsed == 0 && src.biBitCount == 24 && lb.decodeBuffer) {
+        src.biClrUsed == 0 && src.biBitCount == 24 && lb.decodeBuffer && !lb.raster.packedColumn) {
         std::memcpy(block.bytes, lb.decodeBuffer, kFrameHeaderBytes + kFramePixelBytes);
         return true;
     }

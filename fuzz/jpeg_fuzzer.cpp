@@ -4,7 +4,8 @@
 // The same bytes then go through the sampled decode for the frame, over a
 // raster whose sampled pixels were changed first: its fitted picture must be
 // the full decode's, byte for byte (for some inputs the stretch of a
-// thumbnail, turned by the orientation, instead of the frame's).
+// thumbnail, turned by the orientation, instead of the frame's; for half of
+// them into a packed raster).
 // Where the CPU has AVX2 the full decode is made again without those paths
 // and must give the same raster.
 // The same bytes also go through the Exif orientation reader (straight
@@ -137,8 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     fit(full);
     static const int kFrameFit[2] = {kFrameSide, kFrameSide};
-    const SampleMasks masks = thumbnail ? SampleMasks{FillThumbnailMasks, &stretch}
-                                        : SampleMasks{FillStretchMasks, kFrameFit};
+    SampleMasks masks = thumbnail ? SampleMasks{FillThumbnailMasks, &stretch}
+                                  : SampleMasks{FillStretchMasks, kFrameFit};
+    masks.packed = (size & 16) != 0; // half of them packed: read only through SampleSource
     static uint8_t columns[kJpegMaxDimension], rows[kJpegMaxDimension];
     masks.fill(masks.context, h.biWidth, h.biHeight, columns, rows);
     for (int32_t y = 0; y < h.biHeight; ++y)

@@ -685,7 +685,7 @@ std::string WriteBlocksJpeg(const char* name, int width, int height, int orienta
     const int mcus = ((width + 15) / 16) * ((height + 15) / 16);
     for (int i = 0; i < 6 * mcus; ++i) {
         b.Dc((i * 29) % 23 - 11);
-        if (!flat) b.Ac(i % 3, (i * 7) % 13 - 6 | 1);
+        if (!flat) b.Ac(i % 3, ((i * 7) % 13 - 6) | 1);
         b.Eob();
     }
     std::vector<uint8_t> jpeg = b.Flush().Eoi().bytes;
