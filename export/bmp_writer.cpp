@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
-#include <vector>
 
 namespace {
 
@@ -53,8 +52,9 @@ int WriteBmpFile(const char* path, const FrameImage& block) {
     // is not followed beyond the block's end.
     if (imageSize > kFrameImageSize - kFrameHeaderBytes) return 0;
 
-    std::vector<uint8_t> file(kFileHeaderBytes + 40 + static_cast<size_t>(imageSize));
-    PutFileHeader(file.data(), static_cast<uint32_t>(file.size()), kFileHeaderBytes + 40);
+    uint8_t headers[kFileHeaderBytes + 40];
+    PutFileHeader(headers, static_cast<uint32_t>(kFileHeaderBytes + 40 + imageSize),
+                  kFileHeaderBytes + 40);
     BitmapInfoHeader h{};
     h.biSize = 40;
     h.biWidth = src.biWidth;
@@ -63,10 +63,9 @@ int WriteBmpFile(const char* path, const FrameImage& block) {
     h.biBitCount = 24;
     h.biCompression = 0;
     h.biSizeImage = static_cast<uint32_t>(imageSize);
-    std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
-    std::memcpy(file.data() + kFileHeaderBytes + 40, block.Pixels(),
-                static_cast<size_t>(imageSize));
-    return WriteWhole(path, {{file.data(), file.size()}});
+    std::memcpy(headers + kFileHeaderBytes, &h, sizeof h);
+    return WriteWhole(
+        path, {{headers, sizeof headers}, {block.Pixels(), static_cast<size_t>(imageSize)}});
 }
 
 int WriteRasterBmp(const char* path, const LoadBuffers& lb) {
