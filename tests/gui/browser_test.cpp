@@ -840,10 +840,10 @@ TEST(BrowserScan, EveryCoreDecodesAndTheCellsComeInListOrder) {
         const int cores = std::min<int>(static_cast<int>(system.dwNumberOfProcessors), 4);
         for (int k = 0; k < 3; ++k) {
             EXPECT_EQ(g_app.loaderWorkers[k] != nullptr, k < cores - 1) << k;
-            if (g_app.loaderWorkers[k])
+            if (g_app.loaderWorkers[k]) {
                 EXPECT_GT(g_app.loaderWorkers[k]->buffers.rasterSerial, 0u) << k;
-            if (g_app.loaderWorkers[k])
                 EXPECT_EQ(g_app.loaderWorkers[k]->buffers.LoaderStopFlag.load(), 0) << k;
+            }
         }
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
