@@ -106,6 +106,35 @@ struct BitReader {
             count += 8;
         }
     }
+    // Fill for a loop that takes a few short codes between calls: tops the
+    // buffer up to more than 55 bits every time, so the loop calls it on a
+    // fixed beat instead of testing the count before each code (a test
+    // whose outcome follows the data, and so is often mispredicted).
+    inline void TopUp() {
+        if (count > 55) return;
+        if (virtualPending) AnchorVirtual();
+        if (pos >= 0 && pos + 8 <= length) {
+            uint64_t w;
+            std::memcpy(&w, data + pos, 8);
+            const uint64_t x = ~w;
+            if (((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) == 0) {
+                const int n = (63 - count) >> 3; // 1..7 whole bytes
+                uint64_t be = __builtin_bswap64(w);
+                be &= ~0ull << (64 - 8 * n);
+                buffer |= be >> count;
+                fetchCount += n;
+                pos += n;
+                plain += n;
+                count += 8 * n;
+                return;
+            }
+        }
+        if (plain) WritePlain();
+        while (count <= 56) {
+            buffer |= static_cast<uint64_t>(Fetch()) << (56 - count);
+            count += 8;
+        }
+    }
     inline void Consume(int n) {
         buffer <<= n;
         count -= n;

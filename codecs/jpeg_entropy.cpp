@@ -158,9 +158,19 @@ __attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d,
     int32_t& pred = d.dcPred[c];
     pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
     B[0] = Low16(static_cast<uint32_t>(q[0]) * static_cast<uint32_t>(pred));
-    int k = 1;
+    // The buffer is topped up before every fifth code, not tested before
+    // each one (a test that follows the data and so is often mispredicted):
+    // a code and its extra bits found whole in fastAc take at most
+    // kHuffFastBits bits; any other fills for itself and is followed by a
+    // top-up.
+    static_assert(5 * kHuffFastBits <= 56, "five fast codes fit in a topped-up buffer");
+    int k = 1, beat = 0;
     while (k < 64) {
-        r.Fill();
+        if (beat == 0) {
+            r.TopUp();
+            beat = 5;
+        }
+        --beat;
         // A coefficient whose run passes position 63 abandons the row
         // before its extra bits: the next row begins with them.
         int rs, value;
@@ -174,6 +184,8 @@ __attribute__((always_inline)) inline bool DecodeBlockSequential(JpegDecoder& d,
             r.Consume(f.len);
             value = f.value;
         } else {
+            r.Fill();
+            beat = 0;
             rs = r.Symbol(ac, d);
             if ((rs & 15) && k + (rs >> 4) > 63) break;
             value = r.Extend(rs & 15);
@@ -237,15 +249,24 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
     // that would take it past 64 abandons the row after its code alone.
     // One or two symbols that keep it below 64 go in one step; the others
     // (the last of the block, long codes) one at a time by the full rule.
-    int k = 1;
+    // The buffer is topped up before every second step (a pair takes at
+    // most 27 bits), and filled before a symbol taken by the full rule.
+    static_assert(2 * 27 <= 56, "two pairs fit in a topped-up buffer");
+    int k = 1, beat = 0;
     for (;;) {
-        r.Fill();
+        if (beat == 0) {
+            r.TopUp();
+            beat = 2;
+        }
+        --beat;
         const HuffSkipPair p = ac.skipPair[r.buffer >> (64 - kHuffPairBits)];
         if (k + p.advance < 64) {
             k += p.advance;
             r.Consume(p.totalLength);
             continue;
         }
+        r.Fill();
+        beat = 0;
         const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffSkipBits)];
         int code, total, advance;
         if (e.codeLength) {
