@@ -16,6 +16,10 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -222,9 +226,88 @@ void PaethRow(uint8_t* row, const uint8_t* prior, size_t n) {
         }
 }
 
+#if defined(__SSE2__)
+// Sub, Average and Paeth on 3- and 4-byte pixels, one pixel per step with its
+// channels side by side (the left pixel, just unfiltered, is the next step's
+// input, so pixels cannot go in parallel). Each step reads 4 bytes of both
+// rows: for 3-byte pixels one byte past the row, which the work block has.
+__m128i Load4(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
+}
+template <int B>
+void Store(uint8_t* p, __m128i bytes) {
+    const int32_t v = _mm_cvtsi128_si32(bytes);
+    std::memcpy(p, &v, B);
+}
+__m128i Select(__m128i mask, __m128i yes, __m128i no) {
+    return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+__m128i Abs16(__m128i v) {
+    return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+template <int B>
+void SubRowSse2(uint8_t* row, size_t n) {
+    __m128i a = _mm_setzero_si128();
+    for (size_t i = 0; i < n; i += B) {
+        a = _mm_add_epi8(Load4(row + i), a);
+        Store<B>(row + i, a);
+    }
+}
+
+template <int B>
+void AverageRowSse2(uint8_t* row, const uint8_t* prior, size_t n) {
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i a = _mm_setzero_si128();
+    for (size_t i = 0; i < n; i += B) {
+        const __m128i b = Load4(prior + i);
+        // (a + b) >> 1: the rounded-up mean less the carry it rounded up by
+        const __m128i mean = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        a = _mm_add_epi8(Load4(row + i), mean);
+        Store<B>(row + i, a);
+    }
+}
+
+template <int B>
+void PaethRowSse2(uint8_t* row, const uint8_t* prior, size_t n) {
+    const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi16(0xFF);
+    __m128i a = zero, c = zero; // 16-bit lanes
+    for (size_t i = 0; i < n; i += B) {
+        const __m128i b = _mm_unpacklo_epi8(Load4(prior + i), zero);
+        const __m128i x = _mm_unpacklo_epi8(Load4(row + i), zero);
+        __m128i pa = _mm_sub_epi16(b, c), pb = _mm_sub_epi16(a, c);
+        __m128i pc = Abs16(_mm_add_epi16(pa, pb));
+        pa = Abs16(pa);
+        pb = Abs16(pb);
+        const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        const __m128i near =
+            Select(_mm_cmpeq_epi16(least, pa), a, Select(_mm_cmpeq_epi16(least, pb), b, c));
+        a = _mm_and_si128(_mm_add_epi16(x, near), low);
+        c = b;
+        Store<B>(row + i, _mm_packus_epi16(a, a));
+    }
+}
+#endif
+
 // Undoes the row's filter in place; row[-1] is its filter type. `prior` is
 // the row above, unfiltered. False for an unknown filter type.
 bool Unfilter(uint8_t* row, const uint8_t* prior, size_t n, size_t bpp) {
+#if defined(__SSE2__)
+    if (bpp == 3 || bpp == 4) {
+        switch (row[-1]) {
+        case 1: bpp == 3 ? SubRowSse2<3>(row, n) : SubRowSse2<4>(row, n); return true;
+        case 3:
+            bpp == 3 ? AverageRowSse2<3>(row, prior, n) : AverageRowSse2<4>(row, prior, n);
+            return true;
+        case 4:
+            bpp == 3 ? PaethRowSse2<3>(row, prior, n) : PaethRowSse2<4>(row, prior, n);
+            return true;
+        default: break;
+        }
+    }
+#endif
     switch (row[-1]) {
     case 0: return true;
     case 1:
@@ -419,7 +502,8 @@ class RowDecoder {
     bool Allocate() {
         const int64_t slot = RowBytes(h_, h_.width) + 1;
         batchRows_ = std::max<int64_t>(1, kBatchBytes / slot);
-        work_.reset(new (std::nothrow) uint8_t[static_cast<size_t>((batchRows_ + 1) * slot)]);
+        // (+ 16: the unfiltering reads a little past the last row)
+        work_.reset(new (std::nothrow) uint8_t[static_cast<size_t>((batchRows_ + 1) * slot + 16)]);
         if (h_.interlaced)
             line_.reset(new (std::nothrow) uint8_t[3 * static_cast<size_t>(h_.width)]);
         return work_ && (line_ || !h_.interlaced);

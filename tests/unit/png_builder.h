@@ -34,12 +34,14 @@ inline void Put32(Bytes& b, uint32_t v) {
 }
 
 inline Bytes Chunk(const std::string& type, const Bytes& data) {
-    Bytes c;
-    Put32(c, static_cast<uint32_t>(data.size()));
-    c.insert(c.end(), type.begin(), type.end());
-    c.insert(c.end(), data.begin(), data.end());
-    Put32(c, static_cast<uint32_t>(crc32(crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4),
-                                         data.data(), static_cast<uInt>(data.size()))));
+    Bytes c(8 + data.size());
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    const uint8_t length[4] = {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                               static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+    std::copy(length, length + 4, c.begin());
+    std::copy(type.begin(), type.begin() + 4, c.begin() + 4);
+    std::copy(data.begin(), data.end(), c.begin() + 8);
+    Put32(c, static_cast<uint32_t>(crc32(0, c.data() + 4, static_cast<uInt>(4 + data.size()))));
     return c;
 }
 
