@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "codecs/decode_failure.h"
+#include "codecs/load_picture.h"
 #include "codecs/png_reader.h"
+#include "fit/fit_options.h"
 #include "tests/unit/png_builder.h"
 #include "tests/unit/test_support.h"
 
@@ -282,6 +285,41 @@ TEST(PngReader, ABrokenSignatureOrHeaderIsRefusedWithItsReason) {
     }
     EXPECT_EQ(Decode(pngtest::Build(noPalette)), 0);
     EXPECT_STREQ(LastDecodeFailure(), "PNG palette missing");
+}
+
+// The load for the frame converts only a sharp fit's rows and feeds a
+// smooth fit row by row; both give the fit of the whole decode, for whole,
+// interlaced and cut-off files.
+TEST(PngReader, EachWayOfLoadingGivesTheFitOfTheFullDecode) {
+    Spec s = RandomSpec(6, 8, false, 8);
+    s.width = 300;
+    s.height = 170;
+    std::mt19937 rng(5);
+    for (uint16_t& v : s.samples = std::vector<uint16_t>(300 * 170 * 4))
+        v = static_cast<uint16_t>(rng() & 255);
+    Spec interlaced = s;
+    interlaced.interlaced = true;
+    Bytes cut = pngtest::Build(s);
+    cut.resize(cut.size() / 2);
+    DecoderSet set;
+    set.buffers = &Buffers();
+    LoadBuffers& lb = Buffers();
+    const std::vector<Bytes> files = {pngtest::Build(s), pngtest::Build(interlaced), cut};
+    for (const Bytes& file : files) {
+        const std::string path = WriteScratchFile("fit.png", file);
+        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
+            for (bool smooth : {false, true}) {
+                const FitOptions o{mode, smooth, true};
+                std::unique_ptr<FrameImage> loaded(new FrameImage), reference(new FrameImage);
+                const DecodeOutcome outcome = LoadForFrame(set, path.c_str(), o, *loaded);
+                ASSERT_EQ(outcome, &file == &files[2] ? DecodeOutcome::kPartial : DecodeOutcome::kComplete);
+                Decode(file);
+                lb.raster.cursor.address = RasterRow(lb, 0);
+                FitWithOptions(lb, o, 1, *reference);
+                EXPECT_EQ(std::memcmp(loaded->bytes, reference->bytes, kFrameHeaderBytes + kFramePixelBytes), 0)
+                    << int(mode) << smooth;
+            }
+    }
 }
 
 } // namespace
