@@ -135,10 +135,12 @@ int64_t RowBytes(const Header& h, int64_t width) {
     return (width * h.channels * h.depth + 7) / 8;
 }
 
-// SetUpRaster's test for 24 bits, made before anything is allocated.
+// SetUpRaster's test for 24 bits, made before anything is allocated. Width
+// times height reaches 2^62: the pixel count is bounded before it is tripled.
 bool RasterWouldFit(const Header& h) {
+    const int64_t pixels = static_cast<int64_t>(h.width) * h.height;
     const int64_t stride = (static_cast<int64_t>(h.width) * 24 + 31) / 32 * 4;
-    return static_cast<int64_t>(h.width) * h.height * 3 <= kMaxRasterPixelBytes &&
+    return pixels <= kMaxRasterPixelBytes / 3 &&
            40 + stride * h.height <= static_cast<int64_t>(kDecodeBufferSize);
 }
 

@@ -245,6 +245,7 @@ TEST(PngReader, ABrokenSignatureOrHeaderIsRefusedWithItsReason) {
         {with(16, {0, 0, 0, 0}), "picture has no pixels"},
         {with(16, {0x80, 0, 0, 0}), "picture too large"},
         {with(16, {0, 0, 0x13, 0x88, 0, 0, 0x0F, 0xA1}), "picture too large"}, // 5000 x 4001
+        {with(16, {0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF}), "picture too large"},
         // 2,000,000 x 1 RGBA at 16 bits: 16 MB a row
         {with(16, {0, 0x1E, 0x84, 0x80, 0, 0, 0, 1, 16, 6}), "PNG rows too long"},
         {pngtest::Build(good, 0, pngtest::Chunk("CRIT", {1})), "unknown critical PNG chunk"},
@@ -260,6 +261,14 @@ TEST(PngReader, ABrokenSignatureOrHeaderIsRefusedWithItsReason) {
     }
     EXPECT_EQ(Decode(pngtest::Build(noPalette)), 0);
     EXPECT_STREQ(LastDecodeFailure(), "PNG palette missing");
+}
+
+// Files the fuzzer once tripped over end safely.
+TEST(PngReader, FuzzerFindingsEndSafely) {
+    for (const std::string& path : RegressionFiles("png")) {
+        const int result = Decode(ReadFile(path));
+        EXPECT_TRUE(result == 0 || result == 1) << path;
+    }
 }
 
 // The load for the frame converts only a sharp fit's rows and feeds a
