@@ -27,27 +27,27 @@ void Complain(const std::string& message) {
     std::fprintf(stderr, "pixmora-cli: %s\n", message.c_str());
 }
 
-namespace {
-
-// The reason for a decoder's result (1 done, 0 failed, -1 no known extension).
-const char* ReasonFor(int result) {
-    if (result == 1) return nullptr;
-    const char* reason = result < 0 ? "unknown picture type" : LastDecodeFailure();
-    return reason && *reason ? reason : "decoding failed";
-}
-
-} // namespace
-
 const char* DecodeFailureOf(CliDecoders& d, const char* path) {
     if (!d.ok()) return "not enough memory";
     ClearDecodeFailure();
-    return ReasonFor(DecodeByExtension(d.set, path));
+    if (DecodePicture(d.set, path) == 1) return nullptr;
+    const char* reason = LastDecodeFailure();
+    return *reason ? reason : "decoding failed";
+}
+
+std::string CannotDecode(const std::string& path, const char* reason) {
+    const std::string name = FileNameOf(path.c_str());
+    const std::string text = reason ? reason : "";
+    // A reason about the file itself names it: the path takes the name's place.
+    if (!name.empty() && text.compare(0, name.size() + 1, name + " ") == 0)
+        return path + text.substr(name.size());
+    return "cannot decode " + path + ": " + text;
 }
 
 bool DecodeInput(CliDecoders& d, const char* path) {
     const char* reason = DecodeFailureOf(d, path);
     if (!reason) return true;
-    Complain(std::string("cannot decode ") + path + ": " + reason);
+    Complain(CannotDecode(path, reason));
     return false;
 }
 
@@ -66,7 +66,7 @@ bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& picture
         if (step.kind != EditKind::kBlend && step.kind != EditKind::kFrame) continue;
         pictures.byStep.back().reset(new FrameImage{});
         if (const char* reason = LoadFramed(d, args, step.path.c_str(), *pictures.byStep.back())) {
-            Complain("cannot decode " + step.path + ": " + reason);
+            Complain(CannotDecode(step.path, reason));
             return false;
         }
     }

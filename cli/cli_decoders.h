@@ -33,11 +33,14 @@ class CliDecoders {
     void* jpeg_;
 };
 
-// Decodes `path` by its extension. nullptr on success, else the reason
-// ("unknown picture type", "cannot open the file", ...).
+// Decodes `path` by its content (DecodePicture). nullptr on success, else the
+// reason ("cannot open the file", "NAME is not a BMP, GIF, JPEG or PNG picture", ...).
 const char* DecodeFailureOf(CliDecoders& d, const char* path);
-// Decodes `path` by its extension; on failure prints
-// "pixmora-cli: cannot decode PATH: REASON" and returns false.
+// "cannot decode PATH: REASON", or "PATH is a folder" for a reason that
+// names the file ("NAME is a folder").
+std::string CannotDecode(const std::string& path, const char* reason);
+// Decodes `path` by its content; on failure prints "pixmora-cli: " and
+// CannotDecode's words, and returns false.
 bool DecodeInput(CliDecoders& d, const char* path);
 // Decodes `path` and fits it into a frame picture as the program fits a
 // clicked picture with the same choices; nullptr on success, else the reason.

@@ -36,7 +36,7 @@ int CmdEdit(const CliArgs& a) {
     std::unique_ptr<FrameImage> picture(new FrameImage{});
     std::unique_ptr<EditScratch> scratch(new EditScratch{});
     if (const char* reason = LoadFramed(d, a, a.operands[0].c_str(), *picture)) {
-        Complain("cannot decode " + a.operands[0] + ": " + reason);
+        Complain(CannotDecode(a.operands[0], reason));
         return kExitFailed;
     }
     if (!ApplyEdits(a.edits, pictures, *scratch, *picture)) {

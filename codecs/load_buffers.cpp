@@ -7,6 +7,8 @@
 
 #include "codecs/decode_failure.h"
 
+#include <sys/stat.h>
+
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -36,6 +38,13 @@ void PrefaultForWriting(void* p, size_t n) {
 
 bool LoadWholeFile(LoadBuffers& lb, const char* path) {
     if (!path || !lb.fileBuffer) return DecodeFail("no file name");
+    // Asked before opening: a folder opens on some systems and then seems
+    // endless, and opening a pipe waits for a writer.
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return DecodeFailAbout(path, "is a folder");
+        if (!S_ISREG(st.st_mode)) return DecodeFailAbout(path, "is a device or pipe, not a file");
+    }
     FILE* f = std::fopen(path, "rb");
     if (!f) return DecodeFail("cannot open the file");
     long size = -1;

@@ -218,19 +218,16 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
                            FrameImage& block) {
-    if (!set.buffers || PictureKindOf(path) == PictureKind::kNone) {
-        DecodeFail("unknown picture type");
-        return DecodeOutcome::kUnknownType;
+    if (!set.buffers) {
+        DecodeFail("no load buffers");
+        return DecodeOutcome::kRefused;
     }
     LoadBuffers& lb = *set.buffers;
     const uint32_t serial = lb.rasterSerial;
     FitNeeds needs(options);
     int orientation = 1;
     const int decoded = DecodeForReading(set, path, options.upright, &needs, orientation);
-    if (decoded < 0) {
-        DecodeFail("unknown picture type");
-        return DecodeOutcome::kUnknownType;
-    }
+    if (decoded < 0) return DecodeOutcome::kUnknownType; // the reason names the file
     // A decoder that stops half-way leaves the rows it decoded in a raster
     // of its own; one that stops earlier leaves the previous file's raster,
     // which must never be shown under this file's name.

@@ -26,6 +26,7 @@
 #include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
+#include "tests/unit/png_builder.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -160,6 +161,17 @@ class Cli : public ::testing::Test {
             p->Pixels()[i] = static_cast<uint8_t>(p->Pixels()[i] + seed * 40);
         const std::string bytes = EncodedAsSaveAll(*p);
         WriteFile(Path(name), Bytes(bytes.begin(), bytes.end()));
+        return Path(name);
+    }
+
+    // A PNG of w x h RGB noise.
+    std::string SmallPng(const std::string& name, int w, int h, uint32_t seed) {
+        pngtest::Spec s;
+        s.width = w;
+        s.height = h;
+        for (int i = 0; i < 3 * w * h; ++i)
+            s.samples.push_back(static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
+        WriteFile(Path(name), pngtest::Build(s));
         return Path(name);
     }
 
@@ -464,7 +476,8 @@ TEST_F(Cli, FolderInputsGiveTheirPicturesInNameOrder) {
     SizedBmp("album/b.bmp", 33, 17, 2);
     SizedBmp("album/sub/0.bmp", 8, 8, 4);
     WriteFile(Path("album/notes.txt"), Bytes{1, 2, 3});
-    WriteFile(Path("album/d.jpeg"), Bytes{1, 2, 3});
+    SmallJpeg("album/d.jpeg", 4);
+    SmallPng("album/E.Png", 20, 30, 5);
     const std::string single = NoiseBmp("single.bmp", 5);
 
     const std::string outdir = Path("new/set");
@@ -472,14 +485,40 @@ TEST_F(Cli, FolderInputsGiveTheirPicturesInNameOrder) {
     const Result r = Run({"export", outdir, "--negative", single, album});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err, ""); // no progress when standard error is not a terminal
-    const char* order[] = {"single.bmp", "album/A.gif", "album/b.bmp", "album/c.JPG"};
-    for (int i = 0; i < 4; ++i) {
+    const char* order[] = {"single.bmp",  "album/A.gif",  "album/b.bmp",
+                           "album/c.JPG", "album/d.jpeg", "album/E.Png"};
+    for (int i = 0; i < 6; ++i) {
         Picture p = LoadAsTheProgram(Path(order[i]));
         ApplyNegative(*p);
         EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == EncodedAsSaveAll(*p))
             << order[i];
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 6);
+}
+
+// Every command reads a file by its first bytes; what is no picture is named as such.
+TEST_F(Cli, InputsAreReadByTheirContent) {
+    const std::string png = SmallPng("shot.png", 17, 9, 8);
+    fs::copy_file(png, Path("shot.jpg"));
+    ASSERT_EQ(Run({"decode", png, Path("own.bmp")}).code, 0);
+    ASSERT_EQ(Run({"decode", Path("shot.jpg"), Path("renamed.bmp")}).code, 0);
+    EXPECT_EQ(ReadFile(Path("own.bmp")), ReadFile(Path("renamed.bmp")));
+    const Result framed = Run({"frame", Path("shot.jpg"), Path("framed.bmp")});
+    ASSERT_EQ(framed.code, 0) << framed.err;
+    EXPECT_EQ(ReadFile(Path("framed.bmp")), BmpOf(*LoadAsTheProgram(png)));
+
+    WriteFile(Path("notes.jpg"), Bytes{'h', 'i'});
+    const std::string all = ReadFile(png);
+    WriteFile(Path("cut.png"), Bytes(all.begin(), all.begin() + all.size() / 2));
+    const std::string said[][2] = {
+        {"notes.jpg", Path("notes.jpg") + " is not a BMP, GIF, JPEG or PNG picture"},
+        {"cut.png", "cannot decode " + Path("cut.png") + ": the picture data ends early"}};
+    for (const auto& c : said) {
+        const Result r = Run({"frame", Path(c[0]), Path("out.bmp")});
+        EXPECT_EQ(r.code, 1) << c[0];
+        EXPECT_EQ(r.err, "pixmora-cli: " + c[1] + "\n");
+        EXPECT_FALSE(fs::exists(Path("out.bmp")));
+    }
 }
 
 TEST_F(Cli, MoreThan384PicturesOnlyWithNoLimit) {

@@ -180,9 +180,8 @@ std::vector<std::string> PicturesInSearchOrder(const std::string& folder) {
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
         std::string name = f.cFileName;
-        if (EndsWithNoCase(name, ".bmp") || EndsWithNoCase(name, ".jpg") ||
-            EndsWithNoCase(name, ".gif"))
-            names.push_back(name);
+        for (const char* ext : {".bmp", ".gif", ".jpg", ".jpeg", ".jpe", ".jfif", ".png"})
+            if (EndsWithNoCase(name, ext)) names.push_back(name);
     } while (FindNextFileA(h, &f));
     FindClose(h);
     return names;
@@ -553,7 +552,7 @@ struct PictureFolder {
         WriteBmp(path + "\\wide.bmp", 200, 100, kRed, kGreen);
         WriteBmp(path + "\\square.BMP", 128, 128, kBlue, kRed);
         WriteBmp(path + "\\palette.bmp", 64, 32, kGreen, kBlue, 8);
-        WriteBmp(path + "\\skipped.jpeg", 8, 8, kRed, kRed);
+        WriteBmp(path + "\\renamed.jpeg", 8, 8, kRed, kRed); // listed, read by its content
         WriteBytes(path + "\\broken.bmp", {'B', 'M', 1, 2, 3});
         WriteBytes(path + "\\notes.txt", {'h', 'i'});
         CreateDirectoryA((path + "\\x.jpg").c_str(), nullptr);
@@ -585,6 +584,8 @@ void ExpectFolderThumbnails(const std::vector<std::string>& names) {
     i = IndexOf(names, "palette.bmp"); // 8 bits, 64 x 32: 80 x 40 at (0, 16)
     ExpectThumbnail(ItemImage(i), "palette.bmp",
                     {{40, 8, kWhite}, {40, 20, kGreen.ref()}, {40, 50, kBlue.ref()}});
+    i = IndexOf(names, "renamed.jpeg"); // a BMP: 72 x 72 at (4, 0)
+    ExpectThumbnail(ItemImage(i), "renamed.jpeg", {{2, 36, kWhite}, {40, 36, kRed.ref()}});
     // A folder named like a picture and a file that does not decode stay blank.
     for (const char* blank : {"x.jpg", "broken.bmp"}) {
         i = IndexOf(names, blank);
@@ -609,7 +610,7 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         EXPECT_EQ(Lower(g_app.FolderPath), Lower(folder.path + "\\"));
 
         const std::vector<std::string> want = PicturesInSearchOrder(folder.path);
-        ASSERT_EQ(want.size(), 6u); // x.jpg (a folder) in, skipped.jpeg and notes.txt out
+        ASSERT_EQ(want.size(), 7u); // x.jpg (a folder) and renamed.jpeg in, notes.txt out
         EXPECT_EQ(NameTableEntries(), want);
         EXPECT_EQ(ItemTexts(), want);
         for (int i = 0; i < ItemCount(); ++i)
@@ -619,14 +620,14 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         const DWORD start = GetTickCount();
         PumpUntil(
             [&] {
-                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp"})
+                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp", "renamed.jpeg"})
                     if (!Thumbnail(ItemImage(IndexOf(want, name))).Framed()) return false;
                 return true;
             },
             5000);
         RecordProperty("thumbnails_wait_ms", static_cast<int>(GetTickCount() - start));
         ExpectFolderThumbnails(want);
-        EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
+        EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 7);
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
         EXPECT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
 
@@ -701,7 +702,7 @@ TEST(BrowserScan, OnlyANewSelectionLoadsAndTheListsKeepTheirImagesUntilTearDown)
     }));
     // The list views only borrowed their image lists: they outlive the dialog
     // and TearDown releases them, once.
-    EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
+    EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 7);
     TearDown();
 }
 

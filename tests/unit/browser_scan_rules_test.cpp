@@ -63,11 +63,11 @@ TEST(BrowserFitThumbnail, APictureWithoutAreaGetsAnEmptyRectangle) {
     }
 }
 
-TEST(BrowserScanNames, OnlyJpgBmpAndGifInAnyCaseAreListed) {
-    for (const char* name : {"a.jpg", "B.BMP", "c.Gif", "GIF", "x.y.jpg", "..jpg", "photo.JpG"})
+TEST(BrowserScanNames, ThePicturesExtensionsInAnyCaseAreListed) {
+    for (const char* name : {"a.jpg", "B.BMP", "c.Gif", "GIF", "x.y.jpg", "..jpg", "photo.JpG",
+                             "a.jpeg", "a.JPE", "a.jfif", "shot.Png"})
         EXPECT_TRUE(IsScannedPictureName(name)) << name;
-    for (const char* name :
-         {"a.jpeg", "a.jpe", "a.png", "a.bmp.txt", "a.jp", "a.", ".", "..", "readme", "a.jpg ", ""})
+    for (const char* name : {"a.bmp.txt", "a.jp", "a.", ".", "..", "readme", "a.jpg ", "a.pngs", ""})
         EXPECT_FALSE(IsScannedPictureName(name)) << name;
     EXPECT_FALSE(IsScannedPictureName(nullptr));
 }
@@ -86,10 +86,11 @@ TEST(BrowserScanNames, NamesKeepTheSearchOrderAndFoldersAreNotTold) {
     // The search returns folders too; a folder named x.jpg is listed.
     for (const char* name : {".", "..", "z.bmp", "x.jpg", "notes.txt", "a.gif", "b.jpeg"})
         EXPECT_EQ(t.Add("C:\\pics\\", name), ScanStep::kGoOn);
-    ASSERT_EQ(t.count, 3);
+    ASSERT_EQ(t.count, 4);
     EXPECT_EQ(t.At(0), "z.bmp");
     EXPECT_EQ(t.At(1), "x.jpg");
     EXPECT_EQ(t.At(2), "a.gif");
+    EXPECT_EQ(t.At(3), "b.jpeg");
 }
 
 TEST(BrowserScanNames, TheTableEndsTheSearchAt256Names) {

@@ -840,7 +840,7 @@ TEST_F(JpegSampled, EveryFitModeGetsTheFullDecodesPicture) {
     std::unique_ptr<FrameImage> full(new FrameImage{}), sampled(new FrameImage{});
     int compared = 0;
     for (const std::string& path : paths) {
-        if (PictureKindOf(path.c_str()) != PictureKind::kJpeg) continue; // ".jpeg" is no JPG
+        if (PictureKindOf(path.c_str()) != PictureKind::kJpeg) continue;
         ++compared;
         for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside}) {
             for (bool upright : {false, true}) {
