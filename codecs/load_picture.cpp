@@ -29,6 +29,7 @@ PictureKind PictureKindOf(const char* name) {
 }
 
 int DecodeByExtension(DecoderSet& set, const char* path) {
+    ClearDecodeDamage();
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone) return -1;
     if (!set.buffers) return DecodeFail("no load buffers");
@@ -46,6 +47,7 @@ int DecodeByExtension(DecoderSet& set, const char* path) {
 int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
                      int& orientation) {
     orientation = 1;
+    ClearDecodeDamage();
     const PictureKind kind = PictureKindOf(path);
     if (kind == PictureKind::kNone || !set.buffers) return -1;
     if (kind != PictureKind::kJpeg || !set.jpeg) return DecodeByExtension(set, path);
