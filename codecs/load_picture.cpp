@@ -28,6 +28,23 @@ PictureKind PictureKindOf(const char* name) {
     return PictureKind::kNone;
 }
 
+PictureKind PictureKindOfData(const uint8_t* data, size_t size) {
+    struct Signature {
+        PictureKind kind;
+        const char* bytes;
+        size_t length;
+    };
+    static const Signature kSignatures[] = {
+        {PictureKind::kBmp, "BM", 2},
+        {PictureKind::kGif, "GIF87a", 6},
+        {PictureKind::kGif, "GIF89a", 6},
+        {PictureKind::kJpeg, "\xFF\xD8\xFF", 3},
+    };
+    for (const Signature& s : kSignatures)
+        if (data && size >= s.length && std::memcmp(data, s.bytes, s.length) == 0) return s.kind;
+    return PictureKind::kNone;
+}
+
 int DecodeByExtension(DecoderSet& set, const char* path) {
     ClearDecodeDamage();
     const PictureKind kind = PictureKindOf(path);

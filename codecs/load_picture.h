@@ -2,6 +2,7 @@
 // SourceRaster's pixels (what the fits in fit/ build on).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,9 @@ std::string ExtensionOf(const char* name);
 enum class PictureKind { kNone, kJpeg, kBmp, kGif };
 // JPG, BMP or GIF by ExtensionOf; everything else (".jpeg" too) is kNone.
 PictureKind PictureKindOf(const char* name);
+// By the signature the data starts with: "BM"; "GIF87a" or "GIF89a";
+// FF D8 FF. kNone for anything else.
+PictureKind PictureKindOfData(const uint8_t* data, size_t size);
 
 // Runs the decoder of the extension: -1 when the extension is none of
 // JPG/BMP/GIF (nothing is read), otherwise the decoder's 1 or 0.
