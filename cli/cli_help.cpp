@@ -94,7 +94,7 @@ const char kCommonShort[] =
     "  -q, --quiet     no progress and no closing summary (warnings stay)\n";
 
 std::string Usage(const char* text) {
-    return std::string("Usage: pixmora-cli ") + text + "\n";
+    return std::string("Usage: pixmora-cli ") + text + "\n\n";
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 # Debian packages the build and the tests need; sourced by scripts/run and scripts/test.
 # One list for everything, so a fresh machine gets all of it in one apt-get run.
 PIXMORA_PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev \
-libbenchmark-dev libstb-dev libjpeg-dev libgif-dev libturbojpeg0-dev libjpeg-turbo-progs mingw-w64 wine wine32 wine64 xvfb xdotool imagemagick python3"
+libbenchmark-dev libstb-dev libjpeg-dev libgif-dev libturbojpeg0-dev libjpeg-turbo-progs mingw-w64 wine wine32 wine64 xvfb xdotool imagemagick python3 help2man"
 # i386 packages need the foreign architecture first
 PIXMORA_I386_PACKAGES="wine32"
 
