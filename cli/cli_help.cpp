@@ -28,7 +28,7 @@ const char kOverview[] =
     "  -q, --quiet     no progress and no closing summary (warnings stay)\n"
     "      --strict    a picture whose data ends early or is damaged is an error\n"
     "                  (without it: a warning, and the picture as far as it reads)\n"
-    "  -h, --help      this text; COMMAND --help: that command's\n"
+    "  -h, --help      this overview; after a command, that command's help\n"
     "      --version   the version\n"
     "\n"
     "Run 'pixmora-cli help COMMAND' for the options of a command, with examples.\n"

@@ -108,12 +108,14 @@ int CmdEdit(const CliArgs& a) {
     SingleInput in;
     if (const int code = TakeSingleInput(a, in)) return code;
     CliDecoders d;
-    EditPictures pictures;
-    if (!LoadEditPictures(d, a, pictures)) return kExitFailed;
     std::unique_ptr<FrameImage> picture(new FrameImage{});
     std::unique_ptr<EditScratch> scratch(new EditScratch{});
     LoadedPicture loaded = LoadFramed(d, a, in.path, in.name, *picture);
-    if (!Told(a, in.name, loaded, DescribeLoad(in.name, loaded, a.fit))) return kExitFailed;
+    const bool read = Told(a, in.name, loaded, DescribeLoad(in.name, loaded, a.fit));
+    // The pictures of --blend and --frame are read too, so that every
+    // problem is named at once.
+    EditPictures pictures;
+    if (!LoadEditPictures(d, a, pictures) || !read) return kExitFailed;
     if (!ApplyEdits(a.edits, pictures, *scratch, *picture)) {
         Complain("not enough memory to edit " + in.name);
         return kExitFailed;
