@@ -265,7 +265,6 @@ bool StandardStreamsFit(const CliArgs& a, std::string& error) {
 
 unsigned OptionGroupsOf(const std::string& command) {
     if (command == "frame") return kFitOptions;
-    if (command == "help") return kFitOptions | kToolOptions | kExportOptions;
     if (command == "edit") return kFitOptions | kToolOptions;
     if (command == "export") return kFitOptions | kToolOptions | kExportOptions;
     return 0;
