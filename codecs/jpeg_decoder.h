@@ -180,6 +180,14 @@ struct JpegDecoder {
     int32_t skipMismatch;
     // the vector code level of this decode (JpegSimdLevelInUse at its start)
     int32_t simd;
+    // What the data was like, for the damage note at the end of a decode:
+    // the file's own bytes end at dataEnd (the padding follows); cutScan is
+    // 1 + the number of the scan (from 0) that ran out of data, 0 while none
+    // did; restartMissing: a restart marker was not found inside the data.
+    int32_t dataEnd;
+    int32_t scansStarted;
+    int32_t cutScan;
+    int32_t restartMissing;
 };
 static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain record");
 
@@ -228,6 +236,14 @@ int DecodeHuffman(JpegDecoder& d, const int32_t* lookup);
 int32_t Extend(JpegDecoder& d, int s);
 void DecodeMcuRowSequential(JpegDecoder& d);
 bool ProcessRestart(JpegDecoder& d);
+
+// ---- damage (jpeg_decoder.cpp): what the data was like, for the note ----
+// Called where a scan's data ends: remembers the scan when its reader used
+// bits from past the file's own bytes (the data ended early).
+void NoteScanEnd(JpegDecoder& d);
+// A restart that cannot be made: where the search ended in the padding, the
+// data ran out; anywhere else a marker is missing inside the data. False.
+bool NoteRestartMissing(JpegDecoder& d);
 int16_t* CoefAt(CoefBuffer& b, int32_t x, int32_t y);
 bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks, int32_t heightInBlocks,
                     int32_t blockSide);

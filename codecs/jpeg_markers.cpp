@@ -71,6 +71,7 @@ bool PadInput(JpegDecoder& d) {
     // The padding must fit behind the file; a file that leaves no room is refused.
     if (lb.dataLength < 0 || lb.dataLength > kFileBufferSize - kFilePadding)
         return DecodeFail("file too large");
+    d.dataEnd = lb.dataLength;
     uint8_t* p = lb.fileBuffer + lb.dataLength;
     for (int i = 0; i < kFilePadding; i += 2) {
         p[i] = 0xFF;

@@ -213,6 +213,7 @@ ScanStart StartScan(JpegDecoder& d) {
         d.restartsLeft = d.restartInterval;
     }
     StartBitReader(d);
+    d.scansStarted += 1;
     return kScanReady;
 }
 
@@ -240,6 +241,9 @@ bool DecodeAllScans(JpegDecoder& d) {
         ScanStart s = StartScan(d);
         if (s == kScanFailed) return false;
         if (s == kNoMoreScans) {
+            // The marker that ended the scans lies in the padding: the file
+            // was cut after a whole scan, and the scans after it are missing.
+            if (d.buffers->readPosition > d.dataEnd && !d.cutScan) d.cutScan = d.scansStarted + 1;
             d.scanCount = d.componentCount;
             for (int c = 0; c < d.componentCount; ++c)
                 d.scanComp[c] = c;
@@ -252,6 +256,7 @@ bool DecodeAllScans(JpegDecoder& d) {
         else
             p = d.ah == 0 ? kAcFirst : kAcRefine;
         DecodeScanProgressive(d, p);
+        NoteScanEnd(d);
         RewindBitReader(d);
     }
 }

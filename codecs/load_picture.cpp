@@ -134,6 +134,7 @@ int DecodePicture(DecoderSet& set, const char* path) {
 int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
                      int& orientation) {
     orientation = 1;
+    ClearDecodeDamage();
     if (!set.buffers) return DecodeFail("no load buffers");
     LoadBuffers& lb = *set.buffers;
     if (!LoadWholeFile(lb, path)) return 0;

@@ -528,8 +528,11 @@ class RowDecoder {
         if (!h_.interlaced && done < h_.height)
             std::memset(RasterRow(lb_, 0), 0, static_cast<size_t>(stride) * (h_.height - done));
         if (StopRequested(lb_)) return DecodeFail("loading stopped");
-        return DecodeFail(data.flow() == Flow::kDamaged ? "the picture data is damaged"
-                                                        : "the picture data ends early");
+        const bool damaged = data.flow() == Flow::kDamaged;
+        NoteDecodeDamage(damaged          ? kDamageDataDamaged
+                         : h_.interlaced ? kDamageRowsEmpty
+                                         : kDamageLowerPartEmpty);
+        return DecodeFail(damaged ? "the picture data is damaged" : "the picture data ends early");
     }
 
   private:

@@ -35,18 +35,19 @@ int WriteWhole(const char* path, const std::vector<uint8_t>& bytes) {
 
 } // namespace
 
-int WriteBmpFile(const char* path, const FrameImage& block) {
+bool BmpFileBytes(const FrameImage& block, std::vector<uint8_t>& file) {
+    file.clear();
     BitmapInfoHeader src;
     std::memcpy(&src, block.bytes, sizeof src);
     const int64_t width = src.biWidth, height = src.biHeight;
-    if (width <= 0 || height <= 0) return 0;
+    if (width <= 0 || height <= 0) return false;
     const int64_t stride = (width * 24 + 31) / 32 * 4;
     const int64_t imageSize = stride * height;
     // The rows come from the block; a header that claims more than it holds
     // is not followed beyond the block's end.
-    if (imageSize > kFrameImageSize - kFrameHeaderBytes) return 0;
+    if (imageSize > kFrameImageSize - kFrameHeaderBytes) return false;
 
-    std::vector<uint8_t> file(kFileHeaderBytes + 40 + static_cast<size_t>(imageSize));
+    file.resize(kFileHeaderBytes + 40 + static_cast<size_t>(imageSize));
     PutFileHeader(file.data(), static_cast<uint32_t>(file.size()), kFileHeaderBytes + 40);
     BitmapInfoHeader h{};
     h.biSize = 40;
@@ -59,20 +60,32 @@ int WriteBmpFile(const char* path, const FrameImage& block) {
     std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
     std::memcpy(file.data() + kFileHeaderBytes + 40, block.Pixels(),
                 static_cast<size_t>(imageSize));
-    return WriteWhole(path, file);
+    return true;
 }
 
-int WriteRasterBmp(const char* path, const LoadBuffers& lb) {
+bool RasterBmpBytes(const LoadBuffers& lb, std::vector<uint8_t>& file) {
+    file.clear();
     const BitmapInfoHeader& h = lb.raster.header;
-    if (!lb.decodeBuffer || h.biWidth <= 0 || h.biHeight <= 0 || lb.raster.stride <= 0) return 0;
+    if (!lb.decodeBuffer || h.biWidth <= 0 || h.biHeight <= 0 || lb.raster.stride <= 0)
+        return false;
     const size_t packed = 40 + 4 * static_cast<size_t>(h.biClrUsed) +
                           static_cast<size_t>(lb.raster.stride) * static_cast<size_t>(h.biHeight);
-    if (packed > kDecodeBufferSize) return 0;
-    std::vector<uint8_t> file(kFileHeaderBytes + packed);
+    if (packed > kDecodeBufferSize) return false;
+    file.resize(kFileHeaderBytes + packed);
     PutFileHeader(file.data(), static_cast<uint32_t>(file.size()),
                   kFileHeaderBytes + 40 + 4 * h.biClrUsed);
     // The descriptor's header is the authoritative one.
     std::memcpy(file.data() + kFileHeaderBytes, &h, sizeof h);
     std::memcpy(file.data() + kFileHeaderBytes + 40, lb.decodeBuffer + 40, packed - 40);
-    return WriteWhole(path, file);
+    return true;
+}
+
+int WriteBmpFile(const char* path, const FrameImage& block) {
+    std::vector<uint8_t> file;
+    return BmpFileBytes(block, file) ? WriteWhole(path, file) : 0;
+}
+
+int WriteRasterBmp(const char* path, const LoadBuffers& lb) {
+    std::vector<uint8_t> file;
+    return RasterBmpBytes(lb, file) ? WriteWhole(path, file) : 0;
 }

@@ -1,6 +1,9 @@
 // Writing pictures as uncompressed Windows bitmap files.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "picture/frame_image.h"
 #include "codecs/load_buffers.h"
 
@@ -14,3 +17,8 @@ int WriteBmpFile(const char* path, const FrameImage& block);
 // Writes the SourceRaster as it stands (header, palette, rows, at its own
 // depth) behind a 14-byte file header. 0 when there is no raster.
 int WriteRasterBmp(const char* path, const LoadBuffers& lb);
+
+// The bytes of those two files, for a caller that writes them itself
+// (standard output); false, `file` empty, where the writers refuse.
+bool BmpFileBytes(const FrameImage& block, std::vector<uint8_t>& file);
+bool RasterBmpBytes(const LoadBuffers& lb, std::vector<uint8_t>& file);

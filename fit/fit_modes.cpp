@@ -217,7 +217,7 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 } // namespace
 
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block) {
+                           FrameImage& block, FitReport* report) {
     if (!set.buffers) {
         DecodeFail("no load buffers");
         return DecodeOutcome::kRefused;
@@ -235,6 +235,13 @@ DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& 
     // A failed decode is not the photo as a whole: it is fitted as stored.
     if (decoded != 1 || !needs.FinishSmooth(lb, block))
         FitWithOptions(lb, options, orientation, block);
+    if (report) {
+        const bool turned = OrientationOf(orientation).transposed;
+        report->orientation = orientation;
+        report->width = turned ? RasterHeight(lb) : RasterWidth(lb);
+        report->height = turned ? RasterWidth(lb) : RasterHeight(lb);
+        report->geometry = ComputeFitGeometry(report->width, report->height, options.mode);
+    }
     return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
 }
 

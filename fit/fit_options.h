@@ -68,6 +68,15 @@ FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
 // raster gives a black picture, as in FitToFrame. Always true.
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
 
+// What a load made of the picture, for a caller that tells the user: the
+// Exif orientation applied (1: the picture as stored), the upright size and
+// the fit's geometry on it (ComputeFitGeometry).
+struct FitReport {
+    int orientation = 1;
+    int32_t width = 0, height = 0;
+    FitGeometry geometry{};
+};
+
 // The load of a picture the user asked for (a click, a tool's picture, each
 // CLI input): decodes `path` by its type and fits it with `options` into
 // `block`; when options.upright a JPEG is turned by its Exif orientation.
@@ -77,9 +86,10 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 // where a sharp fit reads (MarkLinesTheFitReads); for a smooth fit each row
 // goes into the fit as the decoder finishes it. Either way the block is the
 // fit of the full decode; stretch, not smooth, on a file without an
-// orientation is exactly FitToFrame's picture.
+// orientation is exactly FitToFrame's picture. `report`, when given, gets
+// what was made of a raster of the file's own.
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block);
+                           FrameImage& block, FitReport* report = nullptr);
 
 // The whole upright picture (turned by the Exif `orientation`, as in
 // FitWithOptions) stretched to w x h by FitToFrame's sampling rule, written

@@ -598,6 +598,13 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     };
     Frame out(new FrameImage);
     FitOptions o;
+    o.mode = FitMode::kInside;
+    FitReport report;
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out, &report), DecodeOutcome::kComplete);
+    EXPECT_EQ(report.orientation, 6);
+    EXPECT_EQ(report.width * 1000 + report.height, 128 * 1000 + 128);
+    EXPECT_EQ(report.geometry.dstW * 1000 + report.geometry.dstH, 128 * 1000 + 128);
+    o.mode = FitMode::kStretch;
     ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
     // Turned clockwise: blue top-left, red top-right, white bottom-left, green bottom-right.
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0x0000FF)) << std::hex << Pixel(*out, 10, 117);
@@ -605,8 +612,9 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     EXPECT_TRUE(near(Pixel(*out, 10, 10), 0xFFFFFF));
     EXPECT_TRUE(near(Pixel(*out, 117, 10), 0x00FF00));
     o.upright = false;
-    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out, &report), DecodeOutcome::kComplete);
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0xFF0000)) << "as stored";
+    EXPECT_EQ(report.orientation, 1);
 
 }
 

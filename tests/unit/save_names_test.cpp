@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -256,6 +257,7 @@ TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
     EXPECT_EQ(r.written, 0);
     EXPECT_EQ(r.failedFile, dir + kPathSeparator + "0.jpg");
     EXPECT_NE(SaveAllMessage(r).find("0.jpg"), std::string::npos);
+    EXPECT_EQ(r.reason, std::strerror(ENOENT)) << "the system's words";
 }
 
 // A folder holding an older set of five, a file of the user's and a folder
@@ -300,6 +302,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         const FrameImage* pictures[] = {a.get(), b.get(), damaged.get(), c.get()};
         SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4);
         EXPECT_EQ(r.failure, SaveAllFailure::kBadPicture);
+        EXPECT_EQ(r.reason, "") << "no file operation failed";
         EXPECT_EQ(r.written, 0);
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
         EXPECT_EQ(Snapshot(dir), before);
@@ -320,6 +323,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4, kPathSeparator, block, nullptr);
         EXPECT_EQ(r.failure, SaveAllFailure::kCannotCreate);
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
+        EXPECT_NE(r.reason, "") << "a folder holds the name";
         auto after = Snapshot(dir);
         // The work folder stays only because of what it holds, and says so.
         EXPECT_FALSE(r.folderRestored);
