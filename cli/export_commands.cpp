@@ -19,6 +19,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 #ifdef __GLIBC__
@@ -113,34 +114,44 @@ std::vector<size_t> LargestFirst(const std::vector<std::string>& inputs) {
     return order;
 }
 
+// One picture decoded, fitted, edited and encoded into its slot; what went
+// wrong, or "".
+std::string MakePicture(Batch& b, CliDecoders& d, EditScratch& scratch, size_t i) {
+    std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
+    if (!picture) return "not enough memory for " + b.inputs[i];
+    if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
+        return "cannot decode " + b.inputs[i] + ": " + reason;
+    if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
+        return "not enough memory to edit " + b.inputs[i];
+    if (SaveAllFailure f = EncodeSaveAllPicture(*picture, b.jpegs[i]); f != SaveAllFailure::kNone)
+        return "cannot encode " + b.inputs[i] + ": " + SaveAllFailureText(f);
+    b.progress.Done(b.inputs[i]);
+    return "";
+}
+
 // Takes pictures until none is left. After a failure only the pictures
 // before the failed one in input order are still done, so that the first
-// failure in input order is found, the one --jobs 1 meets.
+// failure in input order is found, the one --jobs 1 meets. Memory that runs
+// out inside the fits and tools fails that picture, not the process.
 void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
     for (;;) {
         const size_t k = b.next.fetch_add(1);
         if (k >= b.order.size()) return;
         const size_t i = b.order[k];
         if (i > b.firstFailed.load()) continue;
-        std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
         std::string failure;
-        if (!picture)
-            failure = "not enough memory for " + b.inputs[i];
-        else if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
-            failure = "cannot decode " + b.inputs[i] + ": " + reason;
-        else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
-            failure = "not enough memory to edit " + b.inputs[i];
-        else if (SaveAllFailure f = EncodeSaveAllPicture(*picture, b.jpegs[i]);
-                 f != SaveAllFailure::kNone)
-            failure = "cannot encode " + b.inputs[i] + ": " + SaveAllFailureText(f);
-        if (!failure.empty()) {
-            b.failures[i] = failure;
-            size_t seen = b.firstFailed.load();
-            while (i < seen && !b.firstFailed.compare_exchange_weak(seen, i)) {
-            }
-            continue;
+        bool outOfMemory = false;
+        try {
+            failure = MakePicture(b, d, scratch, i);
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
         }
-        b.progress.Done(b.inputs[i]);
+        if (outOfMemory) failure = "not enough memory for " + b.inputs[i]; // freed by now
+        if (failure.empty()) continue;
+        b.failures[i] = failure;
+        size_t seen = b.firstFailed.load();
+        while (i < seen && !b.firstFailed.compare_exchange_weak(seen, i)) {
+        }
     }
 }
 
@@ -149,11 +160,31 @@ struct Worker {
     EditScratch scratch;
 };
 
+// What a worker holds besides its decoders: its thread's stack (8 MiB at
+// most), its tool pictures, the smooth fit's row tables (75 MB for the
+// tallest raster) and, on 64-bit systems, an allocator arena of 64 MiB.
+constexpr uint64_t kWorkerOwnBytes = (uint64_t{80} + (sizeof(void*) == 8 ? 64 : 0)) << 20;
+
+// The address space the workers may share: 2 GiB for a 32-bit program (what
+// 32-bit Windows gives it; a 64-bit Windows gives 4), within the process's
+// address-space limit where the system has one.
+uint64_t AddressSpace() {
+    uint64_t space = sizeof(void*) == 4 ? uint64_t{2} << 30 : uint64_t{1} << 47;
+#ifndef _WIN32
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        space = std::min<uint64_t>(space, limit.rlim_cur);
+#endif
+    return space;
+}
+
 // Runs the batch on up to `jobs` workers, each with its own decoders and
-// tool pictures. Fewer when the buffers of more cannot be had; false when
-// not even one worker can be set up.
+// tool pictures: no more than fit into the address space while each decodes
+// the largest picture. Fewer when the buffers of more cannot be had; false
+// when not even one worker can be set up.
 bool RunWorkers(Batch& b, int jobs) {
     std::vector<std::unique_ptr<Worker>> workers;
+    jobs = DecoderSetsThatFit(jobs, AddressSpace(), kWorkerOwnBytes);
     for (int k = 0; k < jobs; ++k) {
         std::unique_ptr<Worker> w(new (std::nothrow) Worker);
         if (!w || !w->decoders.ok()) break;
