@@ -111,8 +111,12 @@ TEST(LoadPicture, DecoderSetsThatFitTheirShareOfTheAddressSpace) {
         const int n = DecoderSetsThatFit(c.wanted, c.space, 16 << 20);
         EXPECT_EQ(n, c.expected) << c.space;
         const uint64_t share = c.space / 4 * 3;
-        if (n > 1) EXPECT_LE(static_cast<uint64_t>(n) * each, share) << c.space;
-        if (n < c.wanted) EXPECT_GT(static_cast<uint64_t>(n + 1) * each, share) << c.space;
+        if (n > 1) {
+            EXPECT_LE(static_cast<uint64_t>(n) * each, share) << c.space;
+        }
+        if (n < c.wanted) {
+            EXPECT_GT(static_cast<uint64_t>(n + 1) * each, share) << c.space;
+        }
     }
 }
 
