@@ -77,7 +77,7 @@ void CloseMainDialog(HWND dialog) {
     StopKeys();
     StopLoader(false);
     // The user ends the program: the album as it is needs no recovery.
-    ForgetRecoveryAlbum();
+    EndRecoveryAlbum();
     EndDialog(dialog, 0);
 }
 

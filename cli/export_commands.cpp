@@ -22,6 +22,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 #ifdef __GLIBC__
@@ -131,6 +132,21 @@ struct Batch {
     std::atomic<size_t> next{0}; // the next picture to take, in input order
 };
 
+// One picture decoded, fitted, edited and encoded into its result.
+void MakePicture(Batch& b, CliDecoders& d, EditScratch& scratch, const Input& in,
+                 FrameImage& picture, PictureResult& r) {
+    LoadedPicture loaded = LoadFramed(d, b.args, in.path, in.name, picture);
+    ApplyStrict(b.args, in.name, loaded);
+    if (loaded.ok && b.args.verbose) r.description = DescribeLoad(in.name, loaded, b.args.fit);
+    r.damage = loaded.damage;
+    if (!loaded.ok)
+        r.problem = loaded.problem;
+    else if (!ApplyEdits(b.args.edits, b.pictures, scratch, picture))
+        r.problem = "not enough memory to edit " + in.name;
+    else if (SaveAllFailure f = EncodeSaveAllPicture(picture, r.jpeg); f != SaveAllFailure::kNone)
+        r.problem = "cannot encode " + in.name + ": " + SaveAllFailureText(f);
+}
+
 void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
     for (;;) {
         const size_t i = b.next.fetch_add(1);
@@ -143,18 +159,14 @@ void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
         } else if (!picture) {
             r.problem = "not enough memory for " + in.name;
         } else {
-            LoadedPicture loaded = LoadFramed(d, b.args, in.path, in.name, *picture);
-            ApplyStrict(b.args, in.name, loaded);
-            if (loaded.ok && b.args.verbose)
-                r.description = DescribeLoad(in.name, loaded, b.args.fit);
-            r.damage = loaded.damage;
-            if (!loaded.ok)
-                r.problem = loaded.problem;
-            else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
-                r.problem = "not enough memory to edit " + in.name;
-            else if (SaveAllFailure f = EncodeSaveAllPicture(*picture, r.jpeg);
-                     f != SaveAllFailure::kNone)
-                r.problem = "cannot encode " + in.name + ": " + SaveAllFailureText(f);
+            // Memory that runs out inside the fits and tools fails this
+            // picture, not the process.
+            try {
+                MakePicture(b, d, scratch, in, *picture, r);
+            } catch (const std::bad_alloc&) {
+                r = PictureResult{};
+                r.problem = "not enough memory for " + in.name; // freed by now
+            }
         }
         b.report.Done(i);
     }
@@ -165,11 +177,31 @@ struct Worker {
     EditScratch scratch;
 };
 
+// What a worker holds besides its decoders: its thread's stack (8 MiB at
+// most), its tool pictures, the smooth fit's row tables (75 MB for the
+// tallest raster) and, on 64-bit systems, an allocator arena of 64 MiB.
+constexpr uint64_t kWorkerOwnBytes = (uint64_t{80} + (sizeof(void*) == 8 ? 64 : 0)) << 20;
+
+// The address space the workers may share: 2 GiB for a 32-bit program (what
+// 32-bit Windows gives it; a 64-bit Windows gives 4), within the process's
+// address-space limit where the system has one.
+uint64_t AddressSpace() {
+    uint64_t space = sizeof(void*) == 4 ? uint64_t{2} << 30 : uint64_t{1} << 47;
+#ifndef _WIN32
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        space = std::min<uint64_t>(space, limit.rlim_cur);
+#endif
+    return space;
+}
+
 // Runs the batch on up to `jobs` workers, each with its own decoders and
-// tool pictures. Fewer when the buffers of more cannot be had; false when
-// not even one worker can be set up.
+// tool pictures: no more than fit into the address space while each decodes
+// the largest picture. Fewer when the buffers of more cannot be had; false
+// when not even one worker can be set up.
 bool RunWorkers(Batch& b, int jobs) {
     std::vector<std::unique_ptr<Worker>> workers;
+    jobs = DecoderSetsThatFit(jobs, AddressSpace(), kWorkerOwnBytes);
     for (int k = 0; k < jobs; ++k) {
         std::unique_ptr<Worker> w(new (std::nothrow) Worker);
         if (!w || !w->decoders.ok()) break;

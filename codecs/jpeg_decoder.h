@@ -26,6 +26,13 @@ constexpr int32_t kJpegMaxDimension = 8192;
 // A frame MCU row never holds more blocks than this (8192 / 16 * 6 = 3072 in
 // practice; the record keeps room for twice that).
 constexpr int32_t kJpegMaxBlocksPerMcuRow = 6144;
+// The most work memory one decode takes. The largest part is a progressive
+// picture's coefficients, 130 bytes a block (DC and AC): at most 122,317,698
+// bytes, for 2465 x 8113 pixels at 4:4:4 (20 million pixels, the raster's
+// limit, in the most blocks); the MCU-row buffers, tables and sampling lists
+// add less than 2 MB. WorkAlloc refuses anything beyond it, so a program can
+// count on it when it decides how many decoders fit into its address space.
+constexpr int64_t kJpegMostWorkBytes = int64_t{128} << 20;
 // T.81 allows at most 10 blocks in one interleaved MCU.
 constexpr int32_t kJpegMaxBlocksPerMcu = 10;
 constexpr int32_t kJpegWorkSlots = 100;
@@ -128,6 +135,7 @@ struct JpegDecoder {
     int32_t mcuBlockList[kJpegMaxBlocksPerMcu];
     // memory
     void* workSlots[kJpegWorkSlots];
+    int64_t workBytes; // taken by this decode so far (at most kJpegMostWorkBytes)
     // tables
     HuffLookupBlock* huffLookup[8];
     // progressive

@@ -37,12 +37,13 @@ void* ZeroedBlock(size_t n) {
 } // namespace
 
 void* WorkAlloc(JpegDecoder& d, int64_t n) {
-    if (n < 0 || n > INT32_MAX - 16) return nullptr;
+    if (n < 0 || n + 8 > kJpegMostWorkBytes - d.workBytes) return nullptr;
     for (int i = 0; i < kJpegWorkSlots; ++i) {
         if (d.workSlots[i]) continue;
         void* p = ZeroedBlock(static_cast<size_t>(n) + 8);
         if (!p) return nullptr;
         d.workSlots[i] = p;
+        d.workBytes += n + 8;
         uintptr_t a = (reinterpret_cast<uintptr_t>(p) + 7) & ~static_cast<uintptr_t>(7);
         return reinterpret_cast<void*>(a);
     }

@@ -230,9 +230,12 @@ bool ScanParametersValid(const JpegDecoder& d) {
 } // namespace
 
 bool DecodeAllScans(JpegDecoder& d) {
+    // A lone component's blocks are the MCUs whatever its sampling factors
+    // say (up to 15 x 15, which would ask for 225 times the memory).
+    const bool lone = d.componentCount == 1;
     for (int c = 0; c < d.componentCount; ++c) {
-        int32_t w = d.comp[c].h * d.frameMcusPerRow;
-        int32_t h = d.comp[c].v * d.frameMcuRows;
+        int32_t w = (lone ? 1 : d.comp[c].h) * d.frameMcusPerRow;
+        int32_t h = (lone ? 1 : d.comp[c].v) * d.frameMcuRows;
         if (!MakeCoefBuffer(d, d.dcCoef[c], w, h, 1) || !MakeCoefBuffer(d, d.acCoef[c], w, h, 8))
             return DecodeFail("out of memory for the coefficients");
     }

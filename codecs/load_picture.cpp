@@ -131,6 +131,17 @@ int DecodePicture(DecoderSet& set, const char* path) {
     return DecodeForReading(set, path, false, nullptr, orientation);
 }
 
+uint64_t DecoderSetMostBytes() {
+    return static_cast<uint64_t>(kFileBufferSize) + kDecodeBufferSize + kGifStateBytes +
+           kJpegDecoderBytes + static_cast<uint64_t>(kJpegMostWorkBytes);
+}
+
+int DecoderSetsThatFit(int wanted, uint64_t space, uint64_t besides) {
+    const uint64_t fit = (space - space / 4) / (DecoderSetMostBytes() + besides);
+    const uint64_t most = wanted > 1 ? static_cast<uint64_t>(wanted) : 1;
+    return static_cast<int>(std::max<uint64_t>(1, std::min(fit, most)));
+}
+
 int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
                      int& orientation) {
     orientation = 1;

@@ -30,6 +30,17 @@ const char* PictureFileFilter();
 // Decodes `path` whole, as DecodeForReading with nothing turned or spared.
 int DecodePicture(DecoderSet& set, const char* path);
 
+// The most memory one DecoderSet holds while it decodes any picture: its
+// two load buffers, both work records and the JPEG decoder's largest work
+// (a progressive photo's coefficients): about 255 MB.
+uint64_t DecoderSetMostBytes();
+// How many DecoderSets may decode at once in an address space of `space`
+// bytes, each with `besides` bytes of its worker's own (stack, tool
+// pictures, fit tables): together they take at most three quarters of the
+// space, the rest being the program's. At least 1, at most `wanted`.
+// Example: 2 GiB, 16 MiB besides: 5 (6 would take 1.6 GB of the 1.5 GiB).
+int DecoderSetsThatFit(int wanted, uint64_t space, uint64_t besides);
+
 // A caller that will read only part of the raster: told a JPEG's
 // orientation before it is decoded, it answers the samples it will read
 // (nullptr: every sample). It may also set lb.rowWatcher for the decode;

@@ -312,19 +312,20 @@ struct EncodingSource : PictureSource {
 } // namespace
 
 SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8_t>& jpeg) {
-    jpeg.clear();
+    std::vector<uint8_t>().swap(jpeg);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kJpegOutputBlockSize]);
+    if (!block) return SaveAllFailure::kOutOfMemory;
+    size_t length = 0;
+    JpegEncodeError error = JpegEncodeError::kNone;
+    if (!EncodeJpeg(picture, block.get(), kJpegOutputBlockSize, length, &error))
+        return SaveAllFailureOf(error);
+    // A copy of the stream's own length: a set of hundreds of pictures keeps
+    // a few kilobytes each, not the whole output block.
     try {
-        jpeg.resize(kJpegOutputBlockSize);
+        std::vector<uint8_t>(block.get(), block.get() + length).swap(jpeg);
     } catch (const std::bad_alloc&) {
         return SaveAllFailure::kOutOfMemory;
     }
-    size_t length = 0;
-    JpegEncodeError error = JpegEncodeError::kNone;
-    if (!EncodeJpeg(picture, jpeg.data(), jpeg.size(), length, &error)) {
-        jpeg.clear();
-        return SaveAllFailureOf(error);
-    }
-    jpeg.resize(length);
     return SaveAllFailure::kNone;
 }
 

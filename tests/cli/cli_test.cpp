@@ -28,6 +28,7 @@
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
 #include "tests/unit/png_builder.h"
+#include "tests/unit/jpeg_builder.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -97,9 +98,17 @@ class Cli : public ::testing::Test {
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    // Runs the program with standard input from the file `in` (none: /dev/null).
-    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null") {
+    // Runs the program with standard input from the file `in` (none: /dev/null);
+    // with `addressSpaceMb`, in an address space of that many megabytes (the
+    // shell's ulimit -v).
+    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
+               int addressSpaceMb = 0) {
         args.insert(args.begin(), PIXMORA_CLI);
+        if (addressSpaceMb > 0)
+            args.insert(args.begin(), {"/bin/sh", "-c",
+                                       "ulimit -v " + std::to_string(addressSpaceMb * 1024) +
+                                           " && exec \"$@\"",
+                                       "sh"});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(&a[0]);
@@ -114,7 +123,7 @@ class Cli : public ::testing::Test {
                                          0644);
         pid_t pid;
         Result r;
-        if (posix_spawn(&pid, PIXMORA_CLI, &actions, nullptr, argv.data(), environ) == 0) {
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
             waitpid(pid, &status, 0);
             r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
@@ -774,6 +783,66 @@ TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
         EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
     }
     EXPECT_TRUE(ReadFile(Path("set/0.jpg")) == ReadFile(in)) << "the older set stays";
+}
+
+// ---- Memory ----
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PIXMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PIXMORA_ASAN 1
+#endif
+#endif
+
+// A worker whose fit runs out of memory fails its picture with a message;
+// the process does not abort. A tall picture's smooth fit needs 75 MB of row
+// tables beside the worker's 120 MB of buffers: address spaces from too
+// small for the buffers upwards are tried until one lets the worker start
+// and then run out.
+TEST_F(Cli, AWorkerOutOfMemoryFailsItsPictureNotTheProcess) {
+#ifdef PIXMORA_ASAN
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#endif
+    BmpSpec tall; // 1 x 14,990,000, RLE8: the end of the picture at once
+    tall.width = 1;
+    tall.height = 14990000;
+    tall.bits = 8;
+    tall.compression = 1;
+    tall.clrUsed = 2;
+    tall.palette = {0, 0, 0, 0, 255, 255, 255, 0};
+    tall.pixels = {0, 1};
+    WriteFile(Path("tall.bmp"), BuildBmp(tall));
+    bool ranOut = false;
+    for (int mb = 100; mb <= 600 && !ranOut; mb += 10) {
+        const Result r = Run({"export", "-q", "--smooth", "--jobs", "1", Path("set"),
+                              Path("tall.bmp")}, "/dev/null", mb);
+        ASSERT_TRUE(r.code == 0 || r.code == 1) << mb << " MB: exit " << r.code << ": " << r.err;
+        if (r.code == 0) break;
+        EXPECT_NE(r.err.find("not enough memory"), std::string::npos) << mb << " MB: " << r.err;
+        ranOut = r.err.find("not enough memory for " + Path("tall.bmp")) != std::string::npos;
+    }
+    EXPECT_TRUE(ranOut) << "no address space let the worker start and run out";
+}
+
+// Eight 20-million-pixel progressive photos (122 MB of coefficients each
+// beside a worker's 120 MB of buffers) asked of eight workers in 1.5 GiB:
+// only as many work as fit, and every picture is made.
+TEST_F(Cli, WorkersAreAsManyAsTheAddressSpaceHolds) {
+#ifdef PIXMORA_ASAN
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#endif
+    JpegBuilder big;
+    big.Soi().Dqt(0, 1);
+    big.Sof(0xC2, 2465, 8113, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables().Eoi();
+    std::vector<std::string> args = {"export", "-q", "--jobs", "8", Path("set")};
+    for (int i = 0; i < 8; ++i) {
+        args.push_back(Path("big" + std::to_string(i) + ".jpg"));
+        WriteFile(args.back(), big.bytes);
+    }
+    const Result r = Run(args, "/dev/null", 1536);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Path("set/7.jpg")));
 }
 
 } // namespace

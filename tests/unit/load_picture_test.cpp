@@ -107,6 +107,30 @@ struct Set {
     }
 };
 
+TEST(LoadPicture, DecoderSetsThatFitTheirShareOfTheAddressSpace) {
+    const uint64_t each = DecoderSetMostBytes() + (16 << 20);
+    struct Case {
+        int wanted;
+        uint64_t space;
+        int expected;
+    } cases[] = {
+        {64, uint64_t{2} << 30, 5}, // 32-bit Windows: 64 would be 16 GB, beyond 32 bits
+        {64, uint64_t{4} << 30, 11}, {8, uint64_t{1} << 30, 2}, {4, 100 << 20, 1},
+        {64, uint64_t{1} << 47, 64}, {3, uint64_t{1} << 47, 3}, {0, uint64_t{1} << 47, 1},
+    };
+    for (const Case& c : cases) {
+        const int n = DecoderSetsThatFit(c.wanted, c.space, 16 << 20);
+        EXPECT_EQ(n, c.expected) << c.space;
+        const uint64_t share = c.space / 4 * 3;
+        if (n > 1) {
+            EXPECT_LE(static_cast<uint64_t>(n) * each, share) << c.space;
+        }
+        if (n < c.wanted) {
+            EXPECT_GT(static_cast<uint64_t>(n + 1) * each, share) << c.space;
+        }
+    }
+}
+
 // --- The content decides the reader ----------------------------------------------
 
 bool SameBlocks(const FrameImage& a, const FrameImage& b) {

@@ -209,6 +209,8 @@ TEST(SaveAll, EncodedStreamsAreCommittedAsTheSetByteForByte) {
     ASSERT_EQ(EncodeSaveAllPicture(*a, jpegs[0]), SaveAllFailure::kNone);
     ASSERT_EQ(EncodeSaveAllPicture(*b, jpegs[1]), SaveAllFailure::kNone);
     EXPECT_EQ(jpegs[0], Encoded(*a));
+    for (const std::vector<uint8_t>& jpeg : jpegs)
+        EXPECT_EQ(jpeg.capacity(), jpeg.size()) << "a stream keeps only its own length";
     SaveAllResult r = CommitSaveAllSet(dir, jpegs.data(), 2);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.written, 2);
