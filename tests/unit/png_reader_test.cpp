@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "browser/thumbnail.h"
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
 #include "codecs/png_reader.h"
@@ -281,6 +282,11 @@ TEST(PngReader, EachWayOfLoadingGivesTheFitOfTheFullDecode) {
     const std::vector<Bytes> files = {pngtest::Build(s), pngtest::Build(interlaced), cut};
     for (const Bytes& file : files) {
         const std::string path = WriteScratchFile("fit.png", file);
+        // A thumbnail too, of a cut-off file as far as it goes.
+        std::unique_ptr<FrameImage> thumb(new FrameImage);
+        ThumbnailRect place;
+        EXPECT_EQ(DecodeThumbnail(set, path.c_str(), true, *thumb, place), 1);
+        EXPECT_EQ(place.w, 80);
         for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
             for (bool smooth : {false, true}) {
                 const FitOptions o{mode, smooth, true};
