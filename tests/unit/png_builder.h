@@ -110,18 +110,23 @@ inline Bytes ImageData(const Spec& s) {
     return z;
 }
 
-// The whole file; the image data in IDAT chunks of `split` bytes (0: one).
-inline Bytes Build(const Spec& s, size_t split = 0, const Bytes& extraBeforeData = {}) {
+// The whole file; the image data in IDAT chunks of `split` bytes (0: one;
+// otherwise an empty one follows the first), `before` and `after` (whole
+// chunks) around the data.
+inline Bytes Build(const Spec& s, size_t split = 0, const Bytes& before = {}, const Bytes& after = {}) {
     Bytes f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     auto add = [&](const Bytes& c) { f.insert(f.end(), c.begin(), c.end()); };
     add(Chunk("IHDR", Header(s)));
-    add(extraBeforeData);
+    add(before);
     if (!s.plte.empty()) add(Chunk("PLTE", s.plte));
     if (!s.trns.empty()) add(Chunk("tRNS", s.trns));
     const Bytes z = ImageData(s);
     const size_t step = split ? split : z.size();
-    for (size_t i = 0; i < z.size(); i += step)
+    for (size_t i = 0; i < z.size(); i += step) {
         add(Chunk("IDAT", Bytes(z.begin() + i, z.begin() + std::min(z.size(), i + step))));
+        if (split && i == 0) add(Chunk("IDAT", {}));
+    }
+    add(after);
     add(Chunk("IEND", {}));
     return f;
 }
