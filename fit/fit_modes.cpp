@@ -57,7 +57,8 @@ std::vector<int32_t> SharpAxis(int32_t offset, int32_t length, int32_t n, bool a
     const StretchStep step(length, n);
     for (int32_t j = 0; j < n; ++j)
         at[static_cast<size_t>(j)] =
-            asFitToFrame ? step(j) : offset + static_cast<int32_t>(static_cast<int64_t>(j) * length / n);
+            offset +
+            (asFitToFrame ? step(j) : static_cast<int32_t>(static_cast<int64_t>(j) * length / n));
     return at;
 }
 
@@ -88,28 +89,59 @@ void SharpFit(const LoadBuffers& lb, const FitGeometry& g, FitMode mode, Orienta
     }
 }
 
-FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, FitMode mode) {
-    return o.transposed ? ComputeFitGeometry(H, W, mode) : ComputeFitGeometry(W, H, mode);
+// The geometry of `part` of the upright picture of a W x H stored raster.
+FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, const PictureRect& part,
+                            FitMode mode) {
+    return ComputeRegionGeometry(part, o.transposed ? W : H, mode);
+}
+
+// The part of a W x H stored raster a fit takes without looking at the
+// picture: the region asked for, or the whole upright picture.
+bool PartAsked(int32_t W, int32_t H, Orientation o, const FitOptions& options, PictureRect& part) {
+    return o.transposed ? ResolveRegion(options.region, H, W, part)
+                        : ResolveRegion(options.region, W, H, part);
+}
+
+// A fill around the subject looks at the whole picture before it fits.
+bool LooksAtThePicture(const FitOptions& options) {
+    return !options.region.asked && options.mode == FitMode::kFill &&
+           options.focus == FitFocus::kSubject;
 }
 
 } // namespace
 
-bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
-                    FrameImage& block) {
+void FitPart(LoadBuffers& lb, const FitOptions& options, int orientation, const PictureRect& part,
+             FrameImage& block) {
     lb.raster.cursor.address = RasterRow(lb, 0);
     const Orientation o = OrientationOf(orientation);
-    if (options.mode == FitMode::kStretch && !options.smooth && !o.transposed && !o.reverseX &&
-        !o.reverseY)
-        return FitToFrame(lb, kFrameSide, kFrameSide, block);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const bool whole = part.x == 0 && part.y == 0 && part.w == (o.transposed ? H : W) &&
+                       part.h == (o.transposed ? W : H);
+    if (whole && options.mode == FitMode::kStretch && !options.smooth && !o.transposed &&
+        !o.reverseX && !o.reverseY) {
+        FitToFrame(lb, kFrameSide, kFrameSide, block);
+        return;
+    }
     InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
     std::memset(block.Pixels(), 0, kFramePixelBytes);
-    if (!RasterReadable(lb)) return true;
-    const FitGeometry g =
-        UprightGeometry(lb.raster.header.biWidth, lb.raster.header.biHeight, o, options.mode);
+    if (!RasterReadable(lb)) return;
+    const FitGeometry g = UprightGeometry(W, H, o, part, options.mode);
     if (options.smooth)
         SmoothFit(lb, g, o, block);
     else
         SharpFit(lb, g, options.mode, o, block.Pixels(), kFrameStride);
+}
+
+bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
+                    FrameImage& block) {
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    PictureRect part;
+    if (!RasterReadable(lb) || !PartToFit(lb, options, orientation, part)) {
+        InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
+        std::memset(block.Pixels(), 0, kFramePixelBytes);
+        return !RasterReadable(lb) || !options.region.asked;
+    }
+    FitPart(lb, options, orientation, part, block);
     return true;
 }
 
@@ -139,7 +171,7 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 // final raster.
 class SmoothLoad : public RasterRowWatcher {
   public:
-    explicit SmoothLoad(FitMode mode) : mode_(mode) {}
+    explicit SmoothLoad(const FitOptions& options) : options_(options) {}
     void SetOrientation(int orientation) { orientation_ = orientation; }
 
     void RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) override {
@@ -149,16 +181,20 @@ class SmoothLoad : public RasterRowWatcher {
             height_ = lb.raster.header.biHeight;
             base_ = RasterRow(const_cast<LoadBuffers&>(lb), 0);
             const Orientation o = OrientationOf(orientation_);
-            fitter_.Begin(lb, base_, UprightGeometry(width_, height_, o, mode_), o, true);
+            PictureRect part;
+            fitting_ = PartAsked(width_, height_, o, options_, part);
+            if (fitting_)
+                fitter_.Begin(lb, base_, UprightGeometry(width_, height_, o, part, options_.mode),
+                              o, true);
         }
-        fitter_.RowsReady(lb, first, count);
+        if (fitting_) fitter_.RowsReady(lb, first, count);
     }
 
     // The frame picture, when the rows went through this fit and row 0 is
     // still where that raster begins; false leaves it to FitWithOptions.
     bool Finish(LoadBuffers& lb, FrameImage& block) {
         lb.raster.cursor.address = RasterRow(lb, 0);
-        if (!started_ || lb.raster.header.biWidth != width_ ||
+        if (!started_ || !fitting_ || lb.raster.header.biWidth != width_ ||
             lb.raster.header.biHeight != height_ || lb.raster.cursor.address != base_ ||
             !RasterReadable(lb))
             return false;
@@ -169,9 +205,9 @@ class SmoothLoad : public RasterRowWatcher {
     }
 
   private:
-    FitMode mode_;
+    const FitOptions& options_;
     int orientation_ = 1;
-    bool started_ = false;
+    bool started_ = false, fitting_ = false;
     int32_t width_ = 0, height_ = 0;
     const uint8_t* base_ = nullptr;
     SmoothFitter fitter_;
@@ -181,9 +217,10 @@ class SmoothLoad : public RasterRowWatcher {
 // lines as masks, or every row of a smooth fit taken as it is finished.
 class FitNeeds : public SampleNeeds {
   public:
-    explicit FitNeeds(const FitOptions& options) : options_(options), smooth_(options.mode) {}
+    explicit FitNeeds(const FitOptions& options) : options_(options), smooth_(options_) {}
     const SampleMasks* MasksFor(LoadBuffers& lb, int orientation) override {
         orientation_ = orientation;
+        if (LooksAtThePicture(options_)) return nullptr; // every sample
         usedSmooth_ = options_.smooth;
         if (options_.smooth) {
             smooth_.SetOrientation(orientation);
@@ -217,7 +254,7 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 } // namespace
 
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block) {
+                           FrameImage& block, FitReport* report) {
     if (!set.buffers || PictureKindOf(path) == PictureKind::kNone) {
         DecodeFail("unknown picture type");
         return DecodeOutcome::kUnknownType;
@@ -236,8 +273,33 @@ DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& 
     // which must never be shown under this file's name.
     if (lb.rasterSerial == serial) return DecodeOutcome::kRefused;
     // A failed decode is not the photo as a whole: it is fitted as stored.
-    if (decoded != 1 || !needs.FinishSmooth(lb, block))
-        FitWithOptions(lb, options, orientation, block);
+    if (decoded != 1) orientation = 1;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    const Orientation o = OrientationOf(orientation);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    PictureRect part;
+    const bool fitted = PartToFit(lb, options, orientation, part);
+    if (!fitted && options.region.asked && W > 0 && H > 0) {
+        if (report) {
+            *report = FitReport{};
+            report->width = o.transposed ? H : W;
+            report->height = o.transposed ? W : H;
+            report->regionOutside = true;
+        }
+        DecodeFail("the part asked for is not inside the picture");
+        return DecodeOutcome::kRefused;
+    }
+    if (!fitted)
+        FitWithOptions(lb, options, orientation, block); // black, as for an unreadable raster
+    else if (decoded != 1 || !needs.FinishSmooth(lb, block))
+        FitPart(lb, options, orientation, part, block);
+    if (report && fitted) {
+        *report = FitReport{};
+        report->width = o.transposed ? H : W;
+        report->height = o.transposed ? W : H;
+        report->part = part;
+        report->shown = ShownPart(UprightGeometry(W, H, o, part, options.mode), report->height);
+    }
     return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
 }
 
@@ -265,8 +327,15 @@ void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& optio
     if (width < 1 || height < 1) return;
     std::memset(columns, 0, static_cast<size_t>(width));
     std::memset(rows, 0, static_cast<size_t>(height));
+    if (LooksAtThePicture(options)) { // the subject is looked for everywhere
+        std::memset(columns, 1, static_cast<size_t>(width));
+        std::memset(rows, 1, static_cast<size_t>(height));
+        return;
+    }
     const Orientation o = OrientationOf(orientation);
-    const FitGeometry g = UprightGeometry(width, height, o, options.mode);
+    PictureRect part;
+    if (!PartAsked(width, height, o, options, part)) return; // the load refuses it
+    const FitGeometry g = UprightGeometry(width, height, o, part, options.mode);
     // Memory row m is row height - 1 - m from the top.
     auto markRow = [&](int32_t memoryRow) {
         rows[static_cast<size_t>(height - 1 - memoryRow)] = 1;

@@ -58,6 +58,15 @@ struct Result {
     std::string out, err;
 };
 
+// Fit options with the whole picture as the part to fit.
+FitOptions Choices(FitMode mode, bool smooth, bool upright) {
+    FitOptions o;
+    o.mode = mode;
+    o.smooth = smooth;
+    o.upright = upright;
+    return o;
+}
+
 // Loads a picture file as the program loads a clicked one with the fit
 // choices given (by default: the plain stretch of the picture as stored).
 Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullptr) {
@@ -68,7 +77,7 @@ Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullpt
     set.gif = reinterpret_cast<GifState*>(gif.data());
     set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
     Picture p = NewPicture();
-    const FitOptions asStored{FitMode::kStretch, false, false};
+    const FitOptions asStored = Choices(FitMode::kStretch, false, false);
     EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p),
               DecodeOutcome::kComplete)
         << path;
@@ -232,11 +241,11 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
         FitOptions fit;
     };
     const Case cases[] = {
-        {wide, {"--fit", "fill"}, {FitMode::kFill, false, true}},
-        {wide, {"--fit=inside", "--smooth"}, {FitMode::kInside, true, true}},
-        {wide, {"--smooth", "--fit", "stretch"}, {FitMode::kStretch, true, true}},
-        {turned, {}, {FitMode::kStretch, false, true}}, // upright by default
-        {turned, {"--fit", "fill", "--smooth"}, {FitMode::kFill, true, true}},
+        {wide, {"--fit", "fill"}, Choices(FitMode::kFill, false, true)},
+        {wide, {"--fit=inside", "--smooth"}, Choices(FitMode::kInside, true, true)},
+        {wide, {"--smooth", "--fit", "stretch"}, Choices(FitMode::kStretch, true, true)},
+        {turned, {}, Choices(FitMode::kStretch, false, true)}, // upright by default
+        {turned, {"--fit", "fill", "--smooth"}, Choices(FitMode::kFill, true, true)},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"frame", c.in, Path("out.bmp")};
@@ -257,7 +266,7 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
                    "50"})
                   .code,
               0);
-    const FitOptions fill{FitMode::kFill, false, true};
+    const FitOptions fill = Choices(FitMode::kFill, false, true);
     Picture p = LoadAsTheProgram(in, &fill), work = NewPicture();
     CopyFrameImage(*work, *p);
     BlendWithBackground(50, *p, *LoadAsTheProgram(wide, &fill), *work);
