@@ -163,41 +163,55 @@ double MassIn(const std::vector<Piece>& pieces, int64_t at, int64_t length) {
     return sum;
 }
 
-// The centre of the attention inside [at, at + length).
-double CentreIn(const std::vector<Piece>& pieces, int64_t at, int64_t length) {
-    double sum = 0, moment = 0;
-    for (const Piece& p : pieces) {
-        const int64_t a = std::max(p.from, at), b = std::min(p.to, at + length);
-        if (b <= a) continue;
-        const double m = p.mass * static_cast<double>(b - a) / static_cast<double>(p.to - p.from);
-        sum += m;
-        moment += m * 0.5 * static_cast<double>(a + b);
-    }
-    return sum > 0 ? moment / sum : at + 0.5 * length;
-}
-
-// The best start of a window of `length` on an axis of `side` pixels whose
-// centred start is `centre`.
-int64_t BestStart(const std::vector<Piece>& pieces, int64_t side, int64_t length, int64_t centre) {
+// Where the rectangle of `length` starts on an axis of `side` pixels whose
+// centred start is `centre`, for the attention standing out of the
+// picture's background (pieces in order along the axis). Attention spread
+// over more than half the axis is no subject: the centre. Otherwise the rectangle
+// is centred on the stretch holding three quarters of it, as far as the
+// picture allows, and moved only where it would lose more than a little of
+// what the best place holds.
+int64_t SubjectStart(const std::vector<Piece>& pieces, int64_t side, int64_t length,
+                     int64_t centre) {
     const int64_t room = side - length;
     if (room <= 0) return 0;
-    const int64_t steps = std::min<int64_t>(room, 256);
-    int64_t best = centre;
-    double bestMass = MassIn(pieces, centre, length);
-    const double centreMass = bestMass;
-    for (int64_t k = 0; k <= steps; ++k) {
-        const int64_t at = room * k / steps;
-        const double m = MassIn(pieces, at, length);
-        if (m > bestMass) best = at, bestMass = m;
+    double total = 0;
+    for (const Piece& p : pieces)
+        total += p.mass;
+    if (total <= 0) return centre;
+    // The shortest run of pieces holding three quarters of the attention.
+    size_t bestA = 0, bestB = pieces.size();
+    double held = 0;
+    for (size_t a = 0, b = 0; a < pieces.size(); held -= pieces[a++].mass) {
+        while (b < pieces.size() && held < 0.75 * total)
+            held += pieces[b++].mass;
+        if (held < 0.75 * total) break;
+        if (pieces[b - 1].to - pieces[a].from < pieces[bestB - 1].to - pieces[bestA].from)
+            bestA = a, bestB = b;
     }
-    // Not clearly better than the centre: the centre.
-    if (bestMass <= 0 || bestMass - centreMass < 0.1 * bestMass) return centre;
-    // Centred on what it holds, while that keeps nearly all of it.
-    for (int round = 0; round < 3; ++round) {
-        const double mid = CentreIn(pieces, best, length);
-        const int64_t at = std::clamp<int64_t>(std::llround(mid - 0.5 * length), 0, room);
-        if (at == best || MassIn(pieces, at, length) < 0.97 * bestMass) break;
-        best = at;
+    if (pieces[bestB - 1].to - pieces[bestA].from > side / 2) return centre;
+    double sum = 0, moment = 0;
+    for (size_t k = bestA; k < bestB; ++k) {
+        sum += pieces[k].mass;
+        moment += pieces[k].mass * 0.5 * static_cast<double>(pieces[k].from + pieces[k].to);
+    }
+    const int64_t wanted = std::clamp<int64_t>(
+        std::llround(moment / sum - 0.5 * static_cast<double>(length)), 0, room);
+    // The most a rectangle can hold, and the place nearest the wanted one that
+    // holds nearly that much.
+    const int64_t steps = std::min<int64_t>(room, 256);
+    double most = MassIn(pieces, wanted, length);
+    for (int64_t k = 0; k <= steps; ++k)
+        most = std::max(most, MassIn(pieces, room * k / steps, length));
+    int64_t best = wanted;
+    if (MassIn(pieces, wanted, length) < 0.97 * most) {
+        int64_t nearest = -1;
+        for (int64_t k = 0; k <= steps; ++k) {
+            const int64_t at = room * k / steps;
+            if (MassIn(pieces, at, length) >= 0.97 * most &&
+                (nearest < 0 || std::llabs(at - wanted) < std::llabs(nearest - wanted)))
+                nearest = at;
+        }
+        best = nearest;
     }
     return best;
 }
@@ -225,7 +239,19 @@ PictureRect SuggestSubjectRegion(const LoadBuffers& lb, int orientation, int asp
     }
     SmallPicture small;
     if ((r.w == uw && r.h == uh) || !MakeSmallPicture(lb, small)) return r;
-    const std::vector<float> score = AttentionOf(small);
+    std::vector<float> score = AttentionOf(small);
+    // What stands out of the background: attention beyond twice its median.
+    std::vector<float> sorted = score;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const float background = 2 * sorted[sorted.size() / 2] + 0.25f;
+    double all = 0, standing = 0;
+    for (float& v : score) {
+        all += v;
+        v = std::max(0.0f, v - background);
+        standing += v;
+    }
+    // A tenth of the attention at least, or nothing stands out.
+    if (standing < 0.1 * all) return r;
 
     // The stored axis the rectangle slides on, and whether the upright
     // axis (left-to-right, or top-down) runs against it.
@@ -245,9 +271,10 @@ PictureRect SuggestSubjectRegion(const LoadBuffers& lb, int orientation, int asp
         const int64_t b = std::min<int64_t>(side, a + small.cell);
         pieces[static_cast<size_t>(c)] = flip ? Piece{side - b, side - a, mass} : Piece{a, b, mass};
     }
+    if (flip) std::reverse(pieces.begin(), pieces.end());
     if (acrossX)
-        r.x = static_cast<int32_t>(BestStart(pieces, uw, r.w, r.x));
+        r.x = static_cast<int32_t>(SubjectStart(pieces, uw, r.w, r.x));
     else
-        r.y = static_cast<int32_t>(BestStart(pieces, uh, r.h, r.y));
+        r.y = static_cast<int32_t>(SubjectStart(pieces, uh, r.h, r.y));
     return r;
 }
