@@ -145,20 +145,27 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
     return true;
 }
 
+bool StretchUprightInto(LoadBuffers& lb, int orientation, int32_t w, int32_t h, uint8_t* pixels,
+                        int32_t stride) {
+    if (w < 1 || h < 1) return false;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    std::memset(pixels, 0, static_cast<size_t>(stride) * static_cast<size_t>(h));
+    if (!RasterReadable(lb)) return true;
+    const Orientation o = OrientationOf(orientation);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const FitGeometry g =
+        o.transposed ? FitGeometry{0, 0, H, W, 0, 0, w, h} : FitGeometry{0, 0, W, H, 0, 0, w, h};
+    SharpFit(lb, g, FitMode::kStretch, o, pixels, stride);
+    return true;
+}
+
 bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& block) {
     lb.raster.cursor.address = RasterRow(lb, 0);
     const Orientation o = OrientationOf(orientation);
     if (!o.transposed && !o.reverseX && !o.reverseY) return FitToFrame(lb, w, h, block);
     if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;
     InitFrameHeader(w, h, block.bytes);
-    const int32_t stride = (w * 24 + 31) / 32 * 4;
-    std::memset(block.Pixels(), 0, static_cast<size_t>(stride) * h);
-    if (!RasterReadable(lb)) return true;
-    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
-    const FitGeometry g =
-        o.transposed ? FitGeometry{0, 0, H, W, 0, 0, w, h} : FitGeometry{0, 0, W, H, 0, 0, w, h};
-    SharpFit(lb, g, FitMode::kStretch, o, block.Pixels(), stride);
-    return true;
+    return StretchUprightInto(lb, orientation, w, h, block.Pixels(), (w * 24 + 31) / 32 * 4);
 }
 
 namespace {
@@ -253,17 +260,19 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 
 } // namespace
 
-DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block, FitReport* report) {
+namespace {
+
+// Decodes `path` for the frame, `needs` picking the samples of a JPEG.
+DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
+                             int& orientation) {
+    orientation = 1;
     if (!set.buffers || PictureKindOf(path) == PictureKind::kNone) {
         DecodeFail("unknown picture type");
         return DecodeOutcome::kUnknownType;
     }
     LoadBuffers& lb = *set.buffers;
     const uint32_t serial = lb.rasterSerial;
-    FitNeeds needs(options);
-    int orientation = 1;
-    const int decoded = DecodeForReading(set, path, options.upright, &needs, orientation);
+    const int decoded = DecodeForReading(set, path, upright, needs, orientation);
     if (decoded < 0) {
         DecodeFail("unknown picture type");
         return DecodeOutcome::kUnknownType;
@@ -275,6 +284,24 @@ DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& 
     // A failed decode is not the photo as a whole: it is fitted as stored.
     if (decoded != 1) orientation = 1;
     lb.raster.cursor.address = RasterRow(lb, 0);
+    return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
+}
+
+} // namespace
+
+DecodeOutcome DecodeWholePicture(DecoderSet& set, const char* path, bool upright,
+                                 int& orientation) {
+    return DecodeForFrame(set, path, upright, nullptr, orientation);
+}
+
+DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
+                           FrameImage& block, FitReport* report) {
+    FitNeeds needs(options);
+    int orientation = 1;
+    const DecodeOutcome outcome = DecodeForFrame(set, path, options.upright, &needs, orientation);
+    if (!HasOwnRaster(outcome)) return outcome;
+    LoadBuffers& lb = *set.buffers;
+    const int decoded = outcome == DecodeOutcome::kComplete ? 1 : 0;
     const Orientation o = OrientationOf(orientation);
     const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
     PictureRect part;

@@ -57,6 +57,13 @@ bool ResolveRegion(const RegionRequest& request, int32_t width, int32_t height, 
 
 // Where a fill takes its square when no region is asked for.
 enum class FitFocus { kCentre, kSubject };
+// The focus words of the settings file and the CLI's --focus, and the
+// folder list menu's text of a fill around the subject.
+constexpr const char* kFitFocusWords[] = {"centre", "subject"}; // in the order of FitFocus
+constexpr const char* kFillAroundSubjectText = "Fill the frame around the subject";
+const char* FitFocusWord(FitFocus focus);
+// The focus of a word of kFitFocusWords (exact, lower case); false for any other.
+bool FitFocusOfWord(const std::string& word, FitFocus& focus);
 
 struct FitOptions {
     FitMode mode = FitMode::kStretch;
@@ -141,6 +148,20 @@ struct FitReport {
 // in LastDecodeFailure()). `report`, when given, gets what was made.
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
                            FrameImage& block, FitReport* report = nullptr);
+
+// Decodes `path` whole by its type for a caller that looks at the picture
+// before it fits parts of it (FitPart): the raster in set.buffers with the
+// row cursor at its row 0, `orientation` the one to apply (the Exif value
+// when `upright` and the decode is complete, else 1). The outcomes are
+// LoadForFrame's.
+DecodeOutcome DecodeWholePicture(DecoderSet& set, const char* path, bool upright, int& orientation);
+
+// The whole upright picture stretched to w x h (any size from 1), one
+// source pixel per pixel by the stretch's sampling rule, into `pixels`:
+// 24-bit rows of `stride` bytes, the bottom row first. Black for a raster
+// that cannot be read; false, writing nothing, for a size below 1.
+bool StretchUprightInto(LoadBuffers& lb, int orientation, int32_t w, int32_t h, uint8_t* pixels,
+                        int32_t stride);
 
 // The whole upright picture (turned by the Exif `orientation`, as in
 // FitWithOptions) stretched to w x h by FitToFrame's sampling rule, written
