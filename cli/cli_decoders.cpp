@@ -51,21 +51,42 @@ bool DecodeInput(CliDecoders& d, const char* path) {
     return false;
 }
 
-const char* LoadFramed(CliDecoders& d, const CliArgs& args, const char* path, FrameImage& picture) {
+const char* LoadFramed(CliDecoders& d, const FitOptions& fit, const char* path, FrameImage& picture,
+                       FitReport* report) {
     if (!d.ok()) return "not enough memory";
     ClearDecodeFailure();
-    if (LoadForFrame(d.set, path, args.fit, picture) == DecodeOutcome::kComplete) return nullptr;
+    if (LoadForFrame(d.set, path, fit, picture, report) == DecodeOutcome::kComplete) return nullptr;
     const char* reason = LastDecodeFailure();
     return reason && *reason ? reason : "decoding failed";
 }
 
+namespace {
+
+std::string SizeText(const FitReport& r) {
+    return std::to_string(r.width) + " x " + std::to_string(r.height) + " upright pixels";
+}
+
+} // namespace
+
+std::string CropOutsideMessage(const CliArgs& args, const char* path, const FitReport& report) {
+    return "--crop " + args.crop + " is not inside " + path + " (" + SizeText(report) + ")";
+}
+
+std::string PartMessage(const char* path, const FitReport& r) {
+    const PictureRect& s = r.shown;
+    return std::string(path) + ": part " + std::to_string(s.x) + "," + std::to_string(s.y) + "," +
+           std::to_string(s.w) + "," + std::to_string(s.h) + " of " + SizeText(r);
+}
+
 bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& pictures) {
     pictures.byStep.clear();
+    FitOptions whole = args.fit; // --crop is a part of the inputs only
+    whole.region = RegionRequest{};
     for (const EditStep& step : args.edits) {
         pictures.byStep.emplace_back();
         if (step.kind != EditKind::kBlend && step.kind != EditKind::kFrame) continue;
         pictures.byStep.back().reset(new FrameImage{});
-        if (const char* reason = LoadFramed(d, args, step.path.c_str(), *pictures.byStep.back())) {
+        if (const char* reason = LoadFramed(d, whole, step.path.c_str(), *pictures.byStep.back())) {
             Complain("cannot decode " + step.path + ": " + reason);
             return false;
         }

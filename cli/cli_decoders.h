@@ -40,8 +40,16 @@ const char* DecodeFailureOf(CliDecoders& d, const char* path);
 // "pixmora-cli: cannot decode PATH: REASON" and returns false.
 bool DecodeInput(CliDecoders& d, const char* path);
 // Decodes `path` and fits it into a frame picture as the program fits a
-// clicked picture with the same choices; nullptr on success, else the reason.
-const char* LoadFramed(CliDecoders& d, const CliArgs& args, const char* path, FrameImage& picture);
+// clicked picture with the choices `fit`; nullptr on success, else the
+// reason. `report` (optional) gets the parts; a region outside the picture
+// is reported there (report->regionOutside) as well as failing.
+const char* LoadFramed(CliDecoders& d, const FitOptions& fit, const char* path, FrameImage& picture,
+                       FitReport* report = nullptr);
+// "--crop TEXT is not inside PATH (W x H upright pixels)": the usage error
+// of a region outside a picture.
+std::string CropOutsideMessage(const CliArgs& args, const char* path, const FitReport& report);
+// "PATH: part X,Y,W,H of W x H upright pixels": what -v prints of an input.
+std::string PartMessage(const char* path, const FitReport& report);
 
 // Loads the background and frame pictures of the edit options, fitted as the
 // tools load them. On failure prints the file and the reason, returns false.

@@ -89,6 +89,8 @@ struct Batch {
     const std::vector<std::string>& inputs;
     std::vector<std::vector<uint8_t>> jpegs;   // the encoded pictures, in input order
     std::vector<std::string> failures;         // what went wrong per picture, "" when fine
+    std::vector<uint8_t> usage;                // 1 where the failure is --crop outside the picture
+    std::vector<std::string> parts;            // what -v prints per picture
     std::vector<size_t> order;                 // the order the pictures are taken in
     std::atomic<size_t> next{0};               // position in `order` of the next picture
     std::atomic<size_t> firstFailed{SIZE_MAX}; // lowest input index that failed
@@ -123,11 +125,15 @@ void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
         if (i > b.firstFailed.load()) continue;
         std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
         std::string failure;
-        if (!picture)
+        FitReport report;
+        if (!picture) {
             failure = "not enough memory for " + b.inputs[i];
-        else if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
-            failure = "cannot decode " + b.inputs[i] + ": " + reason;
-        else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
+        } else if (const char* reason =
+                       LoadFramed(d, b.args.fit, b.inputs[i].c_str(), *picture, &report)) {
+            b.usage[i] = report.regionOutside;
+            failure = report.regionOutside ? CropOutsideMessage(b.args, b.inputs[i].c_str(), report)
+                                           : "cannot decode " + b.inputs[i] + ": " + reason;
+        } else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
             failure = "not enough memory to edit " + b.inputs[i];
         else if (SaveAllFailure f = EncodeSaveAllPicture(*picture, b.jpegs[i]);
                  f != SaveAllFailure::kNone)
@@ -139,6 +145,7 @@ void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
             }
             continue;
         }
+        b.parts[i] = PartMessage(b.inputs[i].c_str(), report);
         b.progress.Done(b.inputs[i]);
     }
 }
@@ -239,9 +246,11 @@ int CmdExport(const CliArgs& a) {
 
     KeepWorkBlocksInTheHeap();
     Progress progress(!a.quiet && StderrIsTerminal(), inputs.size());
-    Batch b{a, pictures, inputs, {}, {}, {}, {}, {SIZE_MAX}, progress};
+    Batch b{a, pictures, inputs, {}, {}, {}, {}, {}, {}, {SIZE_MAX}, progress};
     b.jpegs.resize(inputs.size());
     b.failures.resize(inputs.size());
+    b.usage.resize(inputs.size());
+    b.parts.resize(inputs.size());
     b.order = LargestFirst(inputs);
     const int jobs = std::min<int>(a.jobs > 0 ? a.jobs : DefaultJobs(),
                                    static_cast<int>(std::min<size_t>(inputs.size(), 64)));
@@ -254,8 +263,11 @@ int CmdExport(const CliArgs& a) {
     for (size_t i = 0; i < inputs.size(); ++i) {
         if (b.failures[i].empty()) continue;
         Complain(b.failures[i] + "; nothing was written");
-        return kExitFailed;
+        return b.usage[i] ? kExitUsage : kExitFailed;
     }
+    if (a.verbose)
+        for (const std::string& part : b.parts)
+            std::printf("%s\n", part.c_str());
 
     // OUTDIR is made only for a set that is ready, and goes again when the
     // set cannot be written into it.

@@ -35,10 +35,16 @@ int CmdEdit(const CliArgs& a) {
     if (!LoadEditPictures(d, a, pictures)) return kExitFailed;
     std::unique_ptr<FrameImage> picture(new FrameImage{});
     std::unique_ptr<EditScratch> scratch(new EditScratch{});
-    if (const char* reason = LoadFramed(d, a, a.operands[0].c_str(), *picture)) {
+    FitReport report;
+    if (const char* reason = LoadFramed(d, a.fit, a.operands[0].c_str(), *picture, &report)) {
+        if (report.regionOutside) {
+            Complain(CropOutsideMessage(a, a.operands[0].c_str(), report));
+            return kExitUsage;
+        }
         Complain("cannot decode " + a.operands[0] + ": " + reason);
         return kExitFailed;
     }
+    if (a.verbose) std::printf("%s\n", PartMessage(a.operands[0].c_str(), report).c_str());
     if (!ApplyEdits(a.edits, pictures, *scratch, *picture)) {
         Complain("not enough memory");
         return kExitFailed;

@@ -26,6 +26,7 @@
 #include "export/save_names.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
+#include "tests/unit/subject_photos.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -78,8 +79,7 @@ Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullpt
     set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
     Picture p = NewPicture();
     const FitOptions asStored = Choices(FitMode::kStretch, false, false);
-    EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p),
-              DecodeOutcome::kComplete)
+    EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p), DecodeOutcome::kComplete)
         << path;
     return p;
 }
@@ -273,6 +273,108 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
     EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*work));
 }
 
+TEST_F(Cli, CropAndFocusGiveTheCoreFitOfThePartAndVerboseNamesIt) {
+    const std::string wide = SizedBmp("wide.bmp", 200, 90, 3);
+    const std::string turned = Path("turned.jpg");
+    WriteFile(turned, WithOrientation(ReadFile(SmallJpeg("plain.jpg", 2)), 6));
+    const SubjectPhoto photo = MakeSubjectPhoto(SubjectScene::kProductOffCentre, 300);
+    BmpSpec spec;
+    spec.width = photo.width;
+    spec.height = photo.height;
+    spec.pixels.assign(static_cast<size_t>(StrideOf(photo.width, 24)) * photo.height, 0);
+    for (int32_t y = 0; y < photo.height; ++y) // the file's first row is the bottom one
+        for (int32_t x = 0; x < photo.width; ++x)
+            for (int k = 0; k < 3; ++k)
+                spec.pixels[static_cast<size_t>(photo.height - 1 - y) * StrideOf(photo.width, 24) +
+                            3 * x + k] =
+                    static_cast<uint8_t>(photo.pixels[static_cast<size_t>(y) * photo.width + x] >>
+                                         (8 * k));
+    const std::string bottle = Path("bottle.bmp");
+    WriteFile(bottle, BuildBmp(spec));
+    auto region = [](int64_t x, int64_t y, int64_t w, int64_t h, bool share) {
+        RegionRequest q;
+        q.asked = true;
+        const int64_t v[4] = {x, y, w, h};
+        for (int k = 0; k < 4; ++k)
+            q.value[k] = v[k], q.percent[k] = share;
+        return q;
+    };
+    struct Case {
+        std::string in;
+        std::vector<std::string> options;
+        FitMode mode;
+        RegionRequest part;
+        FitFocus focus;
+        const char* says;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {wide, {"--crop", "20,10,60,50"}, FitMode::kStretch, region(20, 10, 60, 50, false),
+         FitFocus::kCentre, "part 20,10,60,50 of 200 x 90 upright pixels"},
+        {wide, {"--crop=10%,0%,80%,50%", "--fit", "fill"}, FitMode::kFill,
+         region(1000, 0, 8000, 5000, true), FitFocus::kCentre, "part 77,0,45,45 of 200 x 90"},
+        {turned, {"--crop", "10,60,90,68", "--fit", "inside"}, FitMode::kInside,
+         region(10, 60, 90, 68, false), FitFocus::kCentre, "part 10,60,90,68 of 128 x 128"},
+        // the bottle at four fifths of the width: the square at the right edge
+        {bottle, {"--fit", "fill", "--focus", "subject"}, FitMode::kFill, RegionRequest{},
+         FitFocus::kSubject, "part 100,0,200,200 of 300 x 200"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"frame", c.in, Path("out.bmp"), "-v"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find(c.in + ": " + c.says), std::string::npos) << r.out;
+        FitOptions fit = Choices(c.mode, false, true);
+        fit.region = c.part;
+        fit.focus = c.focus;
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(c.in, &fit))) << r.out;
+    }
+    // --focus centre is the plain fill, byte for byte.
+    ASSERT_EQ(Run({"frame", wide, Path("out.bmp"), "--fit", "fill", "--focus", "centre"}).code, 0);
+    const FitOptions fill = Choices(FitMode::kFill, false, true);
+    EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(wide, &fill)));
+}
+
+TEST_F(Cli, ACropOutsideAPictureOrEmptyIsAUsageErrorAndWritesNothing) {
+    const std::string wide = SizedBmp("wide.bmp", 200, 90, 3);
+    const std::string small = NoiseBmp("small.bmp", 4); // 128 x 128
+    const std::string out = Path("out.bmp"), outdir = Path("set");
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"frame", wide, out, "--crop", "0,0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "-1,0,10,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "60%,0,50%,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10.5,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--focus", "face"}, "--focus takes centre or subject"},
+        {{"frame", wide, out, "--focus", "subject"}, "--focus subject goes with --fit fill"},
+        {{"frame", wide, out, "--fit", "fill", "--focus", "subject", "--crop", "1,1,5,5"},
+         "--crop and --focus subject"},
+        {{"frame", wide, out, "--crop", "150,0,51,90"},
+         "--crop 150,0,51,90 is not inside " + wide + " (200 x 90 upright pixels)"},
+        {{"edit", wide, out, "--crop", "0,0,10,91", "--mirror"}, "is not inside"},
+        {{"frame", wide, out, "--crop", "0,0,0.1%,50%"}, "is not inside"}, // no column
+        {{"export", outdir, small, wide, "--crop", "0,0,150,100"},
+         "--crop 0,0,150,100 is not inside " + small},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out) || fs::exists(outdir)) << c.says;
+    }
+    // The backgrounds are loaded whole: a crop that fits the input only is fine.
+    EXPECT_EQ(
+        Run({"edit", small, out, "--crop", "0,0,100,100", "--blend", wide, "--blend-percent", "50"})
+            .code,
+        0);
+}
+
 // ---- The tools, one option at a time and in sequence ----
 
 // The Image Processing dialog opened on `p`: one press of a track bar's small
@@ -446,9 +548,10 @@ TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) 
 
     const Result kept = Run({"export", outdir, a, b});
     EXPECT_EQ(kept.code, 0);
-    EXPECT_NE(kept.err.find("warning: " + outdir +
-                            " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame would "
-                            "show after the new ones; --clean deletes them"),
+    EXPECT_NE(kept.err.find(
+                  "warning: " + outdir +
+                  " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame would "
+                  "show after the new ones; --clean deletes them"),
               std::string::npos)
         << kept.err;
     EXPECT_TRUE(fs::exists(outdir + "/3.JPG") && fs::exists(outdir + "/7.jpg"));
