@@ -178,10 +178,17 @@ TEST(LoadRoute, TheFitChosenShapesEveryLaterLoad) {
 void WritePhotoBmp(const std::string& path, const SubjectPhoto& photo) {
     const int32_t w = photo.width, h = photo.height;
     std::vector<uint8_t> b(54 + static_cast<size_t>(w) * 3 * h, 0);
-    const uint32_t header[] = {static_cast<uint32_t>(b.size()), 0, 54, 40, static_cast<uint32_t>(w),
-                               static_cast<uint32_t>(h)};
-    std::memcpy(b.data() + 2, header, sizeof header);
-    b[0] = 'B', b[1] = 'M', b[26] = 1, b[28] = 24;
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int k = 0; k < 4; ++k)
+            b[at + k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, static_cast<uint32_t>(b.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(w));
+    put32(22, static_cast<uint32_t>(h));
+    b[26] = 1, b[28] = 24;
     for (int32_t y = 0; y < h; ++y) // the file's first row is the bottom one
         for (int32_t x = 0; x < w; ++x) {
             const uint32_t c = photo.pixels[static_cast<size_t>(h - 1 - y) * w + x];
@@ -351,6 +358,13 @@ TEST(ChoosePart, FromTheMenuEscChangesNothingAndTheSubjectFillFollowsTheSuggesti
             OnNextDialog([&](HWND part) {
                 opened = WindowText(part) == "Choose the part";
                 HWND view = GetDlgItem(part, IDC_PART_VIEW);
+                PressIn(part, view, VK_LEFT, true);
+                PressIn(part, view, VK_SUBTRACT);
+                EXPECT_FALSE(SameRect(OpenPartChoice()->square, *OpenPartSuggestion()));
+                // "Suggest" puts the square back.
+                SendMessageA(part, WM_COMMAND, MAKEWPARAM(IDC_PART_SUGGEST, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(part, IDC_PART_SUGGEST)));
+                EXPECT_TRUE(SameRect(OpenPartChoice()->square, *OpenPartSuggestion()));
                 PressIn(part, view, VK_LEFT, true);
                 PressIn(part, view, VK_ESCAPE);
             });
