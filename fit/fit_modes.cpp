@@ -124,7 +124,10 @@ void FitPart(LoadBuffers& lb, const FitOptions& options, int orientation, const 
     }
     InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
     std::memset(block.Pixels(), 0, kFramePixelBytes);
-    if (!RasterReadable(lb)) return;
+    const int64_t uw = o.transposed ? H : W, uh = o.transposed ? W : H;
+    const bool inside = part.x >= 0 && part.y >= 0 && part.w >= 1 && part.h >= 1 &&
+                        part.x + int64_t(part.w) <= uw && part.y + int64_t(part.h) <= uh;
+    if (!inside || !RasterReadable(lb)) return;
     const FitGeometry g = UprightGeometry(W, H, o, part, options.mode);
     if (options.smooth)
         SmoothFit(lb, g, o, block);

@@ -121,8 +121,9 @@ bool PartToFit(const LoadBuffers& lb, const FitOptions& options, int orientation
 // raster gives a black picture, as in FitToFrame, and so does a region
 // that is not inside the picture (then false; else true).
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
-// The fit of the `part` of the upright picture (inside it, as PartToFit
-// gives it) with the mode and smoothing of `options`.
+// The fit of the `part` of the upright picture (as PartToFit gives it) with
+// the mode and smoothing of `options`; a part not inside the picture gives
+// a black picture.
 void FitPart(LoadBuffers& lb, const FitOptions& options, int orientation, const PictureRect& part,
              FrameImage& block);
 

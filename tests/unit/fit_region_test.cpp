@@ -135,11 +135,19 @@ TEST(FitRegion, TheFitReadsOnlyTheLinesItMarksAndARegionOutsideReadsNothing) {
     std::vector<uint8_t> cols, rows;
     LinesTheFitReads(w, h, outside, 1, cols, rows);
     EXPECT_EQ(std::count(cols.begin(), cols.end(), 1) + std::count(rows.begin(), rows.end(), 1), 0);
-    // The fit of it is black, and says it could not be made.
+    // The fit of it is black, and says it could not be made; a part given
+    // to FitPart outside the picture (turned: 143 wide) is never read.
     Frame f(new FrameImage);
     EXPECT_FALSE(FitWithOptions(TopDownRaster(px, w, h), outside, 1, *f));
     for (size_t i = 0; i < kFramePixelBytes; ++i)
         ASSERT_EQ(f->Pixels()[i], 0) << i;
+    for (const PictureRect& r : {PictureRect{100, 0, 91, 10}, PictureRect{-1, 0, 5, 5},
+                                 PictureRect{0, 0, 0, 5}, PictureRect{0, 150, 143, 41}}) {
+        std::memset(f->bytes, 0x5A, sizeof f->bytes);
+        FitPart(TopDownRaster(px, w, h), outside, 6, r, *f);
+        for (size_t i = 0; i < kFramePixelBytes; ++i)
+            ASSERT_EQ(f->Pixels()[i], 0) << r.x << "," << r.y << " " << i;
+    }
 }
 
 // The file with an Exif APP1 holding only `orientation` after its SOI.
