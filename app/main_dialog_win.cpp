@@ -195,6 +195,17 @@ bool RouteKey(const MSG& m) {
             return false; // on a button: that button
         }
         return true;
+    case VK_F2: // "Choose the part" of the selected (else the focused) picture
+        if (m.hwnd != a.FolderList) return false;
+        {
+            int item = static_cast<int>(SendMessageA(a.FolderList, LVM_GETNEXTITEM,
+                                                     static_cast<WPARAM>(-1), LVNI_SELECTED));
+            if (item < 0)
+                item = static_cast<int>(SendMessageA(a.FolderList, LVM_GETNEXTITEM,
+                                                     static_cast<WPARAM>(-1), LVNI_FOCUSED));
+            ChoosePartOfFolderItem(item);
+        }
+        return true;
     case VK_DELETE:
         if (m.hwnd != a.AlbumList) return false;
         PressButton(dialog, IDC_DELETE);

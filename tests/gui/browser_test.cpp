@@ -1067,24 +1067,26 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
         // The first start's choices; Down, Down, Enter picks the second item.
         std::vector<MenuItemSeen> seen = UseFolderListMenu(
             ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_RETURN}, "folder_menu");
-        ASSERT_EQ(seen.size(), 8u);
+        ASSERT_EQ(seen.size(), 10u);
         const char* texts[] = {"Stretch to the frame",
                                "Fill the frame (cut the edges)",
+                               "Fill the frame around the subject",
                                "Fit inside the frame (black bars)",
                                "",
                                "Smooth scaling",
                                "Turn photos upright",
                                "",
+                               "Choose the part...\tF2",
                                "Load"};
         for (size_t i = 0; i < seen.size(); ++i)
             EXPECT_EQ(seen[i].text, texts[i]) << i;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             EXPECT_TRUE(seen[i].radio) << i;
         EXPECT_TRUE(seen[0].checked);
-        EXPECT_FALSE(seen[1].checked || seen[2].checked || seen[4].checked);
-        EXPECT_FALSE(seen[4].radio || seen[5].radio);
-        EXPECT_TRUE(seen[5].checked);
-        EXPECT_FALSE(seen[7].greyed);
+        EXPECT_FALSE(seen[1].checked || seen[2].checked || seen[3].checked || seen[5].checked);
+        EXPECT_FALSE(seen[5].radio || seen[6].radio);
+        EXPECT_TRUE(seen[6].checked);
+        EXPECT_FALSE(seen[8].greyed || seen[9].greyed);
         // Fill is chosen, kept for the next start and used by the next load.
         EXPECT_EQ(CurrentSettings().fit.mode, FitMode::kFill);
         EXPECT_EQ(profile.Value("Frame", "Fit"), "fill");
@@ -1094,14 +1096,26 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
                   kRed.ref()); // the upper half, not the white of a band
 
         // Smooth scaling on: its mark shows the next time.
-        UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+        UseFolderListMenu(ScreenPointOfItem(wide),
+                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
         EXPECT_TRUE(CurrentSettings().fit.smooth);
         EXPECT_EQ(profile.Value("Frame", "Smooth"), "1");
         seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
+        ASSERT_EQ(seen.size(), 10u);
         EXPECT_TRUE(seen[1].checked);
-        EXPECT_FALSE(seen[0].checked);
-        EXPECT_TRUE(seen[4].checked);
+        EXPECT_FALSE(seen[0].checked || seen[2].checked);
+        EXPECT_TRUE(seen[5].checked);
+
+        // Around the subject: the fill with the subject focus, kept too; the
+        // plain fill gives it back.
+        seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+        EXPECT_EQ(CurrentSettings().fit.mode, FitMode::kFill);
+        EXPECT_EQ(CurrentSettings().fit.focus, FitFocus::kSubject);
+        EXPECT_EQ(profile.Value("Frame", "Focus"), "subject");
+        seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_RETURN});
+        EXPECT_TRUE(seen[2].checked && !seen[1].checked);
+        EXPECT_EQ(CurrentSettings().fit.focus, FitFocus::kCentre);
+        EXPECT_EQ(profile.Value("Frame", "Focus"), "centre");
 
         // "Load" loads the item under the pointer as a new state, even when
         // it is the selected one already.
@@ -1113,15 +1127,15 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
         // From the keyboard (the menu key, Shift+F10) the focused item is
         // the one; away from every item "Load" is greyed.
         seen = UseFolderListMenu([] { PressKey(FolderList(), VK_APPS); }, {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
-        EXPECT_FALSE(seen[7].greyed);
+        ASSERT_EQ(seen.size(), 10u);
+        EXPECT_FALSE(seen[9].greyed);
         seen = UseFolderListMenu([] { PressKey(FolderList(), VK_F10, false, true); }, {VK_ESCAPE});
-        EXPECT_EQ(seen.size(), 8u);
+        EXPECT_EQ(seen.size(), 10u);
         RECT list;
         GetWindowRect(FolderList(), &list);
         seen = UseFolderListMenu(MAKELPARAM(list.right - 30, list.bottom - 30), {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
-        EXPECT_TRUE(seen[7].greyed);
+        ASSERT_EQ(seen.size(), 10u);
+        EXPECT_TRUE(seen[8].greyed && seen[9].greyed);
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();
@@ -1248,10 +1262,10 @@ TEST(BrowserMenu, APhotoOnItsSideStandsUprightInItsThumbnailAndWhenLoaded) {
         EXPECT_TRUE(Near(at(117, 10), kRed.ref()));
         EXPECT_TRUE(Near(at(10, 117), kBlue.ref()));
 
-        // Switched off in the menu (its fifth choice): the thumbnails are drawn
+        // Switched off in the menu (its sixth choice): the thumbnails are drawn
         // again as the photo is stored.
         UseFolderListMenu(ScreenPointOfItem(0),
-                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
         EXPECT_FALSE(CurrentSettings().fit.upright);
         ASSERT_TRUE(WaitForLoader());
         ASSERT_EQ(ItemCount(), 1);
