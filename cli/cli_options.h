@@ -36,8 +36,6 @@ struct CliArgs {
     std::vector<std::string> operands;
     std::vector<EditStep> edits;
     FitOptions fit;       // of every loaded picture: inputs, backgrounds, frame pictures
-    std::string crop;     // --crop as given: fit.region is the inputs' part (not the backgrounds')
-    bool verbose = false; // print the part of each input the frame shows
     bool quiet = false;
     bool verbose = false;
     bool strict = false;  // a damaged picture is an error, not a warning
