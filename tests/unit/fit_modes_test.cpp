@@ -1,15 +1,18 @@
 // The three fits, smooth scaling in linear light, and photos turned upright.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "fit/stretch.h"
+#include "fit/extended_rounding.h"
 #include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
 #include "fit/fit_options.h"
@@ -62,6 +65,64 @@ bool BlackOutside(const FrameImage& f, int x0, int x1, int y0, int y1) {
 }
 
 // --- Where the picture goes ---------------------------------------------------
+
+// The stretch's rule as it was first written, in x87 extended precision:
+// the oracle for the integer StretchStep, where long double is that format
+// and the processor computes in it (a precision setting of 53 bits would
+// round the products).
+float ExtendedPrecisionScale(int32_t source, int32_t target) {
+    return static_cast<float>(static_cast<long double>(source) / target);
+}
+int32_t ExtendedPrecisionStep(int32_t source, int32_t target, int32_t j) {
+    return std::min<int32_t>(source - 1, static_cast<int32_t>(static_cast<long double>(j) *
+                                                              ExtendedPrecisionScale(source, target)));
+}
+
+bool ComputesInExtendedPrecision() {
+    volatile long double tiny = std::ldexp(1.0L, -63);
+    return std::numeric_limits<long double>::digits == 64 && 1.0L + tiny != 1.0L;
+}
+
+TEST(StretchStep, IntegerRuleEqualsTheExtendedPrecisionOneForEverySize) {
+    if (!ComputesInExtendedPrecision())
+        GTEST_SKIP() << "no 64-bit-mantissa arithmetic here to compare with";
+    // Every target a stretch has (1..128). A 32-bit build, often run
+    // emulated, checks fewer sources.
+    const bool narrow = sizeof(void*) == 4;
+    int64_t wrong = 0;
+    // The scale, for every source to 2^16 (every GIF and JPEG size).
+    for (int32_t source = 1; source <= (narrow ? 1 << 13 : 1 << 16); ++source)
+        for (int32_t target = 1; target <= kFrameSide; ++target) {
+            uint32_t mantissa;
+            int exponent;
+            RoundedToFloat(ExtendedRatio(source, target), mantissa, exponent);
+            if (std::ldexp(static_cast<float>(mantissa), exponent) !=
+                    ExtendedPrecisionScale(source, target) &&
+                ++wrong <= 10)
+                ADD_FAILURE() << "scale " << source << " / " << target;
+        }
+    // Every position, for every source to 1024, and random ones to 2^31.
+    auto check = [&](int32_t source, int32_t target, int32_t j) {
+        if (StretchStep(source, target)(j) != ExtendedPrecisionStep(source, target, j) &&
+            ++wrong <= 10)
+            ADD_FAILURE() << source << " / " << target << " at " << j;
+    };
+    for (int32_t source = 1; source <= (narrow ? 256 : 1024); ++source)
+        for (int32_t target = 1; target <= kFrameSide; ++target) {
+            const StretchStep step(source, target);
+            for (int32_t j = 0; j < target; ++j)
+                if (step(j) != ExtendedPrecisionStep(source, target, j) && ++wrong <= 10)
+                    ADD_FAILURE() << source << " / " << target << " at " << j;
+        }
+    std::mt19937 rng(7);
+    for (int i = 0; i < (narrow ? 50000 : 500000); ++i) {
+        const int32_t source = std::max<int32_t>(1, static_cast<int32_t>(rng() >> 1) >> (rng() % 31));
+        const int32_t target = 1 + static_cast<int32_t>(rng() % kFrameSide);
+        check(source, target, static_cast<int32_t>(rng() % static_cast<uint32_t>(target)));
+        check(source, target, target - 1);
+    }
+    EXPECT_EQ(wrong, 0);
+}
 
 TEST(FitGeometry, WideTallSquareThinAndSmallPictures) {
     struct Case {
