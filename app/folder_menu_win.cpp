@@ -1,6 +1,6 @@
 // The folder list's context menu: how pictures fit the frame (for every
-// later load, and kept in the settings file), and "Load" for the item under
-// the pointer.
+// later load, and kept in the settings file), and "Choose the part..." and
+// "Load" for the item under the pointer.
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "app/settings_win.h"
@@ -13,8 +13,10 @@ constexpr UINT kFirstFitMode = 1;
 constexpr UINT kFitModeCount = sizeof kFitModeNames / sizeof kFitModeNames[0];
 
 enum MenuCommand : UINT {
-    kSmooth = kFirstFitMode + kFitModeCount,
+    kFillAroundSubject = kFirstFitMode + kFitModeCount,
+    kSmooth,
     kUpright,
+    kChoosePart,
     kLoad,
 };
 
@@ -44,14 +46,19 @@ void AddItem(HMENU menu, UINT command, const char* text, bool radio, bool checke
 HMENU BuildFolderListMenu(const FitOptions& fit, bool haveItem) {
     HMENU menu = CreatePopupMenu();
     if (!menu) return nullptr;
-    const FitMode mode = fit.mode;
-    for (UINT i = 0; i < kFitModeCount; ++i)
+    // A fill around the subject is the fill's neighbour among the modes.
+    const bool aroundSubject = fit.mode == FitMode::kFill && fit.focus == FitFocus::kSubject;
+    for (UINT i = 0; i < kFitModeCount; ++i) {
         AddItem(menu, kFirstFitMode + i, kFitModeNames[i].menuText, true,
-                mode == kFitModeNames[i].mode);
+                fit.mode == kFitModeNames[i].mode && !aroundSubject);
+        if (kFitModeNames[i].mode == FitMode::kFill)
+            AddItem(menu, kFillAroundSubject, kFillAroundSubjectText, true, aroundSubject);
+    }
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AddItem(menu, kSmooth, "Smooth scaling", false, fit.smooth);
     AddItem(menu, kUpright, "Turn photos upright", false, fit.upright);
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AddItem(menu, kChoosePart, "Choose the part...\tF2", false, false, !haveItem);
     AddItem(menu, kLoad, "Load", false, false, !haveItem);
     return menu;
 }
@@ -60,12 +67,17 @@ void ApplyFolderListChoice(UINT command, int item) {
     FitOptions fit = CurrentSettings().fit;
     if (command >= kFirstFitMode && command < kFirstFitMode + kFitModeCount) {
         fit.mode = kFitModeNames[command - kFirstFitMode].mode;
+        fit.focus = FitFocus::kCentre;
+    } else if (command == kFillAroundSubject) {
+        fit.mode = FitMode::kFill;
+        fit.focus = FitFocus::kSubject;
     } else if (command == kSmooth) {
         fit.smooth = !fit.smooth;
     } else if (command == kUpright) {
         fit.upright = !fit.upright;
     } else {
         if (command == kLoad && item >= 0) LoadFolderItem(item);
+        if (command == kChoosePart && item >= 0) ChoosePartOfFolderItem(item);
         return;
     }
     const bool turned = fit.upright != CurrentSettings().fit.upright;

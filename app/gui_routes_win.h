@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "fit/part_choice.h"
 #include "picture/frame_image.h"
 
 // Folder browser
@@ -21,6 +22,17 @@ void PlaceThumbnail(int item, HBITMAP bitmap);
 // options in force as a new history state; a file that gives no picture of
 // its own changes nothing and the user is told why.
 void LoadFolderItem(int item);
+// The picture of a load as a new history state (redo states dropped), shown
+// in the preview pane.
+void ShowAsNewState(const FrameImage& picture);
+// "Choose the part" for folder list item `item` (F2, the menu): the photo
+// decoded whole, the part chosen on it, OK loading that part as a new
+// history state with the fit options in force; Cancel changes nothing.
+void ChoosePartOfFolderItem(int item);
+// While "Choose the part" is open: its square and the content's suggestion
+// (nullptr otherwise).
+const PartChoice* OpenPartChoice();
+const PictureRect* OpenPartSuggestion();
 
 // Album and saving
 void UploadPicture(const FrameImage& picture);

@@ -56,9 +56,14 @@ void LoadFolderItem(int item) {
         TellCouldNotRead(a.mainDialog, path);
         return;
     }
+    ShowAsNewState(*loaded);
+}
+
+void ShowAsNewState(const FrameImage& picture) {
+    App& a = g_app;
     DropRedo(a.history);
     PushState(a.history);
-    std::memcpy(CurrentPicture(a.history).bytes, loaded->bytes,
+    std::memcpy(CurrentPicture(a.history).bytes, picture.bytes,
                 kFrameHeaderBytes + kFramePixelBytes);
     PaintFrameImage(a.PreviewPane, CurrentPicture(a.history));
     InvalidateRect(a.PreviewPane, nullptr, TRUE);

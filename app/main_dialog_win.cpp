@@ -77,7 +77,7 @@ void CloseMainDialog(HWND dialog) {
     StopKeys();
     StopLoader(false);
     // The user ends the program: the album as it is needs no recovery.
-    ForgetRecoveryAlbum();
+    EndRecoveryAlbum();
     EndDialog(dialog, 0);
 }
 
@@ -193,6 +193,17 @@ bool RouteKey(const MSG& m) {
             PressButton(dialog, IDC_DOWNLOAD);
         } else {
             return false; // on a button: that button
+        }
+        return true;
+    case VK_F2: // "Choose the part" of the selected (else the focused) picture
+        if (m.hwnd != a.FolderList) return false;
+        {
+            int item = static_cast<int>(SendMessageA(a.FolderList, LVM_GETNEXTITEM,
+                                                     static_cast<WPARAM>(-1), LVNI_SELECTED));
+            if (item < 0)
+                item = static_cast<int>(SendMessageA(a.FolderList, LVM_GETNEXTITEM,
+                                                     static_cast<WPARAM>(-1), LVNI_FOCUSED));
+            ChoosePartOfFolderItem(item);
         }
         return true;
     case VK_DELETE:

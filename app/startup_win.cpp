@@ -1,6 +1,7 @@
 // StartUp and TearDown: every long-lived block is allocated once, zero-filled,
 // before the main dialog opens, and released after it has ended.
 #include "app/app_win.h"
+#include "app/recovery_win.h"
 
 #include "codecs/gif_decoder.h"
 #include "codecs/jpeg_decoder.h"
@@ -117,6 +118,8 @@ int MakeLoaderWorkers(int count) {
 }
 
 void TearDown() {
+    // A store the close route did not delete stays for the next start.
+    LeaveRecoveryAlbum();
     App& a = g_app;
     if (a.RootList && a.shellMalloc) a.shellMalloc->Free(a.RootList);
     a.RootList = nullptr;

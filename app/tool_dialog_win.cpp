@@ -9,6 +9,7 @@
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
 #include "app/browser_win.h"
+#include "codecs/load_picture.h"
 #include "resources/resource.h"
 
 ToolScratch g_toolScratch;
@@ -113,7 +114,7 @@ int ChooseImageFile(HWND owner, char* path) {
     path[0] = 0;
     OPENFILENAMEA ofn;
     PrepareOpenFileName(ofn, owner);
-    ofn.lpstrFilter = "Image Files(*.bmp;*.gif;*.jpg)\0*.bmp;*.gif;*.jpg\0";
+    ofn.lpstrFilter = PictureFileFilter(); // every extension the readers know
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = path;
     ofn.nMaxFile = kPathBytes;

@@ -99,6 +99,11 @@ def main():
         name = k[len("GifDecode/pixmora/"):]
         t.row(name, get(m, k), get(m, "GifDecode/giflib/" + name))
 
+    t.section("PNG decode, 12 MP, from memory", "libpng", "libpng unchecked", "stb_image")
+    for i, name in ((0, "RGB photo"), (1, "palette graphic")):
+        t.row(name, get(m, f"BM_PngDecodePixmora/{i}"), get(m, f"BM_PngDecodeLibpng/checked/{i}"),
+              get(m, f"BM_PngDecodeLibpng/unchecked/{i}"), get(m, f"BM_PngDecodeStb/{i}"))
+
     t.section("BMP decode, 12 MP, from memory", "stb_image", "memcpy")
     for bits in ("24", "8"):
         t.row(f"{bits}-bit", get(m, f"BM_Decode{bits}"), get(m, f"BM_Stb{bits}"),

@@ -8,6 +8,7 @@
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_BMP
+#define STBI_ONLY_PNG // for bench/png_bench.cpp
 #include <stb/stb_image.h>
 
 #include "fit/stretch.h"

@@ -7,6 +7,7 @@
 //     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +21,8 @@
 #include "fit/fit_options.h"
 #include "codecs/jpeg_decoder.h"
 #include "codecs/load_picture.h"
+#include "fit/subject_region.h"
+#include "tests/unit/subject_photos.h"
 
 namespace {
 
@@ -128,6 +131,69 @@ void BM_FitAlone(benchmark::State& state) {
 BENCHMARK(BM_FitAlone)
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 6}})
     ->ArgNames({"mode", "smooth", "orientation"})
+    ->Unit(benchmark::kMillisecond);
+
+// The subject suggestion on a decoded ~12-megapixel photo (what a fill
+// around the subject adds to the load; compare with BM_LoadPlainStretch).
+void BM_SubjectSuggestionOnPhoto(benchmark::State& state) {
+    std::vector<uint8_t> file = ReadPhoto(kPhotos[state.range(0)]);
+    if (file.empty()) {
+        state.SkipWithError(kNoPhoto);
+        return;
+    }
+    LoadBuffers& lb = Buffers().buffers;
+    LoadMemory(lb, file.data(), file.size());
+    std::unique_ptr<JpegDecoder, FreeDecoder> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    if (!DecodeJpegLoaded(lb, *d)) {
+        state.SkipWithError(LastDecodeFailure());
+        return;
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(SuggestSubjectRegion(lb, 1, 1, 1));
+    state.SetLabel(kPhotos[state.range(0)]);
+}
+BENCHMARK(BM_SubjectSuggestionOnPhoto)->Arg(0)->Arg(8)->Unit(benchmark::kMillisecond);
+
+// The judgement of the suggestion: each built photo with a known subject at
+// about 12 megapixels, the share of its subject the suggested square keeps
+// and the share the centre square keeps, and how far the subject's centre
+// sits from the square's centre (a share of the side), beside the time.
+void BM_SubjectSuggestionJudged(benchmark::State& state) {
+    const SubjectPhoto p = MakeSubjectPhoto(kSubjectScenes[state.range(0)], 4243);
+    LoadBuffers& lb = Buffers().buffers;
+    if (!SetUpRaster(lb, p.width, p.height, 24)) {
+        state.SkipWithError("no raster");
+        return;
+    }
+    for (int32_t y = 0; y < p.height; ++y) {
+        uint8_t* row = RasterRow(lb, p.height - 1 - y);
+        for (int32_t x = 0; x < p.width; ++x) {
+            const uint32_t c = p.pixels[static_cast<size_t>(y) * p.width + x];
+            row[3 * x] = static_cast<uint8_t>(c);
+            row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
+            row[3 * x + 2] = static_cast<uint8_t>(c >> 16);
+        }
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    PictureRect s;
+    for (auto _ : state) {
+        s = SuggestSubjectRegion(lb, 1, 1, 1);
+        benchmark::DoNotOptimize(s);
+    }
+    const PictureRect c =
+        ShownPart(ComputeFitGeometry(p.width, p.height, FitMode::kFill), p.height);
+    const bool any = std::find(p.subject.begin(), p.subject.end(), 1) != p.subject.end();
+    state.counters["kept_suggested"] = any ? SubjectShareIn(p, s.x, s.y, s.w, s.h) : -1;
+    state.counters["kept_centre"] = any ? SubjectShareIn(p, c.x, c.y, c.w, c.h) : -1;
+    state.counters["off_suggested"] = SubjectOffsetIn(p, s.x, s.y, s.w, s.h);
+    state.counters["off_centre"] = SubjectOffsetIn(p, c.x, c.y, c.w, c.h);
+    state.counters["is_centre"] = s.x == c.x && s.y == c.y;
+    state.SetLabel(p.name + " " + std::to_string(p.width) + "x" + std::to_string(p.height));
+}
+BENCHMARK(BM_SubjectSuggestionJudged)
+    ->DenseRange(0, static_cast<int>(sizeof kSubjectScenes / sizeof kSubjectScenes[0]) - 1)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

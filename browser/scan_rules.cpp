@@ -3,23 +3,58 @@
 #include <cstring>
 
 #include "codecs/load_picture.h"
+#include "fit/extended_rounding.h"
 
 static_assert(kThumbHeight * 10 == kThumbWidth * 9, "the cell's height-to-width ratio is 0.9");
+
+namespace {
+
+// The cell's rule was first written in x87 extended precision: the ratio
+// r = H / W rounded to a 64-bit mantissa, then 72 / r or r * 80 rounded
+// again and truncated. Those roundings move a result that is exactly a whole
+// number (5 x 6: 72 W / H = 60) to the one below (59). The rule is kept
+// byte for byte here in integers (fit/extended_rounding.h), independent of
+// the processor's precision setting.
+Extended Ratio(int32_t W, int32_t H) {
+    return ExtendedRatio(static_cast<uint32_t>(H), static_cast<uint32_t>(W));
+}
+
+// Taller than the cell: H / W above the single-precision 0.9 (15099494 / 2^24).
+// H / W is never within 2^-55 of it without being equal, far beyond the
+// rounding of the ratio (2^-65), so the exact comparison decides.
+bool TallerThanTheCell(int32_t W, int32_t H) {
+    return (static_cast<uint64_t>(H) << 24) > 15099494u * static_cast<uint64_t>(W);
+}
+
+// 72 / (H / W) and (H / W) * 80 as the extended roundings give them. Where
+// 72 W / H (80 H / W) is not a whole number, its distance to one (at least
+// 1 / H, 1 / W: 2^-31) is far beyond what the roundings move (2^-56), so
+// the integer quotient is the result; a whole number needs the roundings.
+int32_t TallWidth(int32_t W, int32_t H) {
+    const uint64_t scaled = static_cast<uint64_t>(kThumbHeight) * static_cast<uint64_t>(W);
+    if (scaled % static_cast<uint64_t>(H) != 0) return static_cast<int32_t>(scaled / H);
+    return TruncatedExtended(ExtendedQuotient(ExactExtended(kThumbHeight), Ratio(W, H)));
+}
+
+int32_t WideHeight(int32_t W, int32_t H) {
+    const uint64_t scaled = static_cast<uint64_t>(kThumbWidth) * static_cast<uint64_t>(H);
+    if (scaled % static_cast<uint64_t>(W) != 0) return static_cast<int32_t>(scaled / W);
+    return TruncatedExtended(ExtendedProduct(Ratio(W, H), ExactExtended(kThumbWidth)));
+}
+
+} // namespace
 
 ThumbnailRect FitThumbnailRect(int32_t W, int32_t H) {
     ThumbnailRect t;
     if (W <= 0 || H <= 0) return t;
-    // Extended precision for the ratio, but the cell's 0.9 as a float:
-    // 0.89999998, so an 80 x 72 picture counts as taller than the cell.
-    const long double r = static_cast<long double>(H) / static_cast<long double>(W);
-    if (r > static_cast<long double>(0.9f)) {
-        t.w = static_cast<int32_t>(static_cast<long double>(kThumbHeight) / r);
+    if (TallerThanTheCell(W, H)) {
+        t.w = TallWidth(W, H);
         t.h = kThumbHeight;
         t.x0 = (kThumbWidth - t.w) / 2;
         t.y0 = 0;
     } else {
         t.w = kThumbWidth;
-        t.h = static_cast<int32_t>(r * static_cast<long double>(kThumbWidth));
+        t.h = WideHeight(W, H);
         t.x0 = 0;
         t.y0 = (kThumbHeight - t.h) / 2;
     }

@@ -63,9 +63,12 @@ int DecodeThumbnail(DecoderSet& set, const char* path, bool upright, FrameImage&
     place = ThumbnailRect{};
     ThumbnailNeeds needs;
     int orientation = 1;
-    const int decoded = DecodeForReading(set, path, upright, &needs, orientation);
-    if (decoded != 1) return decoded;
+    if (!set.buffers) return 0;
     LoadBuffers& lb = *set.buffers;
+    const uint32_t serial = lb.rasterSerial;
+    const int decoded = DecodeForReading(set, path, upright, &needs, orientation);
+    // A picture whose data ends early shows what it has, as a click does.
+    if (decoded < 0 || (decoded == 0 && lb.rasterSerial == serial)) return decoded;
     int32_t width = 0, height = 0;
     if (!needs.TookEighth(width, height)) {
         width = RasterWidth(lb);

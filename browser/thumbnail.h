@@ -15,12 +15,13 @@
 // `orientation` (5..8 swap width and height): FitThumbnailRect of the upright size.
 ThumbnailRect ThumbnailPlace(int32_t width, int32_t height, int orientation);
 
-// Decodes `path` by its extension (with `upright`, a JPEG is turned by its
+// Decodes `path` by its content (with `upright`, a JPEG is turned by its
 // Exif orientation) and stretches it into `picture`: place.w x place.h
 // pixels with their header, rows padded to 4 bytes, where `place` is the
-// cell's FitThumbnailRect for the upright size. Returns the decoder's result:
-// -1 for a name without a known extension (nothing read), 0 for a failed
-// decode (nothing drawn), 1 with `picture` and `place` set. A picture too
-// thin to get a whole pixel across its cell (an empty place) has no pixels.
+// cell's FitThumbnailRect for the upright size. Returns -1 for a file that is
+// no picture of a known kind, 0 for a decode that gave no raster of its own
+// (nothing drawn), 1 with `picture` and `place` set (also for a picture
+// whose data ends early: the rows it has). A picture too thin to get a whole
+// pixel across its cell (an empty place) has no pixels.
 int DecodeThumbnail(DecoderSet& set, const char* path, bool upright, FrameImage& picture,
                     ThumbnailRect& place);

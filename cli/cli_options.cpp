@@ -1,55 +1,14 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cctype>
 #include <string>
 
+#include "codecs/load_picture.h"
 #include "tools/blend.h"
 #include "tools/image_processing.h"
-
-const char kUsageText[] =
-    "usage: pixmora-cli COMMAND [OPTIONS] OPERANDS   (options may also follow the operands)\n"
-    "\n"
-    "commands:\n"
-    "  decode IN OUT.bmp      decode a BMP/GIF/JPG picture, write it at its own size\n"
-    "  frame IN OUT.bmp       fit a picture into the 128 x 128 frame picture\n"
-    "  edit IN OUT.bmp        fit a picture, apply the edit options, write the frame picture\n"
-    "  export OUTDIR IN...    fit and edit every input, write the set OUTDIR/0.jpg, 1.jpg, ...;\n"
-    "                         an IN may be a folder: its BMP, GIF and JPG files in name order\n"
-    "  encode IN.bmp OUT.jpg  encode a 128 x 128 24-bit BMP as the frame's JPEG\n"
-    "\n"
-    "fitting (frame, edit, export; also for --blend and --frame pictures):\n"
-    "  --fit stretch|fill|inside  stretch to the frame (default), fill it cutting the edges,\n"
-    "                             or fit inside it with black bars\n"
-    "  --smooth               smooth scaling (default: one source pixel per frame pixel)\n"
-    "  --no-upright           keep photos as stored (default: turned by their Exif orientation)\n"
-    "\n"
-    "edit options (edit, export), applied after the fit in the order given, as in the tools:\n"
-    "  --rotate left|right    Rotate: a quarter turn\n"
-    "  --mirror, --flip       Rotate: left and right, or top and bottom change places\n"
-    "  --negative, --grey, --sepia   Image Processing: the effect buttons\n"
-    "  --brightness N         Image Processing: brightness track bar at N (-200..200), taken\n"
-    "  --contrast N           Image Processing: contrast track bar at N (-100..100), taken\n"
-    "  --zoom N               Image Processing: zoom track bar at N (-60..60), taken\n"
-    "  --blend FILE --blend-percent N   Alpha Blending with background FILE, N (0..100) per\n"
-    "                         cent of it\n"
-    "  --frame FILE --frame-window X,Y,W,H   Digital Frame: FILE as the frame picture, the\n"
-    "                         photo in its window at X,Y (1..125) of W x H (1..127) pixels,\n"
-    "                         cut and rounded as the dialog does a mark\n"
-    "\n"
-    "export options:\n"
-    "  --jobs N               pictures worked on at once (1..64; default: one per processor)\n"
-    "  --clean                delete older numbered pictures beyond the new set\n"
-    "  --no-limit             allow more than 384 pictures (the frame's album holds 384)\n"
-    "\n"
-    "  -q, --quiet            no progress on standard error\n"
-    "  -h, --help             this text\n"
-    "  --version              the version\n"
-    "  --                     the rest are operands\n"
-    "\n"
-    "exit codes: 0 done, 1 a picture could not be read or written (reason on standard\n"
-    "error; export then writes nothing), 2 a usage error.\n";
 
 namespace {
 
@@ -63,8 +22,8 @@ struct CommandShape {
 
 const CommandShape kCommands[] = {
     {"decode", 2, 2, "IN OUT.bmp"},     {"frame", 2, 2, "IN OUT.bmp"},
-    {"edit", 2, 2, "IN OUT.bmp"},       {"export", 2, -1, "OUTDIR IN..."},
-    {"encode", 2, 2, "IN.bmp OUT.jpg"},
+    {"edit", 2, 2, "IN OUT.jpg|OUT.bmp"}, {"export", 2, -1, "OUTDIR IN..."},
+    {"encode", 2, 2, "IN.bmp OUT.jpg"},   {"help", 0, 1, "[COMMAND]"},
 };
 
 enum class Takes { kNothing, kValue };
@@ -102,7 +61,10 @@ const OptionSpec kOptions[] = {
     {"--jobs", kExportOptions, Takes::kValue},
     {"--clean", kExportOptions, Takes::kNothing},
     {"--no-limit", kExportOptions, Takes::kNothing},
+    {"--skip-bad", kExportOptions, Takes::kNothing},
+    {"--strict", 0, Takes::kNothing},
     {"--quiet", 0, Takes::kNothing},
+    {"--verbose", 0, Takes::kNothing},
     {"--help", 0, Takes::kNothing},
     {"--version", 0, Takes::kNothing},
 };
@@ -239,6 +201,68 @@ const CommandShape* FindCommand(const std::string& name) {
     return nullptr;
 }
 
+std::string UnknownCommand(const std::string& name) {
+    std::vector<std::string> names;
+    for (const CommandShape& c : kCommands)
+        names.push_back(c.name);
+    const std::string close = ClosestWord(name, names);
+    return "unknown command " + name + (close.empty() ? "" : "; did you mean " + close + "?");
+}
+
+std::string UnknownOption(const std::string& name) {
+    std::vector<std::string> names;
+    for (const OptionSpec& o : kOptions)
+        names.push_back(o.name);
+    const std::string close = ClosestWord(name, names);
+    return "unknown option " + name + (close.empty() ? "" : "; did you mean " + close + "?");
+}
+
+// The kinds of picture each command writes, by its output's name ("-":
+// standard output, which takes the command's first kind).
+bool OutputNameFits(const std::string& command, const std::string& out, std::string& error) {
+    if (IsStandardStream(out)) return true;
+    const PictureKind kind = PictureKindOf(out.c_str());
+    if (command == "edit") {
+        if (kind == PictureKind::kBmp || kind == PictureKind::kJpeg) return true;
+        error = "edit writes OUT.jpg (the frame's JPEG) or OUT.bmp, not " + out;
+        return false;
+    }
+    if (command == "encode") {
+        if (kind == PictureKind::kJpeg) return true;
+        error = "encode writes OUT.jpg, not " + out;
+        return false;
+    }
+    if (kind == PictureKind::kBmp) return true;
+    error = command + " writes a BMP picture: OUT.bmp, not " + out;
+    return false;
+}
+
+// "-" for standard input once, and only for the pictures being worked on;
+// OUTDIR is a folder.
+bool StandardStreamsFit(const CliArgs& a, std::string& error) {
+    const bool exporting = a.command == "export";
+    if (exporting && IsStandardStream(a.operands[0])) {
+        error = "export writes into a folder, not to standard output";
+        return false;
+    }
+    const size_t first = exporting ? 1 : 0, end = exporting ? a.operands.size() : 1;
+    int stdins = 0;
+    for (size_t i = first; i < end; ++i)
+        stdins += IsStandardStream(a.operands[i]) ? 1 : 0;
+    if (stdins > 1) {
+        error = "standard input (-) can be one input only";
+        return false;
+    }
+    for (const EditStep& step : a.edits)
+        if ((step.kind == EditKind::kBlend || step.kind == EditKind::kFrame) &&
+            IsStandardStream(step.path)) {
+            error = std::string(step.kind == EditKind::kBlend ? "--blend" : "--frame") +
+                    " takes a file, not standard input";
+            return false;
+        }
+    return true;
+}
+
 unsigned OptionGroupsOf(const std::string& command) {
     if (command == "frame") return kFitOptions;
     if (command == "edit") return kFitOptions | kToolOptions;
@@ -269,6 +293,7 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             continue;
         }
         if (arg == "-q") arg = "--quiet";
+        if (arg == "-v") arg = "--verbose";
         if (arg == "-h") arg = "--help";
         std::string value;
         bool inlineValue = false;
@@ -280,7 +305,7 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
         }
         const OptionSpec* o = FindOption(arg);
         if (!o) {
-            error = "unknown option " + arg;
+            error = UnknownOption(arg);
             return false;
         }
         if (o->takes == Takes::kValue && !inlineValue) {
@@ -302,6 +327,12 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             a.version = true;
         } else if (arg == "--quiet") {
             a.quiet = true;
+        } else if (arg == "--verbose") {
+            a.verbose = true;
+        } else if (arg == "--strict") {
+            a.strict = true;
+        } else if (arg == "--skip-bad") {
+            a.skipBad = true;
         } else if (arg == "--fit") {
             if (!FitModeOfWord(value, a.fit.mode)) {
                 error = "--fit takes " + FitModeWordList() + ", not '" + value + "'";
@@ -358,6 +389,19 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             a.noLimit = true;
         }
     }
+    if (a.command == "help") {
+        a.help = true;
+        a.command = a.operands.empty() ? "" : a.operands[0];
+        if (a.operands.size() > 1) {
+            error = "help takes one command";
+            return false;
+        }
+    }
+    if (a.command == "help") a.command.clear(); // help help: the overview
+    if (a.help && !a.command.empty() && !FindCommand(a.command)) {
+        error = UnknownCommand(a.command);
+        return false;
+    }
     if (a.help || a.version) return true;
     if (!blend.Finish(error) || !frame.Finish(error)) return false;
     if (a.command.empty()) {
@@ -366,7 +410,7 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
     }
     const CommandShape* c = FindCommand(a.command);
     if (!c) {
-        error = "unknown command " + a.command;
+        error = UnknownCommand(a.command);
         return false;
     }
     const unsigned groups = OptionGroupsOf(a.command);
@@ -382,5 +426,37 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
         error = a.command + " takes " + c->operands;
         return false;
     }
-    return true;
+    if (a.command != "export" && !OutputNameFits(a.command, a.operands[1], error)) return false;
+    return StandardStreamsFit(a, error);
+}
+
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& candidates) {
+    // Levenshtein distance, one row at a time.
+    auto distance = [](const std::string& x, const std::string& y) {
+        std::vector<size_t> row(y.size() + 1);
+        for (size_t j = 0; j <= y.size(); ++j)
+            row[j] = j;
+        for (size_t i = 1; i <= x.size(); ++i) {
+            size_t diagonal = row[0];
+            row[0] = i;
+            for (size_t j = 1; j <= y.size(); ++j) {
+                const size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                                   diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+                diagonal = above;
+            }
+        }
+        return row[y.size()];
+    };
+    const size_t allowed = word.size() >= 6 ? 2 : 1;
+    std::string best;
+    size_t bestDistance = allowed + 1;
+    for (const std::string& c : candidates) {
+        const size_t d = distance(word, c);
+        if (d < bestDistance) {
+            best = c;
+            bestDistance = d;
+        }
+    }
+    return best;
 }

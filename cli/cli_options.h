@@ -8,7 +8,7 @@
 #include "fit/fit_options.h"
 #include "tools/tool_frame.h"
 
-// One press (or track bar setting plus its small OK) of a tool dialog.
+// One step of the editing tools, as a press in a tool dialog would make it.
 enum class EditKind {
     kRotateLeft,
     kRotateRight,
@@ -17,11 +17,11 @@ enum class EditKind {
     kNegative,
     kGrey,
     kSepia,
-    kBrightness, // value: the brightness track bar's position
-    kContrast,   // value: the contrast track bar's position
-    kZoom,       // value: the zoom track bar's position
-    kBlend,      // path: the background; value: the blending track bar's position
-    kFrame,      // path: the frame picture; window: the mark in its coordinates
+    kBrightness, // value: levels added (-200..200)
+    kContrast,   // value: -100..100
+    kZoom,       // value: -60..60
+    kBlend,      // path: the background; value: its share in per cent
+    kFrame,      // path: the frame picture; window: the photo's place in it
 };
 
 struct EditStep {
@@ -35,18 +35,30 @@ struct CliArgs {
     std::string command;
     std::vector<std::string> operands;
     std::vector<EditStep> edits;
-    FitOptions fit; // of every loaded picture: inputs, backgrounds, frame pictures
+    FitOptions fit;       // of every loaded picture: inputs, backgrounds, frame pictures
     bool quiet = false;
+    bool verbose = false;
+    bool strict = false;  // a damaged picture is an error, not a warning
+    bool skipBad = false; // export leaves out inputs that cannot be read
     bool clean = false;
     bool noLimit = false;
-    int jobs = 0; // 0: one per processor
+    int jobs = 0; // 0: the default (one per processor, as memory allows)
     bool help = false;
     bool version = false;
 };
 
 // Parses argv[1 ..]. On a usage error returns false with `error` naming the
-// problem (unknown option, missing value, value out of its range, operands).
+// problem (unknown option, with the closest real one; missing value; value
+// out of its range; operands; an output name that is no kind the command
+// writes). `help [COMMAND]` and `--help` set args.help (args.command: the
+// command asked about, "" for all).
 bool ParseCommandLine(int argc, char** argv, CliArgs& args, std::string& error);
 
-// The full usage text of every command and option.
-extern const char kUsageText[];
+// True for "-": standard input as an input, standard output as an output.
+inline bool IsStandardStream(const std::string& operand) {
+    return operand == "-";
+}
+
+// Of `candidates`, the one closest to `word` when it is a likely slip of the
+// keyboard (at most 1 edit for short words, 2 from 6 characters); "" if none.
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& candidates);

@@ -1,11 +1,14 @@
-// pixmora-cli export and encode: the album export and the JPEG encoder from
-// the command line, for batch work and for checking the encoder from outside.
+// pixmora-cli export: the album export from the command line, for batch work.
+// Every input is read and encoded before anything is written; what cannot be
+// read is named with its reason, all of it at once.
 #include "cli/export_commands.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -19,6 +22,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 #ifdef __GLIBC__
@@ -28,24 +32,22 @@
 #include "cli/cli_decoders.h"
 #include "cli/cli_edits.h"
 #include "cli/cli_inputs.h"
-#include "codecs/load_picture.h"
-#include "fit/fit_options.h"
 #include "export/album.h"
 #include "export/folder_files.h"
-#include "export/jpeg_encoder.h"
 #include "export/older_pictures.h"
 #include "export/save_all.h"
 #include "picture/frame_image.h"
+#include "picture/limits.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool StderrIsTerminal() {
+bool IsTerminal(FILE* f) {
 #ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
+    return _isatty(_fileno(f)) != 0;
 #else
-    return isatty(fileno(stderr)) != 0;
+    return isatty(fileno(f)) != 0;
 #endif
 }
 
@@ -54,93 +56,119 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// "[12/300] IMG_0012.JPG" on one line of the terminal, rewritten in place.
-class Progress {
+// What became of one input; only the worker that took it writes it.
+struct PictureResult {
+    std::vector<uint8_t> jpeg;
+    std::string problem;     // why it is not in the set
+    std::string damage;      // what a damaged picture lacks
+    std::string description; // -v
+};
+
+// Says what became of each picture in input order, as soon as it and every
+// picture before it are done: -v's description, a damage warning, a picture
+// that cannot be read; and on a terminal "[12/300] IMG_0012.JPG", rewritten in
+// place.
+class Report {
   public:
-    Progress(bool on, size_t total) : on_(on), total_(total) {}
-    void Done(const std::string& path) {
-        if (!on_) return;
+    Report(const CliArgs& a, const std::vector<Input>& inputs, std::vector<PictureResult>& results)
+        : args_(a), inputs_(inputs), results_(results), done_(inputs.size(), false),
+          progress_(!a.quiet && IsTerminal(stderr)) {}
+
+    void Done(size_t i) {
         std::lock_guard<std::mutex> hold(lock_);
-        ++done_;
-        std::string line =
-            "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + BaseName(path);
-        const size_t width = line.size();
-        if (line.size() < shown_) line.append(shown_ - line.size(), ' ');
-        shown_ = width;
-        std::fprintf(stderr, "\r%s", line.c_str());
-        std::fflush(stderr);
+        done_[i] = true;
+        const size_t before = next_;
+        while (next_ < done_.size() && done_[next_]) {
+            Say(results_[next_], inputs_[next_].name);
+            ++next_;
+        }
+        if (progress_ && next_ != before) {
+            std::string line = "[" + std::to_string(next_) + "/" + std::to_string(done_.size()) +
+                               "] " + BaseName(inputs_[next_ - 1].name);
+            const size_t width = line.size();
+            if (line.size() < shown_) line.append(shown_ - line.size(), ' ');
+            shown_ = width;
+            std::fprintf(stderr, "\r%s", line.c_str());
+            std::fflush(stderr);
+        }
     }
     void End() {
-        if (on_ && done_ > 0) std::fputc('\n', stderr);
+        if (shown_ > 0) std::fputc('\n', stderr);
+        shown_ = 0;
     }
 
   private:
-    bool on_;
-    size_t total_;
-    size_t done_ = 0;
+    void Say(const PictureResult& r, const std::string& name) {
+        if (r.description.empty() && r.damage.empty() && r.problem.empty()) return;
+        if (shown_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_), "");
+        shown_ = 0;
+        if (!r.description.empty()) std::fprintf(stderr, "pixmora-cli: %s\n", r.description.c_str());
+        if (!r.damage.empty()) Warn(name + ": " + r.damage);
+        if (!r.problem.empty()) {
+            if (args_.skipBad)
+                Warn(r.problem + "; left out");
+            else
+                Complain(r.problem);
+        }
+    }
+
+    const CliArgs& args_;
+    const std::vector<Input>& inputs_;
+    std::vector<PictureResult>& results_;
+    std::vector<bool> done_;
+    size_t next_ = 0;
+    bool progress_;
     size_t shown_ = 0;
     std::mutex lock_;
 };
 
-// Everything the workers share: read-only inputs, and one result slot per
-// picture that only the worker holding that picture writes.
+// Everything the workers share: read-only inputs, one result per picture.
 struct Batch {
     const CliArgs& args;
     const EditPictures& pictures;
-    const std::vector<std::string>& inputs;
-    std::vector<std::vector<uint8_t>> jpegs;   // the encoded pictures, in input order
-    std::vector<std::string> failures;         // what went wrong per picture, "" when fine
-    std::vector<size_t> order;                 // the order the pictures are taken in
-    std::atomic<size_t> next{0};               // position in `order` of the next picture
-    std::atomic<size_t> firstFailed{SIZE_MAX}; // lowest input index that failed
-    Progress& progress;
+    const std::vector<Input>& inputs;
+    std::vector<PictureResult>& results;
+    Report& report;
+    std::atomic<size_t> next{0}; // the next picture to take, in input order
 };
 
-// Larger files first (a fair guess at the decoding time): the workers then
-// end on small pictures and finish at about the same time.
-std::vector<size_t> LargestFirst(const std::vector<std::string>& inputs) {
-    std::vector<std::pair<uintmax_t, size_t>> sized;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        std::error_code ec;
-        const uintmax_t size = fs::file_size(fs::path(inputs[i]), ec);
-        sized.emplace_back(ec ? 0 : size, i);
-    }
-    std::stable_sort(sized.begin(), sized.end(),
-                     [](const auto& x, const auto& y) { return x.first > y.first; });
-    std::vector<size_t> order;
-    for (const auto& s : sized)
-        order.push_back(s.second);
-    return order;
+// One picture decoded, fitted, edited and encoded into its result.
+void MakePicture(Batch& b, CliDecoders& d, EditScratch& scratch, const Input& in,
+                 FrameImage& picture, PictureResult& r) {
+    LoadedPicture loaded = LoadFramed(d, b.args, in.path, in.name, picture);
+    ApplyStrict(b.args, in.name, loaded);
+    if (loaded.ok && b.args.verbose) r.description = DescribeLoad(in.name, loaded, b.args.fit);
+    r.damage = loaded.damage;
+    if (!loaded.ok)
+        r.problem = loaded.problem;
+    else if (!ApplyEdits(b.args.edits, b.pictures, scratch, picture))
+        r.problem = "not enough memory to edit " + in.name;
+    else if (SaveAllFailure f = EncodeSaveAllPicture(picture, r.jpeg); f != SaveAllFailure::kNone)
+        r.problem = "cannot encode " + in.name + ": " + SaveAllFailureText(f);
 }
 
-// Takes pictures until none is left. After a failure only the pictures
-// before the failed one in input order are still done, so that the first
-// failure in input order is found, the one --jobs 1 meets.
 void Work(Batch& b, CliDecoders& d, EditScratch& scratch) {
     for (;;) {
-        const size_t k = b.next.fetch_add(1);
-        if (k >= b.order.size()) return;
-        const size_t i = b.order[k];
-        if (i > b.firstFailed.load()) continue;
+        const size_t i = b.next.fetch_add(1);
+        if (i >= b.inputs.size()) return;
+        const Input& in = b.inputs[i];
+        PictureResult& r = b.results[i];
         std::unique_ptr<FrameImage> picture(new (std::nothrow) FrameImage{});
-        std::string failure;
-        if (!picture)
-            failure = "not enough memory for " + b.inputs[i];
-        else if (const char* reason = LoadFramed(d, b.args, b.inputs[i].c_str(), *picture))
-            failure = "cannot decode " + b.inputs[i] + ": " + reason;
-        else if (!ApplyEdits(b.args.edits, b.pictures, scratch, *picture))
-            failure = "not enough memory to edit " + b.inputs[i];
-        else if (SaveAllFailure f = EncodeSaveAllPicture(*picture, b.jpegs[i]);
-                 f != SaveAllFailure::kNone)
-            failure = "cannot encode " + b.inputs[i] + ": " + SaveAllFailureText(f);
-        if (!failure.empty()) {
-            b.failures[i] = failure;
-            size_t seen = b.firstFailed.load();
-            while (i < seen && !b.firstFailed.compare_exchange_weak(seen, i)) {
+        if (!in.problem.empty()) {
+            r.problem = in.problem;
+        } else if (!picture) {
+            r.problem = "not enough memory for " + in.name;
+        } else {
+            // Memory that runs out inside the fits and tools fails this
+            // picture, not the process.
+            try {
+                MakePicture(b, d, scratch, in, *picture, r);
+            } catch (const std::bad_alloc&) {
+                r = PictureResult{};
+                r.problem = "not enough memory for " + in.name; // freed by now
             }
-            continue;
         }
-        b.progress.Done(b.inputs[i]);
+        b.report.Done(i);
     }
 }
 
@@ -149,11 +177,31 @@ struct Worker {
     EditScratch scratch;
 };
 
+// What a worker holds besides its decoders: its thread's stack (8 MiB at
+// most), its tool pictures, the smooth fit's row tables (75 MB for the
+// tallest raster) and, on 64-bit systems, an allocator arena of 64 MiB.
+constexpr uint64_t kWorkerOwnBytes = (uint64_t{80} + (sizeof(void*) == 8 ? 64 : 0)) << 20;
+
+// The address space the workers may share: 2 GiB for a 32-bit program (what
+// 32-bit Windows gives it; a 64-bit Windows gives 4), within the process's
+// address-space limit where the system has one.
+uint64_t AddressSpace() {
+    uint64_t space = sizeof(void*) == 4 ? uint64_t{2} << 30 : uint64_t{1} << 47;
+#ifndef _WIN32
+    rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        space = std::min<uint64_t>(space, limit.rlim_cur);
+#endif
+    return space;
+}
+
 // Runs the batch on up to `jobs` workers, each with its own decoders and
-// tool pictures. Fewer when the buffers of more cannot be had; false when
-// not even one worker can be set up.
+// tool pictures: no more than fit into the address space while each decodes
+// the largest picture. Fewer when the buffers of more cannot be had; false
+// when not even one worker can be set up.
 bool RunWorkers(Batch& b, int jobs) {
     std::vector<std::unique_ptr<Worker>> workers;
+    jobs = DecoderSetsThatFit(jobs, AddressSpace(), kWorkerOwnBytes);
     for (int k = 0; k < jobs; ++k) {
         std::unique_ptr<Worker> w(new (std::nothrow) Worker);
         if (!w || !w->decoders.ok()) break;
@@ -175,22 +223,6 @@ bool RunWorkers(Batch& b, int jobs) {
     return true;
 }
 
-// Older numbered pictures beyond the new set would be shown after it on the
-// frame: deleted with --clean, otherwise named on standard error.
-int TellStalePictures(const std::string& folder, int setSize, bool clean) {
-    if (clean) {
-        const StalePictures left = DeleteStalePictures(folder, setSize);
-        if (left.count == 0) return kExitOk;
-        Complain("cannot delete all older pictures: " + StalePicturesText(folder, left));
-        return kExitFailed;
-    }
-    const StalePictures stale = FindStalePictures(folder, setSize);
-    if (stale.count > 0)
-        Complain("warning: " + StalePicturesText(folder, stale) +
-                 " that the frame would show after the new ones; --clean deletes them");
-    return kExitOk;
-}
-
 // The JPEG decoder takes its work blocks from the free store for every
 // picture. glibc maps blocks that large afresh on each request and unmaps
 // them on release, so every picture pays the page faults of megabytes of new
@@ -204,19 +236,73 @@ void KeepWorkBlocksInTheHeap() {
 #endif
 }
 
+// One worker per processor, as many as memory holds: each keeps its own
+// load buffers (the file and decode buffers, some 120 MB, written all
+// through by a large photo) and the decoder's work blocks. A 32-bit program
+// has about 2 GB of address space for all of them; elsewhere half the
+// machine's memory is the bound.
 int DefaultJobs() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+    const unsigned processors = std::thread::hardware_concurrency();
+    const uint64_t perWorker = static_cast<uint64_t>(kFileBufferSize) + kDecodeBufferSize +
+                               sizeof(Worker) + (16u << 20);
+    uint64_t room = UINT64_MAX;
+    if (sizeof(void*) == 4) room = 1536ull << 20;
+#if !defined(_WIN32) && defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        room = std::min<uint64_t>(room, static_cast<uint64_t>(pages) * pageSize / 2);
+#endif
+    const uint64_t fit = std::max<uint64_t>(1, room / perWorker);
+    return static_cast<int>(std::min<uint64_t>({processors ? processors : 1, fit, 64}));
+}
+
+// "cannot create OUTDIR/3.jpg: No space left on device; ..."
+std::string SetFailureText(const SaveAllResult& r) {
+    const char* doing = r.failure == SaveAllFailure::kCannotCreate    ? "cannot create "
+                        : r.failure == SaveAllFailure::kWriteFailed   ? "cannot write "
+                        : r.failure == SaveAllFailure::kCannotReplace ? "cannot replace "
+                                                                      : "cannot save ";
+    return doing + r.failedFile + ": " +
+           (r.reason.empty() ? SaveAllFailureText(r.failure) : r.reason) +
+           (r.folderRestored ? "; nothing was written, the folder is as it was"
+                             : "; not every older file could be put back: look for files "
+                               "named ~pixmora-* in the folder");
+}
+
+std::string Counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 } // namespace
 
 int CmdExport(const CliArgs& a) {
     const std::string& outdir = a.operands[0];
-    std::vector<std::string> inputs;
-    if (!ExpandInputs(std::vector<std::string>(a.operands.begin() + 1, a.operands.end()), inputs))
-        return kExitFailed;
+    const std::vector<std::string> operands(a.operands.begin() + 1, a.operands.end());
+    StandardInput standard;
+    std::string standardProblem;
+    if (std::find(operands.begin(), operands.end(), "-") != operands.end()) {
+        if (IsTerminal(stdin)) {
+            Complain("standard input is a terminal; give files, or send the picture through it");
+            return kExitUsage;
+        }
+        standardProblem = standard.Take();
+    }
+    std::vector<Input> inputs;
+    std::vector<FolderSkips> skips;
+    ExpandInputs(operands, standard, inputs, skips);
+    for (Input& in : inputs)
+        if (in.name == kStandardInputName && in.path.empty()) in.problem = standardProblem;
+    size_t skipped = 0;
+    for (const FolderSkips& s : skips)
+        skipped += s.Count();
+    auto tellSkips = [&] {
+        if (a.quiet) return;
+        for (const FolderSkips& s : skips)
+            for (const std::string& line : FolderSkipLines(s))
+                Complain(line);
+    };
     if (inputs.empty()) {
+        tellSkips();
         Complain("no BMP, GIF or JPG pictures to export");
         return kExitFailed;
     }
@@ -228,7 +314,7 @@ int CmdExport(const CliArgs& a) {
     std::error_code ec;
     const bool outdirExists = PathExists(outdir);
     if (outdirExists && !fs::is_directory(fs::path(outdir), ec)) {
-        Complain(outdir + " is not a folder");
+        Complain("cannot export into " + outdir + ": " + std::strerror(ENOTDIR));
         return kExitFailed;
     }
 
@@ -239,83 +325,82 @@ int CmdExport(const CliArgs& a) {
     }
 
     KeepWorkBlocksInTheHeap();
-    Progress progress(!a.quiet && StderrIsTerminal(), inputs.size());
-    Batch b{a, pictures, inputs, {}, {}, {}, {}, {SIZE_MAX}, progress};
-    b.jpegs.resize(inputs.size());
-    b.failures.resize(inputs.size());
-    b.order = LargestFirst(inputs);
+    std::vector<PictureResult> results(inputs.size());
+    Report report(a, inputs, results);
+    Batch b{a, pictures, inputs, results, report};
     const int jobs = std::min<int>(a.jobs > 0 ? a.jobs : DefaultJobs(),
                                    static_cast<int>(std::min<size_t>(inputs.size(), 64)));
     const bool ran = RunWorkers(b, jobs);
-    progress.End();
+    report.End();
     if (!ran) {
         Complain("not enough memory");
         return kExitFailed;
     }
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        if (b.failures[i].empty()) continue;
-        Complain(b.failures[i] + "; nothing was written");
+
+    std::vector<std::vector<uint8_t>> set;
+    size_t bad = 0, damaged = 0;
+    for (PictureResult& r : results) {
+        if (!r.problem.empty()) {
+            ++bad;
+            continue;
+        }
+        damaged += r.damage.empty() ? 0 : 1;
+        set.push_back(std::move(r.jpeg));
+    }
+    if (bad > 0 && !a.skipBad) {
+        tellSkips();
+        Complain(std::to_string(bad) + " of " + Counted(inputs.size(), "input", "inputs") +
+                 " cannot be read (reasons above); nothing was written (--skip-bad leaves " +
+                 (bad == 1 ? "it" : "them") + " out)");
+        return kExitFailed;
+    }
+    if (set.empty()) {
+        tellSkips();
+        Complain("no picture could be read; nothing was written");
         return kExitFailed;
     }
 
     // OUTDIR is made only for a set that is ready, and goes again when the
     // set cannot be written into it.
+    errno = 0;
     if (!outdirExists && !MakeFolder(outdir)) {
-        Complain("cannot create the folder " + outdir);
+        Complain("cannot create the folder " + outdir + ": " + std::strerror(errno));
         return kExitFailed;
     }
-    const int count = static_cast<int>(b.jpegs.size());
-    const SaveAllResult r = CommitSaveAllSet(outdir, b.jpegs.data(), count);
+    const int count = static_cast<int>(set.size());
+    const SaveAllResult r = CommitSaveAllSet(outdir, set.data(), count);
     if (!r.ok()) {
-        Complain(SaveAllMessage(r));
+        Complain(SetFailureText(r));
         if (!outdirExists) fs::remove(fs::path(outdir), ec);
         return kExitFailed;
     }
-    return TellStalePictures(outdir, count, a.clean);
-}
 
-int CmdEncode(const CliArgs& a) {
-    const char* in = a.operands[0].c_str();
-    const char* outPath = a.operands[1].c_str();
-    CliDecoders d;
-    if (!d.ok()) {
-        Complain("not enough memory");
-        return kExitFailed;
+    // Older numbered pictures beyond the new set would be shown after it on
+    // the frame: deleted with --clean, otherwise counted in the summary.
+    const StalePictures stale = FindStalePictures(outdir, count);
+    std::string older;
+    if (a.clean && stale.count > 0) {
+        const StalePictures left = DeleteStalePictures(outdir, count);
+        if (left.count > 0) {
+            Complain("cannot delete all older pictures: " + StalePicturesText(outdir, left));
+            return kExitFailed;
+        }
+        older = " Deleted " + Counted(stale.count, "older picture", "older pictures") +
+                " beyond the new set.";
+    } else if (stale.count > 0) {
+        older = " " + StalePicturesText(outdir, stale) +
+                " that the frame would show after the new ones; --clean deletes them.";
     }
-    if (PictureKindOf(in) != PictureKind::kBmp) {
-        Complain(std::string(in) + ": expected a .bmp file");
-        return kExitFailed;
-    }
-    if (!DecodeInput(d, in)) return kExitFailed;
-    const LoadBuffers& lb = d.buffers();
-    if (RasterWidth(lb) != kFrameSide || RasterHeight(lb) != kFrameSide || RasterBits(lb) != 24) {
-        Complain(std::string(in) + " is not a 128 x 128 24-bit BMP (" +
-                 std::to_string(RasterWidth(lb)) + " x " + std::to_string(RasterHeight(lb)) + ", " +
-                 std::to_string(RasterBits(lb)) + " bits)");
-        return kExitFailed;
-    }
-    // Same size and depth: the plain fit copies the pixels unchanged.
-    std::unique_ptr<FrameImage> picture(new FrameImage{});
-    FitWithOptions(d.buffers(), FitOptions{}, 1, *picture);
-
-    std::vector<uint8_t> out(kJpegOutputBlockSize);
-    size_t length = 0;
-    JpegEncodeError error = JpegEncodeError::kNone;
-    if (!EncodeJpeg(*picture, out.data(), out.size(), length, &error)) {
-        Complain(std::string("cannot encode ") + in + ": " + JpegEncodeErrorText(error));
-        return kExitFailed;
-    }
-    FILE* f = std::fopen(outPath, "wb");
-    if (!f) {
-        Complain(std::string("cannot write ") + outPath);
-        return kExitFailed;
-    }
-    bool ok = std::fwrite(out.data(), 1, length, f) == length;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        std::remove(outPath);
-        Complain(std::string("cannot write ") + outPath);
-        return kExitFailed;
-    }
+    if (a.quiet) return kExitOk;
+    tellSkips();
+    std::vector<std::string> parts;
+    if (bad > 0) parts.push_back(Counted(bad, "input", "inputs") + " left out that cannot be read");
+    if (damaged > 0) parts.push_back(Counted(damaged, "picture", "pictures") + " damaged");
+    if (skipped > 0)
+        parts.push_back(Counted(skipped, "entry", "entries") + " of folders skipped");
+    std::string summary = "Wrote " + Counted(set.size(), "picture", "pictures") + " to " + outdir;
+    for (size_t i = 0; i < parts.size(); ++i)
+        summary += (i == 0 ? " (" : ", ") + parts[i] + (i + 1 == parts.size() ? ")" : "");
+    std::fprintf(stderr, "%s.%s\n", summary.c_str(), older.c_str());
     return kExitOk;
 }

@@ -150,10 +150,18 @@ void ReadPalette(LoadBuffers& lb, bool core, int bitCount) {
 // Rows as stored. Only the part the file does not reach needs clearing: the
 // rest is overwritten by the copy anyway (for big files this saves a pass
 // over tens of megabytes).
-void ReadRawPixels(LoadBuffers& lb, uint8_t* pixels, int64_t area) {
+// Returns the bytes the data held (the rest is cleared).
+int64_t ReadRawPixels(LoadBuffers& lb, uint8_t* pixels, int64_t area) {
     int32_t got = ReadBytes(lb, pixels, static_cast<int32_t>(area));
     if (got < 0) got = 0;
     if (got < area) std::memset(pixels + got, 0, static_cast<size_t>(area - got));
+    return got;
+}
+
+// Whether `got` bytes of rows `stride` apart hold all `height` rows of
+// `rowBytes` pixel bytes (the last row's padding may be missing).
+bool RowsWhole(int64_t got, int64_t stride, int64_t height, int64_t rowBytes) {
+    return got >= stride * (height - 1) + rowBytes;
 }
 
 // --- Run-length decoding -------------------------------------------------
@@ -230,31 +238,34 @@ void AbsoluteRun(LoadBuffers& lb, RleWriter& out, bool nibbles, int m, int64_t& 
 
 // Records until end of bitmap, end of data, a raised stop flag, or a move
 // past the last row. The pixel area has been cleared, so whatever the
-// stream skips stays palette index 0.
-void DecodeRle(LoadBuffers& lb, RleWriter& out, bool nibbles) {
+// stream skips stays palette index 0. False when the data ended before the
+// last of the `width` pixels of the last row (a missing end of bitmap alone
+// loses nothing).
+bool DecodeRle(LoadBuffers& lb, RleWriter& out, bool nibbles, int32_t width) {
     // 64 bits: a long stream of deltas can push x far beyond 2^31.
     int64_t x = 0, y = 0;
+    auto reached = [&] { return y > out.height() - 1 || (y == out.height() - 1 && x >= width); };
     for (;;) {
-        if (StopRequested(lb)) return;
+        if (StopRequested(lb)) return true;
         uint8_t rec[2];
-        if (ReadBytes(lb, rec, 2) < 2) return;
+        if (ReadBytes(lb, rec, 2) < 2) return reached();
         if (rec[0] > 0) {
-            if (!EncodedRun(out, nibbles, rec[0], rec[1], x, y)) return;
+            if (!EncodedRun(out, nibbles, rec[0], rec[1], x, y)) return true;
             continue;
         }
         switch (rec[1]) {
         case 0: // end of line
             x = 0;
-            if (++y >= out.height()) return;
+            if (++y >= out.height()) return true;
             break;
         case 1: // end of bitmap
-            return;
+            return true;
         case 2: { // delta
             uint8_t d[2];
-            if (ReadBytes(lb, d, 2) < 2) return;
+            if (ReadBytes(lb, d, 2) < 2) return reached();
             x += d[0];
             y += d[1];
-            if (y >= out.height()) return;
+            if (y >= out.height()) return true;
             break;
         }
         default: AbsoluteRun(lb, out, nibbles, rec[1], x, y); break;
@@ -282,10 +293,11 @@ struct Masks16 {
     uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
 };
 
-void Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width, int32_t height,
+// False when the data ended before the last pixel.
+bool Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width, int32_t height,
                int32_t stride) {
     const int64_t srcStride = (static_cast<int64_t>(width) + 1) / 2 * 4;
-    ReadRawPixels(lb, pixels, srcStride * height);
+    const int64_t got = ReadRawPixels(lb, pixels, srcStride * height);
 
     const int r = SetBits16(m.red), g = SetBits16(m.green), b = SetBits16(m.blue);
     const int greenShift = r + g - 8, redShift = r + g + b - 8, blueShift = 8 - b;
@@ -303,11 +315,12 @@ void Convert16(LoadBuffers& lb, const Masks16& m, uint8_t* pixels, int32_t width
             d[2] = static_cast<uint8_t>(ShiftRight(p & m.red, redShift));
         }
     }
+    return RowsWhole(got, srcStride, height, 2 * static_cast<int64_t>(width));
 }
 
 // Straight from the FileBuffer: blue, green, red of every four bytes. Pixels
-// whose four bytes are not all in the data stay 0.
-void Convert32(LoadBuffers& lb, uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
+// whose four bytes are not all in the data stay 0 (and give false).
+bool Convert32(LoadBuffers& lb, uint8_t* pixels, int32_t width, int32_t height, int32_t stride) {
     const int64_t avail =
         std::max<int64_t>(0, static_cast<int64_t>(lb.dataLength) - lb.readPosition);
     const uint8_t* src = lb.fileBuffer + lb.readPosition;
@@ -327,6 +340,7 @@ void Convert32(LoadBuffers& lb, uint8_t* pixels, int32_t width, int32_t height, 
         std::memset(dst + 3 * n, 0, static_cast<size_t>(stride - 3 * n));
     }
     lb.readPosition += static_cast<int32_t>(std::min(total * 4, avail));
+    return have == total;
 }
 
 // Swaps rows pairwise through a small stack block: the same result as
@@ -348,11 +362,13 @@ void ReverseRows(uint8_t* pixels, int32_t height, int32_t stride) {
 }
 
 // Chooses and runs the pixel path of the depth and compression. Every path
-// leaves the whole pixel area defined: read, converted or cleared.
-int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
+// leaves the whole pixel area defined: read, converted or cleared. `whole`
+// turns false when the data ended before the last pixel.
+int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels, bool& whole) {
     const int32_t width = RasterWidth(lb), height = RasterHeight(lb);
     const int32_t stride = lb.raster.stride;
     const int64_t area = static_cast<int64_t>(stride) * height;
+    const int64_t rowBytes = (static_cast<int64_t>(width) * layout.bitCount + 7) / 8;
     auto seekPixels = [&] {
         if (layout.offBits) SeekTo(lb, layout.offBits);
     };
@@ -364,12 +380,12 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
     case 8:
         if (layout.compression == kBiRgb) {
             seekPixels();
-            ReadRawPixels(lb, pixels, area);
+            whole = RowsWhole(ReadRawPixels(lb, pixels, area), stride, height, rowBytes);
         } else if (layout.compression == kBiRle8 || layout.compression == kBiRle4) {
             seekPixels();
             clearAll();
             RleWriter out(pixels, stride, height);
-            DecodeRle(lb, out, layout.compression == kBiRle4);
+            whole = DecodeRle(lb, out, layout.compression == kBiRle4, width);
         } else {
             clearAll();
             return DecodeFail("unsupported compression");
@@ -385,7 +401,7 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
             masks.blue = Le32(raw + 8);
         }
         seekPixels();
-        Convert16(lb, masks, pixels, width, height, stride);
+        whole = Convert16(lb, masks, pixels, width, height, stride);
         return 1;
     }
     case 24:
@@ -394,7 +410,7 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
             return DecodeFail("unsupported compression");
         }
         seekPixels();
-        ReadRawPixels(lb, pixels, area);
+        whole = RowsWhole(ReadRawPixels(lb, pixels, area), stride, height, rowBytes);
         return 1;
     case 32:
         // Bit-field masks of 32-bit pictures are neither read nor used.
@@ -403,7 +419,7 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
             return DecodeFail("unsupported compression");
         }
         seekPixels();
-        Convert32(lb, pixels, width, height, stride);
+        whole = Convert32(lb, pixels, width, height, stride);
         return 1;
     default:
         // Depths without a pixel path (2, 64, nonsense): a cleared picture.
@@ -415,6 +431,7 @@ int ReadPixels(LoadBuffers& lb, const BmpLayout& layout, uint8_t* pixels) {
 } // namespace
 
 int DecodeBmpMemory(LoadBuffers& lb) {
+    ClearDecodeDamage();
     lb.readPosition = 0;
     if (lb.dataLength < kFileHeaderBytes) return DecodeFail("file too short");
 
@@ -431,8 +448,11 @@ int DecodeBmpMemory(LoadBuffers& lb) {
 
     ReadPalette(lb, layout.core, layout.bitCount);
     uint8_t* pixels = RasterRow(lb, 0);
-    if (!ReadPixels(lb, layout, pixels)) return 0;
+    bool whole = true;
+    if (!ReadPixels(lb, layout, pixels, whole)) return 0;
     if (topDown) ReverseRows(pixels, RasterHeight(lb), lb.raster.stride);
+    // The file's rows run from the bottom of the picture unless it is stored top-down.
+    if (!whole) NoteDecodeDamage(topDown ? kDamageLowerPartEmpty : kDamageUpperPartEmpty);
     return 1;
 }
 

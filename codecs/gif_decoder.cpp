@@ -247,6 +247,26 @@ int OutputRow(void* context, uint8_t* row, int32_t count) {
     return 0;
 }
 
+// Whether image row y (top = 0) was written: every row before the cursor,
+// or, interlaced, every row of a finished pass and those of the current
+// pass above its next row.
+bool RowWritten(const LoadBuffers& lb, const GifState& gif, int32_t y) {
+    if (!gif.interlaced) return !CursorInside(lb) || y < gif.imageHeight - 1 - lb.raster.cursor.row;
+    if (gif.interlaceRow >= gif.imageHeight) return true;
+    const int pass = y % 8 == 0 ? 0 : y % 8 == 4 ? 1 : y % 4 == 2 ? 2 : 3;
+    return pass < gif.passCount || (pass == gif.passCount && y < gif.interlaceRow);
+}
+
+// A stream that ended before the last row is noted as cut short. The rows
+// it did not reach keep what the raster held.
+void NoteRowsNotReached(const LoadBuffers& lb, const GifState& gif) {
+    for (int32_t y = 0; y < gif.imageHeight; ++y) {
+        if (RowWritten(lb, gif, y)) continue;
+        NoteDecodeDamage(gif.interlaced ? kDamageRowsEmpty : kDamageLowerPartEmpty);
+        return;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Image
 
@@ -271,6 +291,8 @@ int DecodeImage(LoadBuffers& lb, GifState& gif, const ImageDescriptor& image) {
     int result = DecodeLzw(lb, gif, image.width, OutputRow, &out);
 
     if (StopRequested(lb)) return DecodeFail("loading stopped");
+    if (result != kLzwBadMinimumCodeSize && result != kLzwNoLineBuffer)
+        NoteRowsNotReached(lb, gif);
     if (result == kLzwBadMinimumCodeSize) return DecodeFail("LZW minimum code size outside 2..9");
     if (result == kLzwNoLineBuffer) return DecodeFail("no memory for a row");
     if (result == kLzwChainTooLong) return DecodeFail("LZW string loops or outgrows the stack");
@@ -594,6 +616,7 @@ int DecodeLzw(LoadBuffers& lb, GifState& gif, int32_t width, GifRowSink sink, vo
 }
 
 int DecodeGifLoaded(LoadBuffers& lb, GifState& gif) {
+    ClearDecodeDamage();
     SeekInput(lb, 0, 0);
     uint8_t header[kHeaderBytes] = {};
     ReadBytes(lb, header, kHeaderBytes);

@@ -102,14 +102,41 @@ int DecodeOnce(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks, bool s
         }
         r += rows;
     }
+    if (!d.progressive) NoteScanEnd(d);
     FreeAllWork(d);
     // A table segment that failed between progressive scans only ended the
     // scan sequence; the picture itself decoded.
     ClearDecodeFailure();
+    // Data that ran out in the first scan leaves the rest of the picture
+    // flat; in a later one, only the detail that scan and those after it add.
+    if (d.cutScan)
+        NoteDecodeDamage(d.cutScan == 1 ? kDamageLowerPartEmpty : kDamageDetailMissing);
+    else if (d.restartMissing)
+        NoteDecodeDamage(kDamageDataDamaged);
     return 1;
 }
 
 } // namespace
+
+void NoteScanEnd(JpegDecoder& d) {
+    // Bits come from the fetched bytes that are not yet wholly unused; the
+    // first of those unused began where RewindBitReader would return. After
+    // a rewind (virtual bytes pending) nothing was used since the restart.
+    if (d.virtualPending || d.cutScan) return;
+    const uint32_t untouched = static_cast<uint32_t>(d.bitCount) / 8;
+    const int32_t next =
+        untouched ? d.fetchStart[(d.fetchCount - untouched) & 15] : d.buffers->readPosition;
+    if (next > d.dataEnd) d.cutScan = d.scansStarted;
+}
+
+bool NoteRestartMissing(JpegDecoder& d) {
+    if (d.buffers->readPosition > d.dataEnd) {
+        if (!d.cutScan) d.cutScan = d.scansStarted;
+    } else {
+        d.restartMissing = 1;
+    }
+    return false;
+}
 
 int DecodeJpegLoaded(LoadBuffers& lb, JpegDecoder& d, const SampleMasks* masks) {
     const int32_t length = lb.dataLength, start = lb.readPosition;

@@ -28,6 +28,13 @@ constexpr int32_t kJpegMaxDimension = 8192;
 // A frame MCU row never holds more blocks than this (8192 / 16 * 6 = 3072 in
 // practice; the record keeps room for twice that).
 constexpr int32_t kJpegMaxBlocksPerMcuRow = 6144;
+// The most work memory one decode takes. The largest part is a progressive
+// picture's coefficients, 130 bytes a block (DC and AC): at most 122,317,698
+// bytes, for 2465 x 8113 pixels at 4:4:4 (20 million pixels, the raster's
+// limit, in the most blocks); the MCU-row buffers, tables and sampling lists
+// add less than 2 MB. WorkAlloc refuses anything beyond it, so a program can
+// count on it when it decides how many decoders fit into its address space.
+constexpr int64_t kJpegMostWorkBytes = int64_t{128} << 20;
 // T.81 allows at most 10 blocks in one interleaved MCU.
 constexpr int32_t kJpegMaxBlocksPerMcu = 10;
 constexpr int32_t kJpegWorkSlots = 100;
@@ -144,6 +151,7 @@ struct JpegDecoder {
     int32_t mcuBlockList[kJpegMaxBlocksPerMcu];
     // memory
     void* workSlots[kJpegWorkSlots];
+    int64_t workBytes; // taken by this decode so far (at most kJpegMostWorkBytes)
     // tables
     HuffLookupBlock* huffLookup[8];
     // progressive
@@ -203,6 +211,14 @@ struct JpegDecoder {
     int32_t dcOnly;
     // the vector code level of this decode (JpegSimdLevelInUse at its start)
     int32_t simd;
+    // What the data was like, for the damage note at the end of a decode:
+    // the file's own bytes end at dataEnd (the padding follows); cutScan is
+    // 1 + the number of the scan (from 0) that ran out of data, 0 while none
+    // did; restartMissing: a restart marker was not found inside the data.
+    int32_t dataEnd;
+    int32_t scansStarted;
+    int32_t cutScan;
+    int32_t restartMissing;
 };
 static_assert(std::is_trivial<JpegDecoder>::value, "JpegDecoder is a plain record");
 
@@ -254,6 +270,14 @@ int DecodeHuffman(JpegDecoder& d, const int32_t* lookup);
 int32_t Extend(JpegDecoder& d, int s);
 void DecodeMcuRowSequential(JpegDecoder& d);
 bool ProcessRestart(JpegDecoder& d);
+
+// ---- damage (jpeg_decoder.cpp): what the data was like, for the note ----
+// Called where a scan's data ends: remembers the scan when its reader used
+// bits from past the file's own bytes (the data ended early).
+void NoteScanEnd(JpegDecoder& d);
+// A restart that cannot be made: where the search ended in the padding, the
+// data ran out; anywhere else a marker is missing inside the data. False.
+bool NoteRestartMissing(JpegDecoder& d);
 int16_t* CoefAt(CoefBuffer& b, int32_t x, int32_t y);
 bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks, int32_t heightInBlocks,
                     int32_t blockSide);

@@ -105,16 +105,16 @@ bool ProcessRestart(JpegDecoder& d) {
     int b = ReadByte(lb);
     --budget;
     while (b != 0xFF) {
-        if (budget <= 0 || JpegStop(d)) return false;
+        if (budget <= 0 || JpegStop(d)) return NoteRestartMissing(d);
         b = ReadByte(lb);
         --budget;
     }
     while (b == 0xFF) {
-        if (budget <= 0 || JpegStop(d)) return false;
+        if (budget <= 0 || JpegStop(d)) return NoteRestartMissing(d);
         b = ReadByte(lb);
         --budget;
     }
-    if (b != 0xD0 + d.expectedRestart) return false;
+    if (b != 0xD0 + d.expectedRestart) return NoteRestartMissing(d);
     for (int c = 0; c < d.componentCount; ++c)
         d.dcPred[c] = 0;
     d.eobRun = 0;

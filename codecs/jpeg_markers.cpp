@@ -37,12 +37,13 @@ void* ZeroedBlock(size_t n) {
 } // namespace
 
 void* WorkAlloc(JpegDecoder& d, int64_t n) {
-    if (n < 0 || n > INT32_MAX - 16) return nullptr;
+    if (n < 0 || n + 8 > kJpegMostWorkBytes - d.workBytes) return nullptr;
     for (int i = 0; i < kJpegWorkSlots; ++i) {
         if (d.workSlots[i]) continue;
         void* p = ZeroedBlock(static_cast<size_t>(n) + 8);
         if (!p) return nullptr;
         d.workSlots[i] = p;
+        d.workBytes += n + 8;
         uintptr_t a = (reinterpret_cast<uintptr_t>(p) + 7) & ~static_cast<uintptr_t>(7);
         return reinterpret_cast<void*>(a);
     }
@@ -71,6 +72,7 @@ bool PadInput(JpegDecoder& d) {
     // The padding must fit behind the file; a file that leaves no room is refused.
     if (lb.dataLength < 0 || lb.dataLength > kFileBufferSize - kFilePadding)
         return DecodeFail("file too large");
+    d.dataEnd = lb.dataLength;
     uint8_t* p = lb.fileBuffer + lb.dataLength;
     for (int i = 0; i < kFilePadding; i += 2) {
         p[i] = 0xFF;

@@ -248,6 +248,7 @@ ScanStart StartScan(JpegDecoder& d) {
         d.restartsLeft = d.restartInterval;
     }
     StartBitReader(d);
+    d.scansStarted += 1;
     return kScanReady;
 }
 
@@ -264,9 +265,12 @@ bool ScanParametersValid(const JpegDecoder& d) {
 } // namespace
 
 bool DecodeAllScans(JpegDecoder& d) {
+    // A lone component's blocks are the MCUs whatever its sampling factors
+    // say (up to 15 x 15, which would ask for 225 times the memory).
+    const bool lone = d.componentCount == 1;
     for (int c = 0; c < d.componentCount; ++c) {
-        int32_t w = d.comp[c].h * d.frameMcusPerRow;
-        int32_t h = d.comp[c].v * d.frameMcuRows;
+        int32_t w = (lone ? 1 : d.comp[c].h) * d.frameMcusPerRow;
+        int32_t h = (lone ? 1 : d.comp[c].v) * d.frameMcuRows;
         if (!MakeCoefBuffer(d, d.dcCoef[c], w, h, 1) ||
             (!d.dcOnly && !MakeCoefBuffer(d, d.acCoef[c], w, h, 8)))
             return DecodeFail("out of memory for the coefficients");
@@ -276,6 +280,9 @@ bool DecodeAllScans(JpegDecoder& d) {
         ScanStart s = StartScan(d);
         if (s == kScanFailed) return false;
         if (s == kNoMoreScans) {
+            // The marker that ended the scans lies in the padding: the file
+            // was cut after a whole scan, and the scans after it are missing.
+            if (d.buffers->readPosition > d.dataEnd && !d.cutScan) d.cutScan = d.scansStarted + 1;
             d.scanCount = d.componentCount;
             for (int c = 0; c < d.componentCount; ++c)
                 d.scanComp[c] = c;
@@ -293,6 +300,7 @@ bool DecodeAllScans(JpegDecoder& d) {
         else
             p = d.ah == 0 ? kAcFirst : kAcRefine;
         DecodeScanProgressive(d, p);
+        NoteScanEnd(d);
         RewindBitReader(d);
     }
 }

@@ -7,10 +7,11 @@
 
 #include "codecs/decode_failure.h"
 
+#include <sys/stat.h>
+
 #ifdef __linux__
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -94,6 +95,13 @@ int MapWholeFile(LoadBuffers& lb, const char* path) {
 
 bool LoadWholeFile(LoadBuffers& lb, const char* path) {
     if (!path || !lb.fileBuffer) return DecodeFail("no file name");
+    // Asked before opening: a folder opens on some systems and then seems
+    // endless, and opening a pipe waits for a writer.
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return DecodeFailAbout(path, "is a folder");
+        if (!S_ISREG(st.st_mode)) return DecodeFailAbout(path, "is a device or pipe, not a file");
+    }
 #ifdef __linux__
     if (lb.mapFiles) {
         const int mapped = MapWholeFile(lb, path);

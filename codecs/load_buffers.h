@@ -100,8 +100,9 @@ class OwnedLoadBuffers {
 };
 
 // Reads the whole file into the FileBuffer and sets the read position to 0.
-// Fails, changing nothing, for a null path, a file that will not open, or a
-// file too large for the buffer (less the padding). A short read is noticed:
+// Fails, changing nothing, for a null path, a folder or anything else that is
+// not a plain file, a file that will not open, or a file too large for the
+// buffer (less the padding). A short read is noticed:
 // the data length is what was actually read.
 bool LoadWholeFile(LoadBuffers& lb, const char* path);
 // Unmaps a file LoadWholeFile mapped and puts the owner's FileBuffer back

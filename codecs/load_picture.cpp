@@ -5,7 +5,10 @@
 
 #include "codecs/decode_failure.h"
 #include "codecs/exif_orientation.h"
+#include "codecs/bmp_reader.h"
+#include "codecs/gif_decoder.h"
 #include "codecs/jpeg_decoder.h"
+#include "codecs/png_reader.h"
 
 std::string ExtensionOf(const char* name) {
     if (!name) return "";
@@ -20,52 +23,152 @@ std::string ExtensionOf(const char* name) {
     return ext;
 }
 
+namespace {
+
+// The kinds the program reads, with the words of their extensions and the
+// signatures their files start with.
+struct Extension {
+    PictureKind kind;
+    const char* text; // upper case, as ExtensionOf gives it
+};
+constexpr Extension kExtensions[] = {
+    {PictureKind::kBmp, "BMP"},   {PictureKind::kGif, "GIF"},  {PictureKind::kJpeg, "JPG"},
+    {PictureKind::kJpeg, "JPEG"}, {PictureKind::kJpeg, "JPE"}, {PictureKind::kJpeg, "JFIF"},
+    {PictureKind::kPng, "PNG"},
+};
+
+struct Signature {
+    PictureKind kind;
+    const char* bytes;
+    size_t length;
+};
+constexpr Signature kSignatures[] = {
+    {PictureKind::kBmp, "BM", 2},
+    {PictureKind::kGif, "GIF87a", 6},
+    {PictureKind::kGif, "GIF89a", 6},
+    {PictureKind::kJpeg, "\xFF\xD8\xFF", 3},
+    {PictureKind::kPng, "\x89PNG\r\n\x1A\n", 8},
+};
+
+// What a reader says of a file in which it finds no start of its format:
+// for a file without a signature, that it is no picture at all.
+struct NoStart {
+    PictureKind kind;
+    const char* reason;
+};
+constexpr NoStart kNoStart[] = {
+    {PictureKind::kBmp, "file too short"},
+    {PictureKind::kBmp, "unsupported bitmap header"},
+    {PictureKind::kGif, "not a GIF file"},
+    {PictureKind::kJpeg, "no SOI marker in the first 513 bytes"},
+    {PictureKind::kPng, "not a PNG file"},
+};
+
+bool FoundNoStart(PictureKind kind, const char* reason) {
+    for (const NoStart& n : kNoStart)
+        if (n.kind == kind && std::strcmp(n.reason, reason) == 0) return true;
+    return false;
+}
+
+int NotAPicture(const char* path) {
+    DecodeFailAbout(path, "is not a BMP, GIF, JPEG or PNG picture");
+    return -1;
+}
+
+// The loaded file through the reader of `kind`.
+int DecodeLoaded(DecoderSet& set, PictureKind kind, bool upright, SampleNeeds* needs,
+                 int& orientation) {
+    LoadBuffers& lb = *set.buffers;
+    switch (kind) {
+    case PictureKind::kBmp: return DecodeBmpMemory(lb);
+    case PictureKind::kGif:
+        return set.gif ? DecodeGifLoaded(lb, *set.gif) : DecodeFail("no GIF work record");
+    case PictureKind::kPng: return DecodePngLoaded(lb, needs ? needs->MasksFor(lb, 1) : nullptr);
+    case PictureKind::kJpeg: {
+        if (!set.jpeg) return DecodeFail("no JPEG work record");
+        const int exif =
+            upright ? ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength)) : 1;
+        const SampleMasks* masks = needs ? needs->MasksFor(lb, exif) : nullptr;
+        const int decoded = DecodeJpegLoaded(lb, *set.jpeg, masks);
+        if (decoded == 1) orientation = exif;
+        return decoded;
+    }
+    default: return -1;
+    }
+}
+
+} // namespace
+
 PictureKind PictureKindOf(const char* name) {
     const std::string e = ExtensionOf(name);
-    if (e == "JPG") return PictureKind::kJpeg;
-    if (e == "BMP") return PictureKind::kBmp;
-    if (e == "GIF") return PictureKind::kGif;
+    for (const Extension& x : kExtensions)
+        if (e == x.text) return x.kind;
     return PictureKind::kNone;
 }
 
-int DecodeByExtension(DecoderSet& set, const char* path) {
-    const PictureKind kind = PictureKindOf(path);
-    if (kind == PictureKind::kNone) return -1;
-    if (!set.buffers) return DecodeFail("no load buffers");
-    LoadBuffers& lb = *set.buffers;
-    switch (kind) {
-    case PictureKind::kJpeg:
-        return set.jpeg ? DecodeJpegFile(lb, *set.jpeg, path) : DecodeFail("no JPEG work record");
-    case PictureKind::kBmp: return DecodeBmpFile(lb, path);
-    case PictureKind::kGif:
-        return set.gif ? DecodeGifFile(lb, *set.gif, path) : DecodeFail("no GIF work record");
-    default: return -1;
-    }
+PictureKind PictureKindOfData(const uint8_t* data, size_t size) {
+    for (const Signature& s : kSignatures)
+        if (data && size >= s.length && std::memcmp(data, s.bytes, s.length) == 0) return s.kind;
+    return PictureKind::kNone;
+}
+
+const char* PictureFileFilter() {
+    static const std::string filter = [] {
+        std::string patterns;
+        for (const Extension& x : kExtensions) {
+            if (!patterns.empty()) patterns += ';';
+            patterns += "*.";
+            for (const char* c = x.text; *c; ++c)
+                patterns += static_cast<char>(*c - 'A' + 'a');
+        }
+        return "Image Files(" + patterns + ")" + '\0' + patterns + '\0';
+    }();
+    return filter.c_str(); // the string's own terminator is the second zero
+}
+
+int DecodePicture(DecoderSet& set, const char* path) {
+    int orientation = 1;
+    return DecodeForReading(set, path, false, nullptr, orientation);
+}
+
+uint64_t DecoderSetMostBytes() {
+    return static_cast<uint64_t>(kFileBufferSize) + kDecodeBufferSize + kGifStateBytes +
+           kJpegDecoderBytes + static_cast<uint64_t>(kJpegMostWorkBytes);
+}
+
+int DecoderSetsThatFit(int wanted, uint64_t space, uint64_t besides) {
+    const uint64_t fit = (space - space / 4) / (DecoderSetMostBytes() + besides);
+    const uint64_t most = wanted > 1 ? static_cast<uint64_t>(wanted) : 1;
+    return static_cast<int>(std::max<uint64_t>(1, std::min(fit, most)));
 }
 
 int DecodeForReading(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
                      int& orientation) {
     orientation = 1;
-    const PictureKind kind = PictureKindOf(path);
-    if (kind == PictureKind::kNone || !set.buffers) return -1;
-    if (kind != PictureKind::kJpeg || !set.jpeg) return DecodeByExtension(set, path);
+    ClearDecodeDamage();
+    if (!set.buffers) return DecodeFail("no load buffers");
     LoadBuffers& lb = *set.buffers;
     if (!LoadWholeFile(lb, path)) return 0;
-    const int exif =
-        upright ? ExifOrientation(lb.fileBuffer, static_cast<size_t>(lb.dataLength)) : 1;
-    const SampleMasks* masks = needs ? needs->MasksFor(lb, exif) : nullptr;
-    const int decoded = DecodeJpegLoaded(lb, *set.jpeg, masks);
+    PictureKind kind = PictureKindOfData(lb.fileBuffer, static_cast<size_t>(lb.dataLength));
+    const bool signed_ = kind != PictureKind::kNone;
+    if (!signed_) kind = PictureKindOf(path);
+    if (kind == PictureKind::kNone) return NotAPicture(path);
+    const uint32_t serial = lb.rasterSerial;
+    const int decoded = DecodeLoaded(set, kind, upright, needs, orientation);
     lb.rowWatcher = nullptr;
-    if (decoded == 1) orientation = exif;
+    if (decoded == 0 && !signed_ && lb.rasterSerial == serial &&
+        FoundNoStart(kind, LastDecodeFailure()))
+        return NotAPicture(path);
     return decoded;
 }
 
 std::string CouldNotReadMessage(const char* path, const char* reason) {
-    const char* name = path ? path : "";
-    for (const char* p = name; *p; ++p)
-        if (*p == '\\' || *p == '/') name = p + 1;
-    return std::string("Could not read ") + name + ": " +
-           (reason && *reason ? reason : "decoding failed") + ".";
+    const char* name = FileNameOf(path);
+    const size_t n = std::strlen(name);
+    if (!reason || !*reason) reason = "decoding failed";
+    // A reason about the file itself already names it.
+    if (n && std::strncmp(reason, name, n) == 0 && reason[n] == ' ') return std::string(reason) + ".";
+    return std::string("Could not read ") + name + ": " + reason + ".";
 }
 
 namespace {

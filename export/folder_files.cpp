@@ -1,6 +1,8 @@
 #include "export/folder_files.h"
 
 #include <dirent.h>
+
+#include <cerrno>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
@@ -37,12 +39,16 @@ bool MakeFolder(const std::string& path) {
            !(folder.size() == 3 && folder[1] == ':'))
         folder.pop_back();
 #ifdef _WIN32
-    _mkdir(folder.c_str());
+    const int made = _mkdir(folder.c_str());
 #else
-    mkdir(folder.c_str(), 0755);
+    const int made = mkdir(folder.c_str(), 0755);
 #endif
+    const int error = made == 0 ? 0 : errno;
     struct stat st;
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    // The reason is the making's ("Permission denied"), not the look's.
+    errno = error ? error : ENOTDIR;
+    return false;
 }
 
 bool MakeNewFolder(const std::string& path) {

@@ -13,7 +13,8 @@ bool ListFolder(const std::string& folder, std::vector<std::string>& names);
 // True when `path` names an existing regular file, or anything at all.
 bool IsRegularFile(const std::string& path);
 bool PathExists(const std::string& path);
-// Creates the folder when missing (its parent must exist); true when it exists afterwards.
+// Creates the folder when missing (its parent must exist); true when it exists
+// afterwards, else false with errno telling why.
 bool MakeFolder(const std::string& path);
 // Creates the folder; false when it could not be made or was there already.
 bool MakeNewFolder(const std::string& path);

@@ -70,12 +70,14 @@ struct PixelBlock {
 bool ReadPictureSize(const FrameImage& picture, uint16_t& width, uint16_t& height) {
     BitmapInfoHeader h;
     std::memcpy(&h, picture.bytes, sizeof h);
+    // The frame header holds 16-bit sizes; a larger size is not cut down to them.
+    if (h.biWidth < 1 || h.biWidth > 65535 || h.biHeight < 1 || h.biHeight > 65535) return false;
     width = static_cast<uint16_t>(h.biWidth);
     height = static_cast<uint16_t>(h.biHeight);
-    if (width == 0 || height == 0) return false;
-    // Rows are stored with the bitmap stride; they must all lie inside the block.
-    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    return stride * height <= static_cast<size_t>(kFrameImageSize - kFrameHeaderBytes);
+    // Rows are stored with the bitmap stride; they must all lie inside the
+    // block. Counted in 64 bits: 32768 rows of 131,072 bytes (43690 pixels) make 2^32.
+    const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
+    return stride * height <= static_cast<uint64_t>(kFrameImageSize - kFrameHeaderBytes);
 }
 
 bool PreparePixelBlock(const FrameImage& picture, uint16_t width, uint16_t height,

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,9 +24,12 @@ SaveAllFailure SaveAllFiles::Write(const std::string& path, const uint8_t* bytes
     if (!f) return SaveAllFailure::kCannotCreate;
     std::setvbuf(f, nullptr, _IONBF, 0);
     bool ok = std::fwrite(bytes, 1, length, f) == length;
+    int error = errno;
     ok = std::fclose(f) == 0 && ok;
     if (ok) return SaveAllFailure::kNone;
+    if (error == 0) error = errno;
     std::remove(path.c_str());
+    errno = error; // the reason of the write, not of the clean-up
     return SaveAllFailure::kWriteFailed;
 }
 
@@ -105,6 +109,12 @@ std::vector<std::string> NumberedNames(const std::vector<std::string>& names, in
 
 constexpr int kWorkGroup = 32;
 
+// The system's words for the failure of the file operation just made, which
+// was preceded by errno = 0; "" when it set none.
+std::string SystemReason() {
+    return errno ? std::strerror(errno) : "";
+}
+
 SaveAllResult SaveSet(const std::string& folder, int count, char separator, PictureSource& source,
                       SaveAllProgress progress, void* context, const SaveAllWay& way) {
     SaveAllResult result;
@@ -119,7 +129,11 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         return result;
     };
     std::vector<std::string> names;
-    if (!ListFolder(folder, names)) return fail(0, SaveAllFailure::kCannotCreate);
+    errno = 0;
+    if (!ListFolder(folder, names)) {
+        result.reason = SystemReason();
+        return fail(0, SaveAllFailure::kCannotCreate);
+    }
     const std::vector<std::string> numbered = NumberedNames(names, count);
     // New pictures and the older files they replace wait in a work folder of
     // their own: under Wine every new name costs a case-insensitive search of
@@ -127,7 +141,11 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     // Made here and now, or the export stops: a folder of that name that
     // appeared since the listing may be another export's.
     const std::string work = folder + separator + FreshStem(names);
-    if (!MakeNewFolder(work)) return fail(0, SaveAllFailure::kCannotCreate);
+    errno = 0;
+    if (!MakeNewFolder(work)) {
+        result.reason = SystemReason();
+        return fail(0, SaveAllFailure::kCannotCreate);
+    }
     // One subfolder for every kWorkGroup pictures keeps each folder's search
     // short; they are made in order, as their first picture is written.
     std::vector<std::string> folders; // the subfolders made
@@ -158,6 +176,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
+        errno = 0;
         if (failure == SaveAllFailure::kNone) {
             if (!numbered[i].empty())
                 target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
@@ -166,6 +185,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
                 failure = files.Write(temp(i), bytes, length);
         }
         if (failure != SaveAllFailure::kNone) {
+            result.reason = SystemReason();
             files.Close();
             for (int j = 0; j < i; ++j)
                 if (written(j)) files.Remove(temp(j));
@@ -190,6 +210,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     for (; done < count; ++done) {
         if (!written(done)) continue;
         movedAside = false;
+        errno = 0;
         // Only a plain file is replaced: a folder called "3.jpg" stops the export.
         if (target[done] == Target::kNotAFile) {
             failure = SaveAllFailure::kCannotReplace;
@@ -242,6 +263,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     }
 
     // Roll back: picture `done` failed half-way, those before it are in.
+    result.reason = SystemReason();
     files.Close();
     bool restored = true;
     // The failed picture: its older file may stand in the work folder, its
@@ -290,19 +312,20 @@ struct EncodingSource : PictureSource {
 } // namespace
 
 SaveAllFailure EncodeSaveAllPicture(const FrameImage& picture, std::vector<uint8_t>& jpeg) {
-    jpeg.clear();
+    std::vector<uint8_t>().swap(jpeg);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kJpegOutputBlockSize]);
+    if (!block) return SaveAllFailure::kOutOfMemory;
+    size_t length = 0;
+    JpegEncodeError error = JpegEncodeError::kNone;
+    if (!EncodeJpeg(picture, block.get(), kJpegOutputBlockSize, length, &error))
+        return SaveAllFailureOf(error);
+    // A copy of the stream's own length: a set of hundreds of pictures keeps
+    // a few kilobytes each, not the whole output block.
     try {
-        jpeg.resize(kJpegOutputBlockSize);
+        std::vector<uint8_t>(block.get(), block.get() + length).swap(jpeg);
     } catch (const std::bad_alloc&) {
         return SaveAllFailure::kOutOfMemory;
     }
-    size_t length = 0;
-    JpegEncodeError error = JpegEncodeError::kNone;
-    if (!EncodeJpeg(picture, jpeg.data(), jpeg.size(), length, &error)) {
-        jpeg.clear();
-        return SaveAllFailureOf(error);
-    }
-    jpeg.resize(length);
     return SaveAllFailure::kNone;
 }
 

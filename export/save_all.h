@@ -35,6 +35,10 @@ struct SaveAllResult {
     std::string folder;     // the folder as the caller named it
     std::string failedFile; // the file of the set the export stopped at; "" when none
     SaveAllFailure failure = SaveAllFailure::kNone;
+    // The system's words for the file operation that failed ("No space left
+    // on device"); "" when it gave none (an encoder failure, or file
+    // operations that do not set errno).
+    std::string reason;
     // After a failure: true when the folder holds exactly what it held before
     // (the normal case); false when putting an older file back failed too.
     bool folderRestored = true;

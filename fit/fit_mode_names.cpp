@@ -24,3 +24,16 @@ std::string FitModeWordList() {
     }
     return list;
 }
+
+const char* FitFocusWord(FitFocus focus) {
+    return kFitFocusWords[focus == FitFocus::kSubject ? 1 : 0];
+}
+
+bool FitFocusOfWord(const std::string& word, FitFocus& focus) {
+    for (FitFocus f : {FitFocus::kCentre, FitFocus::kSubject})
+        if (word == FitFocusWord(f)) {
+            focus = f;
+            return true;
+        }
+    return false;
+}

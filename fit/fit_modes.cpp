@@ -57,7 +57,8 @@ std::vector<int32_t> SharpAxis(int32_t offset, int32_t length, int32_t n, bool a
     const StretchStep step(length, n);
     for (int32_t j = 0; j < n; ++j)
         at[static_cast<size_t>(j)] =
-            asFitToFrame ? step(j) : offset + static_cast<int32_t>(static_cast<int64_t>(j) * length / n);
+            offset +
+            (asFitToFrame ? step(j) : static_cast<int32_t>(static_cast<int64_t>(j) * length / n));
     return at;
 }
 
@@ -88,28 +89,76 @@ void SharpFit(const LoadBuffers& lb, const FitGeometry& g, FitMode mode, Orienta
     }
 }
 
-FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, FitMode mode) {
-    return o.transposed ? ComputeFitGeometry(H, W, mode) : ComputeFitGeometry(W, H, mode);
+// The geometry of `part` of the upright picture of a W x H stored raster.
+FitGeometry UprightGeometry(int32_t W, int32_t H, Orientation o, const PictureRect& part,
+                            FitMode mode) {
+    return ComputeRegionGeometry(part, o.transposed ? W : H, mode);
+}
+
+// The part of a W x H stored raster a fit takes without looking at the
+// picture: the region asked for, or the whole upright picture.
+bool PartAsked(int32_t W, int32_t H, Orientation o, const FitOptions& options, PictureRect& part) {
+    return o.transposed ? ResolveRegion(options.region, H, W, part)
+                        : ResolveRegion(options.region, W, H, part);
+}
+
+// A fill around the subject looks at the whole picture before it fits.
+bool LooksAtThePicture(const FitOptions& options) {
+    return !options.region.asked && options.mode == FitMode::kFill &&
+           options.focus == FitFocus::kSubject;
 }
 
 } // namespace
 
-bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
-                    FrameImage& block) {
+void FitPart(LoadBuffers& lb, const FitOptions& options, int orientation, const PictureRect& part,
+             FrameImage& block) {
     lb.raster.cursor.address = RasterRow(lb, 0);
     const Orientation o = OrientationOf(orientation);
-    if (options.mode == FitMode::kStretch && !options.smooth && !o.transposed && !o.reverseX &&
-        !o.reverseY)
-        return FitToFrame(lb, kFrameSide, kFrameSide, block);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const bool whole = part.x == 0 && part.y == 0 && part.w == (o.transposed ? H : W) &&
+                       part.h == (o.transposed ? W : H);
+    if (whole && options.mode == FitMode::kStretch && !options.smooth && !o.transposed &&
+        !o.reverseX && !o.reverseY) {
+        FitToFrame(lb, kFrameSide, kFrameSide, block);
+        return;
+    }
     InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
     std::memset(block.Pixels(), 0, kFramePixelBytes);
-    if (!RasterReadable(lb)) return true;
-    const FitGeometry g =
-        UprightGeometry(lb.raster.header.biWidth, lb.raster.header.biHeight, o, options.mode);
+    const int64_t uw = o.transposed ? H : W, uh = o.transposed ? W : H;
+    const bool inside = part.x >= 0 && part.y >= 0 && part.w >= 1 && part.h >= 1 &&
+                        part.x + int64_t(part.w) <= uw && part.y + int64_t(part.h) <= uh;
+    if (!inside || !RasterReadable(lb)) return;
+    const FitGeometry g = UprightGeometry(W, H, o, part, options.mode);
     if (options.smooth)
         SmoothFit(lb, g, o, block);
     else
         SharpFit(lb, g, options.mode, o, block.Pixels(), kFrameStride);
+}
+
+bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
+                    FrameImage& block) {
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    PictureRect part;
+    if (!RasterReadable(lb) || !PartToFit(lb, options, orientation, part)) {
+        InitFrameHeader(kFrameSide, kFrameSide, block.bytes);
+        std::memset(block.Pixels(), 0, kFramePixelBytes);
+        return !RasterReadable(lb) || !options.region.asked;
+    }
+    FitPart(lb, options, orientation, part, block);
+    return true;
+}
+
+bool StretchUprightInto(LoadBuffers& lb, int orientation, int32_t w, int32_t h, uint8_t* pixels,
+                        int32_t stride) {
+    if (w < 1 || h < 1) return false;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    std::memset(pixels, 0, static_cast<size_t>(stride) * static_cast<size_t>(h));
+    if (!RasterReadable(lb)) return true;
+    const Orientation o = OrientationOf(orientation);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    const FitGeometry g =
+        o.transposed ? FitGeometry{0, 0, H, W, 0, 0, w, h} : FitGeometry{0, 0, W, H, 0, 0, w, h};
+    SharpFit(lb, g, FitMode::kStretch, o, pixels, stride);
     return true;
 }
 
@@ -119,14 +168,7 @@ bool StretchUpright(LoadBuffers& lb, int orientation, int w, int h, FrameImage& 
     if (!o.transposed && !o.reverseX && !o.reverseY) return FitToFrame(lb, w, h, block);
     if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;
     InitFrameHeader(w, h, block.bytes);
-    const int32_t stride = (w * 24 + 31) / 32 * 4;
-    std::memset(block.Pixels(), 0, static_cast<size_t>(stride) * h);
-    if (!RasterReadable(lb)) return true;
-    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
-    const FitGeometry g =
-        o.transposed ? FitGeometry{0, 0, H, W, 0, 0, w, h} : FitGeometry{0, 0, W, H, 0, 0, w, h};
-    SharpFit(lb, g, FitMode::kStretch, o, block.Pixels(), stride);
-    return true;
+    return StretchUprightInto(lb, orientation, w, h, block.Pixels(), (w * 24 + 31) / 32 * 4);
 }
 
 namespace {
@@ -139,7 +181,7 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 // final raster.
 class SmoothLoad : public RasterRowWatcher {
   public:
-    explicit SmoothLoad(FitMode mode) : mode_(mode) {}
+    explicit SmoothLoad(const FitOptions& options) : options_(options) {}
     void SetOrientation(int orientation) { orientation_ = orientation; }
 
     void RowsReady(const LoadBuffers& lb, int32_t first, int32_t count) override {
@@ -149,16 +191,20 @@ class SmoothLoad : public RasterRowWatcher {
             height_ = lb.raster.header.biHeight;
             base_ = RasterRow(const_cast<LoadBuffers&>(lb), 0);
             const Orientation o = OrientationOf(orientation_);
-            fitter_.Begin(lb, base_, UprightGeometry(width_, height_, o, mode_), o, true);
+            PictureRect part;
+            fitting_ = PartAsked(width_, height_, o, options_, part);
+            if (fitting_)
+                fitter_.Begin(lb, base_, UprightGeometry(width_, height_, o, part, options_.mode),
+                              o, true);
         }
-        fitter_.RowsReady(lb, first, count);
+        if (fitting_) fitter_.RowsReady(lb, first, count);
     }
 
     // The frame picture, when the rows went through this fit and row 0 is
     // still where that raster begins; false leaves it to FitWithOptions.
     bool Finish(LoadBuffers& lb, FrameImage& block) {
         lb.raster.cursor.address = RasterRow(lb, 0);
-        if (!started_ || lb.raster.header.biWidth != width_ ||
+        if (!started_ || !fitting_ || lb.raster.header.biWidth != width_ ||
             lb.raster.header.biHeight != height_ || lb.raster.cursor.address != base_ ||
             !RasterReadable(lb))
             return false;
@@ -169,9 +215,9 @@ class SmoothLoad : public RasterRowWatcher {
     }
 
   private:
-    FitMode mode_;
+    const FitOptions& options_;
     int orientation_ = 1;
-    bool started_ = false;
+    bool started_ = false, fitting_ = false;
     int32_t width_ = 0, height_ = 0;
     const uint8_t* base_ = nullptr;
     SmoothFitter fitter_;
@@ -181,9 +227,10 @@ class SmoothLoad : public RasterRowWatcher {
 // lines as masks, or every row of a smooth fit taken as it is finished.
 class FitNeeds : public SampleNeeds {
   public:
-    explicit FitNeeds(const FitOptions& options) : options_(options), smooth_(options.mode) {}
+    explicit FitNeeds(const FitOptions& options) : options_(options), smooth_(options_) {}
     const SampleMasks* MasksFor(LoadBuffers& lb, int orientation) override {
         orientation_ = orientation;
+        if (LooksAtThePicture(options_)) return nullptr; // every sample
         usedSmooth_ = options_.smooth;
         if (options_.smooth) {
             smooth_.SetOrientation(orientation);
@@ -217,28 +264,72 @@ void FillFitMasks(const void* context, int32_t width, int32_t height, uint8_t* c
 
 } // namespace
 
-DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block) {
-    if (!set.buffers || PictureKindOf(path) == PictureKind::kNone) {
-        DecodeFail("unknown picture type");
-        return DecodeOutcome::kUnknownType;
+namespace {
+
+// Decodes `path` for the frame, `needs` picking the samples of a JPEG.
+DecodeOutcome DecodeForFrame(DecoderSet& set, const char* path, bool upright, SampleNeeds* needs,
+                             int& orientation) {
+    orientation = 1;
+    if (!set.buffers) {
+        DecodeFail("no load buffers");
+        return DecodeOutcome::kRefused;
     }
     LoadBuffers& lb = *set.buffers;
     const uint32_t serial = lb.rasterSerial;
-    FitNeeds needs(options);
-    int orientation = 1;
-    const int decoded = DecodeForReading(set, path, options.upright, &needs, orientation);
-    if (decoded < 0) {
-        DecodeFail("unknown picture type");
-        return DecodeOutcome::kUnknownType;
-    }
+    const int decoded = DecodeForReading(set, path, upright, needs, orientation);
+    if (decoded < 0) return DecodeOutcome::kUnknownType; // the reason names the file
     // A decoder that stops half-way leaves the rows it decoded in a raster
     // of its own; one that stops earlier leaves the previous file's raster,
     // which must never be shown under this file's name.
     if (lb.rasterSerial == serial) return DecodeOutcome::kRefused;
     // A failed decode is not the photo as a whole: it is fitted as stored.
-    if (decoded != 1 || !needs.FinishSmooth(lb, block))
-        FitWithOptions(lb, options, orientation, block);
+    if (decoded != 1) orientation = 1;
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
+}
+
+} // namespace
+
+DecodeOutcome DecodeWholePicture(DecoderSet& set, const char* path, bool upright,
+                                 int& orientation) {
+    return DecodeForFrame(set, path, upright, nullptr, orientation);
+}
+
+DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
+                           FrameImage& block, FitReport* report) {
+    FitNeeds needs(options);
+    int orientation = 1;
+    const DecodeOutcome outcome = DecodeForFrame(set, path, options.upright, &needs, orientation);
+    if (!HasOwnRaster(outcome)) return outcome;
+    LoadBuffers& lb = *set.buffers;
+    const int decoded = outcome == DecodeOutcome::kComplete ? 1 : 0;
+    const Orientation o = OrientationOf(orientation);
+    const int32_t W = lb.raster.header.biWidth, H = lb.raster.header.biHeight;
+    PictureRect part;
+    const bool fitted = PartToFit(lb, options, orientation, part);
+    if (!fitted && options.region.asked && W > 0 && H > 0) {
+        if (report) {
+            *report = FitReport{};
+            report->width = o.transposed ? H : W;
+            report->height = o.transposed ? W : H;
+            report->regionOutside = true;
+        }
+        DecodeFail("the part asked for is not inside the picture");
+        return DecodeOutcome::kRefused;
+    }
+    if (!fitted)
+        FitWithOptions(lb, options, orientation, block); // black, as for an unreadable raster
+    else if (decoded != 1 || !needs.FinishSmooth(lb, block))
+        FitPart(lb, options, orientation, part, block);
+    if (report && fitted) {
+        *report = FitReport{};
+        report->width = o.transposed ? H : W;
+        report->height = o.transposed ? W : H;
+        report->orientation = orientation;
+        report->part = part;
+        report->geometry = UprightGeometry(W, H, o, part, options.mode);
+        report->shown = ShownPart(report->geometry, report->height);
+    }
     return decoded == 1 ? DecodeOutcome::kComplete : DecodeOutcome::kPartial;
 }
 
@@ -266,8 +357,15 @@ void MarkLinesTheFitReads(int32_t width, int32_t height, const FitOptions& optio
     if (width < 1 || height < 1) return;
     std::memset(columns, 0, static_cast<size_t>(width));
     std::memset(rows, 0, static_cast<size_t>(height));
+    if (LooksAtThePicture(options)) { // the subject is looked for everywhere
+        std::memset(columns, 1, static_cast<size_t>(width));
+        std::memset(rows, 1, static_cast<size_t>(height));
+        return;
+    }
     const Orientation o = OrientationOf(orientation);
-    const FitGeometry g = UprightGeometry(width, height, o, options.mode);
+    PictureRect part;
+    if (!PartAsked(width, height, o, options, part)) return; // the load refuses it
+    const FitGeometry g = UprightGeometry(width, height, o, part, options.mode);
     // Memory row m is row height - 1 - m from the top.
     auto markRow = [&](int32_t memoryRow) {
         rows[static_cast<size_t>(height - 1 - memoryRow)] = 1;

@@ -33,10 +33,48 @@ bool FitModeOfWord(const std::string& word, FitMode& mode);
 // "stretch, fill or inside", for messages.
 std::string FitModeWordList();
 
+// A rectangle of the upright picture in its pixels, counted as a person
+// counts them: x to the right and y down from the top-left corner.
+struct PictureRect {
+    int32_t x = 0, y = 0, w = 0, h = 0;
+};
+
+// A part of the picture asked for before its size is known: x, y, w, h each
+// in pixels, or (percent) in hundredths of a per cent of the picture's width
+// (x, w) or height (y, h).
+struct RegionRequest {
+    bool asked = false;
+    int64_t value[4] = {0, 0, 0, 0};
+    bool percent[4] = {false, false, false, false};
+};
+// A request in pixels.
+RegionRequest RegionInPixels(const PictureRect& r);
+// The pixels of `request` on a width x height upright picture. A share
+// reaches from round(start) to round(start + length) of its side (so 0%, 100%
+// is the whole side); a length in pixels counts from the start. False when
+// the part is empty or reaches outside the picture.
+bool ResolveRegion(const RegionRequest& request, int32_t width, int32_t height, PictureRect& out);
+
+// Where a fill takes its square when no region is asked for.
+enum class FitFocus { kCentre, kSubject };
+// The focus words of the settings file and the CLI's --focus, and the
+// folder list menu's text of a fill around the subject.
+constexpr const char* kFitFocusWords[] = {"centre", "subject"}; // in the order of FitFocus
+constexpr const char* kFillAroundSubjectText = "Fill the frame around the subject";
+const char* FitFocusWord(FitFocus focus);
+// The focus of a word of kFitFocusWords (exact, lower case); false for any other.
+bool FitFocusOfWord(const std::string& word, FitFocus& focus);
+
 struct FitOptions {
     FitMode mode = FitMode::kStretch;
     bool smooth = false; // false: one source pixel per frame pixel, as FitToFrame
     bool upright = true; // turn/mirror JPEG photos by their Exif orientation
+    // kSubject: a fill shows the square SuggestSubjectRegion finds instead of
+    // the centre one (the whole picture is then decoded, to look at it).
+    FitFocus focus = FitFocus::kCentre;
+    // The part of the upright picture the fit treats as the whole picture
+    // (every mode, sharp and smooth); it takes the place of the focus.
+    RegionRequest region;
 };
 
 // The part of the picture a fit shows and where it lands in the frame, in
@@ -59,14 +97,47 @@ struct FitGeometry {
 };
 // `width` x `height` is the upright picture (both at least 1).
 FitGeometry ComputeFitGeometry(int32_t width, int32_t height, FitMode mode);
+// The geometry of the `region` of an upright picture `height` rows high,
+// fitted as if it were the whole picture (its source rectangle lies within
+// the region).
+FitGeometry ComputeRegionGeometry(const PictureRect& region, int32_t height, FitMode mode);
+// The source rectangle of a geometry on a picture `height` rows high, in
+// PictureRect's top-down counting.
+PictureRect ShownPart(const FitGeometry& g, int32_t height);
+
+// The part of the upright picture (turned by the Exif `orientation`) that a
+// fit with `options` treats as the whole picture: the region asked for, the
+// square around the subject (a fill with FitFocus::kSubject), or the whole
+// picture. False when the raster is not readable or the region asked for is
+// not inside the picture.
+bool PartToFit(const LoadBuffers& lb, const FitOptions& options, int orientation,
+               PictureRect& part);
 
 // Fits the decoded raster (from its row 0: the row cursor is put there)
 // into the 128 x 128 `block`. `orientation` is the Exif value 1..8 (0 or
 // anything else: as stored); it is applied whatever options.upright says
 // (callers pass 1 to leave the picture as stored). Stretch, not smooth,
 // orientation 1 is exactly FitToFrame(lb, 128, 128, block). An unreadable
-// raster gives a black picture, as in FitToFrame. Always true.
+// raster gives a black picture, as in FitToFrame, and so does a region
+// that is not inside the picture (then false; else true).
 bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation, FrameImage& block);
+// The fit of the `part` of the upright picture (as PartToFit gives it) with
+// the mode and smoothing of `options`; a part not inside the picture gives
+// a black picture.
+void FitPart(LoadBuffers& lb, const FitOptions& options, int orientation, const PictureRect& part,
+             FrameImage& block);
+
+// What a load made of the picture: its upright size, the part the fit took
+// as the whole picture, and the part the frame shows (a fill's square of it).
+// The Exif orientation applied (1: the picture as stored) and the fit's
+// geometry on the part, for a caller that tells the user.
+struct FitReport {
+    int orientation = 1;
+    int32_t width = 0, height = 0;
+    PictureRect part, shown;
+    FitGeometry geometry{};
+    bool regionOutside = false; // the region asked for is not inside the picture
+};
 
 // The load of a picture the user asked for (a click, a tool's picture, each
 // CLI input): decodes `path` by its type and fits it with `options` into
@@ -77,9 +148,25 @@ bool FitWithOptions(LoadBuffers& lb, const FitOptions& options, int orientation,
 // where a sharp fit reads (MarkLinesTheFitReads); for a smooth fit each row
 // goes into the fit as the decoder finishes it. Either way the block is the
 // fit of the full decode; stretch, not smooth, on a file without an
-// orientation is exactly FitToFrame's picture.
+// orientation is exactly FitToFrame's picture. A region asked for that is
+// not inside the picture gives kRefused (report->regionOutside, the reason
+// in LastDecodeFailure()). `report`, when given, gets what was made.
 DecodeOutcome LoadForFrame(DecoderSet& set, const char* path, const FitOptions& options,
-                           FrameImage& block);
+                           FrameImage& block, FitReport* report = nullptr);
+
+// Decodes `path` whole by its type for a caller that looks at the picture
+// before it fits parts of it (FitPart): the raster in set.buffers with the
+// row cursor at its row 0, `orientation` the one to apply (the Exif value
+// when `upright` and the decode is complete, else 1). The outcomes are
+// LoadForFrame's.
+DecodeOutcome DecodeWholePicture(DecoderSet& set, const char* path, bool upright, int& orientation);
+
+// The whole upright picture stretched to w x h (any size from 1), one
+// source pixel per pixel by the stretch's sampling rule, into `pixels`:
+// 24-bit rows of `stride` bytes, the bottom row first. Black for a raster
+// that cannot be read; false, writing nothing, for a size below 1.
+bool StretchUprightInto(LoadBuffers& lb, int orientation, int32_t w, int32_t h, uint8_t* pixels,
+                        int32_t stride);
 
 // The whole upright picture (turned by the Exif `orientation`, as in
 // FitWithOptions) stretched to w x h by FitToFrame's sampling rule, written
@@ -98,7 +185,9 @@ void MarkLinesTheStretchReads(int32_t width, int32_t height, int orientation, in
 // memory row height - 1) that FitWithOptions with these options and
 // orientation reads, 0 for the others. Without smoothing that is one column
 // and row per frame pixel; smoothing reads every line of the shown part
-// (fill leaves the cut edges out). Empty vectors for a size below 1.
+// (fill leaves the cut edges out). A fill around the subject reads every
+// line; a region not inside the picture, none. Empty vectors for a size
+// below 1.
 void LinesTheFitReads(int32_t width, int32_t height, const FitOptions& options, int orientation,
                       std::vector<uint8_t>& columns, std::vector<uint8_t>& rows);
 // The same into `width` and `height` bytes, in the shape of SampleMasks.

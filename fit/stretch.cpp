@@ -3,6 +3,18 @@
 #include <cstring>
 
 #include "codecs/load_picture.h"
+#include "fit/extended_rounding.h"
+
+StretchStep::StretchStep(int32_t source, int32_t target) : last_(source - 1) {
+    if (source < 1 || target < 1) return;
+    int exponent;
+    RoundedToFloat(ExtendedRatio(static_cast<uint32_t>(source), static_cast<uint32_t>(target)),
+                   mantissa_, exponent);
+    // j < 2^31 and the mantissa < 2^24: the product stays below 2^55, and a
+    // scale below 2^31 never shifts it left by more than 8.
+    right_ = exponent < 0 ? (exponent < -63 ? 63 : -exponent) : 0;
+    left_ = exponent > 0 ? exponent : 0;
+}
 
 bool FitToFrame(LoadBuffers& lb, int w, int h, FrameImage& block) {
     if (w < 1 || h < 1 || w > kFrameSide || h > kFrameSide) return false;

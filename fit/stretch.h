@@ -9,22 +9,25 @@
 #include "codecs/load_buffers.h"
 #include "picture/frame_image.h"
 
-// The stretch's sampling rule along one axis: target position j of `target`
-// reads source position StretchStep(source, target)(j). The scale factor is
-// rounded to single precision once; the products are taken in extended
-// precision and truncated. Below 2^24 this is floor(j * source / target).
+// The stretch's sampling rule along one axis: target position j (from 0) of
+// `target` reads source position StretchStep(source, target)(j). The scale
+// source / target is rounded to single precision (from the 64 bits the x87
+// divided it to), and j times it truncated; the product is exact. Below 2^24
+// this is floor(j * source / target). Kept in integers, so the processor's
+// precision setting changes nothing. A target below 1 reads position 0, a
+// source below 1 position source - 1 (there is nothing to read).
 class StretchStep {
   public:
-    StretchStep(int32_t source, int32_t target)
-        : last_(source - 1), scale_(static_cast<float>(static_cast<long double>(source) / target)) {
-    }
+    StretchStep(int32_t source, int32_t target);
     int32_t operator()(int32_t j) const {
-        return std::min<int32_t>(last_, static_cast<int32_t>(static_cast<long double>(j) * scale_));
+        const uint64_t at = (static_cast<uint64_t>(j) * mantissa_ >> right_) << left_;
+        return static_cast<int32_t>(std::min<int64_t>(last_, static_cast<int64_t>(at)));
     }
 
   private:
     int32_t last_;
-    float scale_;
+    uint32_t mantissa_ = 0; // the scale is mantissa_ * 2^(left_ - right_)
+    int right_ = 0, left_ = 0;
 };
 
 // Nearest-neighbour stretch of the whole raster into a w x h picture

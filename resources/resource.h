@@ -13,6 +13,7 @@
 #define IDD_PROCESS 117
 #define IDD_FRAME 119
 #define IDD_ABOUT 122
+#define IDD_CHOOSE_PART 123
 
 // Main dialog controls
 #define IDC_DELETE 3
@@ -61,6 +62,13 @@
 #define IDC_PROC_TAKE_BRIGHTNESS 1036
 #define IDC_PROC_TAKE_CONTRAST 1037
 #define IDC_PROC_TAKE_ZOOM 1038
+
+// Choose the part
+#define IDC_PART_VIEW 1040    // the whole picture with the part as a square
+#define IDC_PART_RESULT 1041  // the frame's picture of the part, 1:1
+#define IDC_PART_SUGGEST 1042 // the part back at the content's suggestion
+#define IDC_PART_LABEL 1043
+#define IDC_PART_HINT 1044
 
 // About dialog
 #define IDC_MAIL_LINK 1035

@@ -42,6 +42,7 @@ Settings ReadSettings(const SettingReader& read) {
     Settings s;
     const std::string fit = Keyword(read(kFrame, "Fit"));
     FitModeOfWord(fit, s.fit.mode);
+    FitFocusOfWord(Keyword(read(kFrame, "Focus")), s.fit.focus);
     ReadSwitch(read(kFrame, "Smooth"), s.fit.smooth);
     ReadSwitch(read(kFrame, "Upright"), s.fit.upright);
     ReadFolder(read(kFolders, "Tree"), s.treeFolder);
@@ -51,6 +52,7 @@ Settings ReadSettings(const SettingReader& read) {
 
 void WriteSettings(const Settings& s, const SettingWriter& write) {
     write(kFrame, "Fit", FitModeWord(s.fit.mode));
+    write(kFrame, "Focus", FitFocusWord(s.fit.focus));
     write(kFrame, "Smooth", s.fit.smooth ? "1" : "0");
     write(kFrame, "Upright", s.fit.upright ? "1" : "0");
     write(kFolders, "Tree", s.treeFolder);

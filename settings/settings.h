@@ -1,7 +1,7 @@
 // The user's lasting choices and how they are kept in settings.ini: how
 // pictures fit the frame, and two folders to come back to. Reading never
 // fails: a key that is missing or holds something not understood keeps its
-// default (stretch, sharp, upright; no folders).
+// default (stretch, sharp, upright, a fill from the centre; no folders).
 #pragma once
 
 #include <functional>
@@ -22,8 +22,8 @@ using SettingWriter =
     std::function<void(const char* section, const char* key, const std::string& text)>;
 
 // Keywords are taken in any case, with blanks around them: Fit is stretch,
-// fill or inside; Smooth and Upright are 1/0, yes/no, true/false or on/off.
-// A folder is kept when it is a path that fits kPathBytes.
+// fill or inside; Focus (where a fill takes its square) centre or subject; Smooth and Upright are
+// 1/0, yes/no, true/false or on/off. A folder is kept when it is a path that fits kPathBytes.
 Settings ReadSettings(const SettingReader& read);
 // Every key, in the words ReadSettings takes back.
 void WriteSettings(const Settings& settings, const SettingWriter& write);

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -26,6 +27,8 @@
 #include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
+#include "tests/unit/png_builder.h"
+#include "tests/unit/jpeg_builder.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -95,8 +98,17 @@ class Cli : public ::testing::Test {
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    Result Run(std::vector<std::string> args) {
+    // Runs the program with standard input from the file `in` (none: /dev/null);
+    // with `addressSpaceMb`, in an address space of that many megabytes (the
+    // shell's ulimit -v).
+    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
+               int addressSpaceMb = 0) {
         args.insert(args.begin(), PIXMORA_CLI);
+        if (addressSpaceMb > 0)
+            args.insert(args.begin(), {"/bin/sh", "-c",
+                                       "ulimit -v " + std::to_string(addressSpaceMb * 1024) +
+                                           " && exec \"$@\"",
+                                       "sh"});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(&a[0]);
@@ -104,13 +116,14 @@ class Cli : public ::testing::Test {
         const std::string out = Path(".stdout"), err = Path(".stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         pid_t pid;
         Result r;
-        if (posix_spawn(&pid, PIXMORA_CLI, &actions, nullptr, argv.data(), environ) == 0) {
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
             waitpid(pid, &status, 0);
             r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
@@ -160,6 +173,17 @@ class Cli : public ::testing::Test {
             p->Pixels()[i] = static_cast<uint8_t>(p->Pixels()[i] + seed * 40);
         const std::string bytes = EncodedAsSaveAll(*p);
         WriteFile(Path(name), Bytes(bytes.begin(), bytes.end()));
+        return Path(name);
+    }
+
+    // A PNG of w x h RGB noise.
+    std::string SmallPng(const std::string& name, int w, int h, uint32_t seed) {
+        pngtest::Spec s;
+        s.width = w;
+        s.height = h;
+        for (int i = 0; i < 3 * w * h; ++i)
+            s.samples.push_back(static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
+        WriteFile(Path(name), pngtest::Build(s));
         return Path(name);
     }
 
@@ -247,6 +271,23 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
         EXPECT_TRUE(expected != BmpOf(*LoadAsTheProgram(c.in)))
             << c.options.size() << "differs from the plain stretch";
     }
+    // -v says what was decided for the picture.
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } told[] = {
+        {{"frame", "-v", "--fit", "fill", wide, Path("out.bmp")},
+         wide + ": read 200 x 90; fill: its square of 90 x 90 at 55,0 to the 128 x 128 frame\n"},
+        {{"frame", "-v", "--fit", "inside", "--smooth", wide, Path("out.bmp")},
+         wide + ": read 200 x 90; inside: the whole picture to 128 x 58 at 0,35 of the frame, "
+                "black around it, smoothly\n"},
+        {{"edit", "--verbose", turned, Path("out.jpg")},
+         turned + ": read 128 x 128, turned upright (Exif orientation 6) to 128 x 128; stretch: "
+                  "the whole picture to the 128 x 128 frame\n"},
+    };
+    for (const auto& t : told)
+        EXPECT_EQ(Run(t.args).err, "pixmora-cli: " + t.says);
+
     // Turned off, the photo stays as stored: the plain stretch, as before.
     ASSERT_EQ(Run({"frame", turned, Path("out.bmp"), "--no-upright"}).code, 0);
     EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(turned)));
@@ -415,7 +456,10 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         const char* says;
     };
     const Case cases[] = {
-        {{"edit", in, out, "--bogus"}, "unknown option --bogus"},
+        {{"edit", in, out, "--bogus"}, "unknown option --bogus ("},
+        {{"edit", in, out, "--smoth"}, "unknown option --smoth; did you mean --smooth?"},
+        {{"fram", in, out}, "unknown command fram; did you mean frame?"},
+        {{"help", "exprot"}, "unknown command exprot; did you mean export?"},
         {{"edit", in, out, "--brightness"}, "--brightness needs a value"},
         {{"edit", in, out, "--brightness", "201"}, "from -200 to 200, not '201'"},
         {{"edit", in, out, "--brightness", "12x"}, "from -200 to 200"},
@@ -428,7 +472,15 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         {{"edit", in, out, "--frame", in, "--frame-window", "0,5,10,10"}, "X and Y from 1 to 125"},
         {{"edit", in, out, "--frame", in, "--frame-window", "5,5,10"}, "X,Y,W,H"},
         {{"frame", in, out, "--negative"}, "--negative is not one of frame's"},
-        {{"edit", in}, "edit takes IN OUT.bmp"},
+        {{"edit", in}, "edit takes IN OUT.jpg|OUT.bmp"},
+        // The output's name says what is written; nothing is read first.
+        {{"edit", Path("missing.jpg"), Path("out.png")}, "edit writes OUT.jpg (the frame's JPEG) or OUT.bmp"},
+        {{"frame", in, Path("out.jpg")}, "frame writes a BMP picture: OUT.bmp, not"},
+        {{"decode", in, Path("out")}, "decode writes a BMP picture"},
+        {{"encode", in, out}, "encode writes OUT.jpg"},
+        {{"export", "-", in}, "export writes into a folder"},
+        {{"export", outdir, "-", in, "-"}, "standard input (-) can be one input only"},
+        {{"edit", in, out, "--blend", "-", "--blend-percent", "5"}, "--blend takes a file"},
         {{"export", outdir, in, "--jobs", "0"}, "--jobs takes a whole number from 1 to 64"},
         {{"export", outdir, in, "--mirror=yes"}, "--mirror takes no value"},
         {{"resize", in, out}, "unknown command resize"},
@@ -439,9 +491,29 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(out) || fs::exists(outdir)) << c.says;
     }
-    const Result help = Run({"export", "--help"});
-    EXPECT_EQ(help.code, 0);
-    EXPECT_NE(help.out.find("--frame-window X,Y,W,H"), std::string::npos);
+}
+
+TEST_F(Cli, HelpForEachCommandWithItsOptionsAndExamples) {
+    const Result overview = Run({"help"});
+    EXPECT_EQ(overview.code, 0);
+    EXPECT_EQ(Run({"--help"}).out, overview.out);
+    for (const char* command : {"frame", "edit", "export", "decode", "encode"}) {
+        EXPECT_NE(overview.out.find(std::string("  ") + command + " "), std::string::npos);
+        const Result help = Run({"help", command});
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.out.find(std::string("Usage: pixmora-cli ") + command), 0u) << help.out;
+        EXPECT_NE(help.out.find("\nExamples:\n  pixmora-cli " + std::string(command)),
+                  std::string::npos)
+            << command;
+        EXPECT_EQ(Run({command, "--help"}).out, help.out) << command;
+        // In the picture's words, not the dialogs'.
+        EXPECT_EQ(help.out.find("track bar"), std::string::npos) << command;
+    }
+    const std::string edit = Run({"help", "edit"}).out;
+    for (const char* words :
+         {"--frame-window X,Y,W,H", "from 0 to 255", "1000/N %", "frame picture's pixels"})
+        EXPECT_NE(edit.find(words), std::string::npos) << words;
+    EXPECT_EQ(Run({"help", "frame"}).out.find("--negative"), std::string::npos);
 }
 
 // ---- Batches ----
@@ -455,16 +527,15 @@ TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) 
 
     const Result kept = Run({"export", outdir, a, b});
     EXPECT_EQ(kept.code, 0);
-    EXPECT_NE(kept.err.find("warning: " + outdir +
-                            " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame would "
-                            "show after the new ones; --clean deletes them"),
-              std::string::npos)
-        << kept.err;
+    EXPECT_EQ(kept.err, "Wrote 2 pictures to " + outdir + ". " + outdir +
+                            " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame "
+                            "would show after the new ones; --clean deletes them.\n");
     EXPECT_TRUE(fs::exists(outdir + "/3.JPG") && fs::exists(outdir + "/7.jpg"));
 
     const Result cleaned = Run({"export", "--clean", outdir, a, b});
     EXPECT_EQ(cleaned.code, 0);
-    EXPECT_EQ(cleaned.err, "");
+    EXPECT_EQ(cleaned.err,
+              "Wrote 2 pictures to " + outdir + ". Deleted 3 older pictures beyond the new set.\n");
     std::vector<std::string> left;
     for (const auto& e : fs::directory_iterator(outdir))
         left.push_back(e.path().filename().string());
@@ -482,22 +553,58 @@ TEST_F(Cli, FolderInputsGiveTheirPicturesInNameOrder) {
     SizedBmp("album/b.bmp", 33, 17, 2);
     SizedBmp("album/sub/0.bmp", 8, 8, 4);
     WriteFile(Path("album/notes.txt"), Bytes{1, 2, 3});
-    WriteFile(Path("album/d.jpeg"), Bytes{1, 2, 3});
+    SmallJpeg("album/d.jpeg", 4);
+    SmallPng("album/E.Png", 20, 30, 5);
     const std::string single = NoiseBmp("single.bmp", 5);
 
     const std::string outdir = Path("new/set");
     fs::create_directories(Path("new"));
     const Result r = Run({"export", outdir, "--negative", single, album});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.err, ""); // no progress when standard error is not a terminal
-    const char* order[] = {"single.bmp", "album/A.gif", "album/b.bmp", "album/c.JPG"};
-    for (int i = 0; i < 4; ++i) {
+    // No progress when standard error is not a terminal; what the folder
+    // left out, and the summary.
+    EXPECT_EQ(r.err, "pixmora-cli: " + album + ": skipped 1 file that is not a picture: notes.txt\n" +
+                         "pixmora-cli: " + album +
+                         ": skipped 2 folders (folders inside are not read): folder.jpg, sub\n" +
+                         "Wrote 6 pictures to " + outdir + " (3 entries of folders skipped).\n");
+    EXPECT_EQ(Run({"export", "-q", Path("quiet"), single, album}).err, "");
+    const char* order[] = {"single.bmp",  "album/A.gif",  "album/b.bmp",
+                           "album/c.JPG", "album/d.jpeg", "album/E.Png"};
+    for (int i = 0; i < 6; ++i) {
         Picture p = LoadAsTheProgram(Path(order[i]));
         ApplyNegative(*p);
         EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == EncodedAsSaveAll(*p))
             << order[i];
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 6);
+}
+
+// Every command reads a file by its first bytes; what is no picture is named as such.
+TEST_F(Cli, InputsAreReadByTheirContent) {
+    const std::string png = SmallPng("shot.png", 17, 9, 8);
+    fs::copy_file(png, Path("shot.jpg"));
+    ASSERT_EQ(Run({"decode", png, Path("own.bmp")}).code, 0);
+    ASSERT_EQ(Run({"decode", Path("shot.jpg"), Path("renamed.bmp")}).code, 0);
+    EXPECT_EQ(ReadFile(Path("own.bmp")), ReadFile(Path("renamed.bmp")));
+    const Result framed = Run({"frame", Path("shot.jpg"), Path("framed.bmp")});
+    ASSERT_EQ(framed.code, 0) << framed.err;
+    EXPECT_EQ(ReadFile(Path("framed.bmp")), BmpOf(*LoadAsTheProgram(png)));
+
+    WriteFile(Path("notes.jpg"), Bytes{'h', 'i'});
+    const std::string all = ReadFile(png);
+    WriteFile(Path("cut.png"), Bytes(all.begin(), all.begin() + all.size() / 2));
+    const Result notes = Run({"frame", Path("notes.jpg"), Path("out.bmp")});
+    EXPECT_EQ(notes.code, 1);
+    EXPECT_EQ(notes.err,
+              "pixmora-cli: " + Path("notes.jpg") + " is not a BMP, GIF, JPEG or PNG picture\n");
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+    // A cut PNG gives the rows it holds, with a warning; --strict refuses it.
+    const Result cutPng = Run({"frame", Path("cut.png"), Path("out.bmp")});
+    EXPECT_EQ(cutPng.code, 0);
+    EXPECT_EQ(cutPng.err, "pixmora-cli: warning: " + Path("cut.png") +
+                              ": the picture data ends early; the lower part is empty\n");
+    EXPECT_EQ(Run({"frame", "--strict", Path("cut.png"), Path("strict.bmp")}).code, 1);
+    EXPECT_FALSE(fs::exists(Path("strict.bmp")));
 }
 
 TEST_F(Cli, MoreThan384PicturesOnlyWithNoLimit) {
@@ -542,11 +649,19 @@ TEST_F(Cli, ParallelExportWritesTheSameBytesAsOneJob) {
                                       "--rotate", "right",           "--blend",
                                       background, "--blend-percent", "30"};
     std::vector<std::string> one = {"export", Path("one"), mixed, "--jobs", "1"};
-    std::vector<std::string> four = {"export", Path("four"), mixed, "--jobs", "4"};
+    std::vector<std::string> four = {"export", Path("four"), mixed, "--jobs", "4", "-v"};
     one.insert(one.end(), edits.begin(), edits.end());
     four.insert(four.end(), edits.begin(), edits.end());
     ASSERT_EQ(Run(one).code, 0);
-    ASSERT_EQ(Run(four).code, 0);
+    const Result told = Run(four);
+    ASSERT_EQ(told.code, 0);
+    // What -v says of each picture comes in input order, whichever worker took it.
+    size_t at = 0;
+    for (int i = 0; i < 12; ++i) {
+        const size_t line = told.err.find(mixed + "/" + std::to_string(10 + i) + ".", at);
+        ASSERT_NE(line, std::string::npos) << i << "\n" << told.err;
+        at = line;
+    }
     for (int i = 0; i < 12; ++i) {
         const std::string name = "/" + std::to_string(i) + ".jpg";
         const std::string a = ReadFile(Path("one") + name);
@@ -555,36 +670,197 @@ TEST_F(Cli, ParallelExportWritesTheSameBytesAsOneJob) {
     }
 }
 
-TEST_F(Cli, AFailedPictureStopsTheExportAndLeavesTheFolderAsItWas) {
-    const std::string outdir = Path("set");
-    fs::create_directories(outdir);
-    WriteFile(outdir + "/0.jpg", Bytes{'o', 'l', 'd'});
-    std::vector<std::string> args = {"export", "--jobs", "2", outdir};
-    for (int i = 0; i < 6; ++i)
-        args.push_back(NoiseBmp(std::to_string(i) + ".bmp", i));
+// ---- What cannot be read, and what is damaged ----
+
+TEST_F(Cli, BadInputsAreNamedWithTheirReasonsAllAtOnce) {
+    const std::string good = NoiseBmp("good.bmp", 1), last = SmallJpeg("last.jpg", 2);
+    const std::string jpeg = ReadFile(SmallJpeg("whole.jpg", 4));
+    const std::string cut = Path("cut.jpg"); // damaged: a warning, an error with --strict
+    WriteFile(cut, Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() / 2)));
+    WriteFile(Path("text.jpg"), Bytes{'h', 'e', 'l', 'l', 'o'});
+    WriteFile(Path("notes.txt"), Bytes{'h', 'i'});
     WriteFile(Path("broken.gif"), Bytes{'G', 'I', 'F', '8', '9', 'a', 1});
-    args.insert(args.begin() + 6, Path("broken.gif"));
+    ASSERT_EQ(mkfifo(Path("pipe.jpg").c_str(), 0600), 0); // opened, it would wait for a writer
+    struct Bad {
+        std::string path, says;
+    };
+    const Bad bad[] = {
+        {Path("missing.jpg"), ": No such file or directory"},
+        {good + "/in.bmp", ": Not a directory"},
+        {Path("pipe.jpg"), ": not a regular file"},
+        {"/dev/zero", ": not a regular file"},
+        {Path("text.jpg"), " is not a BMP, GIF, JPEG or PNG picture"},
+        {Path("notes.txt"), " is not a BMP, GIF, JPEG or PNG picture"},
+        {Path("broken.gif"), ": no image before the end of the data"},
+    };
+    const std::string out = Path("out.bmp"), outdir = Path("set");
+    std::vector<std::string> args = {"export", outdir, good};
+    for (const Bad& b : bad) {
+        const Result r = Run({"frame", b.path, out});
+        EXPECT_EQ(r.code, 1) << b.path;
+        EXPECT_NE(r.err.find(b.path + b.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+        args.push_back(b.path);
+    }
+    args.push_back(cut);
+    args.push_back(last);
+    const std::string damage = cut + ": the picture data ends early; the lower part is empty";
 
-    const Result r = Run(args);
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("cannot decode " + Path("broken.gif") + ": "), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFile(outdir + "/0.jpg"), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 1);
+    // Every one of them is named, in input order, and nothing is written.
+    const Result all = Run(args);
+    EXPECT_EQ(all.code, 1);
+    size_t at = 0;
+    for (const Bad& b : bad) {
+        const size_t found = all.err.find(b.path + b.says, at);
+        EXPECT_NE(found, std::string::npos) << b.path << "\n" << all.err;
+        at = found == std::string::npos ? at : found;
+    }
+    EXPECT_NE(all.err.find("warning: " + damage + "\n"), std::string::npos) << all.err;
+    EXPECT_NE(all.err.find("7 of 10 inputs cannot be read (reasons above); nothing was written"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(outdir));
 
-    // A set that cannot take its names is not written either.
-    args.erase(args.begin() + 6);
-    fs::create_directories(outdir + "/3.jpg");
-    const Result blocked = Run(args);
-    EXPECT_EQ(blocked.code, 1);
-    EXPECT_NE(blocked.err.find("The folder was left as it was."), std::string::npos) << blocked.err;
-    EXPECT_EQ(ReadFile(outdir + "/0.jpg"), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 2);
-    args.insert(args.begin() + 6, Path("broken.gif"));
+    // --skip-bad leaves them out, saying so; --strict leaves out the damaged one too.
+    args.push_back("--skip-bad");
+    const Result skipped = Run(args);
+    EXPECT_EQ(skipped.code, 0) << skipped.err;
+    EXPECT_NE(skipped.err.find("warning: cannot read " + Path("missing.jpg") +
+                               ": No such file or directory; left out\n"),
+              std::string::npos);
+    EXPECT_NE(skipped.err.find("Wrote 3 pictures to " + outdir +
+                               " (7 inputs left out that cannot be read, 1 picture damaged).\n"),
+              std::string::npos)
+        << skipped.err;
+    EXPECT_TRUE(ReadFile(outdir + "/0.jpg") == EncodedAsSaveAll(*LoadAsTheProgram(good)));
+    EXPECT_TRUE(ReadFile(outdir + "/2.jpg") == EncodedAsSaveAll(*LoadAsTheProgram(last)));
+    args.push_back("--strict");
+    const Result strict = Run(args);
+    EXPECT_EQ(strict.code, 0);
+    EXPECT_NE(strict.err.find(damage + " (--strict); left out"), std::string::npos) << strict.err;
+    EXPECT_NE(strict.err.find("Wrote 2 pictures"), std::string::npos);
+    EXPECT_EQ(Run({"frame", "--strict", cut, out}).code, 1);
+    EXPECT_EQ(Run({"frame", cut, out}).code, 0);
+}
 
-    // A missing OUTDIR is created only for a set that is written.
-    args[3] = Path("new");
-    EXPECT_EQ(Run(args).code, 1);
-    EXPECT_FALSE(fs::exists(Path("new")));
+// ---- Outputs ----
+
+TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
+    const std::string in = SmallJpeg("in.jpg", 3);
+    const Picture plain = LoadAsTheProgram(in);
+    Picture negative = LoadAsTheProgram(in);
+    ApplyNegative(*negative);
+    const std::string frameBmp = BmpOf(*plain);
+    WriteFile(Path("frame.bmp"), Bytes(frameBmp.begin(), frameBmp.end()));
+    struct Case {
+        std::vector<std::string> args;
+        std::string written; // the file, or "-" for standard output
+        std::string bytes;
+        std::string in = "/dev/null";
+    };
+    const Case cases[] = {
+        {{"edit", in, Path("out.jpg"), "--negative"}, Path("out.jpg"), EncodedAsSaveAll(*negative)},
+        {{"edit", in, Path("OUT.JPG"), "--negative"}, Path("OUT.JPG"), EncodedAsSaveAll(*negative)},
+        {{"edit", in, Path("out.bmp"), "--negative"}, Path("out.bmp"), BmpOf(*negative)},
+        {{"frame", in, Path("frame2.bmp")}, Path("frame2.bmp"), frameBmp},
+        {{"edit", "-", "-", "--negative"}, "-", BmpOf(*negative), in},
+        {{"encode", "-", Path("enc.jpg")}, Path("enc.jpg"), EncodedAsSaveAll(*plain),
+         Path("frame.bmp")},
+        {{"decode", Path("frame.bmp"), "-"}, "-", frameBmp},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args, c.in);
+        ASSERT_EQ(r.code, 0) << c.args[0] << " " << c.written << ": " << r.err;
+        EXPECT_TRUE((c.written == "-" ? r.out : ReadFile(c.written)) == c.bytes) << c.written;
+    }
+
+    // Where an output cannot be written, the system says why.
+    fs::create_directories(Path("set"));
+    for (int i = 0; i < 4; ++i)
+        fs::copy_file(in, Path("set/" + std::to_string(i) + ".jpg"));
+    fs::remove(Path("set/3.jpg"));
+    fs::create_directories(Path("set/3.jpg/inside")); // a folder takes the name
+    const std::string four[] = {"export", Path("set"), in, in, in, in};
+    struct Failure {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const Failure failures[] = {
+        {{"edit", in, Path("none/out.jpg")},
+         "cannot create " + Path("none/out.jpg") + ": No such file or directory"},
+        {{"export", Path("frame.bmp/set"), in},
+         "cannot create the folder " + Path("frame.bmp/set") + ": Not a directory"},
+        {{"export", Path("frame.bmp"), in}, "cannot export into " + Path("frame.bmp") +
+                                                 ": Not a directory"},
+        {{std::begin(four), std::end(four)},
+         "cannot replace " + Path("set/3.jpg") + ": the file of that name cannot be replaced; "
+                                                 "nothing was written, the folder is as it was"},
+    };
+    for (const Failure& f : failures) {
+        const Result r = Run(f.args);
+        EXPECT_EQ(r.code, 1) << f.says;
+        EXPECT_NE(r.err.find(f.says), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(ReadFile(Path("set/0.jpg")) == ReadFile(in)) << "the older set stays";
+}
+
+// ---- Memory ----
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PIXMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PIXMORA_ASAN 1
+#endif
+#endif
+
+// A worker whose fit runs out of memory fails its picture with a message;
+// the process does not abort. A tall picture's smooth fit needs 75 MB of row
+// tables beside the worker's 120 MB of buffers: address spaces from too
+// small for the buffers upwards are tried until one lets the worker start
+// and then run out.
+TEST_F(Cli, AWorkerOutOfMemoryFailsItsPictureNotTheProcess) {
+#ifdef PIXMORA_ASAN
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#endif
+    BmpSpec tall; // 1 x 14,990,000, RLE8: the end of the picture at once
+    tall.width = 1;
+    tall.height = 14990000;
+    tall.bits = 8;
+    tall.compression = 1;
+    tall.clrUsed = 2;
+    tall.palette = {0, 0, 0, 0, 255, 255, 255, 0};
+    tall.pixels = {0, 1};
+    WriteFile(Path("tall.bmp"), BuildBmp(tall));
+    bool ranOut = false;
+    for (int mb = 100; mb <= 600 && !ranOut; mb += 10) {
+        const Result r = Run({"export", "-q", "--smooth", "--jobs", "1", Path("set"),
+                              Path("tall.bmp")}, "/dev/null", mb);
+        ASSERT_TRUE(r.code == 0 || r.code == 1) << mb << " MB: exit " << r.code << ": " << r.err;
+        if (r.code == 0) break;
+        EXPECT_NE(r.err.find("not enough memory"), std::string::npos) << mb << " MB: " << r.err;
+        ranOut = r.err.find("not enough memory for " + Path("tall.bmp")) != std::string::npos;
+    }
+    EXPECT_TRUE(ranOut) << "no address space let the worker start and run out";
+}
+
+// Eight 20-million-pixel progressive photos (122 MB of coefficients each
+// beside a worker's 120 MB of buffers) asked of eight workers in 1.5 GiB:
+// only as many work as fit, and every picture is made.
+TEST_F(Cli, WorkersAreAsManyAsTheAddressSpaceHolds) {
+#ifdef PIXMORA_ASAN
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
+#endif
+    JpegBuilder big;
+    big.Soi().Dqt(0, 1);
+    big.Sof(0xC2, 2465, 8113, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}).EasyTables().Eoi();
+    std::vector<std::string> args = {"export", "-q", "--jobs", "8", Path("set")};
+    for (int i = 0; i < 8; ++i) {
+        args.push_back(Path("big" + std::to_string(i) + ".jpg"));
+        WriteFile(args.back(), big.bytes);
+    }
+    const Result r = Run(args, "/dev/null", 1536);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Path("set/7.jpg")));
 }
 
 } // namespace

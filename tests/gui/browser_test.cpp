@@ -180,9 +180,8 @@ std::vector<std::string> PicturesInSearchOrder(const std::string& folder) {
     if (h == INVALID_HANDLE_VALUE) return names;
     do {
         std::string name = f.cFileName;
-        if (EndsWithNoCase(name, ".bmp") || EndsWithNoCase(name, ".jpg") ||
-            EndsWithNoCase(name, ".gif"))
-            names.push_back(name);
+        for (const char* ext : {".bmp", ".gif", ".jpg", ".jpeg", ".jpe", ".jfif", ".png"})
+            if (EndsWithNoCase(name, ext)) names.push_back(name);
     } while (FindNextFileA(h, &f));
     FindClose(h);
     return names;
@@ -553,7 +552,7 @@ struct PictureFolder {
         WriteBmp(path + "\\wide.bmp", 200, 100, kRed, kGreen);
         WriteBmp(path + "\\square.BMP", 128, 128, kBlue, kRed);
         WriteBmp(path + "\\palette.bmp", 64, 32, kGreen, kBlue, 8);
-        WriteBmp(path + "\\skipped.jpeg", 8, 8, kRed, kRed);
+        WriteBmp(path + "\\renamed.jpeg", 8, 8, kRed, kRed); // listed, read by its content
         WriteBytes(path + "\\broken.bmp", {'B', 'M', 1, 2, 3});
         WriteBytes(path + "\\notes.txt", {'h', 'i'});
         CreateDirectoryA((path + "\\x.jpg").c_str(), nullptr);
@@ -585,6 +584,8 @@ void ExpectFolderThumbnails(const std::vector<std::string>& names) {
     i = IndexOf(names, "palette.bmp"); // 8 bits, 64 x 32: 80 x 40 at (0, 16)
     ExpectThumbnail(ItemImage(i), "palette.bmp",
                     {{40, 8, kWhite}, {40, 20, kGreen.ref()}, {40, 50, kBlue.ref()}});
+    i = IndexOf(names, "renamed.jpeg"); // a BMP: 72 x 72 at (4, 0)
+    ExpectThumbnail(ItemImage(i), "renamed.jpeg", {{2, 36, kWhite}, {40, 36, kRed.ref()}});
     // A folder named like a picture and a file that does not decode stay blank.
     for (const char* blank : {"x.jpg", "broken.bmp"}) {
         i = IndexOf(names, blank);
@@ -609,7 +610,7 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         EXPECT_EQ(Lower(g_app.FolderPath), Lower(folder.path + "\\"));
 
         const std::vector<std::string> want = PicturesInSearchOrder(folder.path);
-        ASSERT_EQ(want.size(), 6u); // x.jpg (a folder) in, skipped.jpeg and notes.txt out
+        ASSERT_EQ(want.size(), 7u); // x.jpg (a folder) and renamed.jpeg in, notes.txt out
         EXPECT_EQ(NameTableEntries(), want);
         EXPECT_EQ(ItemTexts(), want);
         for (int i = 0; i < ItemCount(); ++i)
@@ -619,14 +620,14 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         const DWORD start = GetTickCount();
         PumpUntil(
             [&] {
-                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp"})
+                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp", "renamed.jpeg"})
                     if (!Thumbnail(ItemImage(IndexOf(want, name))).Framed()) return false;
                 return true;
             },
             5000);
         RecordProperty("thumbnails_wait_ms", static_cast<int>(GetTickCount() - start));
         ExpectFolderThumbnails(want);
-        EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
+        EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 7);
         EXPECT_EQ(g_app.loadBuffers.LoaderStopFlag.load(), 0);
         EXPECT_EQ(g_app.loadBuffers.LoaderBusyFlag.load(), 0);
 
@@ -701,7 +702,7 @@ TEST(BrowserScan, OnlyANewSelectionLoadsAndTheListsKeepTheirImagesUntilTearDown)
     }));
     // The list views only borrowed their image lists: they outlive the dialog
     // and TearDown releases them, once.
-    EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 6);
+    EXPECT_EQ(ImageList_GetImageCount(g_app.folderImages), 7);
     TearDown();
 }
 
@@ -1118,24 +1119,26 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
         // The first start's choices; Down, Down, Enter picks the second item.
         std::vector<MenuItemSeen> seen = UseFolderListMenu(
             ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_RETURN}, "folder_menu");
-        ASSERT_EQ(seen.size(), 8u);
+        ASSERT_EQ(seen.size(), 10u);
         const char* texts[] = {"Stretch to the frame",
                                "Fill the frame (cut the edges)",
+                               "Fill the frame around the subject",
                                "Fit inside the frame (black bars)",
                                "",
                                "Smooth scaling",
                                "Turn photos upright",
                                "",
+                               "Choose the part...\tF2",
                                "Load"};
         for (size_t i = 0; i < seen.size(); ++i)
             EXPECT_EQ(seen[i].text, texts[i]) << i;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             EXPECT_TRUE(seen[i].radio) << i;
         EXPECT_TRUE(seen[0].checked);
-        EXPECT_FALSE(seen[1].checked || seen[2].checked || seen[4].checked);
-        EXPECT_FALSE(seen[4].radio || seen[5].radio);
-        EXPECT_TRUE(seen[5].checked);
-        EXPECT_FALSE(seen[7].greyed);
+        EXPECT_FALSE(seen[1].checked || seen[2].checked || seen[3].checked || seen[5].checked);
+        EXPECT_FALSE(seen[5].radio || seen[6].radio);
+        EXPECT_TRUE(seen[6].checked);
+        EXPECT_FALSE(seen[8].greyed || seen[9].greyed);
         // Fill is chosen, kept for the next start and used by the next load.
         EXPECT_EQ(CurrentSettings().fit.mode, FitMode::kFill);
         EXPECT_EQ(profile.Value("Frame", "Fit"), "fill");
@@ -1145,14 +1148,26 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
                   kRed.ref()); // the upper half, not the white of a band
 
         // Smooth scaling on: its mark shows the next time.
-        UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+        UseFolderListMenu(ScreenPointOfItem(wide),
+                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
         EXPECT_TRUE(CurrentSettings().fit.smooth);
         EXPECT_EQ(profile.Value("Frame", "Smooth"), "1");
         seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
+        ASSERT_EQ(seen.size(), 10u);
         EXPECT_TRUE(seen[1].checked);
-        EXPECT_FALSE(seen[0].checked);
-        EXPECT_TRUE(seen[4].checked);
+        EXPECT_FALSE(seen[0].checked || seen[2].checked);
+        EXPECT_TRUE(seen[5].checked);
+
+        // Around the subject: the fill with the subject focus, kept too; the
+        // plain fill gives it back.
+        seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+        EXPECT_EQ(CurrentSettings().fit.mode, FitMode::kFill);
+        EXPECT_EQ(CurrentSettings().fit.focus, FitFocus::kSubject);
+        EXPECT_EQ(profile.Value("Frame", "Focus"), "subject");
+        seen = UseFolderListMenu(ScreenPointOfItem(wide), {VK_DOWN, VK_DOWN, VK_RETURN});
+        EXPECT_TRUE(seen[2].checked && !seen[1].checked);
+        EXPECT_EQ(CurrentSettings().fit.focus, FitFocus::kCentre);
+        EXPECT_EQ(profile.Value("Frame", "Focus"), "centre");
 
         // "Load" loads the item under the pointer as a new state, even when
         // it is the selected one already.
@@ -1164,15 +1179,15 @@ TEST(BrowserMenu, TheFitChoicesWithTheirMarksAndLoadForTheItemUnderThePointer) {
         // From the keyboard (the menu key, Shift+F10) the focused item is
         // the one; away from every item "Load" is greyed.
         seen = UseFolderListMenu([] { PressKey(FolderList(), VK_APPS); }, {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
-        EXPECT_FALSE(seen[7].greyed);
+        ASSERT_EQ(seen.size(), 10u);
+        EXPECT_FALSE(seen[9].greyed);
         seen = UseFolderListMenu([] { PressKey(FolderList(), VK_F10, false, true); }, {VK_ESCAPE});
-        EXPECT_EQ(seen.size(), 8u);
+        EXPECT_EQ(seen.size(), 10u);
         RECT list;
         GetWindowRect(FolderList(), &list);
         seen = UseFolderListMenu(MAKELPARAM(list.right - 30, list.bottom - 30), {VK_ESCAPE});
-        ASSERT_EQ(seen.size(), 8u);
-        EXPECT_TRUE(seen[7].greyed);
+        ASSERT_EQ(seen.size(), 10u);
+        EXPECT_TRUE(seen[8].greyed && seen[9].greyed);
         SendMessageA(dialog, WM_CLOSE, 0, 0);
     }));
     TearDown();
@@ -1299,10 +1314,10 @@ TEST(BrowserMenu, APhotoOnItsSideStandsUprightInItsThumbnailAndWhenLoaded) {
         EXPECT_TRUE(Near(at(117, 10), kRed.ref()));
         EXPECT_TRUE(Near(at(10, 117), kBlue.ref()));
 
-        // Switched off in the menu (its fifth choice): the thumbnails are drawn
+        // Switched off in the menu (its sixth choice): the thumbnails are drawn
         // again as the photo is stored.
         UseFolderListMenu(ScreenPointOfItem(0),
-                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+                          {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
         EXPECT_FALSE(CurrentSettings().fit.upright);
         ASSERT_TRUE(WaitForLoader());
         ASSERT_EQ(ItemCount(), 1);

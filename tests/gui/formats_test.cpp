@@ -1,17 +1,24 @@
 // Folders of real JPEG and GIF pictures (from the decoder corpus beside the
-// project) fill with thumbnails, and a click shows the picture.
+// project) fill with thumbnails, and a click shows the picture; PNG files and
+// JPEG files named .jpeg are listed and load as well.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/app_win.h"
 #include "app/gui_routes_win.h"
+#include "app/settings_win.h"
+#include "fit/fit_options.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/unit/png_builder.h"
+#include "tests/unit/test_support.h"
 
 namespace {
 
@@ -123,6 +130,66 @@ TEST(PictureFolders, GifPicturesFillWithThumbnailsAndAClickShowsOne) {
                        {"gif/wuffs/hippopotamus.interlaced.gif", "gif/giflib/porsche.gif",
                         "gif/pillow/hopper.gif"},
                        "main_dialog_gif_folder");
+}
+
+// What the core's load of `path` gives with the program's fit choices.
+std::unique_ptr<FrameImage> CoreLoad(const std::string& path) {
+    OwnedLoadBuffers owned;
+    std::vector<uint8_t> gif(kGifStateBytes), jpeg(kJpegDecoderBytes);
+    DecoderSet set;
+    set.buffers = &owned.buffers;
+    set.gif = reinterpret_cast<GifState*>(gif.data());
+    set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
+    std::unique_ptr<FrameImage> block(new FrameImage{});
+    EXPECT_EQ(LoadForFrame(set, path.c_str(), CurrentSettings().fit, *block), DecodeOutcome::kComplete);
+    return block;
+}
+
+TEST(PictureFolders, APngAndAJpegNamedJpegAreListedAndAClickShowsEach) {
+    const std::string folder = FreshTempFolder("pixmora_gui_png");
+    pngtest::Spec png; // 64 x 32: the left half red, the right half blue
+    png.width = 64;
+    png.height = 32;
+    for (int i = 0; i < 64 * 32; ++i)
+        png.samples.insert(png.samples.end(), {uint16_t(i % 64 < 32 ? 255 : 0), 0, uint16_t(i % 64 < 32 ? 0 : 255)});
+    const pngtest::Bytes file = pngtest::Build(png);
+    FILE* f = std::fopen((folder + "\\shot.png").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+    const std::string jpeg = folder + "\\photo.jpeg";
+    ASSERT_TRUE(CopyFileA(NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/jpeg/synth-420.jpg").c_str(),
+                          jpeg.c_str(), FALSE));
+    const std::unique_ptr<FrameImage> expected = CoreLoad(jpeg);
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        ASSERT_TRUE(WaitForLoader());
+        ScanFolder(folder.c_str());
+        ASSERT_TRUE(WaitForLoader());
+        HWND list = GetDlgItem(main, IDC_FOLDER_LIST);
+        ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+        for (int i = 0; i < 2; ++i) {
+            const std::string name = g_app.NameTable + static_cast<size_t>(i) * kPathBytes;
+            EXPECT_TRUE(ThumbnailDrawn(i)) << name;
+            const int head = g_app.history.head;
+            LVITEMA state = {};
+            state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageA(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
+            Pump(200);
+            ASSERT_EQ(g_app.history.head, (head + 1) % kHistorySlots) << name;
+            const FrameImage& shown = CurrentPicture(g_app.history);
+            if (name == "shot.png") {
+                EXPECT_EQ(std::memcmp(shown.Row(64) + 3 * 10, "\0\0\xFF", 3), 0) << "red on the left";
+                EXPECT_EQ(std::memcmp(shown.Row(64) + 3 * 100, "\xFF\0\0", 3), 0) << "blue on the right";
+            } else {
+                EXPECT_EQ(name, "photo.jpeg");
+                EXPECT_EQ(std::memcmp(shown.bytes, expected->bytes, kFrameHeaderBytes + kFramePixelBytes), 0);
+            }
+        }
+        SaveScreenshot(main, "main_dialog_png_folder");
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    RemoveFolderTree(folder);
 }
 
 } // namespace

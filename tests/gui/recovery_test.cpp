@@ -1,13 +1,15 @@
 // The recovery album in the program: an album left behind by a crash or an
 // ended window is offered on the next start, restored byte for byte or
-// discarded; a damaged store is reported, never trusted; without a usable
-// folder the program works as before. The last test kills the real
-// pixmora.exe after three uploads and starts it again.
+// discarded; a damaged store is reported, and what reads back is offered;
+// a store that cannot be written is told once, and the album works as
+// before. The last tests kill the real pixmora.exe: after three uploads, and
+// with two windows open at once, each with its own album.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -94,21 +96,43 @@ bool SameBlock(const FrameImage& a, const FrameImage& b) {
     return std::memcmp(a.bytes, b.bytes, kFrameImageSize) == 0;
 }
 
-std::string StoreFolder() {
+std::string StoresFolder() {
     return PixmoraAppDataFolder() + "\\Recovery";
 }
 
-// Empties the store the next start reads.
-void ClearStore() {
-    RecoveryStore store;
-    OpenRecoveryStore(store, PixmoraAppDataFolder(), '\\');
-    ClearRecoveryStore(store);
+// The folder of the one store there is (the last window's).
+std::string StoreFolder() {
+    std::vector<std::string> names;
+    ListFolder(StoresFolder(), names);
+    std::string folder;
+    for (const std::string& name : names)
+        if (name.rfind("window-", 0) == 0 && name.find('.') == std::string::npos) {
+            EXPECT_TRUE(folder.empty()) << "more than one store";
+            folder = StoresFolder() + "\\" + name;
+        }
+    return folder;
 }
 
+// Deletes every store the next start would read.
+void ClearStore() {
+    for (RecoveryStore& store : TakeLeftRecoveryStores(PixmoraAppDataFolder(), '\\'))
+        RemoveRecoveryStore(store);
+}
+
+// Every file in the stores' folders (locks left out).
 std::vector<std::string> StoreFiles() {
-    std::vector<std::string> names;
-    ListFolder(StoreFolder(), names);
-    return names;
+    std::vector<std::string> names, files;
+    ListFolder(StoresFolder(), names);
+    for (const std::string& name : names) {
+        std::vector<std::string> inner;
+        if (ListFolder(StoresFolder() + "\\" + name, inner)) {
+            for (const std::string& file : inner)
+                files.push_back(name + "\\" + file);
+        } else if (name.find(".lock") == std::string::npos) {
+            files.push_back(name);
+        }
+    }
+    return files;
 }
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -227,6 +251,19 @@ TEST(Recovery, NoDiscardsTheStoredAlbumAndAnEndedProgramOffersNothing) {
         ADD_FAILURE() << "left in the store: " << name;
 }
 
+bool IsPictureFile(const std::string& name) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ".pic") == 0;
+}
+
+// The picture files of the one store there is.
+std::vector<std::string> StorePictures() {
+    std::vector<std::string> names, pictures;
+    ListFolder(StoreFolder(), names);
+    for (const std::string& name : names)
+        if (IsPictureFile(name)) pictures.push_back(StoreFolder() + "\\" + name);
+    return pictures;
+}
+
 TEST(Recovery, ADamagedStoreIsReportedAndWhatCanBeReadComesBack) {
     ClearStore();
     const FrameImage pictures[] = {Marked(10, 0, 0), Marked(20, 0, 0), Marked(30, 0, 0)};
@@ -236,11 +273,8 @@ TEST(Recovery, ADamagedStoreIsReportedAndWhatCanBeReadComesBack) {
         Vanish(main);
     });
     // One picture file cut short.
-    for (const std::string& name : StoreFiles())
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pic") == 0) {
-            WriteText(StoreFolder() + "\\" + name, "BM cut short");
-            break;
-        }
+    ASSERT_EQ(StorePictures().size(), 3u);
+    WriteText(StorePictures()[0], "BM cut short");
     std::string asked, told;
     AnswerRestore(IDYES, asked, &told);
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
@@ -258,7 +292,22 @@ TEST(Recovery, ADamagedStoreIsReportedAndWhatCanBeReadComesBack) {
     EXPECT_EQ(asked, "Pixmora was closed with 3 album pictures that were not saved. Restore them?");
     EXPECT_EQ(told, "1 picture of the recovery album was damaged and was left out.");
 
-    // Neither index can be read: said once, nothing restored, the store emptied.
+    // Neither index can be read: the pictures that can are still offered.
+    WriteText(StoreFolder() + "\\index-0", "not an index");
+    WriteText(StoreFolder() + "\\index-1", std::string(5000, '\xff'));
+    AnswerRestore(IDYES, asked, &told);
+    ASSERT_TRUE(RunMainDialog([](HWND main) {
+        EXPECT_EQ(ItemCount(main), 2);
+        Vanish(main);
+    }));
+    TearDown();
+    EXPECT_EQ(asked, "Pixmora was closed with 2 album pictures that were not saved. Restore them?");
+    EXPECT_EQ(told, "The order of the recovery album was damaged: its pictures were restored in "
+                    "the order they were stored.");
+
+    // Nothing readable at all: said once, nothing restored, the store emptied.
+    for (const std::string& picture : StorePictures())
+        WriteText(picture, "BM cut short");
     WriteText(StoreFolder() + "\\index-0", "not an index");
     WriteText(StoreFolder() + "\\index-1", std::string(5000, '\xff'));
     told.clear();
@@ -275,7 +324,19 @@ TEST(Recovery, ADamagedStoreIsReportedAndWhatCanBeReadComesBack) {
     RunExpectingNoQuestion(Vanish);
 }
 
-TEST(Recovery, WithoutAUsableFolderTheAlbumWorksAsBefore) {
+// Arms a watch for the next message box: its text goes to `seen` ("" while
+// none came), and it is answered OK.
+void NoteNextMessage(std::string& seen) {
+    seen.clear();
+    OnNextDialog([&seen](HWND box) {
+        seen = MessageText(box);
+        SendMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+}
+
+const char kCannotKeep[] = "Album pictures can no longer be kept safe: cannot create the folder ";
+
+TEST(Recovery, WithoutAUsableFolderTheUserIsToldOnceAndTheAlbumWorksAsBefore) {
     // APPDATA names a file: no folder can be made below it.
     std::string scratch = FreshTempFolder("pixmora-noappdata-");
     std::string file = scratch + "\\file";
@@ -283,14 +344,13 @@ TEST(Recovery, WithoutAUsableFolderTheAlbumWorksAsBefore) {
     char saved[MAX_PATH] = "";
     GetEnvironmentVariableA("APPDATA", saved, sizeof saved);
     SetEnvironmentVariableA("APPDATA", file.c_str());
-    std::string first, closing;
-    OnNextDialog([&](HWND box) {
-        first = MessageText(box);
-        SendMessageA(box, WM_COMMAND, IDNO, 0);
-    });
+    std::string first, told, again, closing;
+    NoteNextMessage(first);
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
         EXPECT_FALSE(NextDialogHandled()) << first;
+        NoteNextMessage(told);
         Upload(main, Marked(1, 1, 1));
+        NoteNextMessage(again);
         Upload(main, Marked(2, 2, 2));
         EXPECT_EQ(ItemCount(main), 2);
         OnNextDialog([&](HWND box) {
@@ -300,9 +360,42 @@ TEST(Recovery, WithoutAUsableFolderTheAlbumWorksAsBefore) {
         SendMessageA(main, WM_CLOSE, 0, 0);
     }));
     TearDown();
+    EXPECT_EQ(told.rfind(kCannotKeep, 0), 0u) << told;
+    EXPECT_EQ(again, "") << "shown once";
     EXPECT_EQ(closing, CloseWithUnsavedQuestion(2));
     SetEnvironmentVariableA("APPDATA", saved);
     RemoveFolderTree(scratch);
+}
+
+// A write that fails in the middle of a session is shown once, and the next
+// change after the cause is gone writes the whole album.
+TEST(Recovery, AFailedWriteIsShownOnceAndTheNextChangeWritesTheWholeAlbum) {
+    ClearStore();
+    std::string told, again, after;
+    RunExpectingNoQuestion([&](HWND main) {
+        Upload(main, Marked(5, 0, 0));
+        // The window's store replaced by a file.
+        const std::string folder = StoreFolder();
+        RemoveFolderTree(folder);
+        WriteText(folder, "in the way");
+        NoteNextMessage(told);
+        Upload(main, Marked(6, 0, 0));
+        NoteNextMessage(again);
+        Upload(main, Marked(7, 0, 0));
+        DeleteFileA(folder.c_str());
+        NoteNextMessage(after);
+        Upload(main, Marked(8, 0, 0));
+        OnNextDialog(nullptr);
+        Vanish(main);
+    });
+    EXPECT_EQ(told.rfind(kCannotKeep, 0), 0u) << told;
+    EXPECT_EQ(again, "") << "shown once";
+    EXPECT_EQ(after, "");
+    std::string asked;
+    AnswerRestore(IDNO, asked);
+    ASSERT_TRUE(RunMainDialog(Vanish));
+    TearDown();
+    EXPECT_EQ(asked, "Pixmora was closed with 4 album pictures that were not saved. Restore them?");
 }
 
 // ---- The real program, killed and started again ----
@@ -510,6 +603,71 @@ TEST(RecoveryProgram, KilledAfterThreeUploadsItOffersThemBackByteForByte) {
     second.Kill();
     RemoveFolderTree(appData);
     RemoveFolderTree(shots);
+}
+
+// Two windows of the real program at once, on one APPDATA: the second
+// starts without a question and keeps its own album; killed, both albums are
+// offered by the next start, each as its window left it.
+TEST(RecoveryProgram, TwoWindowsKeepAnAlbumEach) {
+    const std::string appData = FreshTempFolder("pixmora-two-windows-");
+    auto isQuestion = [](HWND w) { return RemoteMessageText(w).find("Restore") != std::string::npos; };
+    auto albumItems = [](HWND main) {
+        return SendMessageA(GetDlgItem(main, IDC_ALBUM_LIST), LVM_GETITEMCOUNT, 0, 0);
+    };
+    {
+        Program first, second;
+        ASSERT_TRUE(first.Start(appData));
+        HWND one = first.MainDialog();
+        ASSERT_TRUE(one);
+        SendMessageA(one, WM_COMMAND, IDC_UPLOAD, 0); // black
+        ASSERT_TRUE(first.Process(
+            one, [](HWND tool) { SendMessageA(tool, WM_COMMAND, IDC_PROC_NEGATIVE, 0); }));
+        SendMessageA(one, WM_COMMAND, IDC_UPLOAD, 0); // white
+        ASSERT_EQ(albumItems(one), 2);
+
+        ASSERT_TRUE(second.Start(appData));
+        HWND two = second.WaitFor(
+            [&](HWND w) { return GetDlgItem(w, IDC_ALBUM_LIST) != nullptr || isQuestion(w); });
+        ASSERT_TRUE(two);
+        ASSERT_TRUE(GetDlgItem(two, IDC_ALBUM_LIST))
+            << "the second window asked: " << RemoteMessageText(two);
+        EXPECT_EQ(albumItems(two), 0);
+        SendMessageA(two, WM_COMMAND, IDC_UPLOAD, 0);
+        // Each window changes on; neither touches the other's store.
+        SendMessageA(one, WM_COMMAND, IDC_UPLOAD, 0);
+        EXPECT_EQ(albumItems(one), 3);
+        EXPECT_EQ(albumItems(two), 1);
+        first.Kill();
+        second.Kill();
+    }
+    Program third;
+    ASSERT_TRUE(third.Start(appData));
+    std::vector<std::string> asked;
+    for (int n = 0; n < 2; ++n) {
+        HWND box = third.WaitFor(isQuestion);
+        ASSERT_TRUE(box) << n;
+        asked.push_back(RemoteMessageText(box));
+        PostMessageA(box, WM_COMMAND, IDYES, 0);
+        for (DWORD end = GetTickCount() + 10000; IsWindow(box) && GetTickCount() < end;)
+            Sleep(20);
+    }
+    std::sort(asked.begin(), asked.end());
+    EXPECT_EQ(asked, (std::vector<std::string>{
+                         "Pixmora was closed with 1 album picture that was not saved. Restore it?",
+                         "Pixmora was closed with 3 album pictures that were not saved. Restore "
+                         "them?"}));
+    HWND main = third.MainDialog();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(albumItems(main), 4);
+    // The third window's own store now holds all four; the two it read are gone.
+    std::vector<std::string> names;
+    ListFolder(appData + "\\Pixmora\\Recovery", names);
+    int stores = 0;
+    for (const std::string& name : names)
+        stores += name.rfind("window-", 0) == 0 && name.find('.') == std::string::npos;
+    EXPECT_EQ(stores, 1);
+    third.Kill();
+    RemoveFolderTree(appData);
 }
 
 } // namespace

@@ -2,7 +2,12 @@
 // names: which entries are listed, the 256-name limit, the path lengths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,6 +60,59 @@ TEST(BrowserFitThumbnail, TheRatioIsHeldInExtendedPrecision) {
     ExpectFit({35, 72, {22, 0, 35, 72}});
 }
 
+// The rule as it was first written, in x87 extended precision: the oracle
+// for the integer version, where long double is that format and the
+// processor computes in it (a precision setting of 53 bits would not).
+ThumbnailRect ExtendedPrecisionRect(int32_t W, int32_t H) {
+    ThumbnailRect t;
+    const long double r = static_cast<long double>(H) / static_cast<long double>(W);
+    if (r > static_cast<long double>(0.9f)) {
+        t.w = static_cast<int32_t>(static_cast<long double>(kThumbHeight) / r);
+        t.h = kThumbHeight;
+        t.x0 = (kThumbWidth - t.w) / 2;
+    } else {
+        t.w = kThumbWidth;
+        t.h = static_cast<int32_t>(r * static_cast<long double>(kThumbWidth));
+        t.y0 = (kThumbHeight - t.h) / 2;
+    }
+    return t;
+}
+
+bool Same(const ThumbnailRect& a, const ThumbnailRect& b) {
+    return a.x0 == b.x0 && a.y0 == b.y0 && a.w == b.w && a.h == b.h;
+}
+
+TEST(BrowserFitThumbnail, IntegerRuleEqualsTheExtendedPrecisionOneForEverySize) {
+    if (std::numeric_limits<long double>::digits != 64 || ExtendedPrecisionRect(5, 6).w != 59)
+        GTEST_SKIP() << "no 64-bit-mantissa arithmetic here to compare with";
+    int64_t compared = 0, wrong = 0;
+    auto check = [&](int32_t W, int32_t H) {
+        ++compared;
+        if (Same(FitThumbnailRect(W, H), ExtendedPrecisionRect(W, H))) return;
+        if (++wrong <= 10) ADD_FAILURE() << W << " x " << H;
+    };
+    // Every picture a JPEG can be, and beyond (a 32-bit build, often run
+    // emulated, checks fewer).
+    const bool narrow = sizeof(void*) == 4;
+    const int32_t side = narrow ? 2048 : 9000;
+    for (int32_t W = 1; W <= side; ++W)
+        for (int32_t H = 1; H <= side; ++H)
+            check(W, H);
+    // Up to the largest sizes a header can state: random sizes, and the sizes
+    // where 72 W / H or 80 H / W is a whole number (where the roundings count).
+    std::mt19937 rng(24);
+    std::uniform_int_distribution<int32_t> any(1, INT32_MAX);
+    for (int i = 0; i < (narrow ? 200000 : 2000000); ++i) {
+        const int32_t a = any(rng) >> (rng() % 31), b = any(rng) >> (rng() % 31);
+        check(std::max(a, 1), std::max(b, 1));
+        const int32_t n = 1 + static_cast<int32_t>(rng() % 80);
+        const int64_t k = std::max<int64_t>(1, a / 80);
+        if (80 * k <= INT32_MAX) check(static_cast<int32_t>(80 * k), static_cast<int32_t>(n * k));
+        if (72 * k <= INT32_MAX) check(static_cast<int32_t>(n * k), static_cast<int32_t>(72 * k));
+    }
+    EXPECT_EQ(wrong, 0) << "of " << compared;
+}
+
 TEST(BrowserFitThumbnail, APictureWithoutAreaGetsAnEmptyRectangle) {
     for (auto size : {std::pair<int32_t, int32_t>{0, 10}, {10, 0}, {0, 0}, {-5, 10}, {10, -5}}) {
         const ThumbnailRect t = FitThumbnailRect(size.first, size.second);
@@ -63,11 +121,11 @@ TEST(BrowserFitThumbnail, APictureWithoutAreaGetsAnEmptyRectangle) {
     }
 }
 
-TEST(BrowserScanNames, OnlyJpgBmpAndGifInAnyCaseAreListed) {
-    for (const char* name : {"a.jpg", "B.BMP", "c.Gif", "GIF", "x.y.jpg", "..jpg", "photo.JpG"})
+TEST(BrowserScanNames, ThePicturesExtensionsInAnyCaseAreListed) {
+    for (const char* name : {"a.jpg", "B.BMP", "c.Gif", "GIF", "x.y.jpg", "..jpg", "photo.JpG",
+                             "a.jpeg", "a.JPE", "a.jfif", "shot.Png"})
         EXPECT_TRUE(IsScannedPictureName(name)) << name;
-    for (const char* name :
-         {"a.jpeg", "a.jpe", "a.png", "a.bmp.txt", "a.jp", "a.", ".", "..", "readme", "a.jpg ", ""})
+    for (const char* name : {"a.bmp.txt", "a.jp", "a.", ".", "..", "readme", "a.jpg ", "a.pngs", ""})
         EXPECT_FALSE(IsScannedPictureName(name)) << name;
     EXPECT_FALSE(IsScannedPictureName(nullptr));
 }
@@ -86,10 +144,11 @@ TEST(BrowserScanNames, NamesKeepTheSearchOrderAndFoldersAreNotTold) {
     // The search returns folders too; a folder named x.jpg is listed.
     for (const char* name : {".", "..", "z.bmp", "x.jpg", "notes.txt", "a.gif", "b.jpeg"})
         EXPECT_EQ(t.Add("C:\\pics\\", name), ScanStep::kGoOn);
-    ASSERT_EQ(t.count, 3);
+    ASSERT_EQ(t.count, 4);
     EXPECT_EQ(t.At(0), "z.bmp");
     EXPECT_EQ(t.At(1), "x.jpg");
     EXPECT_EQ(t.At(2), "a.gif");
+    EXPECT_EQ(t.At(3), "b.jpeg");
 }
 
 TEST(BrowserScanNames, TheTableEndsTheSearchAt256Names) {

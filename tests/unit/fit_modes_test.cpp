@@ -1,16 +1,19 @@
 // The three fits, smooth scaling in linear light, and photos turned upright.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fit/stretch.h"
+#include "fit/extended_rounding.h"
 #include "browser/thumbnail.h"
 #include "codecs/exif_orientation.h"
 #include "fit/fit_options.h"
@@ -20,29 +23,13 @@
 #include "codecs/load_picture.h"
 #include "export/jpeg_encoder.h"
 #include "tests/unit/bmp_builder.h"
+#include "tests/unit/fit_test_pictures.h"
 #include "tests/unit/jpeg_builder.h"
 #include "tests/unit/test_support.h"
 
 namespace {
 
 using Frame = std::unique_ptr<FrameImage>;
-
-// A true-colour raster; pixel(x, y) gives the colour of column x, memory row y.
-template <class F> LoadBuffers& Raster(int32_t w, int32_t h, F pixel) {
-    LoadBuffers& lb = TestBuffers();
-    EXPECT_TRUE(SetUpRaster(lb, w, h, 24));
-    for (int32_t y = 0; y < h; ++y) {
-        uint8_t* p = RasterRow(lb, y);
-        for (int32_t x = 0; x < w; ++x, p += 3) {
-            const uint32_t c = pixel(x, y);
-            p[0] = static_cast<uint8_t>(c);
-            p[1] = static_cast<uint8_t>(c >> 8);
-            p[2] = static_cast<uint8_t>(c >> 16);
-        }
-    }
-    lb.raster.cursor.address = RasterRow(lb, 0);
-    return lb;
-}
 
 // Colour of each pixel names its column and memory row (both below 2048).
 LoadBuffers& CoordinateRaster(int32_t w, int32_t h) {
@@ -80,6 +67,64 @@ bool BlackOutside(const FrameImage& f, int x0, int x1, int y0, int y1) {
 }
 
 // --- Where the picture goes ---------------------------------------------------
+
+// The stretch's rule as it was first written, in x87 extended precision:
+// the oracle for the integer StretchStep, where long double is that format
+// and the processor computes in it (a precision setting of 53 bits would
+// round the products).
+float ExtendedPrecisionScale(int32_t source, int32_t target) {
+    return static_cast<float>(static_cast<long double>(source) / target);
+}
+int32_t ExtendedPrecisionStep(int32_t source, int32_t target, int32_t j) {
+    return std::min<int32_t>(source - 1, static_cast<int32_t>(static_cast<long double>(j) *
+                                                              ExtendedPrecisionScale(source, target)));
+}
+
+bool ComputesInExtendedPrecision() {
+    volatile long double tiny = std::ldexp(1.0L, -63);
+    return std::numeric_limits<long double>::digits == 64 && 1.0L + tiny != 1.0L;
+}
+
+TEST(StretchStep, IntegerRuleEqualsTheExtendedPrecisionOneForEverySize) {
+    if (!ComputesInExtendedPrecision())
+        GTEST_SKIP() << "no 64-bit-mantissa arithmetic here to compare with";
+    // Every target a stretch has (1..128). A 32-bit build, often run
+    // emulated, checks fewer sources.
+    const bool narrow = sizeof(void*) == 4;
+    int64_t wrong = 0;
+    // The scale, for every source to 2^16 (every GIF and JPEG size).
+    for (int32_t source = 1; source <= (narrow ? 1 << 13 : 1 << 16); ++source)
+        for (int32_t target = 1; target <= kFrameSide; ++target) {
+            uint32_t mantissa;
+            int exponent;
+            RoundedToFloat(ExtendedRatio(source, target), mantissa, exponent);
+            if (std::ldexp(static_cast<float>(mantissa), exponent) !=
+                    ExtendedPrecisionScale(source, target) &&
+                ++wrong <= 10)
+                ADD_FAILURE() << "scale " << source << " / " << target;
+        }
+    // Every position, for every source to 1024, and random ones to 2^31.
+    auto check = [&](int32_t source, int32_t target, int32_t j) {
+        if (StretchStep(source, target)(j) != ExtendedPrecisionStep(source, target, j) &&
+            ++wrong <= 10)
+            ADD_FAILURE() << source << " / " << target << " at " << j;
+    };
+    for (int32_t source = 1; source <= (narrow ? 256 : 1024); ++source)
+        for (int32_t target = 1; target <= kFrameSide; ++target) {
+            const StretchStep step(source, target);
+            for (int32_t j = 0; j < target; ++j)
+                if (step(j) != ExtendedPrecisionStep(source, target, j) && ++wrong <= 10)
+                    ADD_FAILURE() << source << " / " << target << " at " << j;
+        }
+    std::mt19937 rng(7);
+    for (int i = 0; i < (narrow ? 50000 : 500000); ++i) {
+        const int32_t source = std::max<int32_t>(1, static_cast<int32_t>(rng() >> 1) >> (rng() % 31));
+        const int32_t target = 1 + static_cast<int32_t>(rng() % kFrameSide);
+        check(source, target, static_cast<int32_t>(rng() % static_cast<uint32_t>(target)));
+        check(source, target, target - 1);
+    }
+    EXPECT_EQ(wrong, 0);
+}
 
 TEST(FitGeometry, WideTallSquareThinAndSmallPictures) {
     struct Case {
@@ -354,47 +399,6 @@ TEST(SmoothScaling, VectorisedSumsGiveTheSameBytesAsRowByRowSums) {
 
 // --- Orientation ----------------------------------------------------------------
 
-// The stored picture turned upright by the Exif rules, written out pixel by
-// pixel in top-down terms: where stored row 0 and column 0 end up.
-std::vector<uint32_t> Upright(const std::vector<uint32_t>& stored, int32_t w, int32_t h, int o,
-                              int32_t& uw, int32_t& uh) {
-    const bool turned = o >= 5 && o <= 8;
-    uw = turned ? h : w;
-    uh = turned ? w : h;
-    std::vector<uint32_t> out(static_cast<size_t>(w) * h);
-    for (int32_t r = 0; r < h; ++r)       // stored row, top-down
-        for (int32_t c = 0; c < w; ++c) { // stored column
-            int32_t ur = r, uc = c;
-            switch (o) {
-            case 2: uc = w - 1 - c; break;                 // row 0 top, column 0 right
-            case 3: ur = h - 1 - r, uc = w - 1 - c; break; // row 0 bottom, column 0 right
-            case 4: ur = h - 1 - r; break;                 // row 0 bottom, column 0 left
-            case 5: ur = c, uc = r; break;                 // row 0 left, column 0 top
-            case 6: ur = c, uc = h - 1 - r; break;         // row 0 right, column 0 top
-            case 7: ur = w - 1 - c, uc = h - 1 - r; break; // row 0 right, column 0 bottom
-            case 8: ur = w - 1 - c, uc = r; break;         // row 0 left, column 0 bottom
-            default: break;
-            }
-            out[static_cast<size_t>(ur) * uw + uc] = stored[static_cast<size_t>(r) * w + c];
-        }
-    return out;
-}
-
-// w x h random colours, top-down, the same for the same seed.
-std::vector<uint32_t> RandomPixels(int32_t w, int32_t h, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-    for (uint32_t& p : px)
-        p = rng() & 0xFFFFFF;
-    return px;
-}
-
-// A raster from top-down pixels.
-LoadBuffers& TopDownRaster(const std::vector<uint32_t>& px, int32_t w, int32_t h) {
-    return Raster(w, h,
-                  [&](int32_t x, int32_t y) { return px[static_cast<size_t>(h - 1 - y) * w + x]; });
-}
-
 TEST(Orientation, EachOfTheEightPutsTheCornersWhereExifSays) {
     // Stored 4 x 2, corners red, green, blue, white (top-left, top-right,
     // bottom-left, bottom-right), the rest grey.
@@ -600,6 +604,13 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     };
     Frame out(new FrameImage);
     FitOptions o;
+    o.mode = FitMode::kInside;
+    FitReport report;
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out, &report), DecodeOutcome::kComplete);
+    EXPECT_EQ(report.orientation, 6);
+    EXPECT_EQ(report.width * 1000 + report.height, 128 * 1000 + 128);
+    EXPECT_EQ(report.geometry.dstW * 1000 + report.geometry.dstH, 128 * 1000 + 128);
+    o.mode = FitMode::kStretch;
     ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
     // Turned clockwise: blue top-left, red top-right, white bottom-left, green bottom-right.
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0x0000FF)) << std::hex << Pixel(*out, 10, 117);
@@ -607,13 +618,10 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     EXPECT_TRUE(near(Pixel(*out, 10, 10), 0xFFFFFF));
     EXPECT_TRUE(near(Pixel(*out, 117, 10), 0x00FF00));
     o.upright = false;
-    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out), DecodeOutcome::kComplete);
+    ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out, &report), DecodeOutcome::kComplete);
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0xFF0000)) << "as stored";
+    EXPECT_EQ(report.orientation, 1);
 
-    Frame untouched(new FrameImage);
-    std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
-    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", o, *untouched), DecodeOutcome::kUnknownType);
-    EXPECT_EQ(untouched->bytes[100], 0x33);
 }
 
 TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
@@ -636,8 +644,10 @@ TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
     Frame untouched(new FrameImage);
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     const std::string missing = NativePath(ScratchDir() + "/missing.jpg");
-    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched), DecodeOutcome::kRefused);
-    EXPECT_EQ(LoadForFrame(set, "photo.jpeg", defaults, *untouched), DecodeOutcome::kUnknownType);
+    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched),
+              DecodeOutcome::kRefused);
+    const std::string text = WriteScratchFile("notes.jpeg", {'h', 'i', '\n'});
+    EXPECT_EQ(LoadForFrame(set, text.c_str(), defaults, *untouched), DecodeOutcome::kUnknownType);
     for (size_t i = 0; i < kFrameHeaderBytes + kFramePixelBytes; ++i)
         ASSERT_EQ(untouched->bytes[i], 0x33) << i;
 }
@@ -669,7 +679,8 @@ TEST(Thumbnail, APhotoIsTurnedUprightAndStretchedToItsPlaceInTheCell) {
 
     ASSERT_EQ(DecodeThumbnail(set, path.c_str(), false, *thumb, place), 1);
     EXPECT_EQ(pixel(5, 5) & 0xC0C0C0, 0xC00000u) << "red top-left, as stored";
-    EXPECT_EQ(DecodeThumbnail(set, "photo.jpeg", true, *thumb, place), -1);
+    const std::string text = WriteScratchFile("notes.jpg", {'h', 'i', '\n'});
+    EXPECT_EQ(DecodeThumbnail(set, text.c_str(), true, *thumb, place), -1);
     EXPECT_EQ(
         DecodeThumbnail(set, NativePath(ScratchDir() + "/none.jpg").c_str(), true, *thumb, place),
         0);

@@ -453,6 +453,41 @@ TEST_F(JpegDecode, ProgressiveFileWithoutScansIsFlatGrey) {
     EXPECT_EQ(Rgb(5, 5, 1), 127);
 }
 
+// The work memory limit holds for the largest progressive pictures (the
+// CLI counts on it for the number of workers that fit), and a lone
+// component's sampling factors do not multiply its coefficient memory.
+TEST_F(JpegDecode, LargestProgressivePicturesDecodeWithinTheWorkLimit) {
+    struct Case {
+        int width, height;
+        std::vector<JpegBuilder::Comp> comps;
+        int64_t most; // work bytes at most
+    } cases[] = {
+        {2465, 8113, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, kJpegMostWorkBytes},
+        {8113, 2465, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, kJpegMostWorkBytes},
+        {2465, 8113, {{1, 1, 1, 0}}, 42000000},
+        {2465, 8113, {{1, 4, 4, 0}}, 42000000},
+        {8113, 2465, {{1, 15, 2, 0}}, 42000000},
+    };
+    for (const Case& c : cases) {
+        JpegBuilder b;
+        b.Soi().Dqt(0, 1);
+        std::vector<uint8_t> sof{8,
+                                 static_cast<uint8_t>(c.height >> 8),
+                                 static_cast<uint8_t>(c.height),
+                                 static_cast<uint8_t>(c.width >> 8),
+                                 static_cast<uint8_t>(c.width),
+                                 static_cast<uint8_t>(c.comps.size())};
+        for (const JpegBuilder::Comp& k : c.comps)
+            sof.insert(sof.end(), {static_cast<uint8_t>(k.id), static_cast<uint8_t>(k.h << 4 | k.v),
+                                   static_cast<uint8_t>(k.tq)});
+        b.Segment(0xC2, sof).EasyTables().Eoi();
+        ASSERT_TRUE(Decode(b.bytes)) << c.width << " x " << c.height << ": "
+                                     << LastDecodeFailure();
+        EXPECT_EQ(Width(), c.width);
+        EXPECT_LE(d->workBytes, c.most) << c.width << " x " << c.height;
+    }
+}
+
 TEST_F(JpegDecode, TableSegmentFailingBetweenProgressiveScansEndsTheSequence) {
     JpegBuilder b;
     b.Soi().Dqt(0, 1).Sof(0xC2, 8, 8, {{1, 1, 1, 0}}).EasyTables();
@@ -977,7 +1012,7 @@ TEST_F(JpegSampled, EveryFitModeGetsTheFullDecodesPicture) {
     std::unique_ptr<FrameImage> full(new FrameImage{}), sampled(new FrameImage{});
     int compared = 0;
     for (const std::string& path : paths) {
-        if (PictureKindOf(path.c_str()) != PictureKind::kJpeg) continue; // ".jpeg" is no JPG
+        if (PictureKindOf(path.c_str()) != PictureKind::kJpeg) continue;
         ++compared;
         for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside}) {
             for (bool upright : {false, true}) {

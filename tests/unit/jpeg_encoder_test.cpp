@@ -380,7 +380,11 @@ TEST(JpegEncoder, TooSmallBufferFailsWithoutWritingPastItsEnd) {
 TEST(JpegEncoder, HeadersThatDoNotFitTheBlockAreRefused) {
     struct Case {
         int32_t width, height;
-    } cases[] = {{0, 128}, {128, 0}, {128, -128}, {128, 134}, {1000, 1000}, {65536, 128}};
+    } cases[] = {
+        {0, 128}, {128, 0}, {128, -128}, {128, 134}, {1000, 1000}, {65535, 65535},
+        {65536, 128}, {65664, 128}, {128, 65536 + 128}, // beyond the frame header's 16 bits
+        {43690, 32768}, // 32768 rows of 131,072 bytes: 2^32, which is 0 in a 32-bit size
+    };
     for (const Case& c : cases) {
         FrameImage picture{};
         BitmapInfoHeader h{};

@@ -1,7 +1,9 @@
-// Choosing the decoder by extension, and the stretch into the frame picture.
+// Choosing the decoder by content and extension, and the stretch into the frame picture.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -11,6 +13,8 @@
 #include "codecs/decode_failure.h"
 #include "codecs/load_picture.h"
 #include "tests/unit/bmp_builder.h"
+#include "tests/unit/gif_builder.h"
+#include "tests/unit/png_builder.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -69,18 +73,25 @@ TEST(ExtensionRule, TextAfterTheLastDotUpperCased) {
     EXPECT_EQ(ExtensionOf(nullptr), "");
 }
 
-TEST(ExtensionRule, OnlyJpgBmpAndGifChooseADecoder) {
-    EXPECT_EQ(PictureKindOf("photo.jpg"), PictureKind::kJpeg);
-    EXPECT_EQ(PictureKindOf("photo.JPG"), PictureKind::kJpeg);
-    EXPECT_EQ(PictureKindOf("x.Jpg"), PictureKind::kJpeg);
-    EXPECT_EQ(PictureKindOf("scan.bmp"), PictureKind::kBmp);
-    EXPECT_EQ(PictureKindOf("anim.gIf"), PictureKind::kGif);
-    EXPECT_EQ(PictureKindOf("GIF"), PictureKind::kGif);
-    EXPECT_EQ(PictureKindOf("holiday.jpeg"), PictureKind::kNone);
-    EXPECT_EQ(PictureKindOf("a.b"), PictureKind::kNone);
-    EXPECT_EQ(PictureKindOf("noextension"), PictureKind::kNone);
-    EXPECT_EQ(PictureKindOf("folder.bmp/readme"), PictureKind::kNone);
-    EXPECT_EQ(PictureKindOf("x.j"), PictureKind::kNone);
+TEST(ExtensionRule, TheReadersExtensionsInAnyCase) {
+    const struct {
+        const char* name;
+        PictureKind kind;
+    } cases[] = {
+        {"photo.jpg", PictureKind::kJpeg},  {"x.Jpg", PictureKind::kJpeg},
+        {"holiday.jpeg", PictureKind::kJpeg}, {"a.JPE", PictureKind::kJpeg},
+        {"b.jFif", PictureKind::kJpeg},     {"scan.bmp", PictureKind::kBmp},
+        {"anim.gIf", PictureKind::kGif},    {"GIF", PictureKind::kGif},
+        {"shot.PNG", PictureKind::kPng},    {"PNG", PictureKind::kPng},
+        {"a.b", PictureKind::kNone},        {"noextension", PictureKind::kNone},
+        {"folder.bmp/readme", PictureKind::kNone}, {"x.j", PictureKind::kNone},
+        {"x.jp", PictureKind::kNone},       {"x.pngx", PictureKind::kNone},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PictureKindOf(c.name), c.kind) << c.name;
+    const char patterns[] = "*.bmp;*.gif;*.jpg;*.jpeg;*.jpe;*.jfif;*.png";
+    const std::string filter = std::string("Image Files(") + patterns + ")" + '\0' + patterns + '\0' + '\0';
+    EXPECT_EQ(std::string(PictureFileFilter(), filter.size()), filter);
 }
 
 // --- Loading a picture into a block --------------------------------------------
@@ -96,24 +107,90 @@ struct Set {
     }
 };
 
-TEST(LoadPicture, UnknownExtensionIsRefusedAndTouchesNothing) {
-    Set s;
-    auto block = Filled(0x5A);
-    for (const char* name : {"holiday.jpeg", "a.b", "noextension"}) {
-        EXPECT_EQ(LoadForFrame(s.set, name, FitOptions{}, *block), DecodeOutcome::kUnknownType) << name;
-        EXPECT_EQ(DecodeByExtension(s.set, name), -1) << name;
+TEST(LoadPicture, DecoderSetsThatFitTheirShareOfTheAddressSpace) {
+    const uint64_t each = DecoderSetMostBytes() + (16 << 20);
+    struct Case {
+        int wanted;
+        uint64_t space;
+        int expected;
+    } cases[] = {
+        {64, uint64_t{2} << 30, 5}, // 32-bit Windows: 64 would be 16 GB, beyond 32 bits
+        {64, uint64_t{4} << 30, 11}, {8, uint64_t{1} << 30, 2}, {4, 100 << 20, 1},
+        {64, uint64_t{1} << 47, 64}, {3, uint64_t{1} << 47, 3}, {0, uint64_t{1} << 47, 1},
+    };
+    for (const Case& c : cases) {
+        const int n = DecoderSetsThatFit(c.wanted, c.space, 16 << 20);
+        EXPECT_EQ(n, c.expected) << c.space;
+        const uint64_t share = c.space / 4 * 3;
+        if (n > 1) {
+            EXPECT_LE(static_cast<uint64_t>(n) * each, share) << c.space;
+        }
+        if (n < c.wanted) {
+            EXPECT_GT(static_cast<uint64_t>(n + 1) * each, share) << c.space;
+        }
     }
-    for (uint8_t b : block->bytes)
-        ASSERT_EQ(b, 0x5A);
 }
 
-TEST(LoadPicture, ANameThatIsJustGifGoesToTheGifDecoder) {
+// --- The content decides the reader ----------------------------------------------
+
+bool SameBlocks(const FrameImage& a, const FrameImage& b) {
+    return std::memcmp(a.bytes, b.bytes, kFrameHeaderBytes + kFramePixelBytes) == 0;
+}
+
+// A file loads by its signature whatever its name says, into the picture it
+// gives under its own name; one without a signature goes by its name.
+TEST(LoadPicture, TheFirstBytesPickTheReader) {
+    const Bytes jpeg = ReadFile(NativePath(std::string(PIXMORA_SOURCE_DIR) + "/tests/data/jpeg/synth-420.jpg"));
+    ASSERT_FALSE(jpeg.empty());
+    Bytes late(100, 'x'); // the JPEG reader looks for its start in the first 513 bytes
+    late.insert(late.end(), jpeg.begin(), jpeg.end());
+    const Bytes gif = giftest::GifFile(3, 2, 4).Image(3, 2, {0, 1, 2, 3, 2, 1}).Trailer().bytes;
+    pngtest::Spec png;
+    png.width = 3;
+    png.samples = {200, 10, 20, 30, 40, 50, 60, 70, 80};
+    BmpSpec bmp;
+    bmp.pixels = {9, 99, 199, 0};
+    const struct {
+        const char* own;
+        const char* other;
+        Bytes file;
+    } cases[] = {
+        {"a.jpg", "a.png", jpeg},      {"b.jpg", "b.bmp", jpeg}, {"c.png", "c.jpg", pngtest::Build(png)},
+        {"d.gif", "d.bmp", gif},       {"e.bmp", "e.gif", BuildBmp(bmp)}, {"f.jpg", "f.jfif", late},
+    };
+    Set s;
+    for (const auto& c : cases) {
+        auto own = Filled(1), other = Filled(2);
+        ASSERT_EQ(LoadForFrame(s.set, WriteScratchFile(c.own, c.file).c_str(), FitOptions{}, *own),
+                  DecodeOutcome::kComplete) << c.own;
+        ASSERT_EQ(LoadForFrame(s.set, WriteScratchFile(c.other, c.file).c_str(), FitOptions{}, *other),
+                  DecodeOutcome::kComplete) << c.other;
+        EXPECT_TRUE(SameBlocks(*own, *other)) << c.other;
+    }
+}
+
+TEST(LoadPicture, AFileThatIsNoPictureSaysSoAndTouchesNothing) {
     Set s;
     auto block = Filled(0x5A);
-    ClearDecodeFailure();
-    // Relative: with a folder in front, the whole path would be the "extension".
-    EXPECT_EQ(LoadForFrame(s.set, "GIF", FitOptions{}, *block), DecodeOutcome::kRefused);
-    EXPECT_STREQ(LastDecodeFailure(), "cannot open the file") << "the GIF decoder ran";
+    const Bytes text = {'B', 'y', 'e', '\n'};
+    for (const char* name : {"notes.jpg", "notes.png", "notes.gif", "notes.bmp", "notes.txt", "PNG"}) {
+        const std::string path = WriteScratchFile(name, text);
+        EXPECT_EQ(LoadForFrame(s.set, path.c_str(), FitOptions{}, *block), DecodeOutcome::kUnknownType);
+        EXPECT_EQ(CouldNotReadMessage(path.c_str(), LastDecodeFailure()),
+                  std::string(name) + " is not a BMP, GIF, JPEG or PNG picture.");
+    }
+    const std::string folder = NativePath(ScratchDir()) + "/x.jpg";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    EXPECT_EQ(LoadForFrame(s.set, folder.c_str(), FitOptions{}, *block), DecodeOutcome::kRefused);
+    EXPECT_EQ(CouldNotReadMessage(folder.c_str(), LastDecodeFailure()), "x.jpg is a folder.");
+#ifndef _WIN32
+    const std::string pipe = ScratchDir() + "/p.png";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(LoadForFrame(s.set, pipe.c_str(), FitOptions{}, *block), DecodeOutcome::kRefused);
+    EXPECT_STREQ(LastDecodeFailure(), "p.png is a device or pipe, not a file");
+#endif
+    for (uint8_t b : block->bytes)
+        ASSERT_EQ(b, 0x5A);
 }
 
 TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
@@ -142,24 +219,24 @@ TEST(LoadPicture, AFileRefusedBeforeItsRasterLeavesTheBlockAlone) {
     layout.height = 1;
     layout.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};
     const std::string good = WriteFile("good.bmp", BuildBmp(layout));
-    const std::string empty = WriteFile("empty.bmp", Bytes{});
+    Bytes cut = BuildBmp(layout);
+    cut.resize(20);
+    const std::string cutShort = WriteFile("cut.bmp", cut);
     layout.compression = 7; // refused after the raster was described
     const std::string late = WriteFile("late.bmp", BuildBmp(layout));
     Set s;
     auto block = Filled(0);
     ASSERT_EQ(LoadForFrame(s.set, good.c_str(), FitOptions{}, *block), DecodeOutcome::kComplete);
     auto kept = Filled(0x5A);
-    EXPECT_EQ(LoadForFrame(s.set, empty.c_str(), FitOptions{}, *kept), DecodeOutcome::kRefused);
-    EXPECT_EQ(CouldNotReadMessage(empty.c_str(), LastDecodeFailure()),
-              "Could not read empty.bmp: file too short.");
-    for (const std::string& refused : {empty, good + ".missing.bmp"}) {
+    EXPECT_EQ(LoadForFrame(s.set, cutShort.c_str(), FitOptions{}, *kept), DecodeOutcome::kRefused);
+    EXPECT_EQ(CouldNotReadMessage(cutShort.c_str(), LastDecodeFailure()),
+              "Could not read cut.bmp: bitmap header cut short.");
+    for (const std::string& refused : {cutShort, good + ".missing.bmp"}) {
         EXPECT_EQ(LoadForFrame(s.set, refused.c_str(), FitOptions{}, *kept), DecodeOutcome::kRefused)
             << refused;
         for (uint8_t b : kept->bytes)
             ASSERT_EQ(b, 0x5A) << refused;
     }
-    EXPECT_EQ(LoadForFrame(s.set, "notes.txt", FitOptions{}, *kept), DecodeOutcome::kUnknownType);
-    EXPECT_STREQ(LastDecodeFailure(), "unknown picture type");
 
     // Failing after its raster was set up still shows what the file gave.
     EXPECT_EQ(LoadForFrame(s.set, late.c_str(), FitOptions{}, *kept), DecodeOutcome::kPartial);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -208,6 +209,8 @@ TEST(SaveAll, EncodedStreamsAreCommittedAsTheSetByteForByte) {
     ASSERT_EQ(EncodeSaveAllPicture(*a, jpegs[0]), SaveAllFailure::kNone);
     ASSERT_EQ(EncodeSaveAllPicture(*b, jpegs[1]), SaveAllFailure::kNone);
     EXPECT_EQ(jpegs[0], Encoded(*a));
+    for (const std::vector<uint8_t>& jpeg : jpegs)
+        EXPECT_EQ(jpeg.capacity(), jpeg.size()) << "a stream keeps only its own length";
     SaveAllResult r = CommitSaveAllSet(dir, jpegs.data(), 2);
     EXPECT_TRUE(r.ok());
     EXPECT_EQ(r.written, 2);
@@ -256,6 +259,7 @@ TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
     EXPECT_EQ(r.written, 0);
     EXPECT_EQ(r.failedFile, dir + kPathSeparator + "0.jpg");
     EXPECT_NE(SaveAllMessage(r).find("0.jpg"), std::string::npos);
+    EXPECT_EQ(r.reason, std::strerror(ENOENT)) << "the system's words";
 }
 
 // A folder holding an older set of five, a file of the user's and a folder
@@ -300,6 +304,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         const FrameImage* pictures[] = {a.get(), b.get(), damaged.get(), c.get()};
         SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4);
         EXPECT_EQ(r.failure, SaveAllFailure::kBadPicture);
+        EXPECT_EQ(r.reason, "") << "no file operation failed";
         EXPECT_EQ(r.written, 0);
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
         EXPECT_EQ(Snapshot(dir), before);
@@ -320,6 +325,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
         SaveAllResult r = SaveAllPicturesTo(dir, pictures, 4, kPathSeparator, block, nullptr);
         EXPECT_EQ(r.failure, SaveAllFailure::kCannotCreate);
         EXPECT_EQ(r.failedFile, dir + kPathSeparator + "2.jpg");
+        EXPECT_NE(r.reason, "") << "a folder holds the name";
         auto after = Snapshot(dir);
         // The work folder stays only because of what it holds, and says so.
         EXPECT_FALSE(r.folderRestored);

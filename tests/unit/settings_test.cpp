@@ -27,7 +27,8 @@ Ini Written(const Settings& s) {
 
 bool IsDefault(const Settings& s) {
     return s.fit.mode == FitMode::kStretch && !s.fit.smooth && s.fit.upright &&
-           s.treeFolder.empty() && s.saveAllFolder.empty();
+           s.fit.focus == FitFocus::kCentre && !s.fit.region.asked && s.treeFolder.empty() &&
+           s.saveAllFolder.empty();
 }
 
 TEST(Settings, WhatIsWrittenIsReadBack) {
@@ -46,20 +47,27 @@ TEST(Settings, WhatIsWrittenIsReadBack) {
     EXPECT_EQ(back.treeFolder, s.treeFolder);
     EXPECT_EQ(back.saveAllFolder, s.saveAllFolder);
     s.fit.mode = FitMode::kFill;
+    s.fit.focus = FitFocus::kSubject;
+    EXPECT_EQ(Written(s).at("Frame/Focus"), "subject");
     EXPECT_EQ(Read(Written(s)).fit.mode, FitMode::kFill);
+    EXPECT_EQ(Read(Written(s)).fit.focus, FitFocus::kSubject);
     EXPECT_TRUE(IsDefault(Read(Written(Settings{}))));
 }
 
 TEST(Settings, HandEditedValuesAreTakenWhenClearAndOtherwiseKeepTheDefaults) {
     EXPECT_TRUE(IsDefault(Read({})));
-    const Settings edited =
-        Read({{"Frame/Fit", "  FILL "}, {"Frame/Smooth", "Yes"}, {"Frame/Upright", "off"}});
+    const Settings edited = Read({{"Frame/Fit", "  FILL "},
+                                  {"Frame/Smooth", "Yes"},
+                                  {"Frame/Upright", "off"},
+                                  {"Frame/Focus", " Subject"}});
     EXPECT_EQ(edited.fit.mode, FitMode::kFill);
+    EXPECT_EQ(edited.fit.focus, FitFocus::kSubject);
     EXPECT_TRUE(edited.fit.smooth);
     EXPECT_FALSE(edited.fit.upright);
     const Settings damaged = Read({{"Frame/Fit", "squash"},
                                    {"Frame/Smooth", "2"},
                                    {"Frame/Upright", "\x01\xff"},
+                                   {"Frame/Focus", "face"},
                                    {"Folders/Tree", std::string(300, 'd')},
                                    {"Folders/SaveAll", "C:\\a\tb"}});
     EXPECT_TRUE(IsDefault(damaged));

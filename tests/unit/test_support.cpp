@@ -49,6 +49,16 @@ std::string ScratchDir() {
     return dir;
 }
 
+std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = NativePath(ScratchDir() + "/" + name);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::vector<uint8_t> out;
     FILE* f = std::fopen(path.c_str(), "rb");

@@ -14,6 +14,9 @@ std::string NativePath(const std::string& unixPath);
 // A fresh scratch directory for files written by a test.
 std::string ScratchDir();
 
+// Writes `bytes` as ScratchDir()/name (a fresh folder each call); the path, native.
+std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes);
+
 // The whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFile(const std::string& path);
 
