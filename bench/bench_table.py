@@ -3,8 +3,10 @@
 
 Arguments: the JSON of the main pixmora_bench run, the JSON of the run with
 libjpeg-turbo's SIMD switched off, the output of bench/cli_export_jobs.sh,
-and the machine's description. Times are medians of the CPU time of the
-repetitions; a ratio is ours / the peer's (below 1: ours is faster).
+the machine's description, and the output of bench/click_process.py (JSON
+lines; optional). Times are medians of the CPU time of the repetitions
+(wall time where a row says so); a ratio is ours / the peer's (below 1:
+ours is faster).
 """
 import json
 import sys
@@ -25,7 +27,17 @@ def medians(path):
             continue
         name = b["run_name"].replace("/real_time", "")
         out[name] = (b["cpu_time"] * SCALE[b["time_unit"]], b.get("label", ""))
+        out[name + "#wall"] = (b["real_time"] * SCALE[b["time_unit"]], b.get("label", ""))
     return out
+
+
+def clicks(path):
+    """bench/click_process.py's lines, or [] when it did not run."""
+    try:
+        with open(path) as f:
+            return [json.loads(line) for line in f if line.strip()]
+    except (OSError, ValueError):
+        return []
 
 
 def ms(t):
@@ -69,6 +81,7 @@ class Table:
 
 def main():
     main_run, plain_run, cli_text, machine = sys.argv[1:5]
+    click_runs = clicks(sys.argv[5]) if len(sys.argv) > 5 else []
     m = medians(main_run)
     plain = medians(plain_run)
     get = lambda d, k: d.get(k, (None, ""))[0]
@@ -76,6 +89,22 @@ def main():
 
     photos = sorted({int(k.split("/")[1]) for k in m if k.startswith("BM_JpegDecodePixmora/")})
     label = lambda i: m.get(f"BM_JpegDecodePixmora/{i}", (0, f"photo {i}"))[1]
+
+    # The figures the decoder's speed work is judged by, first.
+    t.section("Click, whole process, CPU (pixmora-cli frame)", "djpeg -scale 1/8")
+    for c in click_runs:
+        t.row(f"{c['photo']} ({c['rounds']} runs)", c["pixmora_ms"], c["djpeg_ms"])
+    folder = "BM_ThumbnailFolder"
+    t.section("Thumbnails of 30 photos, 12.6 MP", "turbo 1/8, 1 core")
+    t.row("one decoder, CPU", get(m, folder + "OneDecoder"), get(m, folder + "TurboEighth"))
+    t.row("a decoder per core, wall", get(m, folder + "EveryCore#wall"),
+          get(m, folder + "TurboEighth"))
+    thumbs = sorted({int(k.split("/")[1]) for k in m if k.startswith("BM_ThumbnailPixmora/")
+                     and "#" not in k})
+    t.section("Thumbnail of one photo (read, decode, stretch)", "turbo 1/8")
+    for i in thumbs:
+        t.row(m[f"BM_ThumbnailPixmora/{i}"][1], get(m, f"BM_ThumbnailPixmora/{i}"),
+              get(m, f"BM_ThumbnailTurboEighth/{i}"))
 
     t.section("JPEG decode, 12.6 MP, file in memory", "turbo SIMD", "turbo plain", "turbo SIMD default")
     for i in photos:
