@@ -13,12 +13,13 @@
 namespace bench {
 
 // The first four are the photos every JPEG benchmark has always used; the
-// others are the same mosaic at other qualities and a smooth, low-detail
-// picture. Indexes are the benchmarks' arguments.
+// others are the same mosaic at other qualities, a smooth, low-detail
+// picture, and the first with a restart interval of one MCU row. Indexes
+// are the benchmarks' arguments.
 inline const char* const kPhotos[] = {
     "photo-420.jpg",     "photo-444.jpg",     "photo-gray.jpg",    "photo-420-prog.jpg",
     "photo-420-q75.jpg", "photo-444-q75.jpg", "photo-420-q95.jpg", "photo-444-q95.jpg",
-    "smooth-420.jpg",    "smooth-444.jpg"};
+    "smooth-420.jpg",    "smooth-444.jpg",    "photo-420-rst.jpg"};
 constexpr int kPhotoCount = static_cast<int>(sizeof kPhotos / sizeof kPhotos[0]);
 
 // The photo's bytes, empty when it has not been made.

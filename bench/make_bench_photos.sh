@@ -4,7 +4,8 @@
 # with cjpeg as baseline 4:2:0, 4:4:4, greyscale and progressive 4:2:0 at
 # quality 90, baseline 4:2:0 and 4:4:4 at qualities 75 and 95, and a smooth,
 # low-detail picture (the mosaic shrunk 16 times and enlarged again) as
-# baseline 4:2:0 and 4:4:4 at quality 90. The list is bench/bench_photos.h.
+# baseline 4:2:0 and 4:4:4 at quality 90, and the 4:2:0 photo with restart
+# intervals. The list is bench/bench_photos.h.
 # The mosaic is also saved as an RGB PNG by ImageMagick (its default zlib
 # level and adaptive filters) for the PNG reader's benchmark.
 # Output: build/bench-photos/ (not committed). Installs what it needs when
@@ -43,6 +44,8 @@ cjpeg -quality 90 -sample 2x2 -outfile "$OUT/photo-420.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -sample 1x1 -outfile "$OUT/photo-444.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -grayscale -outfile "$OUT/photo-gray.jpg" "$OUT/mosaic.ppm"
 cjpeg -quality 90 -sample 2x2 -progressive -outfile "$OUT/photo-420-prog.jpg" "$OUT/mosaic.ppm"
+# the same coefficients with a restart marker after every MCU row
+jpegtran -restart 1 -outfile "$OUT/photo-420-rst.jpg" "$OUT/photo-420.jpg"
 for q in 75 95; do
     cjpeg -quality $q -sample 2x2 -outfile "$OUT/photo-420-q$q.jpg" "$OUT/mosaic.ppm"
     cjpeg -quality $q -sample 1x1 -outfile "$OUT/photo-444-q$q.jpg" "$OUT/mosaic.ppm"
