@@ -92,7 +92,7 @@ void OfferStalePictures(HWND owner, const std::string& folder, int setSize) {
     if (MessageBoxW(owner, Wide(question, CP_UTF8).c_str(), L"Pixmora",
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    const StalePictures left = DeleteStalePictures(folder, setSize);
+    const StalePictures left = DeleteStalePictures(folder, stale);
     if (left.count > 0)
         Tell(owner, "Could not delete " + std::to_string(left.count) + " of the older pictures.");
 }

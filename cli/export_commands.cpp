@@ -176,15 +176,15 @@ bool RunWorkers(Batch& b, int jobs) {
 }
 
 // Older numbered pictures beyond the new set would be shown after it on the
-// frame: deleted with --clean, otherwise named on standard error.
-int TellStalePictures(const std::string& folder, int setSize, bool clean) {
+// frame: deleted with --clean (those still what they were when found),
+// otherwise named on standard error.
+int TellStalePictures(const std::string& folder, const StalePictures& stale, bool clean) {
     if (clean) {
-        const StalePictures left = DeleteStalePictures(folder, setSize);
+        const StalePictures left = DeleteStalePictures(folder, stale);
         if (left.count == 0) return kExitOk;
         Complain("cannot delete all older pictures: " + StalePicturesText(folder, left));
         return kExitFailed;
     }
-    const StalePictures stale = FindStalePictures(folder, setSize);
     if (stale.count > 0)
         Complain("warning: " + StalePicturesText(folder, stale) +
                  " that the frame would show after the new ones; --clean deletes them");
@@ -271,7 +271,7 @@ int CmdExport(const CliArgs& a) {
         if (!outdirExists) fs::remove(fs::path(outdir), ec);
         return kExitFailed;
     }
-    return TellStalePictures(outdir, count, a.clean);
+    return TellStalePictures(outdir, FindStalePictures(outdir, count), a.clean);
 }
 
 int CmdEncode(const CliArgs& a) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/app_win.h"
+#include "export/save_all.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
 #include "tests/unit/test_support.h"
@@ -443,11 +444,18 @@ void SaveAllInto(HWND main, const std::string& folder,
     Pump(500);
 }
 
-void WriteText(const std::string& path, const char* text) {
+void WriteText(const std::string& path, const std::string& text) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f) << path;
-    std::fputs(text, f);
+    std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
+}
+
+// A picture an earlier Save All wrote: a 128 x 128 JPEG.
+std::string OlderPicture(uint8_t red) {
+    std::vector<uint8_t> jpeg;
+    EXPECT_EQ(EncodeSaveAllPicture(Uniform(red, 1, 2), jpeg), SaveAllFailure::kNone);
+    return std::string(jpeg.begin(), jpeg.end());
 }
 
 // What Save All shows on the progress bar 1034: each position it is set to,
@@ -471,8 +479,9 @@ LRESULT CALLBACK RecordingBar(HWND bar, UINT message, WPARAM wParam, LPARAM lPar
 TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
     std::string folder = TempFolder("pixmora_gui_saveall");
     // An earlier, bigger export left 3.jpg and 7.JPG; other files stay.
-    for (const char* name : {"3.jpg", "7.JPG", "notes.txt"})
-        WriteText(folder + "\\" + name, "old");
+    WriteText(folder + "\\3.jpg", OlderPicture(3));
+    WriteText(folder + "\\7.JPG", OlderPicture(7));
+    WriteText(folder + "\\notes.txt", "old");
     std::vector<std::string> told;
     int barWhileTold = -1;
     auto answerYes = [&](HWND box, const std::string& text) {
@@ -539,7 +548,8 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
 TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     std::string folder = TempFolder("pixmora_gui_saveall_fails");
     // A folder called 1.jpg cannot be replaced by the second picture.
-    WriteText(folder + "\\0.jpg", "old zero");
+    const std::string older = OlderPicture(0);
+    WriteText(folder + "\\0.jpg", older);
     CreateDirectoryA((folder + "\\1.jpg").c_str(), nullptr);
     std::vector<std::string> told;
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
@@ -566,7 +576,7 @@ TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     EXPECT_EQ(told[0], "Could not save " + folder +
                            "\\1.jpg: the file of that name cannot be replaced. The folder was "
                            "left as it was.");
-    EXPECT_EQ(ReadFile(folder + "\\0.jpg").size(), 8u);
+    EXPECT_EQ(ReadFile(folder + "\\0.jpg"), std::vector<uint8_t>(older.begin(), older.end()));
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
     int entries = 0;
