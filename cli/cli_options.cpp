@@ -41,6 +41,8 @@ const char kUsageText[] =
     "export options:\n"
     "  --jobs N               pictures worked on at once (1..64; default: one per processor)\n"
     "  --clean                delete older numbered pictures beyond the new set\n"
+    "  --force                also replace (or, with --clean, delete) numbered files in OUTDIR\n"
+    "                         that are not 128 x 128 pictures (without it export refuses)\n"
     "  --no-limit             allow more than 384 pictures (the frame's album holds 384)\n"
     "\n"
     "  -q, --quiet            no progress on standard error\n"
@@ -101,6 +103,7 @@ const OptionSpec kOptions[] = {
     {"--frame-window", kToolOptions, Takes::kValue},
     {"--jobs", kExportOptions, Takes::kValue},
     {"--clean", kExportOptions, Takes::kNothing},
+    {"--force", kExportOptions, Takes::kNothing},
     {"--no-limit", kExportOptions, Takes::kNothing},
     {"--quiet", 0, Takes::kNothing},
     {"--help", 0, Takes::kNothing},
@@ -354,6 +357,8 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             if (!NumberIn(arg, value, 1, 64, a.jobs, error)) return false;
         } else if (arg == "--clean") {
             a.clean = true;
+        } else if (arg == "--force") {
+            a.force = true;
         } else if (arg == "--no-limit") {
             a.noLimit = true;
         }

@@ -38,6 +38,7 @@ struct CliArgs {
     FitOptions fit; // of every loaded picture: inputs, backgrounds, frame pictures
     bool quiet = false;
     bool clean = false;
+    bool force = false; // replace or delete the user's own numbered files in OUTDIR
     bool noLimit = false;
     int jobs = 0; // 0: one per processor
     bool help = false;

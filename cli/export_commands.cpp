@@ -31,10 +31,12 @@
 #include "codecs/load_picture.h"
 #include "fit/fit_options.h"
 #include "export/album.h"
+#include "export/export_lock.h"
 #include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
 #include "export/older_pictures.h"
 #include "export/save_all.h"
+#include "export/save_journal.h"
 #include "picture/frame_image.h"
 
 namespace fs = std::filesystem;
@@ -191,6 +193,22 @@ int TellStalePictures(const std::string& folder, const StalePictures& stale, boo
     return kExitOk;
 }
 
+void TellWaiting(void* folder) {
+    Complain(WaitingForExportText(*static_cast<const std::string*>(folder)));
+}
+
+// An OUTDIR that is also an IN folder would be read as it is replaced.
+bool OutdirIsAnInput(const CliArgs& a) {
+    const std::string& outdir = a.operands[0];
+    for (size_t i = 1; i < a.operands.size(); ++i) {
+        std::error_code ec;
+        if (fs::is_directory(fs::path(a.operands[i]), ec) &&
+            fs::equivalent(fs::path(a.operands[i]), fs::path(outdir), ec))
+            return true;
+    }
+    return false;
+}
+
 // The JPEG decoder takes its work blocks from the free store for every
 // picture. glibc maps blocks that large afresh on each request and unmaps
 // them on release, so every picture pays the page faults of megabytes of new
@@ -213,6 +231,10 @@ int DefaultJobs() {
 
 int CmdExport(const CliArgs& a) {
     const std::string& outdir = a.operands[0];
+    if (OutdirIsAnInput(a)) {
+        Complain(outdir + " is also an input folder; export into another folder");
+        return kExitUsage;
+    }
     std::vector<std::string> inputs;
     if (!ExpandInputs(std::vector<std::string>(a.operands.begin() + 1, a.operands.end()), inputs))
         return kExitFailed;
@@ -264,14 +286,43 @@ int CmdExport(const CliArgs& a) {
         Complain("cannot create the folder " + outdir);
         return kExitFailed;
     }
-    const int count = static_cast<int>(b.jpegs.size());
-    const SaveAllResult r = CommitSaveAllSet(outdir, b.jpegs.data(), count);
-    if (!r.ok()) {
-        Complain(SaveAllMessage(r));
-        if (!outdirExists) fs::remove(fs::path(outdir), ec);
+    // One export into OUTDIR at a time: the lock is held until the older
+    // pictures are dealt with, so that no other export's are taken for them.
+    ExportLock lock;
+    if (lock.Take(outdir, kPathSeparator, kExportLockWaitMs, TellWaiting,
+                  const_cast<std::string*>(&outdir)) == ExportLockOutcome::kBusy) {
+        Complain(ExportBusyText(outdir));
         return kExitFailed;
     }
-    return TellStalePictures(outdir, FindStalePictures(outdir, count), a.clean);
+    const std::string repaired =
+        SaveAllRepairMessage(outdir, RepairInterruptedSaveAll(outdir, kPathSeparator));
+    if (!repaired.empty()) Complain(repaired);
+    const int count = static_cast<int>(b.jpegs.size());
+    const StalePictures stale = FindStalePictures(outdir, count);
+    if (a.clean && !a.force && !stale.notPictures.empty()) {
+        Complain(OwnFilesText(outdir, stale.notPictures) +
+                 "; --clean deletes them only with --force; nothing was written");
+        return kExitFailed;
+    }
+    SaveAllWay way;
+    way.lock = &lock;
+    way.replaceOwnFiles = a.force;
+    const SaveAllResult r =
+        CommitSaveAllSet(outdir, b.jpegs.data(), count, kPathSeparator, nullptr, nullptr, way);
+    if (r.failure == SaveAllFailure::kOwnFiles) {
+        Complain(OwnFilesText(outdir, r.ownFiles) +
+                 "; --force replaces them; nothing was written");
+        return kExitFailed;
+    }
+    if (!r.ok()) {
+        Complain(SaveAllMessage(r));
+        if (!outdirExists) {
+            lock.Release();
+            fs::remove(fs::path(outdir), ec);
+        }
+        return kExitFailed;
+    }
+    return TellStalePictures(outdir, stale, a.clean);
 }
 
 int CmdEncode(const CliArgs& a) {

@@ -24,6 +24,7 @@
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
+#include "export/export_lock.h"
 #include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
@@ -599,6 +600,128 @@ TEST_F(Cli, AFailedPictureStopsTheExportAndLeavesTheFolderAsItWas) {
     args[3] = Path("new");
     EXPECT_EQ(Run(args).code, 1);
     EXPECT_FALSE(fs::exists(Path("new")));
+}
+
+// ---- The folder is the user's ----
+
+// A camera's photo: a JPEG whose frame is 4000 x 3000 (only its header counts).
+Bytes CameraPhoto(const Bytes& jpeg) {
+    Bytes photo = jpeg;
+    for (size_t i = 2; i + 8 < photo.size(); ++i)
+        if (photo[i] == 0xFF && photo[i + 1] == 0xC0) {
+            photo[i + 5] = 3000 >> 8, photo[i + 6] = 3000 & 255;
+            photo[i + 7] = 4000 >> 8, photo[i + 8] = 4000 & 255;
+            break;
+        }
+    return photo;
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Cli, TheUsersOwnNumberedFilesAreReplacedOrDeletedOnlyWithForce) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const Bytes photo = CameraPhoto(OlderPicture(3));
+    WriteFile(outdir + "/0.jpg", OlderPicture(1));
+    WriteFile(outdir + "/1.jpg", photo);
+    WriteFile(outdir + "/5.JPG", Bytes{'m', 'i', 'n', 'e'});
+    const std::string a = NoiseBmp("a.bmp", 1), b = NoiseBmp("b.bmp", 2);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const Case refused[] = {
+        {{"export", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 1.jpg; --force replaces them; nothing "
+         "was written"},
+        {{"export", "--clean", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 5.JPG; --clean deletes them only with "
+         "--force; nothing was written"},
+    };
+    for (const Case& c : refused) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.says;
+        EXPECT_NE(r.err.find(outdir + c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg", "5.JPG"}));
+        EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == std::string(photo.begin(), photo.end()));
+    }
+    const Result forced = Run({"export", "--clean", "--force", outdir, a, b});
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == EncodedAsSaveAll(*LoadAsTheProgram(b)));
+
+    // An OUTDIR that is also an input folder is a usage error; nothing is read or written.
+    const std::string album = Path("album");
+    fs::create_directories(album);
+    NoiseBmp("album/c.bmp", 3);
+    const Result same = Run({"export", album + "/.", album});
+    EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("is also an input folder"), std::string::npos) << same.err;
+    EXPECT_EQ(Names(album), (std::vector<std::string>{"c.bmp"}));
+}
+
+TEST_F(Cli, AnExportWaitsForAnotherIntoTheSameFolderSayingSo) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const std::string a = NoiseBmp("a.bmp", 1);
+    ExportLock held;
+    ASSERT_EQ(held.TryTake(outdir), ExportLockOutcome::kTaken);
+    const Started waiting = Start({"export", outdir, a});
+    const std::string says = "Waiting for another export into " + outdir;
+    for (int i = 0; i < 200 && ReadFile(waiting.err).find(says) == std::string::npos; ++i)
+        usleep(50000);
+    EXPECT_NE(ReadFile(waiting.err).find(says), std::string::npos);
+    EXPECT_FALSE(fs::exists(outdir + "/0.jpg")) << "nothing is written while the lock is held";
+    held.Release();
+    const Result r = Finish(waiting);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg"}));
+}
+
+// Two processes export different sets into one folder at once, again and
+// again: both say they saved, and the folder holds what the later one saved
+// over what the earlier one did, picture for picture.
+TEST_F(Cli, TwoExportsIntoOneFolderAtOnceNeverLoseASavedPicture) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    std::vector<std::string> first = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> second = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> firstJpegs, secondJpegs;
+    for (int i = 0; i < 48; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".bmp";
+        first.push_back(NoiseBmp("a" + name, 1000 + i));
+        firstJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(first.back())));
+        if (i >= 30) continue;
+        second.push_back(NoiseBmp("b" + name, 2000 + i));
+        secondJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(second.back())));
+    }
+    int waited = 0;
+    for (int round = 0; round < 4; ++round) {
+        const Started x = Start(first, "x"), y = Start(second, "y");
+        const Result rx = Finish(x), ry = Finish(y);
+        ASSERT_EQ(rx.code, 0) << rx.err;
+        ASSERT_EQ(ry.code, 0) << ry.err;
+        waited += (rx.err + ry.err).find("Waiting for another export") != std::string::npos;
+        // The second set is the first's in its first 30 pictures, or covers them.
+        const bool secondLast = ReadFile(outdir + "/0.jpg") == secondJpegs[0];
+        for (int i = 0; i < 48; ++i) {
+            const std::string& expected =
+                secondLast && i < 30 ? secondJpegs[i] : firstJpegs[i];
+            EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == expected)
+                << "round " << round << ", " << i << ".jpg";
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 48);
+    }
+    std::printf("exports that waited for the other: %d of 4 rounds\n", waited);
 }
 
 } // namespace
