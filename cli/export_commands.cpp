@@ -310,8 +310,7 @@ int CmdExport(const CliArgs& a) {
     const SaveAllResult r =
         CommitSaveAllSet(outdir, b.jpegs.data(), count, kPathSeparator, nullptr, nullptr, way);
     if (r.failure == SaveAllFailure::kOwnFiles) {
-        Complain(OwnFilesText(outdir, r.ownFiles) +
-                 "; --force replaces them; nothing was written");
+        Complain(OwnFilesText(outdir, r.ownFiles) + "; --force replaces them; nothing was written");
         return kExitFailed;
     }
     if (!r.ok()) {

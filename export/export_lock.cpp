@@ -22,8 +22,9 @@ ExportLockOutcome ExportLock::TryTake(const std::string& folder, char separator)
 #ifdef _WIN32
     // No sharing: a second open fails until this one is closed, and the
     // system deletes the file then, whatever ended the owner.
-    const int fd = _sopen(path.c_str(), _O_RDWR | _O_CREAT | _O_TEMPORARY | _O_BINARY | _O_NOINHERIT,
-                          _SH_DENYRW, _S_IREAD | _S_IWRITE);
+    const int fd =
+        _sopen(path.c_str(), _O_RDWR | _O_CREAT | _O_TEMPORARY | _O_BINARY | _O_NOINHERIT,
+               _SH_DENYRW, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         // Refused while the file is there: someone holds it (or is just letting go).
         return errno == EACCES && PathExists(path) ? ExportLockOutcome::kBusy

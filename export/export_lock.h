@@ -17,9 +17,9 @@ constexpr int kExportLockWaitMs = 60000;
 
 enum class ExportLockOutcome {
     kTaken,
-    kBusy,     // another export holds it (after waiting, when Take waited)
-    kNoLock,   // the lock file cannot be made here (no such folder, no room in the
-               // path, read-only): whatever the export does there fails on its own
+    kBusy,   // another export holds it (after waiting, when Take waited)
+    kNoLock, // the lock file cannot be made here (no such folder, no room in the
+             // path, read-only): whatever the export does there fails on its own
 };
 
 class ExportLock {

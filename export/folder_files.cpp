@@ -253,7 +253,8 @@ bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::st
     std::atomic<bool> ok{true};
     auto work = [&] {
         for (size_t k; (k = next++) < total;)
-            if (!(k < files.size() ? FlushFile(files[k]) : FlushOneFolder(folders[k - files.size()])))
+            if (!(k < files.size() ? FlushFile(files[k])
+                                   : FlushOneFolder(folders[k - files.size()])))
                 ok = false;
     };
     // Eight flushes waiting at once share the disk's flushes (measured on

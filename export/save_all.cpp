@@ -145,8 +145,8 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     plan.work = folder + separator + FreshStem(names);
     // Every work name must fit where the set's names do; checked before
     // anything is written. The longest is a backup "<work>/G/<n>.jpg".
-    const size_t longest = plan.work.size() + 1 + Digits((count - 1) / kWorkGroup) + 1 +
-                           Digits(count - 1) + 4;
+    const size_t longest =
+        plan.work.size() + 1 + Digits((count - 1) / kWorkGroup) + 1 + Digits(count - 1) + 4;
     if (longest > kLongestWorkPath) {
         result.pathTooLongBy = static_cast<int>(longest - kLongestWorkPath);
         return fail(-1, SaveAllFailure::kPathTooLong);
@@ -241,7 +241,8 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         // Only plain files are replaced: a folder called "3.jpg" stops the export.
         if (target[i] == Target::kNotAFile) return undo(i, SaveAllFailure::kCannotReplace);
         const std::string name = plan.Final(i);
-        const bool spelled = slot.older.size() == 1 && slot.older[0].name == std::to_string(i) + ".jpg";
+        const bool spelled =
+            slot.older.size() == 1 && slot.older[0].name == std::to_string(i) + ".jpg";
         if (links && spelled) {
             const std::string backup = plan.Backup(i, slot.older[0]);
             if (files.Link(plan.Older(slot.older[0]), backup)) {
@@ -380,7 +381,8 @@ const char* SaveAllFailureText(SaveAllFailure failure) {
     case SaveAllFailure::kOutOfMemory: return "not enough memory";
     case SaveAllFailure::kCannotReplace: return "the file of that name cannot be replaced";
     case SaveAllFailure::kFolderBusy: return "another export into the folder has not finished";
-    case SaveAllFailure::kOwnFiles: return "files that are not 128 x 128 pictures would be replaced";
+    case SaveAllFailure::kOwnFiles:
+        return "files that are not 128 x 128 pictures would be replaced";
     case SaveAllFailure::kPathTooLong: return "the folder's path is too long";
     case SaveAllFailure::kNotDurable: return "the files could not be written to the disk";
     }

@@ -82,8 +82,8 @@ bool UndoSavePlan(const SavePlan& plan);
 bool FinishSavePlan(const SavePlan& plan, bool checkNew);
 
 struct SaveAllRepair {
-    int completed = 0; // interrupted exports finished
-    int undone = 0;    // interrupted exports undone
+    int completed = 0;              // interrupted exports finished
+    int undone = 0;                 // interrupted exports undone
     std::vector<std::string> stuck; // work folders that could not be put right
     bool any() const { return completed + undone > 0 || !stuck.empty(); }
 };

@@ -714,8 +714,7 @@ TEST_F(Cli, TwoExportsIntoOneFolderAtOnceNeverLoseASavedPicture) {
         // The second set is the first's in its first 30 pictures, or covers them.
         const bool secondLast = ReadFile(outdir + "/0.jpg") == secondJpegs[0];
         for (int i = 0; i < 48; ++i) {
-            const std::string& expected =
-                secondLast && i < 30 ? secondJpegs[i] : firstJpegs[i];
+            const std::string& expected = secondLast && i < 30 ? secondJpegs[i] : firstJpegs[i];
             EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == expected)
                 << "round " << round << ", " << i << ".jpg";
         }

@@ -214,7 +214,8 @@ TEST(SaveAllSafety, ARollbackRemovesOnlyItsOwnNewFilesAndNeverReplacesOnPutBack)
     struct Intruder : SaveAllFiles {
         std::function<void()> before; // run before the third picture takes its name
         bool Move(const std::string& from, const std::string& to, bool replace) override {
-            if (from.size() > 2 && from.compare(from.size() - 2, 2, std::string(1, kSep) + "2") == 0) {
+            if (from.size() > 2 &&
+                from.compare(from.size() - 2, 2, std::string(1, kSep) + "2") == 0) {
                 before();
                 return false;
             }
@@ -359,7 +360,7 @@ TEST(SaveAllSafety, TheUsersOwnNumberedFilesAreReplacedOnlyWhenAllowed) {
     };
     const Kind kinds[] = {
         {picture, true},
-        {WithFrame(jpeg, 0xC2, 128, 128), true},   // progressive
+        {WithFrame(jpeg, 0xC2, 128, 128), true},    // progressive
         {WithFrame(jpeg, 0xC0, 4000, 3000), false}, // a camera's photo
         {WithFrame(jpeg, 0xC0, 128, 64), false},
         {picture.substr(0, 100), false}, // cut before its frame header
@@ -395,8 +396,8 @@ TEST(SaveAllSafety, TheUsersOwnNumberedFilesAreReplacedOnlyWhenAllowed) {
     r = CommitSaveAllSet(dir, jpegs.data(), 3, kSep, nullptr, nullptr, way);
     ASSERT_TRUE(r.ok()) << SaveAllMessage(r);
     EXPECT_EQ(ReadFile(dir + kSep + "2.jpg"), jpegs[2]);
-    EXPECT_EQ(FileNameList({"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg", "6.jpg",
-                            "7.jpg", "8.jpg", "9.jpg"}),
+    EXPECT_EQ(FileNameList({"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg", "6.jpg", "7.jpg",
+                            "8.jpg", "9.jpg"}),
               "0.jpg, 1.jpg, 2.jpg, 3.jpg, 4.jpg, 5.jpg, 6.jpg, 7.jpg and 2 more");
 }
 
@@ -406,7 +407,8 @@ TEST(SaveAllSafety, EverySpellingOfANumberIsOneSlot) {
     auto olderSet = [] {
         std::string dir = FreshDir();
         WriteBytes(dir + kSep + "1.JPG", OlderPicture(130));
-        WriteBytes(dir + kSep + "1.jpg", OlderPicture(131)); // the same file where case does not count
+        WriteBytes(dir + kSep + "1.jpg",
+                   OlderPicture(131)); // the same file where case does not count
         return dir;
     };
     const Folder before = Snapshot(olderSet());

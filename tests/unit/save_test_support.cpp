@@ -82,7 +82,6 @@ std::vector<uint8_t> Encoded(const FrameImage& picture) {
     return out;
 }
 
-
 std::string OlderPicture(uint32_t seed) {
     const std::vector<uint8_t> bytes = Encoded(*Picture(seed));
     return std::string(bytes.begin(), bytes.end());
