@@ -162,21 +162,23 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         }
     if (!result.ownFiles.empty()) return fail(-1, SaveAllFailure::kOwnFiles);
 
-    // Made here and now, or the export stops: a folder of that name that
-    // appeared since the listing may be another's. The journal, made first,
-    // marks the folder as an export's.
-    if (!MakeNewFolder(plan.work)) return fail(0, SaveAllFailure::kCannotCreate);
-    const std::string header = JournalHeader();
-    if (WriteNewFile(plan.Journal(), reinterpret_cast<const uint8_t*>(header.data()),
-                     header.size()) != NewFileOutcome::kWritten) {
-        fail(0, SaveAllFailure::kCannotCreate);
-        result.folderRestored = RemoveEmptyFolder(plan.work);
-        return result;
-    }
-    // One subfolder for every kWorkGroup pictures keeps each folder's search
-    // short; they are made in order, as their first picture is written.
+    // The work folder is made with the first picture written (an album saved
+    // again unchanged writes nothing), here and now, or the export stops: a
+    // folder of that name that appeared since the listing may be another's.
+    // The journal, made first, marks the folder as an export's. One subfolder
+    // for every kWorkGroup pictures keeps each folder's search short; they are
+    // made in order, as their first picture is written.
+    bool workMade = false;
     std::vector<std::string> groups;
     auto made = [&](int i) {
+        if (!workMade) {
+            if (!MakeNewFolder(plan.work)) return false;
+            workMade = true;
+            const std::string header = JournalHeader();
+            if (WriteNewFile(plan.Journal(), reinterpret_cast<const uint8_t*>(header.data()),
+                             header.size()) != NewFileOutcome::kWritten)
+                return false;
+        }
         const std::string group = plan.Group(i);
         if (!groups.empty() && groups.back() == group) return true;
         if (!MakeNewFolder(group)) return false;
@@ -187,7 +189,7 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     auto undo = [&](int i, SaveAllFailure failure) {
         files.Close();
         fail(i, failure);
-        result.folderRestored = UndoSavePlan(plan);
+        result.folderRestored = !workMade || UndoSavePlan(plan);
         return result;
     };
 
@@ -221,6 +223,11 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
         }
         if (failure != SaveAllFailure::kNone) return undo(i, failure);
         if (progress) progress(context, i + 1, count);
+    }
+    // Every picture already in place: nothing to change.
+    if (plan.slots.empty()) {
+        result.written = count;
+        return result;
     }
     // The new files, their names and the journal's plan are on the disk
     // before anything in the folder changes.

@@ -150,6 +150,19 @@ TEST(SaveAllSafety, NothingIsRenamedBeforeTheNewFilesAreDurable) {
     }
 }
 
+TEST(SaveAllSafety, AnAlbumSavedAgainUnchangedTouchesNothing) {
+    std::vector<std::vector<uint8_t>> jpegs = {Encoded(*Picture(76)), Encoded(*Picture(77))};
+    std::string dir = FreshDir();
+    ASSERT_TRUE(CommitSaveAllSet(dir, jpegs.data(), 2).ok());
+    const Folder saved = Snapshot(dir);
+    FailFileOperation(0);
+    const SaveAllResult again = CommitSaveAllSet(dir, jpegs.data(), 2);
+    EXPECT_TRUE(again.ok());
+    EXPECT_EQ(again.written, 2);
+    EXPECT_EQ(FailFileOperation(0), 0) << "no work folder, journal or flush";
+    EXPECT_EQ(Snapshot(dir), saved);
+}
+
 TEST(SaveAllSafety, TheNextExportRepairsTheFolderBeforeItListsIt) {
     std::vector<std::vector<uint8_t>> jpegs = {Encoded(*Picture(70)), Encoded(*Picture(71))};
     std::string dir;
