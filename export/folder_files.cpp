@@ -110,6 +110,7 @@ int CloseFile(int fd) { return _close(fd); }
 constexpr int kCreateNew = _O_WRONLY | _O_CREAT | _O_EXCL;
 constexpr int kAppend = _O_WRONLY | _O_APPEND;
 constexpr int kWriteExisting = _O_WRONLY;
+constexpr int kReplace = _O_WRONLY | _O_CREAT | _O_TRUNC;
 #else
 int OpenFile(const char* path, int flags) {
     return open(path, flags | O_CLOEXEC, 0644);
@@ -122,6 +123,7 @@ int CloseFile(int fd) { return close(fd); }
 constexpr int kCreateNew = O_WRONLY | O_CREAT | O_EXCL;
 constexpr int kAppend = O_WRONLY | O_APPEND;
 constexpr int kWriteExisting = O_WRONLY;
+constexpr int kReplace = O_WRONLY | O_CREAT | O_TRUNC;
 #endif
 
 // Writes all of `bytes`, makes them durable when asked and closes `fd`;
@@ -191,6 +193,15 @@ NewFileOutcome WriteNewFile(const std::string& path, const uint8_t* bytes, size_
     if (WriteAndClose(fd, bytes, length, durable)) return NewFileOutcome::kWritten;
     std::remove(path.c_str());
     return NewFileOutcome::kWriteFailed;
+}
+
+bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length) {
+    if (Fails()) return false;
+    const int fd = OpenFile(path.c_str(), kReplace);
+    if (fd < 0) return false;
+    if (WriteAndClose(fd, bytes, length, true)) return true;
+    std::remove(path.c_str());
+    return false;
 }
 
 bool AppendToFile(const std::string& path, const std::string& text) {

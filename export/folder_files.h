@@ -44,6 +44,10 @@ NewFileOutcome WriteNewFile(const std::string& path, const uint8_t* bytes, size_
 // once, so that the system writes them out together; a disk flush costs
 // about as much for one file as for many.
 bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders);
+// Creates `path`, or empties an existing one, and writes exactly `bytes`,
+// durable before it is closed; a file that could not be written whole is
+// removed.
+bool WriteWholeFile(const std::string& path, const uint8_t* bytes, size_t length);
 // Appends `text` to the existing file `path` and makes the file durable.
 bool AppendToFile(const std::string& path, const std::string& text);
 // Renames `from` to `to`. Without `replace` an existing `to` is never

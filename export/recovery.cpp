@@ -133,13 +133,9 @@ IndexState ReadIndex(const std::string& path, uint32_t& sequence, std::vector<ui
     return IndexState::kGood;
 }
 
+// On the disk before it is closed: a picture before an index names it.
 bool WriteFileBytes(const std::string& path, const uint8_t* bytes, size_t length) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(bytes, 1, length, f) == length;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) std::remove(path.c_str());
-    return ok;
+    return WriteWholeFile(path, bytes, length);
 }
 
 bool WriteIndex(const RecoveryStore& store, uint32_t sequence, const std::vector<uint64_t>& order) {
@@ -249,7 +245,8 @@ bool UpdateRecoveryStore(RecoveryStore& store, const AlbumStore& album) {
         store.checked.push_back(hash);
         if (!Contains(store.present, hash)) store.present.push_back(hash);
     }
-    if (!WriteIndex(store, store.sequence + 1, order)) return false;
+    // The pictures' names too, before the index names them.
+    if (!FlushFolder(store.folder) || !WriteIndex(store, store.sequence + 1, order)) return false;
     ++store.sequence;
     store.previous.swap(store.current);
     store.current.swap(order);
