@@ -34,7 +34,9 @@ ExportLockOutcome ExportLock::TryTake(const std::string& folder, char separator)
     // A holder that lets go removes the file: a lock won on the removed file
     // is no lock, so the file is opened again until the two agree.
     for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // Another user's lock file locks as well when it can only be read.
+        if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return ExportLockOutcome::kNoLock;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;

@@ -67,17 +67,18 @@ bool ParseNumber(const std::string& word, int base, uint64_t& value) {
     return end && *end == 0 && (word[0] != '-' && word[0] != '+');
 }
 
+// False for a file larger than any journal (a million pictures stay below
+// 64 MB): read in part, it could lack the lines that matter.
 bool ReadText(const std::string& path, std::string& text) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     char buffer[4096];
     size_t n;
     text.clear();
-    // A journal of 100,000 pictures stays below 16 MB.
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (16u << 20))
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() <= (64u << 20))
         text.append(buffer, n);
     std::fclose(f);
-    return true;
+    return text.size() <= (64u << 20);
 }
 
 // Removes the work folder's subfolders that are empty (named by a number, as
