@@ -129,13 +129,19 @@ std::string HelpText(const std::string& command) {
                "... in the order given, the pictures of a folder IN in name order. Every input\n"
                "is read first: when any cannot be read, all of them are named with the reason\n"
                "and nothing is written. The set is written all or nothing; OUTDIR is made when\n"
-               "missing. A closing line says what was written and skipped.\n\n" +
+               "missing. A closing line says what was written and skipped. One export at a\n"
+               "time writes into a folder (another waits up to a minute), and an export that\n"
+               "was cut short there is completed or undone first. An OUTDIR that is also an\n"
+               "input folder is refused.\n\n" +
                kFitting + "\n" + kEdits +
                "\nExport options:\n"
                "  --skip-bad      leave out the inputs that cannot be read, naming each\n"
                "                  (without it: name them all and write nothing)\n"
                "  --clean         delete older numbered pictures in OUTDIR beyond the new\n"
                "                  set (the frame would show them after it)\n"
+               "  --force         also replace (or, with --clean, delete) numbered files in\n"
+               "                  OUTDIR that are not 128 x 128 pictures (without it export\n"
+               "                  refuses, naming them)\n"
                "  --no-limit      allow more than 384 pictures (the frame's album holds 384)\n"
                "  --jobs N        pictures worked on at once, 1 to 64 (default: one per\n"
                "                  processor, fewer where memory would not hold them: each\n"

@@ -60,6 +60,7 @@ const OptionSpec kOptions[] = {
     {"--frame-window", kToolOptions, Takes::kValue},
     {"--jobs", kExportOptions, Takes::kValue},
     {"--clean", kExportOptions, Takes::kNothing},
+    {"--force", kExportOptions, Takes::kNothing},
     {"--no-limit", kExportOptions, Takes::kNothing},
     {"--skip-bad", kExportOptions, Takes::kNothing},
     {"--strict", 0, Takes::kNothing},
@@ -385,6 +386,8 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             if (!NumberIn(arg, value, 1, 64, a.jobs, error)) return false;
         } else if (arg == "--clean") {
             a.clean = true;
+        } else if (arg == "--force") {
+            a.force = true;
         } else if (arg == "--no-limit") {
             a.noLimit = true;
         }

@@ -41,6 +41,7 @@ struct CliArgs {
     bool strict = false;  // a damaged picture is an error, not a warning
     bool skipBad = false; // export leaves out inputs that cannot be read
     bool clean = false;
+    bool force = false; // replace or delete the user's own numbered files in OUTDIR
     bool noLimit = false;
     int jobs = 0; // 0: the default (one per processor, as memory allows)
     bool help = false;

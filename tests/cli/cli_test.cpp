@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
+#include "export/export_lock.h"
 #include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
@@ -98,11 +100,17 @@ class Cli : public ::testing::Test {
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    // Runs the program with standard input from the file `in` (none: /dev/null);
-    // with `addressSpaceMb`, in an address space of that many megabytes (the
-    // shell's ulimit -v).
-    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
-               int addressSpaceMb = 0) {
+    // A run of the program that may go on beside the test, with standard input
+    // from the file `in`; with `addressSpaceMb`, in an address space of that
+    // many megabytes (the shell's ulimit -v). `tag` keeps the output files of
+    // runs at once apart.
+    struct Started {
+        pid_t pid = -1;
+        std::string out, err;
+    };
+
+    Started Start(std::vector<std::string> args, const std::string& tag = "",
+                  const std::string& in = "/dev/null", int addressSpaceMb = 0) {
         args.insert(args.begin(), PIXMORA_CLI);
         if (addressSpaceMb > 0)
             args.insert(args.begin(), {"/bin/sh", "-c",
@@ -113,27 +121,39 @@ class Cli : public ::testing::Test {
         for (std::string& a : args)
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        const std::string out = Path(".stdout"), err = Path(".stderr");
+        Started s;
+        s.out = Path(".stdout" + tag);
+        s.err = Path(".stderr" + tag);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 1, s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 2, s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        pid_t pid;
+        if (posix_spawn(&s.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            s.pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return s;
+    }
+
+    Result Finish(const Started& s) {
         Result r;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        if (s.pid > 0) {
             int status = 0;
-            waitpid(pid, &status, 0);
+            waitpid(s.pid, &status, 0);
             r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
         }
-        posix_spawn_file_actions_destroy(&actions);
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        fs::remove(out);
-        fs::remove(err);
+        r.out = ReadFile(s.out);
+        r.err = ReadFile(s.err);
+        fs::remove(s.out);
+        fs::remove(s.err);
         return r;
+    }
+
+    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
+               int addressSpaceMb = 0) {
+        return Finish(Start(std::move(args), "", in, addressSpaceMb));
     }
 
     // A 128 x 128 noise picture as a BMP file: it loads back unchanged.
@@ -185,6 +205,16 @@ class Cli : public ::testing::Test {
             s.samples.push_back(static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
         WriteFile(Path(name), pngtest::Build(s));
         return Path(name);
+    }
+
+    // A picture of an earlier export: a 128 x 128 JPEG as Save All writes it.
+    Bytes OlderPicture(uint32_t seed) {
+        Picture p = NewPicture();
+        tooltest::FillWithPositions(*p);
+        for (int i = 0; i < kFramePixelBytes; ++i)
+            p->Pixels()[i] = static_cast<uint8_t>(p->Pixels()[i] ^ seed);
+        const std::string bytes = EncodedAsSaveAll(*p);
+        return Bytes(bytes.begin(), bytes.end());
     }
 
     // The BMP file Save BMP writes for `picture`, to compare files with.
@@ -503,7 +533,10 @@ TEST_F(Cli, HelpForEachCommandWithItsOptionsAndExamples) {
 TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) {
     const std::string outdir = Path("set");
     fs::create_directories(outdir);
-    for (const char* name : {"0.jpg", "2.jpg", "3.JPG", "7.jpg", "08.jpg", "notes.txt"})
+    // An earlier, larger export's pictures, and two files of the user's.
+    for (const char* name : {"0.jpg", "2.jpg", "3.JPG", "7.jpg"})
+        WriteFile(outdir + "/" + name, OlderPicture(name[0]));
+    for (const char* name : {"08.jpg", "notes.txt"})
         WriteFile(outdir + "/" + name, Bytes{'o', 'l', 'd'});
     const std::string a = NoiseBmp("a.bmp", 1), b = NoiseBmp("b.bmp", 2);
 
@@ -843,6 +876,127 @@ TEST_F(Cli, WorkersAreAsManyAsTheAddressSpaceHolds) {
     const Result r = Run(args, "/dev/null", 1536);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::exists(Path("set/7.jpg")));
+}
+
+// ---- The folder is the user's ----
+
+// A camera's photo: a JPEG whose frame is 4000 x 3000 (only its header counts).
+Bytes CameraPhoto(const Bytes& jpeg) {
+    Bytes photo = jpeg;
+    for (size_t i = 2; i + 8 < photo.size(); ++i)
+        if (photo[i] == 0xFF && photo[i + 1] == 0xC0) {
+            photo[i + 5] = 3000 >> 8, photo[i + 6] = 3000 & 255;
+            photo[i + 7] = 4000 >> 8, photo[i + 8] = 4000 & 255;
+            break;
+        }
+    return photo;
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Cli, TheUsersOwnNumberedFilesAreReplacedOrDeletedOnlyWithForce) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const Bytes photo = CameraPhoto(OlderPicture(3));
+    WriteFile(outdir + "/0.jpg", OlderPicture(1));
+    WriteFile(outdir + "/1.jpg", photo);
+    WriteFile(outdir + "/5.JPG", Bytes{'m', 'i', 'n', 'e'});
+    const std::string a = NoiseBmp("a.bmp", 1), b = NoiseBmp("b.bmp", 2);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const Case refused[] = {
+        {{"export", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 1.jpg; --force replaces them; nothing "
+         "was written"},
+        {{"export", "--clean", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 5.JPG; --clean deletes them only with "
+         "--force; nothing was written"},
+    };
+    for (const Case& c : refused) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.says;
+        EXPECT_NE(r.err.find(outdir + c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg", "5.JPG"}));
+        EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == std::string(photo.begin(), photo.end()));
+    }
+    const Result forced = Run({"export", "--clean", "--force", outdir, a, b});
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == EncodedAsSaveAll(*LoadAsTheProgram(b)));
+
+    // An OUTDIR that is also an input folder is a usage error; nothing is read or written.
+    const std::string album = Path("album");
+    fs::create_directories(album);
+    NoiseBmp("album/c.bmp", 3);
+    const Result same = Run({"export", album + "/.", album});
+    EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("is also an input folder"), std::string::npos) << same.err;
+    EXPECT_EQ(Names(album), (std::vector<std::string>{"c.bmp"}));
+}
+
+TEST_F(Cli, AnExportWaitsForAnotherIntoTheSameFolderSayingSo) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const std::string a = NoiseBmp("a.bmp", 1);
+    ExportLock held;
+    ASSERT_EQ(held.TryTake(outdir), ExportLockOutcome::kTaken);
+    const Started waiting = Start({"export", outdir, a});
+    const std::string says = "Waiting for another export into " + outdir;
+    for (int i = 0; i < 200 && ReadFile(waiting.err).find(says) == std::string::npos; ++i)
+        usleep(50000);
+    EXPECT_NE(ReadFile(waiting.err).find(says), std::string::npos);
+    EXPECT_FALSE(fs::exists(outdir + "/0.jpg")) << "nothing is written while the lock is held";
+    held.Release();
+    const Result r = Finish(waiting);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg"}));
+}
+
+// Two processes export different sets into one folder at once, again and
+// again: both say they saved, and the folder holds what the later one saved
+// over what the earlier one did, picture for picture.
+TEST_F(Cli, TwoExportsIntoOneFolderAtOnceNeverLoseASavedPicture) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    std::vector<std::string> first = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> second = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> firstJpegs, secondJpegs;
+    for (int i = 0; i < 48; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".bmp";
+        first.push_back(NoiseBmp("a" + name, 1000 + i));
+        firstJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(first.back())));
+        if (i >= 30) continue;
+        second.push_back(NoiseBmp("b" + name, 2000 + i));
+        secondJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(second.back())));
+    }
+    int waited = 0;
+    for (int round = 0; round < 4; ++round) {
+        const Started x = Start(first, "x"), y = Start(second, "y");
+        const Result rx = Finish(x), ry = Finish(y);
+        ASSERT_EQ(rx.code, 0) << rx.err;
+        ASSERT_EQ(ry.code, 0) << ry.err;
+        waited += (rx.err + ry.err).find("Waiting for another export") != std::string::npos;
+        // The second set is the first's in its first 30 pictures, or covers them.
+        const bool secondLast = ReadFile(outdir + "/0.jpg") == secondJpegs[0];
+        for (int i = 0; i < 48; ++i) {
+            const std::string& expected = secondLast && i < 30 ? secondJpegs[i] : firstJpegs[i];
+            EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == expected)
+                << "round " << round << ", " << i << ".jpg";
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 48);
+    }
+    std::printf("exports that waited for the other: %d of 4 rounds\n", waited);
 }
 
 } // namespace
