@@ -35,7 +35,10 @@ struct CliArgs {
     std::string command;
     std::vector<std::string> operands;
     std::vector<EditStep> edits;
-    FitOptions fit;       // of every loaded picture: inputs, backgrounds, frame pictures
+    // Of every loaded picture: inputs, backgrounds, frame pictures; but
+    // fit.region (--crop) is a part of the inputs only.
+    FitOptions fit;
+    std::string crop; // --crop as given, for messages
     bool quiet = false;
     bool verbose = false;
     bool strict = false;  // a damaged picture is an error, not a warning

@@ -64,6 +64,7 @@ struct PictureResult {
     std::string problem;     // why it is not in the set
     std::string damage;      // what a damaged picture lacks
     std::string description; // -v
+    bool usage = false;      // the problem is --crop outside the picture: never left out
 };
 
 // Says what became of each picture in input order, as soon as it and every
@@ -107,7 +108,7 @@ class Report {
         if (!r.description.empty()) std::fprintf(stderr, "pixmora-cli: %s\n", r.description.c_str());
         if (!r.damage.empty()) Warn(name + ": " + r.damage);
         if (!r.problem.empty()) {
-            if (args_.skipBad)
+            if (args_.skipBad && !r.usage)
                 Warn(r.problem + "; left out");
             else
                 Complain(r.problem);
@@ -141,6 +142,7 @@ void MakePicture(Batch& b, CliDecoders& d, EditScratch& scratch, const Input& in
     ApplyStrict(b.args, in.name, loaded);
     if (loaded.ok && b.args.verbose) r.description = DescribeLoad(in.name, loaded, b.args.fit);
     r.damage = loaded.damage;
+    r.usage = loaded.usage;
     if (!loaded.ok)
         r.problem = loaded.problem;
     else if (!ApplyEdits(b.args.edits, b.pictures, scratch, picture))
@@ -359,6 +361,16 @@ int CmdExport(const CliArgs& a) {
     if (!ran) {
         Complain("not enough memory");
         return kExitFailed;
+    }
+
+    // A --crop that is not inside every input is the command line's fault:
+    // nothing is written, whatever --skip-bad says.
+    const size_t outside = static_cast<size_t>(std::count_if(
+        results.begin(), results.end(), [](const PictureResult& r) { return r.usage; }));
+    if (outside > 0) {
+        Complain("--crop " + a.crop + " does not fit " + Counted(outside, "input", "inputs") +
+                 " (named above); nothing was written");
+        return kExitUsage;
     }
 
     std::vector<std::vector<uint8_t>> set;

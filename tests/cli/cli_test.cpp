@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "fit/fit_options.h"
+#include "fit/part_choice.h"
+#include "fit/subject_region.h"
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
@@ -31,6 +33,7 @@
 #include "tests/unit/gif_builder.h"
 #include "tests/unit/png_builder.h"
 #include "tests/unit/jpeg_builder.h"
+#include "tests/unit/subject_photos.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -217,6 +220,23 @@ class Cli : public ::testing::Test {
         return Bytes(bytes.begin(), bytes.end());
     }
 
+    // A 24-bit BMP of top-down pixels (red << 16 | green << 8 | blue).
+    std::string TopDownBmp(const std::string& name, int32_t w, int32_t h,
+                           const std::vector<uint32_t>& px) {
+        BmpSpec s;
+        s.width = w;
+        s.height = h;
+        const int32_t stride = StrideOf(w, 24);
+        s.pixels.assign(static_cast<size_t>(stride) * h, 0);
+        for (int32_t y = 0; y < h; ++y) // the file's first row is the bottom one
+            for (int32_t x = 0; x < w; ++x)
+                for (int k = 0; k < 3; ++k)
+                    s.pixels[static_cast<size_t>(h - 1 - y) * stride + 3 * x + k] =
+                        static_cast<uint8_t>(px[static_cast<size_t>(y) * w + x] >> (8 * k));
+        WriteFile(Path(name), BuildBmp(s));
+        return Path(name);
+    }
+
     // The BMP file Save BMP writes for `picture`, to compare files with.
     std::string BmpOf(const FrameImage& picture) {
         const std::string path = Path(".expected.bmp");
@@ -333,6 +353,148 @@ TEST_F(Cli, FitOptionsGiveTheCoreFit) {
     CopyFrameImage(*work, *p);
     BlendWithBackground(50, *p, *LoadAsTheProgram(wide, &fill), *work);
     EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*work));
+}
+
+// ---- The part of the picture: --crop and --focus ----
+
+FitOptions Fitted(FitMode mode, bool smooth, FitFocus focus = FitFocus::kCentre) {
+    FitOptions f;
+    f.mode = mode;
+    f.smooth = smooth;
+    f.focus = focus;
+    return f;
+}
+
+TEST_F(Cli, CropAndFocusGiveTheFitOfThePartTheyNameAndVerboseSaysIt) {
+    // A bottle at four fifths of the width of a 300 x 200 photo (columns 219 to 261).
+    const SubjectPhoto photo = MakeSubjectPhoto(SubjectScene::kProductOffCentre, 300);
+    const std::string bottle = TopDownBmp("bottle.bmp", 300, 200, photo.pixels);
+    struct Case {
+        std::vector<std::string> options;
+        PictureRect cut; // the picture the output is the fit of (w 0: the whole photo)
+        FitOptions fit;
+        const char* says;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{"--crop", "20,10,60,50"}, {20, 10, 60, 50}, Fitted(FitMode::kStretch, false),
+         "stretch: its part of 60 x 50 at 20,10 (--crop) to"},
+        {{"--crop=10%,0%,80%,50%", "--fit", "fill"}, {30, 0, 240, 100}, Fitted(FitMode::kFill, false),
+         "fill: its square of 100 x 100 at 100,0 within its part of 240 x 100 at 30,0 (--crop) to"},
+        // 33.33 % of 200 rows is 66.66: from row 67 to row round(133.34)
+        {{"--crop", "0%,33.33%,100%,33.34%", "--fit", "inside", "--smooth"}, {0, 67, 300, 66},
+         Fitted(FitMode::kInside, true), "inside: its part of 300 x 66 at 0,67 (--crop) to"},
+        {{"--crop", "150,0,25%,100%", "--focus", "centre"}, {150, 0, 75, 200},
+         Fitted(FitMode::kStretch, false), "its part of 75 x 200 at 150,0 (--crop)"},
+        {{"--fit", "fill", "--focus", "centre", "--smooth"}, {}, Fitted(FitMode::kFill, true),
+         "fill: its square of 200 x 200 at 50,0 to"},
+        // centred on the bottle as far as the photo allows: at its right edge
+        {{"--fit", "fill", "--focus", "subject"}, {}, Fitted(FitMode::kFill, false, FitFocus::kSubject),
+         "fill: its square of 200 x 200 at 100,0, around the subject, to"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"frame", bottle, Path("out.bmp"), "-v"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        std::vector<uint32_t> part;
+        for (int32_t y = c.cut.y; y < c.cut.y + c.cut.h; ++y)
+            for (int32_t x = c.cut.x; x < c.cut.x + c.cut.w; ++x)
+                part.push_back(photo.pixels[static_cast<size_t>(y) * 300 + x]);
+        const std::string in = c.cut.w ? TopDownBmp("cut.bmp", c.cut.w, c.cut.h, part) : bottle;
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(in, &c.fit))) << r.err;
+    }
+    const FitOptions fill = Fitted(FitMode::kFill, false);
+    EXPECT_TRUE(ReadFile(Path("out.bmp")) != BmpOf(*LoadAsTheProgram(bottle, &fill)))
+        << "around the subject is not the centre";
+}
+
+TEST_F(Cli, ACropOfTheSquareChooseThePartLeavesGivesItsBytes) {
+    const std::string turned = Path("turned.jpg"); // 97 x 75 stored, 75 x 97 upright
+    WriteFile(turned, WithOrientation(ReadFile(std::string(PIXMORA_SOURCE_DIR) +
+                                               "/tests/data/jpeg/synth-422-prog.jpg"),
+                                      6));
+    const struct {
+        bool upright;
+        int nudge; // the user's presses: moved by this many per cent, two sizes smaller
+        FitOptions fit;
+        std::vector<std::string> options;
+    } cases[] = {{true, 10, Fitted(FitMode::kFill, true), {"--fit", "fill", "--smooth"}},
+                 {true, -20, Fitted(FitMode::kInside, false), {"--fit", "inside"}},
+                 {false, 5, Fitted(FitMode::kStretch, false), {"--no-upright"}}};
+    for (const auto& c : cases) {
+        OwnedLoadBuffers owned; // the dialog's decode and fits
+        std::vector<uint8_t> jpeg(kJpegDecoderBytes);
+        DecoderSet set;
+        set.buffers = &owned.buffers;
+        set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
+        int o = 1;
+        ASSERT_EQ(DecodeWholePicture(set, turned.c_str(), c.upright, o), DecodeOutcome::kComplete);
+        const int32_t w = owned.buffers.raster.header.biWidth;
+        const int32_t h = owned.buffers.raster.header.biHeight;
+        PartChoice choice = StartPartChoice(o == 6 ? h : w, o == 6 ? w : h,
+                                            SuggestSubjectRegion(owned.buffers, o, 1, 1));
+        NudgePart(choice, c.nudge, -c.nudge);
+        ResizePart(choice, -2);
+        FitOptions fit = c.fit;
+        fit.upright = c.upright;
+        Picture dialog = NewPicture();
+        FitPart(owned.buffers, fit, o, choice.square, *dialog);
+
+        const PictureRect& q = choice.square;
+        std::vector<std::string> args = {"frame", turned, Path("out.bmp"), "--crop",
+                                         std::to_string(q.x) + "," + std::to_string(q.y) + "," +
+                                             std::to_string(q.w) + "," + std::to_string(q.h)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Run(args).code, 0) << args[4];
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*dialog)) << args[4];
+        fit.region = RegionInPixels(q);
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(turned, &fit))) << args[4];
+    }
+}
+
+TEST_F(Cli, ACropOutsideAPictureOrEmptyIsAUsageErrorAndWritesNothing) {
+    const std::string wide = SizedBmp("wide.bmp", 200, 90, 3);
+    const std::string small = NoiseBmp("small.bmp", 4); // 128 x 128
+    const std::string out = Path("out.bmp"), outdir = Path("set");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"frame", wide, out, "--crop", "0,0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "-1,0,10,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "60%,0,50%,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10.5,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--focus", "face"}, "--focus takes centre or subject"},
+        {{"frame", wide, out, "--fit", "inside", "--focus", "subject"}, "goes with --fit fill"},
+        {{"frame", wide, out, "--fit", "fill", "--focus", "subject", "--crop", "1,1,5,5"},
+         "--crop and --focus subject"},
+        {{"decode", wide, out, "--crop", "1,1,5,5"}, "option --crop is not one of decode's"},
+        {{"frame", wide, out, "--crop", "150,0,51,90"},
+         "--crop 150,0,51,90 is not inside " + wide + " (200 x 90 upright pixels)"},
+        {{"edit", wide, out, "--crop", "0,0,10,91", "--mirror", "--no-upright"},
+         "(200 x 90 pixels as stored)"},
+        {{"frame", wide, out, "--crop", "0,0,0.1%,50%"}, "is empty or not inside"}, // no column
+        {{"export", outdir, small, wide, "--crop", "0,0,150,100"},
+         "--crop 0,0,150,100 is not inside " + small},
+        // one input it does not fit stops the whole export
+        {{"export", outdir, wide, small, "--crop", "0,0,100,100", "--skip-bad"},
+         "--crop 0,0,100,100 does not fit 1 input (named above); nothing was written"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out) || fs::exists(outdir)) << c.says;
+    }
+    // The backgrounds are loaded whole: a crop that fits the input only is fine.
+    EXPECT_EQ(
+        Run({"edit", small, out, "--crop", "0,0,100,100", "--blend", wide, "--blend-percent", "50"})
+            .code,
+        0);
 }
 
 // ---- The tools, one option at a time and in sequence ----
@@ -468,7 +630,7 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         const char* says;
     };
     const Case cases[] = {
-        {{"edit", in, out, "--bogus"}, "unknown option --bogus ("},
+        {{"edit", in, out, "--whatever"}, "unknown option --whatever ("},
         {{"edit", in, out, "--smoth"}, "unknown option --smoth; did you mean --smooth?"},
         {{"fram", in, out}, "unknown command fram; did you mean frame?"},
         {{"help", "exprot"}, "unknown command exprot; did you mean export?"},
