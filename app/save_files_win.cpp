@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "export/folder_files.h"
 
 namespace {
 
@@ -108,24 +107,7 @@ bool WindowsSaveAllFiles::Flush() {
     std::vector<HANDLE> files;
     for (auto& held : open_)
         files.push_back(held.second);
-    std::atomic<size_t> next{0};
-    std::atomic<bool> ok{true};
-    auto work = [&] {
-        for (size_t k; (k = next++) < files.size();)
-            if (!FlushFileBuffers(files[k])) ok = false;
-    };
-    std::vector<std::thread> threads;
-    for (size_t t = 1; t < 8 && t < files.size(); ++t) {
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    work();
-    for (std::thread& t : threads)
-        t.join();
-    return ok;
+    return FlushAtOnce(files.size(), [&](size_t k) { return FlushFileBuffers(files[k]) != 0; });
 }
 
 void WindowsSaveAllFiles::Close() {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -268,21 +269,17 @@ bool FlushFolder(const std::string& path) {
     return FlushOneFolder(path);
 }
 
-bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders) {
-    if (Fails()) return false;
-    const size_t total = files.size() + folders.size();
+bool FlushAtOnce(size_t count, const std::function<bool(size_t)>& flush) {
     std::atomic<size_t> next{0};
     std::atomic<bool> ok{true};
     auto work = [&] {
-        for (size_t k; (k = next++) < total;)
-            if (!(k < files.size() ? FlushFile(files[k])
-                                   : FlushOneFolder(folders[k - files.size()])))
-                ok = false;
+        for (size_t k; (k = next++) < count;)
+            if (!flush(k)) ok = false;
     };
     // Eight flushes waiting at once share the disk's flushes (measured on
     // ext4: 384 files in 130-170 ms against 1.4-2.0 s one after another).
     std::vector<std::thread> threads;
-    for (size_t t = 1; t < 8 && t < total; ++t) {
+    for (size_t t = 1; t < 8 && t < count; ++t) {
         try {
             threads.emplace_back(work);
         } catch (const std::system_error&) {
@@ -293,6 +290,13 @@ bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::st
     for (std::thread& t : threads)
         t.join();
     return ok;
+}
+
+bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders) {
+    if (Fails()) return false;
+    return FlushAtOnce(files.size() + folders.size(), [&](size_t k) {
+        return k < files.size() ? FlushFile(files[k]) : FlushOneFolder(folders[k - files.size()]);
+    });
 }
 
 // ---- Identity ----

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ NewFileOutcome WriteNewFile(const std::string& path, const uint8_t* bytes, size_
 // once, so that the system writes them out together; a disk flush costs
 // about as much for one file as for many.
 bool FlushPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders);
+// flush(0) .. flush(count - 1) on up to eight threads at once; false when any
+// returned false.
+bool FlushAtOnce(size_t count, const std::function<bool(size_t)>& flush);
 // Creates `path`, or empties an existing one, and writes exactly `bytes`,
 // durable before it is closed; a file that could not be written whole is
 // removed.
