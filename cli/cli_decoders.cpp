@@ -72,6 +72,22 @@ std::string ReadProblem(const std::string& path, const std::string& name) {
     return why.empty() ? "" : "cannot read " + name + ": " + why;
 }
 
+// Whether `path` can be decoded now (otherwise r.problem says why); a reader
+// that leaves rows it does not reach as they were starts from a clear raster.
+bool ReadyToDecode(CliDecoders& d, const std::string& path, const std::string& name,
+                   LoadedPicture& r) {
+    r.problem = ReadProblem(path, name);
+    if (!r.problem.empty()) return false;
+    if (!d.ok()) {
+        r.problem = "not enough memory for " + name;
+        return false;
+    }
+    const PictureKind kind = PictureKindOf(path.c_str());
+    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
+    ClearDecodeFailure();
+    return true;
+}
+
 // What a picture the reader made lacks: its damage note, or for one whose
 // reader stopped half-way, that reason.
 std::string DamageOf(DecodeOutcome outcome) {
@@ -85,15 +101,7 @@ std::string DamageOf(DecodeOutcome outcome) {
 LoadedPicture LoadFitted(CliDecoders& d, const FitOptions& fit, const std::string& path,
                          const std::string& name, FrameImage& picture) {
     LoadedPicture r;
-    r.problem = ReadProblem(path, name);
-    if (!r.problem.empty()) return r;
-    if (!d.ok()) {
-        r.problem = "not enough memory for " + name;
-        return r;
-    }
-    const PictureKind kind = PictureKindOf(path.c_str());
-    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
-    ClearDecodeFailure();
+    if (!ReadyToDecode(d, path, name, r)) return r;
     const DecodeOutcome outcome = LoadForFrame(d.set, path.c_str(), fit, picture, &r.report);
     if (!HasOwnRaster(outcome)) {
         r.problem = CannotDecode(name, LastDecodeFailure());
@@ -131,15 +139,7 @@ LoadedPicture LoadFramed(CliDecoders& d, const CliArgs& args, const std::string&
 
 LoadedPicture DecodeWhole(CliDecoders& d, const std::string& path, const std::string& name) {
     LoadedPicture r;
-    r.problem = ReadProblem(path, name);
-    if (!r.problem.empty()) return r;
-    if (!d.ok()) {
-        r.problem = "not enough memory for " + name;
-        return r;
-    }
-    const PictureKind kind = PictureKindOf(path.c_str());
-    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
-    ClearDecodeFailure();
+    if (!ReadyToDecode(d, path, name, r)) return r;
     const uint32_t serial = d.buffers().rasterSerial;
     const int result = DecodePicture(d.set, path.c_str());
     if (result != 1 && (result < 0 || d.buffers().rasterSerial == serial)) {
