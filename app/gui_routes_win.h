@@ -51,6 +51,9 @@ void AlbumDragMove(POINT screen);
 void EndAlbumDrag(POINT screen, bool drop);
 void SaveBmpRoute(HWND owner); // after DropRedo: ask a name, write the picture
 void SaveAllPictures(HWND owner);
+// At start: finishes or undoes a Save All into the folder of the last one
+// that was cut short (a crash, a pulled card), and says so.
+void RepairLastSaveAllFolder(HWND owner);
 
 // Tools: the dialog procedure of a tool template, or nullptr when absent.
 DLGPROC ToolDialogProcFor(int templateId);

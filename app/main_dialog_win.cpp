@@ -55,6 +55,7 @@ void OnInitDialog(HWND dialog) {
     SetUndoRedoButtons(0, 0);
     StartKeys();
     SelectTreeFolder(CurrentSettings().treeFolder.c_str());
+    RepairLastSaveAllFolder(dialog);
     OfferRecoveryAlbum(dialog);
 }
 

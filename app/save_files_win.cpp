@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "export/folder_files.h"
+
 namespace {
 
 // The NT form of an absolute path ("\??\C:\pics\0.jpg"), which a rename
@@ -46,6 +48,7 @@ class WindowsSaveAllFiles : public SaveAllFiles {
     bool Link(const std::string& path, const std::string& link) override;
     bool Move(const std::string& from, const std::string& to, bool replace) override;
     bool Remove(const std::string& path) override;
+    bool Flush() override;
     void Close() override;
 
   private:
@@ -96,6 +99,15 @@ bool WindowsSaveAllFiles::Remove(const std::string& path) {
         open_.erase(held);
     }
     return DeleteFileA(path.c_str()) != 0;
+}
+
+// FlushFileBuffers on every file still held, several at once: the disk's
+// flushes are shared between the calls waiting together.
+bool WindowsSaveAllFiles::Flush() {
+    std::vector<HANDLE> files;
+    for (auto& held : open_)
+        files.push_back(held.second);
+    return FlushAtOnce(files.size(), [&](size_t k) { return FlushFileBuffers(files[k]) != 0; });
 }
 
 void WindowsSaveAllFiles::Close() {

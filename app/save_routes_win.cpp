@@ -6,10 +6,13 @@
 #include "export/bmp_writer.h"
 #include "app/recovery_win.h"
 #include "app/save_files_win.h"
+#include "export/export_lock.h"
+#include "export/folder_files.h"
 #include "export/older_pictures.h"
 #include "export/path_separator.h"
 #include "export/save_all.h"
 #include "export/save_bmp_names.h"
+#include "export/save_journal.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>
@@ -80,9 +83,53 @@ std::string Utf8(const std::wstring& text) {
     return utf8;
 }
 
+// "Waiting for another export into FOLDER" on the progress bar's line while
+// another export holds the folder: a text in the bar's place, the bar hidden.
+struct WaitLine {
+    HWND owner;
+    HWND bar;
+    std::string folder;
+    HWND text = nullptr;
+};
+
+void ShowWaitLine(void* context) {
+    WaitLine& w = *static_cast<WaitLine*>(context);
+    RECT r;
+    GetWindowRect(w.bar, &r);
+    MapWindowPoints(nullptr, w.owner, reinterpret_cast<POINT*>(&r), 2);
+    w.text = CreateWindowExA(0, "STATIC", WaitingForExportText(w.folder).c_str(),
+                             WS_CHILD | WS_VISIBLE | SS_LEFT | SS_PATHELLIPSIS | SS_CENTERIMAGE,
+                             r.left, r.top, r.right - r.left, r.bottom - r.top, w.owner, nullptr,
+                             g_app.instance, nullptr);
+    SendMessageA(w.text, WM_SETFONT, SendMessageA(w.owner, WM_GETFONT, 0, 0), TRUE);
+    ShowWindow(w.bar, SW_HIDE);
+    UpdateWindow(w.owner);
+}
+
+void HideWaitLine(WaitLine& w) {
+    if (!w.text) return;
+    DestroyWindow(w.text);
+    w.text = nullptr;
+    ShowWindow(w.bar, SW_SHOW);
+}
+
+// Takes the folder's export lock, waiting (up to a minute) with the wait line
+// up; the user is told when it stayed busy.
+bool TakeExportLock(HWND owner, const std::string& folder, ExportLock& lock) {
+    WaitLine wait{owner, GetDlgItem(owner, IDC_PROGRESS), folder};
+    const ExportLockOutcome taken =
+        lock.Take(folder, kPathSeparator, kExportLockWaitMs, ShowWaitLine, &wait);
+    HideWaitLine(wait);
+    if (taken != ExportLockOutcome::kBusy) return true;
+    Tell(owner, ExportBusyText(folder));
+    return false;
+}
+
 // After a successful Save All of `setSize` pictures: numbered pictures of an
-// earlier, larger export are offered for deletion. The folder is in the
-// ANSI code page; the question's text is UTF-8 (it holds an ellipsis).
+// earlier, larger export are offered for deletion, the user's own files among
+// them named. Only the files the question counted are deleted, under the
+// folder's lock. The folder is in the ANSI code page; the question's text is
+// UTF-8 (it holds an ellipsis).
 void OfferStalePictures(HWND owner, const std::string& folder, int setSize) {
     // An empty album writes nothing; it does not offer to empty the folder.
     if (setSize <= 0) return;
@@ -92,45 +139,78 @@ void OfferStalePictures(HWND owner, const std::string& folder, int setSize) {
     if (MessageBoxW(owner, Wide(question, CP_UTF8).c_str(), L"Pixmora",
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    const StalePictures left = DeleteStalePictures(folder, setSize);
+    ExportLock lock;
+    if (!TakeExportLock(owner, folder, lock)) return;
+    const StalePictures left = DeleteStalePictures(folder, stale);
     if (left.count > 0)
         Tell(owner, "Could not delete " + std::to_string(left.count) + " of the older pictures.");
 }
 
 // Writes the album into `folder` with the wait cursor and pictures written of
 // N on the progress bar; the full bar stays while the result is shown. The
-// older files the new set replaced are deleted while the user reads it.
+// folder is locked from before it is read until the older files the new set
+// replaced are deleted, which happens while the user reads the result. The
+// user's own files under the set's names are replaced only when the user
+// says so.
 void ExportAlbum(HWND owner, const std::string& folder) {
     const int n = AlbumCount(g_app.album);
     HWND bar = GetDlgItem(owner, IDC_PROGRESS);
-    SendMessageA(bar, PBM_SETRANGE32, 0, n);
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
-    HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
+    ExportLock lock;
+    if (n > 0) {
+        if (!TakeExportLock(owner, folder, lock)) return;
+        const std::string repaired =
+            SaveAllRepairMessage(folder, RepairInterruptedSaveAll(folder, kPathSeparator));
+        if (!repaired.empty())
+            MessageBoxA(owner, repaired.c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
+    }
     std::unique_ptr<SaveAllFiles> files = MakeWindowsSaveAllFiles();
     SaveAllWay way;
     way.files = files.get();
     way.keepLeftovers = true;
-    const SaveAllResult result =
-        SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar, way);
-    SetCursor(before);
+    way.lock = &lock;
+    auto save = [&] {
+        SendMessageA(bar, PBM_SETRANGE32, 0, n);
+        SendMessageA(bar, PBM_SETPOS, 0, 0);
+        HCURSOR before = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT
+        SaveAllResult r =
+            SaveAllPicturesTo(folder, g_app.album, kPathSeparator, StepProgress, bar, way);
+        SetCursor(before);
+        return r;
+    };
+    SaveAllResult result = save();
+    if (result.failure == SaveAllFailure::kOwnFiles) {
+        const std::string ask = OwnFilesQuestion(folder, result.ownFiles);
+        if (MessageBoxA(owner, ask.c_str(), "Pixmora", MB_YESNO | MB_ICONWARNING) != IDYES) {
+            SendMessageA(bar, PBM_SETPOS, 0, 0);
+            return;
+        }
+        way.replaceable = result.ownFiles;
+        result = save();
+    }
     const std::string message = SaveAllMessage(result);
     if (result.ok()) {
         MarkAlbumSaved(g_app.album);
         ForgetRecoveryAlbum();
         // Only the message box runs beside the cleanup, so nothing can throw
         // past the thread before it is joined. Done long before the user
-        // answers; nothing outlives the export.
-        std::thread cleanup;
-        try {
-            cleanup = std::thread([&] { RemoveSaveAllLeftovers(result, files.get()); });
-        } catch (const std::system_error&) {
+        // answers; nothing outlives the export. The folder is free for the
+        // next export as soon as its older files are gone.
+        auto cleanup = [&] {
             RemoveSaveAllLeftovers(result, files.get());
+            lock.Release();
+        };
+        std::thread cleaning;
+        try {
+            cleaning = std::thread(cleanup);
+        } catch (const std::system_error&) {
+            cleanup();
         }
         MessageBoxA(owner, message.c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
-        if (cleanup.joinable()) cleanup.join();
+        if (cleaning.joinable()) cleaning.join();
     } else {
         Tell(owner, message);
     }
+    lock.Release();
     SendMessageA(bar, PBM_SETPOS, 0, 0);
     if (result.ok()) OfferStalePictures(owner, folder, n);
 }
@@ -165,4 +245,17 @@ void SaveAllPictures(HWND owner) {
     }
     RememberSaveAllFolder(folder);
     ExportAlbum(owner, folder);
+}
+
+void RepairLastSaveAllFolder(HWND owner) {
+    const std::string& folder = CurrentSettings().saveAllFolder;
+    if (folder.empty() || !IsFolder(folder)) return;
+    // An export into it under way now (another window) puts it right itself.
+    ExportLock lock;
+    if (lock.TryTake(folder, kPathSeparator) != ExportLockOutcome::kTaken) return;
+    const std::string repaired =
+        SaveAllRepairMessage(folder, RepairInterruptedSaveAll(folder, kPathSeparator));
+    lock.Release();
+    if (!repaired.empty())
+        MessageBoxA(owner, repaired.c_str(), "Pixmora", MB_OK | MB_ICONINFORMATION);
 }

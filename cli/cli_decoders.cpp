@@ -72,6 +72,22 @@ std::string ReadProblem(const std::string& path, const std::string& name) {
     return why.empty() ? "" : "cannot read " + name + ": " + why;
 }
 
+// Whether `path` can be decoded now (otherwise r.problem says why); a reader
+// that leaves rows it does not reach as they were starts from a clear raster.
+bool ReadyToDecode(CliDecoders& d, const std::string& path, const std::string& name,
+                   LoadedPicture& r) {
+    r.problem = ReadProblem(path, name);
+    if (!r.problem.empty()) return false;
+    if (!d.ok()) {
+        r.problem = "not enough memory for " + name;
+        return false;
+    }
+    const PictureKind kind = PictureKindOf(path.c_str());
+    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
+    ClearDecodeFailure();
+    return true;
+}
+
 // What a picture the reader made lacks: its damage note, or for one whose
 // reader stopped half-way, that reason.
 std::string DamageOf(DecodeOutcome outcome) {
@@ -81,21 +97,12 @@ std::string DamageOf(DecodeOutcome outcome) {
     return LastDecodeDamage();
 }
 
-} // namespace
-
-LoadedPicture LoadFramed(CliDecoders& d, const CliArgs& args, const std::string& path,
+// Decodes `path` and fits it with `fit`, as the program loads a picture.
+LoadedPicture LoadFitted(CliDecoders& d, const FitOptions& fit, const std::string& path,
                          const std::string& name, FrameImage& picture) {
     LoadedPicture r;
-    r.problem = ReadProblem(path, name);
-    if (!r.problem.empty()) return r;
-    if (!d.ok()) {
-        r.problem = "not enough memory for " + name;
-        return r;
-    }
-    const PictureKind kind = PictureKindOf(path.c_str());
-    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
-    ClearDecodeFailure();
-    const DecodeOutcome outcome = LoadForFrame(d.set, path.c_str(), args.fit, picture, &r.report);
+    if (!ReadyToDecode(d, path, name, r)) return r;
+    const DecodeOutcome outcome = LoadForFrame(d.set, path.c_str(), fit, picture, &r.report);
     if (!HasOwnRaster(outcome)) {
         r.problem = CannotDecode(name, LastDecodeFailure());
         return r;
@@ -105,17 +112,34 @@ LoadedPicture LoadFramed(CliDecoders& d, const CliArgs& args, const std::string&
     return r;
 }
 
+std::string SizeText(int32_t w, int32_t h) {
+    return std::to_string(w) + " x " + std::to_string(h);
+}
+
+// "60 x 50 at 20,10"
+std::string RectText(const PictureRect& r) {
+    return SizeText(r.w, r.h) + " at " + std::to_string(r.x) + "," + std::to_string(r.y);
+}
+
+} // namespace
+
+LoadedPicture LoadFramed(CliDecoders& d, const CliArgs& args, const std::string& path,
+                         const std::string& name, FrameImage& picture) {
+    LoadedPicture r = LoadFitted(d, args.fit, path, name, picture);
+    if (!r.report.regionOutside) return r;
+    // Only pixels cannot leave an empty part: W and H are at least 1.
+    const RegionRequest& q = args.fit.region;
+    const bool shares = q.percent[0] || q.percent[1] || q.percent[2] || q.percent[3];
+    r.usage = true;
+    r.problem = "--crop " + args.crop + (shares ? " is empty or not inside " : " is not inside ") +
+                name + " (" + SizeText(r.report.width, r.report.height) +
+                (args.fit.upright ? " upright pixels)" : " pixels as stored)");
+    return r;
+}
+
 LoadedPicture DecodeWhole(CliDecoders& d, const std::string& path, const std::string& name) {
     LoadedPicture r;
-    r.problem = ReadProblem(path, name);
-    if (!r.problem.empty()) return r;
-    if (!d.ok()) {
-        r.problem = "not enough memory for " + name;
-        return r;
-    }
-    const PictureKind kind = PictureKindOf(path.c_str());
-    if (kind != PictureKind::kJpeg && kind != PictureKind::kBmp) d.ForgetLastPicture();
-    ClearDecodeFailure();
+    if (!ReadyToDecode(d, path, name, r)) return r;
     const uint32_t serial = d.buffers().rasterSerial;
     const int result = DecodePicture(d.set, path.c_str());
     if (result != 1 && (result < 0 || d.buffers().rasterSerial == serial)) {
@@ -141,28 +165,31 @@ std::string DescribeLoad(const std::string& name, const LoadedPicture& loaded,
                          const FitOptions& fit) {
     const FitReport& r = loaded.report;
     const bool turned = r.orientation >= 5 && r.orientation <= 8;
-    auto size = [](int32_t w, int32_t h) { return std::to_string(w) + " x " + std::to_string(h); };
-    std::string text = name + ": read " + size(turned ? r.height : r.width,
-                                               turned ? r.width : r.height);
+    std::string text =
+        name + ": read " + (turned ? SizeText(r.height, r.width) : SizeText(r.width, r.height));
     if (r.orientation > 1 && r.orientation <= 8)
         text += ", turned upright (Exif orientation " + std::to_string(r.orientation) + ")" +
-                (turned ? " to " + size(r.width, r.height) : "");
+                (turned ? " to " + SizeText(r.width, r.height) : "");
     else if (!fit.upright)
         text += ", as stored (--no-upright)";
-    // The geometry counts rows from the bottom; people count them from the top.
+    // What the fit took as the whole picture.
+    const std::string part =
+        fit.region.asked ? "its part of " + RectText(r.part) + " (--crop)" : "the whole picture";
+    // The geometry counts frame rows from the bottom; people count them from the top.
     const FitGeometry& g = r.geometry;
-    const int32_t top = r.height - g.srcY - g.srcH, frameTop = kFrameSide - g.dstY - g.dstH;
+    const int32_t frameTop = kFrameSide - g.dstY - g.dstH;
     const char* how = fit.smooth ? ", smoothly" : "";
     switch (fit.mode) {
-    case FitMode::kStretch:
-        text += std::string("; stretch: the whole picture to the 128 x 128 frame") + how;
-        break;
+    case FitMode::kStretch: text += "; stretch: " + part + " to the 128 x 128 frame" + how; break;
     case FitMode::kFill:
-        text += "; fill: its square of " + size(g.srcW, g.srcH) + " at " + std::to_string(g.srcX) +
-                "," + std::to_string(top) + " to the 128 x 128 frame" + how;
+        text += "; fill: its square of " + RectText(r.shown) +
+                (fit.region.asked                  ? " within " + part
+                 : fit.focus == FitFocus::kSubject ? ", around the subject,"
+                                                   : "") +
+                " to the 128 x 128 frame" + how;
         break;
     case FitMode::kInside:
-        text += "; inside: the whole picture to " + size(g.dstW, g.dstH) + " at " +
+        text += "; inside: " + part + " to " + SizeText(g.dstW, g.dstH) + " at " +
                 std::to_string(g.dstX) + "," + std::to_string(frameTop) +
                 " of the frame, black around it" + how;
         break;
@@ -172,12 +199,14 @@ std::string DescribeLoad(const std::string& name, const LoadedPicture& loaded,
 
 bool LoadEditPictures(CliDecoders& d, const CliArgs& args, EditPictures& pictures) {
     pictures.byStep.clear();
+    FitOptions whole = args.fit; // --crop is a part of the inputs only
+    whole.region = RegionRequest{};
     bool all = true;
     for (const EditStep& step : args.edits) {
         pictures.byStep.emplace_back();
         if (step.kind != EditKind::kBlend && step.kind != EditKind::kFrame) continue;
         pictures.byStep.back().reset(new FrameImage{});
-        LoadedPicture loaded = LoadFramed(d, args, step.path, step.path, *pictures.byStep.back());
+        LoadedPicture loaded = LoadFitted(d, whole, step.path, step.path, *pictures.byStep.back());
         ApplyStrict(args, step.path, loaded);
         if (!loaded.ok) {
             Complain(loaded.problem);

@@ -49,11 +49,13 @@ struct LoadedPicture {
     std::string problem; // why there is none: "cannot read NAME: REASON", "cannot decode ..."
     std::string damage;  // what a damaged picture lacks; "" for a whole one
     FitReport report;    // what the fit made of it (LoadFramed)
+    bool usage = false;  // the problem is the command line's: --crop is not inside the picture
 };
 
-// Decodes `path` (named `name` in messages) and fits it into `picture` as
-// the program fits a clicked picture with the same choices. The file is
-// looked at first: one that is not a regular file is never opened.
+// Decodes the input `path` (named `name` in messages) and fits it into
+// `picture` as the program fits a clicked picture with the same choices,
+// --crop's part included. The file is looked at first: one that is not a
+// regular file is never opened.
 LoadedPicture LoadFramed(CliDecoders& d, const CliArgs& args, const std::string& path,
                          const std::string& name, FrameImage& picture);
 // Decodes `path` whole into the raster, as it is (no fit).
@@ -63,7 +65,9 @@ LoadedPicture DecodeWhole(CliDecoders& d, const std::string& path, const std::st
 void ApplyStrict(const CliArgs& args, const std::string& name, LoadedPicture& loaded);
 
 // "NAME: read 4000 x 3000, turned upright (Exif orientation 6) to 3000 x 4000;
-// fill: its square at 0,500 of 3000 x 3000 pixels fills the frame" (-v).
+// fill: its square of 3000 x 3000 at 0,500 to the 128 x 128 frame" (-v):
+// with --crop the part it took, with --focus subject that the square is
+// around the subject.
 std::string DescribeLoad(const std::string& name, const LoadedPicture& loaded,
                          const FitOptions& fit);
 

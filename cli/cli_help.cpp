@@ -37,7 +37,8 @@ const char kOverview[] =
     "  0  done (warnings may have been given)\n"
     "  1  a picture could not be read or written: the reasons are on standard\n"
     "     error, and export then writes nothing\n"
-    "  2  the command line is wrong: nothing was read or written\n";
+    "  2  the command line is wrong (also a --crop that is not inside a picture):\n"
+    "     nothing was written\n";
 
 const char kFitting[] =
     "Fitting the picture into the 128 x 128 frame picture (also --blend and --frame\n"
@@ -51,7 +52,21 @@ const char kFitting[] =
     "  --smooth        each frame pixel is the average of the picture's pixels it\n"
     "                  covers (default: one of them, as Pixmora shows a click)\n"
     "  --no-upright    keep photos as stored (default: turned upright as the camera\n"
-    "                  recorded it in the photo)\n";
+    "                  recorded it in the photo)\n"
+    "  --crop X,Y,W,H  fit only this part of IN, as Pixmora's Choose the part does\n"
+    "                  (not of --blend and --frame pictures): W x H pixels from X\n"
+    "                  pixels right of the top-left corner and Y down, in the\n"
+    "                  picture as it stands upright (as stored with --no-upright),\n"
+    "                  or shares of its sides, e.g. 10%,0%,80%,100% (up to two\n"
+    "                  decimals); --fit then treats the part as the whole picture.\n"
+    "                  A part that is empty or reaches outside a picture is a\n"
+    "                  command-line error, and nothing is written\n"
+    "  --focus centre|subject\n"
+    "                  where --fit fill takes its square: in the middle (centre, the\n"
+    "                  default) or where the picture's content suggests its subject\n"
+    "                  is, as Pixmora's Fill the frame around the subject; only with\n"
+    "                  --fit fill (stretch and inside show the whole picture) and\n"
+    "                  not with --crop (the part is chosen already)\n";
 
 const char kEdits[] =
     "Edits, applied after the fit in the order given:\n"
@@ -109,6 +124,8 @@ std::string HelpText(const std::string& command) {
                "\nExamples:\n"
                "  pixmora-cli frame photo.jpg photo.bmp\n"
                "  pixmora-cli frame --fit fill --smooth IMG_0031.JPG square.bmp\n"
+               "  pixmora-cli frame --crop 1200,400,1800,1800 IMG_0031.JPG face.bmp\n"
+               "  pixmora-cli frame --fit fill --focus subject -v IMG_0032.JPG square.bmp\n"
                "  pixmora-cli frame - - < photo.jpg > photo.bmp\n";
     if (command == "edit")
         return Usage("edit [OPTION]... IN OUT.jpg|OUT.bmp") +
@@ -119,6 +136,7 @@ std::string HelpText(const std::string& command) {
                kFitting + "\n" + kEdits + "\nOther options:\n" + kCommonShort +
                "\nExamples:\n"
                "  pixmora-cli edit photo.jpg small.jpg --fit fill --brightness 30\n"
+               "  pixmora-cli edit photo.jpg left.jpg --crop 0%,0%,50%,100% --fit inside\n"
                "  pixmora-cli edit photo.jpg card.bmp --grey --frame border.gif "
                "--frame-window 14,14,100,100\n"
                "  pixmora-cli edit photo.jpg soft.jpg --blend sky.jpg --blend-percent 25 "
@@ -129,13 +147,19 @@ std::string HelpText(const std::string& command) {
                "... in the order given, the pictures of a folder IN in name order. Every input\n"
                "is read first: when any cannot be read, all of them are named with the reason\n"
                "and nothing is written. The set is written all or nothing; OUTDIR is made when\n"
-               "missing. A closing line says what was written and skipped.\n\n" +
+               "missing. A closing line says what was written and skipped. One export at a\n"
+               "time writes into a folder (another waits up to a minute), and an export that\n"
+               "was cut short there is completed or undone first. An OUTDIR that is also an\n"
+               "input folder is refused.\n\n" +
                kFitting + "\n" + kEdits +
                "\nExport options:\n"
                "  --skip-bad      leave out the inputs that cannot be read, naming each\n"
                "                  (without it: name them all and write nothing)\n"
                "  --clean         delete older numbered pictures in OUTDIR beyond the new\n"
                "                  set (the frame would show them after it)\n"
+               "  --force         also replace (or, with --clean, delete) numbered files in\n"
+               "                  OUTDIR that are not 128 x 128 pictures (without it export\n"
+               "                  refuses, naming them)\n"
                "  --no-limit      allow more than 384 pictures (the frame's album holds 384)\n"
                "  --jobs N        pictures worked on at once, 1 to 64 (default: one per\n"
                "                  processor, fewer where memory would not hold them: each\n"
@@ -144,7 +168,9 @@ std::string HelpText(const std::string& command) {
                "\nExamples:\n"
                "  pixmora-cli export /media/FRAME ~/Pictures/holiday\n"
                "  pixmora-cli export --fit fill --smooth --clean card a.jpg b.jpg c.gif\n"
-               "  pixmora-cli export --skip-bad --jobs 2 -v out ~/phone --sepia\n";
+               "  pixmora-cli export --skip-bad --jobs 2 -v out ~/phone --sepia\n"
+               "  pixmora-cli export --fit fill --focus subject card ~/Pictures/people\n"
+               "  pixmora-cli export --crop 10%,0%,80%,100% card scans/*.jpg\n";
     if (command == "decode")
         return Usage("decode [OPTION]... IN OUT.bmp") +
                "Decode the picture IN and write it at its own size as a BMP picture, as the\n"

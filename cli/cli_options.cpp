@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cctype>
+#include <cstdint>
 #include <string>
 
 #include "codecs/load_picture.h"
@@ -45,6 +46,8 @@ const OptionSpec kOptions[] = {
     {"--fit", kFitOptions, Takes::kValue},
     {"--smooth", kFitOptions, Takes::kNothing},
     {"--no-upright", kFitOptions, Takes::kNothing},
+    {"--crop", kFitOptions, Takes::kValue},
+    {"--focus", kFitOptions, Takes::kValue},
     {"--rotate", kToolOptions, Takes::kValue},
     {"--mirror", kToolOptions, Takes::kNothing},
     {"--flip", kToolOptions, Takes::kNothing},
@@ -60,6 +63,7 @@ const OptionSpec kOptions[] = {
     {"--frame-window", kToolOptions, Takes::kValue},
     {"--jobs", kExportOptions, Takes::kValue},
     {"--clean", kExportOptions, Takes::kNothing},
+    {"--force", kExportOptions, Takes::kNothing},
     {"--no-limit", kExportOptions, Takes::kNothing},
     {"--skip-bad", kExportOptions, Takes::kNothing},
     {"--strict", 0, Takes::kNothing},
@@ -132,6 +136,57 @@ bool ParseWindow(const std::string& text, ToolRect& window, std::string& error) 
     }
     window = ToolRect{static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]),
                       static_cast<int32_t>(v[0] + v[2]), static_cast<int32_t>(v[1] + v[3])};
+    return true;
+}
+
+// --crop X,Y,W,H: each a whole number of pixels or a share of the side with
+// up to two decimals and a per cent sign. What is outside every picture (a
+// share beyond 100 %, an empty part) is refused here, the rest once the
+// picture's size is known.
+bool ParseCrop(const std::string& text, RegionRequest& crop, std::string& error) {
+    const std::string what = "--crop takes X,Y,W,H in pixels or per cent (W and H above 0, "
+                             "X + W and Y + H at most 100%), not '" +
+                             text + "'";
+    crop = RegionRequest{};
+    crop.asked = true;
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t comma = text.find(',', start);
+        if ((i < 3) != (comma != std::string::npos)) {
+            error = what;
+            return false;
+        }
+        std::string part = text.substr(start, i < 3 ? comma - start : std::string::npos);
+        start = comma + 1;
+        const bool share = !part.empty() && part.back() == '%';
+        if (share) part.pop_back();
+        // Digits, and for a share a point with one or two more.
+        const size_t point = part.find('.');
+        const std::string whole = part.substr(0, point);
+        const std::string decimals = point == std::string::npos ? "" : part.substr(point + 1);
+        bool digits = !whole.empty() && whole.size() <= 10 && decimals.size() <= 2 &&
+                      (point == std::string::npos || (share && !decimals.empty()));
+        for (char c : whole + decimals)
+            digits = digits && std::isdigit(static_cast<unsigned char>(c));
+        if (!digits) {
+            error = what;
+            return false;
+        }
+        int64_t v = std::stoll(whole);
+        if (share) v = v * 100 + (decimals.empty() ? 0 : std::stoll((decimals + "0").substr(0, 2)));
+        crop.value[i] = v;
+        crop.percent[i] = share;
+    }
+    for (int axis = 0; axis < 2; ++axis) {
+        const int64_t at = crop.value[axis], size = crop.value[axis + 2];
+        const bool atShare = crop.percent[axis], sizeShare = crop.percent[axis + 2];
+        const bool beyond = (atShare && at > 10000) || (sizeShare && size > 10000) ||
+                            (atShare && sizeShare && at + size > 10000) || size == 0;
+        if (beyond) {
+            error = what;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -338,6 +393,14 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
                 error = "--fit takes " + FitModeWordList() + ", not '" + value + "'";
                 return false;
             }
+        } else if (arg == "--crop") {
+            if (!ParseCrop(value, a.fit.region, error)) return false;
+            a.crop = value;
+        } else if (arg == "--focus") {
+            if (!FitFocusOfWord(value, a.fit.focus)) {
+                error = "--focus takes centre or subject, not '" + value + "'";
+                return false;
+            }
         } else if (arg == "--smooth") {
             a.fit.smooth = true;
         } else if (arg == "--no-upright") {
@@ -385,6 +448,8 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             if (!NumberIn(arg, value, 1, 64, a.jobs, error)) return false;
         } else if (arg == "--clean") {
             a.clean = true;
+        } else if (arg == "--force") {
+            a.force = true;
         } else if (arg == "--no-limit") {
             a.noLimit = true;
         }
@@ -420,6 +485,15 @@ bool ParseCommandLine(int argc, char** argv, CliArgs& a, std::string& error) {
             error = "option " + name + " is not one of " + a.command + "'s";
             return false;
         }
+    }
+    // Only a fill has a square to place; a crop places it itself.
+    if (a.fit.focus == FitFocus::kSubject && a.fit.mode != FitMode::kFill) {
+        error = "--focus subject goes with --fit fill";
+        return false;
+    }
+    if (a.fit.focus == FitFocus::kSubject && a.fit.region.asked) {
+        error = "--crop and --focus subject both choose the part; give one of them";
+        return false;
     }
     const int n = static_cast<int>(a.operands.size());
     if (n < c->minOperands || (c->maxOperands >= 0 && n > c->maxOperands)) {

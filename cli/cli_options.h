@@ -35,12 +35,16 @@ struct CliArgs {
     std::string command;
     std::vector<std::string> operands;
     std::vector<EditStep> edits;
-    FitOptions fit;       // of every loaded picture: inputs, backgrounds, frame pictures
+    // Of every loaded picture: inputs, backgrounds, frame pictures; but
+    // fit.region (--crop) is a part of the inputs only.
+    FitOptions fit;
+    std::string crop; // --crop as given, for messages
     bool quiet = false;
     bool verbose = false;
     bool strict = false;  // a damaged picture is an error, not a warning
     bool skipBad = false; // export leaves out inputs that cannot be read
     bool clean = false;
+    bool force = false; // replace or delete the user's own numbered files in OUTDIR
     bool noLimit = false;
     int jobs = 0; // 0: the default (one per processor, as memory allows)
     bool help = false;

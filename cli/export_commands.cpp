@@ -33,9 +33,11 @@
 #include "cli/cli_edits.h"
 #include "cli/cli_inputs.h"
 #include "export/album.h"
+#include "export/export_lock.h"
 #include "export/folder_files.h"
 #include "export/older_pictures.h"
 #include "export/save_all.h"
+#include "export/save_journal.h"
 #include "picture/frame_image.h"
 #include "picture/limits.h"
 
@@ -62,6 +64,7 @@ struct PictureResult {
     std::string problem;     // why it is not in the set
     std::string damage;      // what a damaged picture lacks
     std::string description; // -v
+    bool usage = false;      // the problem is --crop outside the picture: never left out
 };
 
 // Says what became of each picture in input order, as soon as it and every
@@ -105,7 +108,7 @@ class Report {
         if (!r.description.empty()) std::fprintf(stderr, "pixmora-cli: %s\n", r.description.c_str());
         if (!r.damage.empty()) Warn(name + ": " + r.damage);
         if (!r.problem.empty()) {
-            if (args_.skipBad)
+            if (args_.skipBad && !r.usage)
                 Warn(r.problem + "; left out");
             else
                 Complain(r.problem);
@@ -139,6 +142,7 @@ void MakePicture(Batch& b, CliDecoders& d, EditScratch& scratch, const Input& in
     ApplyStrict(b.args, in.name, loaded);
     if (loaded.ok && b.args.verbose) r.description = DescribeLoad(in.name, loaded, b.args.fit);
     r.damage = loaded.damage;
+    r.usage = loaded.usage;
     if (!loaded.ok)
         r.problem = loaded.problem;
     else if (!ApplyEdits(b.args.edits, b.pictures, scratch, picture))
@@ -223,6 +227,22 @@ bool RunWorkers(Batch& b, int jobs) {
     return true;
 }
 
+void TellWaiting(void* folder) {
+    Complain(WaitingForExportText(*static_cast<const std::string*>(folder)));
+}
+
+// An OUTDIR that is also an IN folder would be read as it is replaced.
+bool OutdirIsAnInput(const CliArgs& a) {
+    const std::string& outdir = a.operands[0];
+    for (size_t i = 1; i < a.operands.size(); ++i) {
+        std::error_code ec;
+        if (fs::is_directory(fs::path(a.operands[i]), ec) &&
+            fs::equivalent(fs::path(a.operands[i]), fs::path(outdir), ec))
+            return true;
+    }
+    return false;
+}
+
 // The JPEG decoder takes its work blocks from the free store for every
 // picture. glibc maps blocks that large afresh on each request and unmaps
 // them on release, so every picture pays the page faults of megabytes of new
@@ -258,11 +278,13 @@ int DefaultJobs() {
 
 // "cannot create OUTDIR/3.jpg: No space left on device; ..."
 std::string SetFailureText(const SaveAllResult& r) {
+    if (r.failure == SaveAllFailure::kFolderBusy || r.failure == SaveAllFailure::kPathTooLong)
+        return SaveAllMessage(r);
     const char* doing = r.failure == SaveAllFailure::kCannotCreate    ? "cannot create "
                         : r.failure == SaveAllFailure::kWriteFailed   ? "cannot write "
                         : r.failure == SaveAllFailure::kCannotReplace ? "cannot replace "
                                                                       : "cannot save ";
-    return doing + r.failedFile + ": " +
+    return doing + (r.failedFile.empty() ? "into " + r.folder : r.failedFile) + ": " +
            (r.reason.empty() ? SaveAllFailureText(r.failure) : r.reason) +
            (r.folderRestored ? "; nothing was written, the folder is as it was"
                              : "; not every older file could be put back: look for files "
@@ -277,6 +299,10 @@ std::string Counted(size_t n, const char* one, const char* many) {
 
 int CmdExport(const CliArgs& a) {
     const std::string& outdir = a.operands[0];
+    if (OutdirIsAnInput(a)) {
+        Complain(outdir + " is also an input folder; export into another folder");
+        return kExitUsage;
+    }
     const std::vector<std::string> operands(a.operands.begin() + 1, a.operands.end());
     StandardInput standard;
     std::string standardProblem;
@@ -337,6 +363,16 @@ int CmdExport(const CliArgs& a) {
         return kExitFailed;
     }
 
+    // A --crop that is not inside every input is the command line's fault:
+    // nothing is written, whatever --skip-bad says.
+    const size_t outside = static_cast<size_t>(std::count_if(
+        results.begin(), results.end(), [](const PictureResult& r) { return r.usage; }));
+    if (outside > 0) {
+        Complain("--crop " + a.crop + " does not fit " + Counted(outside, "input", "inputs") +
+                 " (named above); nothing was written");
+        return kExitUsage;
+    }
+
     std::vector<std::vector<uint8_t>> set;
     size_t bad = 0, damaged = 0;
     for (PictureResult& r : results) {
@@ -367,20 +403,48 @@ int CmdExport(const CliArgs& a) {
         Complain("cannot create the folder " + outdir + ": " + std::strerror(errno));
         return kExitFailed;
     }
+    // One export into OUTDIR at a time: the lock is held until the older
+    // pictures are dealt with, so that no other export's are taken for them.
+    ExportLock lock;
+    if (lock.Take(outdir, kPathSeparator, kExportLockWaitMs, TellWaiting,
+                  const_cast<std::string*>(&outdir)) == ExportLockOutcome::kBusy) {
+        Complain(ExportBusyText(outdir));
+        return kExitFailed;
+    }
+    const std::string repaired =
+        SaveAllRepairMessage(outdir, RepairInterruptedSaveAll(outdir, kPathSeparator));
+    if (!repaired.empty()) Complain(repaired);
     const int count = static_cast<int>(set.size());
-    const SaveAllResult r = CommitSaveAllSet(outdir, set.data(), count);
+    const StalePictures stale = FindStalePictures(outdir, count);
+    if (a.clean && !a.force && !stale.notPictures.empty()) {
+        Complain(OwnFilesText(outdir, stale.notPictures) +
+                 "; --clean deletes them only with --force; nothing was written");
+        return kExitFailed;
+    }
+    SaveAllWay way;
+    way.lock = &lock;
+    way.replaceOwnFiles = a.force;
+    const SaveAllResult r =
+        CommitSaveAllSet(outdir, set.data(), count, kPathSeparator, nullptr, nullptr, way);
+    if (r.failure == SaveAllFailure::kOwnFiles) {
+        Complain(OwnFilesText(outdir, r.ownFiles) + "; --force replaces them; nothing was written");
+        return kExitFailed;
+    }
     if (!r.ok()) {
         Complain(SetFailureText(r));
-        if (!outdirExists) fs::remove(fs::path(outdir), ec);
+        if (!outdirExists) {
+            lock.Release();
+            fs::remove(fs::path(outdir), ec);
+        }
         return kExitFailed;
     }
 
     // Older numbered pictures beyond the new set would be shown after it on
-    // the frame: deleted with --clean, otherwise counted in the summary.
-    const StalePictures stale = FindStalePictures(outdir, count);
+    // the frame: deleted with --clean (those still what they were when
+    // found), otherwise counted in the summary.
     std::string older;
     if (a.clean && stale.count > 0) {
-        const StalePictures left = DeleteStalePictures(outdir, count);
+        const StalePictures left = DeleteStalePictures(outdir, stale);
         if (left.count > 0) {
             Complain("cannot delete all older pictures: " + StalePicturesText(outdir, left));
             return kExitFailed;

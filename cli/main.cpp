@@ -146,6 +146,7 @@ int CmdEdit(const CliArgs& a) {
     std::unique_ptr<FrameImage> picture(new FrameImage{});
     LoadedPicture loaded = LoadFramed(d, a, in.path, in.name, *picture);
     const bool read = Told(a, in.name, loaded, DescribeLoad(in.name, loaded, a.fit));
+    if (loaded.usage) return kExitUsage; // --crop outside the picture
     // The pictures of --blend and --frame are read too, so that every
     // problem is named at once.
     EditPictures pictures;

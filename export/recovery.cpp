@@ -176,19 +176,9 @@ IndexState ReadIndex(const std::string& path, uint32_t& sequence, std::vector<ui
 bool WriteFileBytes(const std::string& path, const uint8_t* bytes, size_t length,
                     std::string* reason) {
     errno = 0;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        if (reason) *reason = Failure("cannot write", path);
-        return false;
-    }
-    bool ok = std::fwrite(bytes, 1, length, f) == length && FlushToDisk(f);
-    if (!ok && reason) *reason = Failure("cannot write", path);
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        if (reason) *reason = Failure("cannot write", path);
-    }
-    if (!ok) std::remove(path.c_str());
-    return ok;
+    if (WriteWholeFile(path, bytes, length)) return true;
+    if (reason) *reason = Failure("cannot write", path);
+    return false;
 }
 
 bool WriteIndex(const RecoveryStore& store, uint32_t sequence, const std::vector<uint64_t>& order,

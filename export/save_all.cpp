@@ -1,7 +1,6 @@
 #include "export/save_all.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,25 +11,26 @@
 #include "export/folder_files.h"
 #include "export/jpeg_encoder.h"
 #include "export/older_pictures.h"
+#include "picture/limits.h"
 
 std::string SaveAllFileName(const std::string& folder, int index, char separator) {
     return folder + separator + std::to_string(index) + ".jpg";
 }
 
-// Unbuffered: the stream is handed to the system in one write. A short
-// write or a failed close counts as a failure and the incomplete file goes.
+// Written and closed; flushed all together once the set is written.
 SaveAllFailure SaveAllFiles::Write(const std::string& path, const uint8_t* bytes, size_t length) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return SaveAllFailure::kCannotCreate;
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = std::fwrite(bytes, 1, length, f) == length;
-    int error = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok) return SaveAllFailure::kNone;
-    if (error == 0) error = errno;
-    std::remove(path.c_str());
-    errno = error; // the reason of the write, not of the clean-up
+    switch (WriteNewFile(path, bytes, length, false)) {
+    case NewFileOutcome::kWritten: unflushed_.push_back(path); return SaveAllFailure::kNone;
+    case NewFileOutcome::kCannotCreate: return SaveAllFailure::kCannotCreate;
+    case NewFileOutcome::kWriteFailed: break;
+    }
     return SaveAllFailure::kWriteFailed;
+}
+
+bool SaveAllFiles::Flush() {
+    const bool ok = FlushPaths(unflushed_, {});
+    unflushed_.clear();
+    return ok;
 }
 
 // Natively the older file steps aside: ext4 writes out a file renamed over
@@ -41,42 +41,34 @@ bool SaveAllFiles::Link(const std::string&, const std::string&) {
 }
 
 bool SaveAllFiles::Move(const std::string& from, const std::string& to, bool replace) {
-#ifdef _WIN32
-    // Windows' rename never replaces, and removing first would leave a moment without either.
-    if (replace) return false;
-#else
-    (void)replace; // rename(2) replaces an existing name in one step
-#endif
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    return RenameFile(from, to, replace);
 }
 
 bool SaveAllFiles::Remove(const std::string& path) {
-    return std::remove(path.c_str()) == 0;
+    return RemoveFile(path);
 }
 
 namespace {
 
-// What a picture's own name holds before the set is written.
+// What a picture's own number holds before the set is written.
 enum class Target {
     kFree,     // nothing: the new file takes the name directly
-    kFile,     // an older file, moved aside before the new one takes its name
-    kSame,     // a file that already holds exactly the new picture: kept as it is
+    kFile,     // older files, moved aside before the new one takes the name
+    kSame,     // "i.jpg" alone, already holding exactly the new picture: kept as it is
     kNotAFile, // a folder or the like, which stops the export
 };
 
-// One look-up: the size decides unless it equals the new stream's.
-Target InspectTarget(const std::string& path, const uint8_t* bytes, size_t length) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return Target::kFree;
-    if (!S_ISREG(st.st_mode)) return Target::kNotAFile;
-    if (static_cast<uint64_t>(st.st_size) != length) return Target::kFile;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return Target::kFile;
-    std::vector<uint8_t> held(length + 1);
-    bool same = std::fread(held.data(), 1, held.size(), f) == length &&
-                std::memcmp(held.data(), bytes, length) == 0;
-    std::fclose(f);
-    return same ? Target::kSame : Target::kFile;
+// One look-up per name: the size decides unless it equals the new stream's.
+Target InspectTarget(const std::string& folder, char separator, int i,
+                     const std::vector<std::string>& names, const uint8_t* bytes, size_t length) {
+    if (names.empty()) return Target::kFree;
+    for (const std::string& name : names)
+        if (!IsRegularFile(folder + separator + name)) return Target::kNotAFile;
+    if (names.size() != 1 || names[0] != std::to_string(i) + ".jpg") return Target::kFile;
+    const std::string path = folder + separator + names[0];
+    FileStamp stamp;
+    if (!StampFile(path, stamp) || stamp.size != length) return Target::kFile;
+    return HoldsContent(path, length, ContentHash(bytes, length)) ? Target::kSame : Target::kFile;
 }
 
 // The first "~pixmora-K" that no name of the folder starts with (in any case):
@@ -94,20 +86,30 @@ std::string FreshStem(const std::vector<std::string>& names) {
     }
 }
 
-// For each picture 0 .. count - 1 the folder's file of that number as the
-// listing spells it: exactly "3.jpg" when there is one, else the first name
-// equal to it in another case ("3.JPG"), else "".
-std::vector<std::string> NumberedNames(const std::vector<std::string>& names, int count) {
-    std::vector<std::string> found(count);
+// For each picture 0 .. count - 1 every name of the folder that is that
+// picture's name in some case ("3.jpg", "3.JPG"), in name order.
+std::vector<std::vector<std::string>> NumberedNames(const std::vector<std::string>& names,
+                                                    int count) {
+    std::vector<std::vector<std::string>> found(count);
     for (const std::string& name : names) {
         int number = 0;
-        if (!IsNumberedPictureName(name, &number) || number >= count) continue;
-        if (found[number].empty() || name == std::to_string(number) + ".jpg") found[number] = name;
+        if (IsNumberedPictureName(name, &number) && number < count) found[number].push_back(name);
     }
+    for (auto& spellings : found)
+        std::sort(spellings.begin(), spellings.end());
     return found;
 }
 
-constexpr int kWorkGroup = 32;
+// The longest path the system takes: MAX_PATH on Windows.
+#ifdef _WIN32
+constexpr size_t kLongestWorkPath = kLongestPath;
+#else
+constexpr size_t kLongestWorkPath = 4095;
+#endif
+
+size_t Digits(int n) {
+    return std::to_string(n).size();
+}
 
 // The system's words for the failure of the file operation just made, which
 // was preceded by errno = 0; "" when it set none.
@@ -124,163 +126,182 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
     SaveAllFiles& files = way.files ? *way.files : libraryFiles;
     auto fail = [&](int i, SaveAllFailure failure) {
         result.failure = failure;
-        result.failedFile = SaveAllFileName(folder, i, separator);
+        result.failedFile = i < 0 ? "" : SaveAllFileName(folder, i, separator);
         result.written = 0;
         return result;
     };
+    // One export into the folder at a time, from before the folder is listed.
+    std::unique_ptr<ExportLock> ownLock;
+    if (!way.lock) {
+        ownLock.reset(new ExportLock);
+        if (ownLock->Take(folder, separator, way.lockWaitMs, way.waiting, way.waitingContext) ==
+            ExportLockOutcome::kBusy)
+            return fail(-1, SaveAllFailure::kFolderBusy);
+    }
+    result.repair = RepairInterruptedSaveAll(folder, separator);
     std::vector<std::string> names;
     errno = 0;
     if (!ListFolder(folder, names)) {
         result.reason = SystemReason();
         return fail(0, SaveAllFailure::kCannotCreate);
     }
-    const std::vector<std::string> numbered = NumberedNames(names, count);
+    const std::vector<std::vector<std::string>> numbered = NumberedNames(names, count);
+
     // New pictures and the older files they replace wait in a work folder of
     // their own: under Wine every new name costs a case-insensitive search of
     // its folder, which stays small there.
-    // Made here and now, or the export stops: a folder of that name that
-    // appeared since the listing may be another export's.
-    const std::string work = folder + separator + FreshStem(names);
-    errno = 0;
-    if (!MakeNewFolder(work)) {
-        result.reason = SystemReason();
-        return fail(0, SaveAllFailure::kCannotCreate);
+    SavePlan plan;
+    plan.folder = folder;
+    plan.separator = separator;
+    plan.work = folder + separator + FreshStem(names);
+    // Every work name must fit where the set's names do; checked before
+    // anything is written. The longest is a backup "<work>/G/<n>.jpg".
+    const size_t longest =
+        plan.work.size() + 1 + Digits((count - 1) / kWorkGroup) + 1 + Digits(count - 1) + 4;
+    if (longest > kLongestWorkPath) {
+        result.pathTooLongBy = static_cast<int>(longest - kLongestWorkPath);
+        return fail(-1, SaveAllFailure::kPathTooLong);
     }
-    // One subfolder for every kWorkGroup pictures keeps each folder's search
-    // short; they are made in order, as their first picture is written.
-    std::vector<std::string> folders; // the subfolders made
-    auto group = [&](int i) { return work + separator + std::to_string(i / kWorkGroup); };
-    auto temp = [&](int i) { return group(i) + separator + std::to_string(i); };
-    auto backup = [&](int i) { return group(i) + separator + std::to_string(i) + ".old"; };
-    int lastGroup = -1;
-    auto made = [&](int g) {
-        if (g == lastGroup) return true;
-        if (!MakeNewFolder(work + separator + std::to_string(g))) return false;
-        lastGroup = g;
-        folders.push_back(work + separator + std::to_string(g));
+    // The user's own files under the set's names are replaced only when allowed.
+    for (int i = 0; i < count; ++i)
+        for (const std::string& name : numbered[i]) {
+            const std::string path = folder + separator + name;
+            if (IsRegularFile(path) && !IsFramePictureFile(path) && !way.replaceOwnFiles &&
+                std::find(way.replaceable.begin(), way.replaceable.end(), name) ==
+                    way.replaceable.end())
+                result.ownFiles.push_back(name);
+        }
+    if (!result.ownFiles.empty()) return fail(-1, SaveAllFailure::kOwnFiles);
+
+    // The work folder is made with the first picture written (an album saved
+    // again unchanged writes nothing), here and now, or the export stops: a
+    // folder of that name that appeared since the listing may be another's.
+    // The journal, made first, marks the folder as an export's. One subfolder
+    // for every kWorkGroup pictures keeps each folder's search short; they are
+    // made in order, as their first picture is written.
+    bool workMade = false;
+    std::vector<std::string> groups;
+    auto made = [&](int i) {
+        if (!workMade) {
+            if (!MakeNewFolder(plan.work)) return false;
+            workMade = true;
+            const std::string header = JournalHeader();
+            if (WriteNewFile(plan.Journal(), reinterpret_cast<const uint8_t*>(header.data()),
+                             header.size()) != NewFileOutcome::kWritten)
+                return false;
+        }
+        const std::string group = plan.Group(i);
+        if (!groups.empty() && groups.back() == group) return true;
+        if (!MakeNewFolder(group)) return false;
+        groups.push_back(group);
         return true;
     };
-    auto removeFolders = [&] {
-        bool all = true;
-        for (const std::string& f : folders)
-            all = RemoveEmptyFolder(f) && all;
-        return RemoveEmptyFolder(work) && all;
+    // From here a failure undoes what the plan says was done.
+    auto undo = [&](int i, SaveAllFailure failure) {
+        result.reason = SystemReason(); // the failure's, not the undoing's
+        files.Close();
+        fail(i, failure);
+        result.folderRestored = !workMade || UndoSavePlan(plan);
+        return result;
     };
 
     // 1. Every picture under its temporary name, unless the folder already
     // holds it under its own name (saving an album again after a few changes).
     // A name the listing does not hold in any case is free: no look-up.
     std::vector<Target> target(count, Target::kFree);
-    auto written = [&](int i) { return target[i] != Target::kSame; };
     for (int i = 0; i < count; ++i) {
         const uint8_t* bytes = nullptr;
         size_t length = 0;
         SaveAllFailure failure = source.Stream(i, bytes, length);
         errno = 0;
         if (failure == SaveAllFailure::kNone) {
-            if (!numbered[i].empty())
-                target[i] = InspectTarget(SaveAllFileName(folder, i, separator), bytes, length);
-            if (written(i) && !made(i / kWorkGroup)) failure = SaveAllFailure::kCannotCreate;
-            if (failure == SaveAllFailure::kNone && written(i))
-                failure = files.Write(temp(i), bytes, length);
+            target[i] = InspectTarget(folder, separator, i, numbered[i], bytes, length);
+            if (target[i] != Target::kSame) {
+                PlannedSlot slot;
+                slot.index = i;
+                slot.size = length;
+                slot.hash = ContentHash(bytes, length);
+                if (target[i] == Target::kFile)
+                    for (const std::string& name : numbered[i]) {
+                        OlderFile o;
+                        o.name = name;
+                        if (StampFile(folder + separator + name, o.stamp)) slot.older.push_back(o);
+                    }
+                if (!made(i))
+                    failure = SaveAllFailure::kCannotCreate;
+                else
+                    failure = files.Write(plan.Temp(i), bytes, length);
+                if (failure == SaveAllFailure::kNone) plan.slots.push_back(slot);
+            }
         }
-        if (failure != SaveAllFailure::kNone) {
-            result.reason = SystemReason();
-            files.Close();
-            for (int j = 0; j < i; ++j)
-                if (written(j)) files.Remove(temp(j));
-            fail(i, failure);
-            result.folderRestored = removeFolders();
-            return result;
-        }
+        if (failure != SaveAllFailure::kNone) return undo(i, failure);
         if (progress) progress(context, i + 1, count);
     }
-
-    // 2. Each takes its name. An older file of that name keeps a second name
-    // in the work folder and the new file replaces it in one step; without
-    // hard links the older file steps aside first.
-    // An older file that was replaced waits in the work folder (linked or
-    // moved) until the set is in, under the name the listing spells it.
-    auto kept = [&](int i) { return target[i] == Target::kFile; };
-    auto older = [&](int i) { return folder + separator + numbered[i]; };
-    bool links = true;       // false after the first refused link
-    bool movedAside = false; // picture `done`'s older file stepped aside
-    int done = 0;
-    SaveAllFailure failure = SaveAllFailure::kNone;
-    for (; done < count; ++done) {
-        if (!written(done)) continue;
-        movedAside = false;
-        errno = 0;
-        // Only a plain file is replaced: a folder called "3.jpg" stops the export.
-        if (target[done] == Target::kNotAFile) {
-            failure = SaveAllFailure::kCannotReplace;
-            break;
-        }
-        const std::string name = SaveAllFileName(folder, done, separator);
-        // A case-sensitive file system keeps "3.JPG" beside a new "3.jpg": only a
-        // name the system takes for the target (found by the look-up) is replaced.
-        if (kept(done)) {
-            // The new file takes the name "3.jpg" as Save All spells it; an
-            // older "3.JPG" steps aside rather than lend it its spelling.
-            const bool spelled = numbered[done] == std::to_string(done) + ".jpg";
-            if (links && spelled && files.Link(older(done), backup(done))) {
-                if (files.Move(temp(done), name, true)) continue;
-                // Nothing changed: the older file still has its name, and the
-                // way without links is tried.
-                if (!files.Remove(backup(done))) {
-                    failure = SaveAllFailure::kCannotReplace;
-                    break;
-                }
-            } else if (spelled) {
-                links = false;
-            }
-            if (!files.Move(older(done), backup(done), false)) {
-                failure = SaveAllFailure::kCannotReplace;
-                break;
-            }
-            movedAside = true;
-        }
-        // Windows refuses to rename onto an existing name, so a file that
-        // appeared since the listing stops the export rather than being lost.
-        if (!files.Move(temp(done), name, false)) {
-            failure = SaveAllFailure::kCannotReplace;
-            break;
-        }
-    }
-    if (failure == SaveAllFailure::kNone) {
+    // Every picture already in place: nothing to change.
+    if (plan.slots.empty()) {
         result.written = count;
-        for (int i = 0; i < count; ++i)
-            if (kept(i)) result.leftovers.push_back(backup(i));
-        result.workFolders = folders;
-        result.workFolders.push_back(work);
-        // 3. The older files go, now or when the caller chooses.
-        if (!way.keepLeftovers) {
-            RemoveSaveAllLeftovers(result, &files);
-            result.leftovers.clear();
-            result.workFolders.clear();
-        }
         return result;
     }
+    // The new files, their names and the journal's plan are on the disk
+    // before anything in the folder changes.
+    std::vector<std::string> folders = groups;
+    folders.push_back(plan.work);
+    folders.push_back(folder);
+    errno = 0;
+    bool durable = files.Flush() && FlushPaths({}, folders) &&
+                   AppendToFile(plan.Journal(), JournalPlanText(plan));
+    if (!durable) return undo(-1, SaveAllFailure::kNotDurable);
+    plan.planned = true;
 
-    // Roll back: picture `done` failed half-way, those before it are in.
-    result.reason = SystemReason();
-    files.Close();
-    bool restored = true;
-    // The failed picture: its older file may stand in the work folder, its
-    // new file was not moved in.
-    if (movedAside && !files.Move(backup(done), older(done), false)) restored = false;
-    for (int i = done - 1; i >= 0; --i) {
-        if (!written(i)) continue;
-        // Either way of keeping it, the older file goes back under its own spelling.
-        if (!files.Remove(SaveAllFileName(folder, i, separator)) ||
-            (kept(i) && !files.Move(backup(i), older(i), false)))
-            restored = false;
+    // 2. Each takes its name. An older file "i.jpg" keeps a second name in
+    // the work folder and the new file replaces it in one step; without hard
+    // links (or for another spelling) the older files step aside first.
+    bool links = true; // false after the first refused link
+    for (const PlannedSlot& slot : plan.slots) {
+        const int i = slot.index;
+        errno = 0;
+        // Only plain files are replaced: a folder called "3.jpg" stops the export.
+        if (target[i] == Target::kNotAFile) return undo(i, SaveAllFailure::kCannotReplace);
+        const std::string name = plan.Final(i);
+        const bool spelled =
+            slot.older.size() == 1 && slot.older[0].name == std::to_string(i) + ".jpg";
+        if (links && spelled) {
+            const std::string backup = plan.Backup(i, slot.older[0]);
+            if (files.Link(plan.Older(slot.older[0]), backup)) {
+                if (files.Move(plan.Temp(i), name, true)) continue;
+                // Nothing changed: the older file still has its name, and the
+                // way without links is tried.
+                if (!files.Remove(backup)) return undo(i, SaveAllFailure::kCannotReplace);
+            } else {
+                links = false;
+            }
+        }
+        for (const OlderFile& o : slot.older)
+            if (!files.Move(plan.Older(o), plan.Backup(i, o), false))
+                return undo(i, SaveAllFailure::kCannotReplace);
+        // Never onto an existing name: a file that appeared since the listing
+        // stops the export rather than being lost.
+        if (!files.Move(plan.Temp(i), name, false)) return undo(i, SaveAllFailure::kCannotReplace);
     }
-    for (int i = done; i < count; ++i)
-        if (written(i) && !files.Remove(temp(i))) restored = false;
-    if (!removeFolders()) restored = false;
-    fail(done, failure);
-    result.folderRestored = restored;
+    // 3. The names are on the disk, and the journal says the set is in.
+    errno = 0;
+    if (!FlushPaths({}, folders) || !AppendToFile(plan.Journal(), JournalCommittedText()))
+        return undo(-1, SaveAllFailure::kNotDurable);
+    plan.committed = true;
+
+    result.written = count;
+    for (const PlannedSlot& slot : plan.slots)
+        for (const OlderFile& o : slot.older)
+            result.leftovers.push_back(plan.Backup(slot.index, o));
+    result.pending = std::make_shared<SaveAllPending>();
+    result.pending->plan = plan;
+    result.pending->lock = std::move(ownLock);
+    // 4. The older files go, now or when the caller chooses.
+    if (!way.keepLeftovers) {
+        RemoveSaveAllLeftovers(result, &files);
+        result.leftovers.clear();
+        result.pending.reset();
+    }
     return result;
 }
 
@@ -367,14 +388,10 @@ SaveAllResult SaveAllPicturesTo(const std::string& folder, const AlbumStore& alb
 }
 
 bool RemoveSaveAllLeftovers(const SaveAllResult& result, SaveAllFiles* files) {
-    SaveAllFiles libraryFiles;
-    SaveAllFiles& use = files ? *files : libraryFiles;
-    use.Close();
-    bool all = true;
-    for (const std::string& path : result.leftovers)
-        all = use.Remove(path) && all;
-    for (const std::string& folder : result.workFolders)
-        all = RemoveEmptyFolder(folder) && all;
+    if (files) files->Close();
+    if (!result.pending) return true;
+    const bool all = FinishSavePlan(result.pending->plan, false);
+    if (result.pending->lock) result.pending->lock->Release();
     return all;
 }
 
@@ -387,6 +404,11 @@ const char* SaveAllFailureText(SaveAllFailure failure) {
     case SaveAllFailure::kBadPicture: return "the picture is damaged";
     case SaveAllFailure::kOutOfMemory: return "not enough memory";
     case SaveAllFailure::kCannotReplace: return "the file of that name cannot be replaced";
+    case SaveAllFailure::kFolderBusy: return "another export into the folder has not finished";
+    case SaveAllFailure::kOwnFiles:
+        return "files that are not 128 x 128 pictures would be replaced";
+    case SaveAllFailure::kPathTooLong: return "the folder's path is too long";
+    case SaveAllFailure::kNotDurable: return "the files could not be written to the disk";
     }
     return "unknown error";
 }
@@ -395,7 +417,18 @@ std::string SaveAllMessage(const SaveAllResult& result) {
     if (result.ok())
         return "Saved " + std::to_string(result.written) +
                (result.written == 1 ? " picture to " : " pictures to ") + result.folder + ".";
-    return "Could not save " + result.failedFile + ": " + SaveAllFailureText(result.failure) +
+    if (result.failure == SaveAllFailure::kFolderBusy) return ExportBusyText(result.folder);
+    if (result.failure == SaveAllFailure::kOwnFiles)
+        return OwnFilesText(result.folder, result.ownFiles) +
+               "; Save All replaces such files only when asked. Nothing was written.";
+    if (result.failure == SaveAllFailure::kPathTooLong)
+        return "Could not save into " + result.folder + ": its path is " +
+               std::to_string(result.pathTooLongBy) +
+               (result.pathTooLongBy == 1 ? " character" : " characters") +
+               " too long for Save All's work files. Nothing was written.";
+    const std::string what =
+        result.failedFile.empty() ? "into " + result.folder : result.failedFile;
+    return "Could not save " + what + ": " + SaveAllFailureText(result.failure) +
            (result.folderRestored
                 ? ". The folder was left as it was."
                 : ". Not every older file could be put back; look for files named ~pixmora-*.");

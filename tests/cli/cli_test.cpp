@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,14 +22,18 @@
 #include <vector>
 
 #include "fit/fit_options.h"
+#include "fit/part_choice.h"
+#include "fit/subject_region.h"
 #include "codecs/load_picture.h"
 #include "codecs/picture_decoders.h"
 #include "export/bmp_writer.h"
+#include "export/export_lock.h"
 #include "export/save_all.h"
 #include "tests/unit/bmp_builder.h"
 #include "tests/unit/gif_builder.h"
 #include "tests/unit/png_builder.h"
 #include "tests/unit/jpeg_builder.h"
+#include "tests/unit/subject_photos.h"
 #include "tests/unit/tools_test_pictures.h"
 #include "tools/blend.h"
 #include "tools/digital_frame.h"
@@ -98,11 +103,17 @@ class Cli : public ::testing::Test {
 
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
-    // Runs the program with standard input from the file `in` (none: /dev/null);
-    // with `addressSpaceMb`, in an address space of that many megabytes (the
-    // shell's ulimit -v).
-    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
-               int addressSpaceMb = 0) {
+    // A run of the program that may go on beside the test, with standard input
+    // from the file `in`; with `addressSpaceMb`, in an address space of that
+    // many megabytes (the shell's ulimit -v). `tag` keeps the output files of
+    // runs at once apart.
+    struct Started {
+        pid_t pid = -1;
+        std::string out, err;
+    };
+
+    Started Start(std::vector<std::string> args, const std::string& tag = "",
+                  const std::string& in = "/dev/null", int addressSpaceMb = 0) {
         args.insert(args.begin(), PIXMORA_CLI);
         if (addressSpaceMb > 0)
             args.insert(args.begin(), {"/bin/sh", "-c",
@@ -113,27 +124,39 @@ class Cli : public ::testing::Test {
         for (std::string& a : args)
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        const std::string out = Path(".stdout"), err = Path(".stderr");
+        Started s;
+        s.out = Path(".stdout" + tag);
+        s.err = Path(".stderr" + tag);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 1, s.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 2, s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        pid_t pid;
+        if (posix_spawn(&s.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            s.pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return s;
+    }
+
+    Result Finish(const Started& s) {
         Result r;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        if (s.pid > 0) {
             int status = 0;
-            waitpid(pid, &status, 0);
+            waitpid(s.pid, &status, 0);
             r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
         }
-        posix_spawn_file_actions_destroy(&actions);
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        fs::remove(out);
-        fs::remove(err);
+        r.out = ReadFile(s.out);
+        r.err = ReadFile(s.err);
+        fs::remove(s.out);
+        fs::remove(s.err);
         return r;
+    }
+
+    Result Run(std::vector<std::string> args, const std::string& in = "/dev/null",
+               int addressSpaceMb = 0) {
+        return Finish(Start(std::move(args), "", in, addressSpaceMb));
     }
 
     // A 128 x 128 noise picture as a BMP file: it loads back unchanged.
@@ -184,6 +207,33 @@ class Cli : public ::testing::Test {
         for (int i = 0; i < 3 * w * h; ++i)
             s.samples.push_back(static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
         WriteFile(Path(name), pngtest::Build(s));
+        return Path(name);
+    }
+
+    // A picture of an earlier export: a 128 x 128 JPEG as Save All writes it.
+    Bytes OlderPicture(uint32_t seed) {
+        Picture p = NewPicture();
+        tooltest::FillWithPositions(*p);
+        for (int i = 0; i < kFramePixelBytes; ++i)
+            p->Pixels()[i] = static_cast<uint8_t>(p->Pixels()[i] ^ seed);
+        const std::string bytes = EncodedAsSaveAll(*p);
+        return Bytes(bytes.begin(), bytes.end());
+    }
+
+    // A 24-bit BMP of top-down pixels (red << 16 | green << 8 | blue).
+    std::string TopDownBmp(const std::string& name, int32_t w, int32_t h,
+                           const std::vector<uint32_t>& px) {
+        BmpSpec s;
+        s.width = w;
+        s.height = h;
+        const int32_t stride = StrideOf(w, 24);
+        s.pixels.assign(static_cast<size_t>(stride) * h, 0);
+        for (int32_t y = 0; y < h; ++y) // the file's first row is the bottom one
+            for (int32_t x = 0; x < w; ++x)
+                for (int k = 0; k < 3; ++k)
+                    s.pixels[static_cast<size_t>(h - 1 - y) * stride + 3 * x + k] =
+                        static_cast<uint8_t>(px[static_cast<size_t>(y) * w + x] >> (8 * k));
+        WriteFile(Path(name), BuildBmp(s));
         return Path(name);
     }
 
@@ -323,6 +373,148 @@ TEST_F(Cli, JpegsEndingAnywhereInTheirLastPageGiveTheCoreResult) {
     }
 }
 
+// ---- The part of the picture: --crop and --focus ----
+
+FitOptions Fitted(FitMode mode, bool smooth, FitFocus focus = FitFocus::kCentre) {
+    FitOptions f;
+    f.mode = mode;
+    f.smooth = smooth;
+    f.focus = focus;
+    return f;
+}
+
+TEST_F(Cli, CropAndFocusGiveTheFitOfThePartTheyNameAndVerboseSaysIt) {
+    // A bottle at four fifths of the width of a 300 x 200 photo (columns 219 to 261).
+    const SubjectPhoto photo = MakeSubjectPhoto(SubjectScene::kProductOffCentre, 300);
+    const std::string bottle = TopDownBmp("bottle.bmp", 300, 200, photo.pixels);
+    struct Case {
+        std::vector<std::string> options;
+        PictureRect cut; // the picture the output is the fit of (w 0: the whole photo)
+        FitOptions fit;
+        const char* says;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{"--crop", "20,10,60,50"}, {20, 10, 60, 50}, Fitted(FitMode::kStretch, false),
+         "stretch: its part of 60 x 50 at 20,10 (--crop) to"},
+        {{"--crop=10%,0%,80%,50%", "--fit", "fill"}, {30, 0, 240, 100}, Fitted(FitMode::kFill, false),
+         "fill: its square of 100 x 100 at 100,0 within its part of 240 x 100 at 30,0 (--crop) to"},
+        // 33.33 % of 200 rows is 66.66: from row 67 to row round(133.34)
+        {{"--crop", "0%,33.33%,100%,33.34%", "--fit", "inside", "--smooth"}, {0, 67, 300, 66},
+         Fitted(FitMode::kInside, true), "inside: its part of 300 x 66 at 0,67 (--crop) to"},
+        {{"--crop", "150,0,25%,100%", "--focus", "centre"}, {150, 0, 75, 200},
+         Fitted(FitMode::kStretch, false), "its part of 75 x 200 at 150,0 (--crop)"},
+        {{"--fit", "fill", "--focus", "centre", "--smooth"}, {}, Fitted(FitMode::kFill, true),
+         "fill: its square of 200 x 200 at 50,0 to"},
+        // centred on the bottle as far as the photo allows: at its right edge
+        {{"--fit", "fill", "--focus", "subject"}, {}, Fitted(FitMode::kFill, false, FitFocus::kSubject),
+         "fill: its square of 200 x 200 at 100,0, around the subject, to"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"frame", bottle, Path("out.bmp"), "-v"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = Run(args);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        std::vector<uint32_t> part;
+        for (int32_t y = c.cut.y; y < c.cut.y + c.cut.h; ++y)
+            for (int32_t x = c.cut.x; x < c.cut.x + c.cut.w; ++x)
+                part.push_back(photo.pixels[static_cast<size_t>(y) * 300 + x]);
+        const std::string in = c.cut.w ? TopDownBmp("cut.bmp", c.cut.w, c.cut.h, part) : bottle;
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(in, &c.fit))) << r.err;
+    }
+    const FitOptions fill = Fitted(FitMode::kFill, false);
+    EXPECT_TRUE(ReadFile(Path("out.bmp")) != BmpOf(*LoadAsTheProgram(bottle, &fill)))
+        << "around the subject is not the centre";
+}
+
+TEST_F(Cli, ACropOfTheSquareChooseThePartLeavesGivesItsBytes) {
+    const std::string turned = Path("turned.jpg"); // 97 x 75 stored, 75 x 97 upright
+    WriteFile(turned, WithOrientation(ReadFile(std::string(PIXMORA_SOURCE_DIR) +
+                                               "/tests/data/jpeg/synth-422-prog.jpg"),
+                                      6));
+    const struct {
+        bool upright;
+        int nudge; // the user's presses: moved by this many per cent, two sizes smaller
+        FitOptions fit;
+        std::vector<std::string> options;
+    } cases[] = {{true, 10, Fitted(FitMode::kFill, true), {"--fit", "fill", "--smooth"}},
+                 {true, -20, Fitted(FitMode::kInside, false), {"--fit", "inside"}},
+                 {false, 5, Fitted(FitMode::kStretch, false), {"--no-upright"}}};
+    for (const auto& c : cases) {
+        OwnedLoadBuffers owned; // the dialog's decode and fits
+        std::vector<uint8_t> jpeg(kJpegDecoderBytes);
+        DecoderSet set;
+        set.buffers = &owned.buffers;
+        set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
+        int o = 1;
+        ASSERT_EQ(DecodeWholePicture(set, turned.c_str(), c.upright, o), DecodeOutcome::kComplete);
+        const int32_t w = owned.buffers.raster.header.biWidth;
+        const int32_t h = owned.buffers.raster.header.biHeight;
+        PartChoice choice = StartPartChoice(o == 6 ? h : w, o == 6 ? w : h,
+                                            SuggestSubjectRegion(owned.buffers, o, 1, 1));
+        NudgePart(choice, c.nudge, -c.nudge);
+        ResizePart(choice, -2);
+        FitOptions fit = c.fit;
+        fit.upright = c.upright;
+        Picture dialog = NewPicture();
+        FitPart(owned.buffers, fit, o, choice.square, *dialog);
+
+        const PictureRect& q = choice.square;
+        std::vector<std::string> args = {"frame", turned, Path("out.bmp"), "--crop",
+                                         std::to_string(q.x) + "," + std::to_string(q.y) + "," +
+                                             std::to_string(q.w) + "," + std::to_string(q.h)};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        ASSERT_EQ(Run(args).code, 0) << args[4];
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*dialog)) << args[4];
+        fit.region = RegionInPixels(q);
+        EXPECT_TRUE(ReadFile(Path("out.bmp")) == BmpOf(*LoadAsTheProgram(turned, &fit))) << args[4];
+    }
+}
+
+TEST_F(Cli, ACropOutsideAPictureOrEmptyIsAUsageErrorAndWritesNothing) {
+    const std::string wide = SizedBmp("wide.bmp", 200, 90, 3);
+    const std::string small = NoiseBmp("small.bmp", 4); // 128 x 128
+    const std::string out = Path("out.bmp"), outdir = Path("set");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"frame", wide, out, "--crop", "0,0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "-1,0,10,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "60%,0,50%,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--crop", "0,0,10.5,10"}, "--crop takes X,Y,W,H"},
+        {{"frame", wide, out, "--focus", "face"}, "--focus takes centre or subject"},
+        {{"frame", wide, out, "--fit", "inside", "--focus", "subject"}, "goes with --fit fill"},
+        {{"frame", wide, out, "--fit", "fill", "--focus", "subject", "--crop", "1,1,5,5"},
+         "--crop and --focus subject"},
+        {{"decode", wide, out, "--crop", "1,1,5,5"}, "option --crop is not one of decode's"},
+        {{"frame", wide, out, "--crop", "150,0,51,90"},
+         "--crop 150,0,51,90 is not inside " + wide + " (200 x 90 upright pixels)"},
+        {{"edit", wide, out, "--crop", "0,0,10,91", "--mirror", "--no-upright"},
+         "(200 x 90 pixels as stored)"},
+        {{"frame", wide, out, "--crop", "0,0,0.1%,50%"}, "is empty or not inside"}, // no column
+        {{"export", outdir, small, wide, "--crop", "0,0,150,100"},
+         "--crop 0,0,150,100 is not inside " + small},
+        // one input it does not fit stops the whole export
+        {{"export", outdir, wide, small, "--crop", "0,0,100,100", "--skip-bad"},
+         "--crop 0,0,100,100 does not fit 1 input (named above); nothing was written"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, 2) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out) || fs::exists(outdir)) << c.says;
+    }
+    // The backgrounds are loaded whole: a crop that fits the input only is fine.
+    EXPECT_EQ(
+        Run({"edit", small, out, "--crop", "0,0,100,100", "--blend", wide, "--blend-percent", "50"})
+            .code,
+        0);
+}
+
 // ---- The tools, one option at a time and in sequence ----
 
 // The Image Processing dialog opened on `p`: one press of a track bar's small
@@ -456,7 +648,7 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         const char* says;
     };
     const Case cases[] = {
-        {{"edit", in, out, "--bogus"}, "unknown option --bogus ("},
+        {{"edit", in, out, "--whatever"}, "unknown option --whatever ("},
         {{"edit", in, out, "--smoth"}, "unknown option --smoth; did you mean --smooth?"},
         {{"fram", in, out}, "unknown command fram; did you mean frame?"},
         {{"help", "exprot"}, "unknown command exprot; did you mean export?"},
@@ -521,7 +713,10 @@ TEST_F(Cli, HelpForEachCommandWithItsOptionsAndExamples) {
 TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) {
     const std::string outdir = Path("set");
     fs::create_directories(outdir);
-    for (const char* name : {"0.jpg", "2.jpg", "3.JPG", "7.jpg", "08.jpg", "notes.txt"})
+    // An earlier, larger export's pictures, and two files of the user's.
+    for (const char* name : {"0.jpg", "2.jpg", "3.JPG", "7.jpg"})
+        WriteFile(outdir + "/" + name, OlderPicture(name[0]));
+    for (const char* name : {"08.jpg", "notes.txt"})
         WriteFile(outdir + "/" + name, Bytes{'o', 'l', 'd'});
     const std::string a = NoiseBmp("a.bmp", 1), b = NoiseBmp("b.bmp", 2);
 
@@ -861,6 +1056,127 @@ TEST_F(Cli, WorkersAreAsManyAsTheAddressSpaceHolds) {
     const Result r = Run(args, "/dev/null", 1536);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::exists(Path("set/7.jpg")));
+}
+
+// ---- The folder is the user's ----
+
+// A camera's photo: a JPEG whose frame is 4000 x 3000 (only its header counts).
+Bytes CameraPhoto(const Bytes& jpeg) {
+    Bytes photo = jpeg;
+    for (size_t i = 2; i + 8 < photo.size(); ++i)
+        if (photo[i] == 0xFF && photo[i + 1] == 0xC0) {
+            photo[i + 5] = 3000 >> 8, photo[i + 6] = 3000 & 255;
+            photo[i + 7] = 4000 >> 8, photo[i + 8] = 4000 & 255;
+            break;
+        }
+    return photo;
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Cli, TheUsersOwnNumberedFilesAreReplacedOrDeletedOnlyWithForce) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const Bytes photo = CameraPhoto(OlderPicture(3));
+    WriteFile(outdir + "/0.jpg", OlderPicture(1));
+    WriteFile(outdir + "/1.jpg", photo);
+    WriteFile(outdir + "/5.JPG", Bytes{'m', 'i', 'n', 'e'});
+    const std::string a = NoiseBmp("a.bmp", 1), b = NoiseBmp("b.bmp", 2);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* says;
+    };
+    const Case refused[] = {
+        {{"export", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 1.jpg; --force replaces them; nothing "
+         "was written"},
+        {{"export", "--clean", outdir, a, b},
+         1,
+         " holds a file that is not a 128 x 128 picture: 5.JPG; --clean deletes them only with "
+         "--force; nothing was written"},
+    };
+    for (const Case& c : refused) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.code, c.code) << c.says;
+        EXPECT_NE(r.err.find(outdir + c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg", "5.JPG"}));
+        EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == std::string(photo.begin(), photo.end()));
+    }
+    const Result forced = Run({"export", "--clean", "--force", outdir, a, b});
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    EXPECT_TRUE(ReadFile(outdir + "/1.jpg") == EncodedAsSaveAll(*LoadAsTheProgram(b)));
+
+    // An OUTDIR that is also an input folder is a usage error; nothing is read or written.
+    const std::string album = Path("album");
+    fs::create_directories(album);
+    NoiseBmp("album/c.bmp", 3);
+    const Result same = Run({"export", album + "/.", album});
+    EXPECT_EQ(same.code, 2);
+    EXPECT_NE(same.err.find("is also an input folder"), std::string::npos) << same.err;
+    EXPECT_EQ(Names(album), (std::vector<std::string>{"c.bmp"}));
+}
+
+TEST_F(Cli, AnExportWaitsForAnotherIntoTheSameFolderSayingSo) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    const std::string a = NoiseBmp("a.bmp", 1);
+    ExportLock held;
+    ASSERT_EQ(held.TryTake(outdir), ExportLockOutcome::kTaken);
+    const Started waiting = Start({"export", outdir, a});
+    const std::string says = "Waiting for another export into " + outdir;
+    for (int i = 0; i < 200 && ReadFile(waiting.err).find(says) == std::string::npos; ++i)
+        usleep(50000);
+    EXPECT_NE(ReadFile(waiting.err).find(says), std::string::npos);
+    EXPECT_FALSE(fs::exists(outdir + "/0.jpg")) << "nothing is written while the lock is held";
+    held.Release();
+    const Result r = Finish(waiting);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(outdir), (std::vector<std::string>{"0.jpg"}));
+}
+
+// Two processes export different sets into one folder at once, again and
+// again: both say they saved, and the folder holds what the later one saved
+// over what the earlier one did, picture for picture.
+TEST_F(Cli, TwoExportsIntoOneFolderAtOnceNeverLoseASavedPicture) {
+    const std::string outdir = Path("set");
+    fs::create_directories(outdir);
+    std::vector<std::string> first = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> second = {"export", outdir, "--jobs", "1"};
+    std::vector<std::string> firstJpegs, secondJpegs;
+    for (int i = 0; i < 48; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".bmp";
+        first.push_back(NoiseBmp("a" + name, 1000 + i));
+        firstJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(first.back())));
+        if (i >= 30) continue;
+        second.push_back(NoiseBmp("b" + name, 2000 + i));
+        secondJpegs.push_back(EncodedAsSaveAll(*LoadAsTheProgram(second.back())));
+    }
+    int waited = 0;
+    for (int round = 0; round < 4; ++round) {
+        const Started x = Start(first, "x"), y = Start(second, "y");
+        const Result rx = Finish(x), ry = Finish(y);
+        ASSERT_EQ(rx.code, 0) << rx.err;
+        ASSERT_EQ(ry.code, 0) << ry.err;
+        waited += (rx.err + ry.err).find("Waiting for another export") != std::string::npos;
+        // The second set is the first's in its first 30 pictures, or covers them.
+        const bool secondLast = ReadFile(outdir + "/0.jpg") == secondJpegs[0];
+        for (int i = 0; i < 48; ++i) {
+            const std::string& expected = secondLast && i < 30 ? secondJpegs[i] : firstJpegs[i];
+            EXPECT_TRUE(ReadFile(outdir + "/" + std::to_string(i) + ".jpg") == expected)
+                << "round " << round << ", " << i << ".jpg";
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 48);
+    }
+    std::printf("exports that waited for the other: %d of 4 rounds\n", waited);
 }
 
 } // namespace

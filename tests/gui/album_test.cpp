@@ -8,12 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "app/app_win.h"
+#include "app/gui_routes_win.h"
+#include "app/settings_win.h"
+#include "export/export_lock.h"
+#include "export/folder_files.h"
+#include "export/save_all.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
 #include "tests/unit/test_support.h"
@@ -443,11 +451,18 @@ void SaveAllInto(HWND main, const std::string& folder,
     Pump(500);
 }
 
-void WriteText(const std::string& path, const char* text) {
+void WriteText(const std::string& path, const std::string& text) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f) << path;
-    std::fputs(text, f);
+    std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
+}
+
+// A picture an earlier Save All wrote: a 128 x 128 JPEG.
+std::string OlderPicture(uint8_t red) {
+    std::vector<uint8_t> jpeg;
+    EXPECT_EQ(EncodeSaveAllPicture(Uniform(red, 1, 2), jpeg), SaveAllFailure::kNone);
+    return std::string(jpeg.begin(), jpeg.end());
 }
 
 // What Save All shows on the progress bar 1034: each position it is set to,
@@ -471,8 +486,9 @@ LRESULT CALLBACK RecordingBar(HWND bar, UINT message, WPARAM wParam, LPARAM lPar
 TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
     std::string folder = TempFolder("pixmora_gui_saveall");
     // An earlier, bigger export left 3.jpg and 7.JPG; other files stay.
-    for (const char* name : {"3.jpg", "7.JPG", "notes.txt"})
-        WriteText(folder + "\\" + name, "old");
+    WriteText(folder + "\\3.jpg", OlderPicture(3));
+    WriteText(folder + "\\7.JPG", OlderPicture(7));
+    WriteText(folder + "\\notes.txt", "old");
     std::vector<std::string> told;
     int barWhileTold = -1;
     auto answerYes = [&](HWND box, const std::string& text) {
@@ -539,7 +555,8 @@ TEST(SaveAll, TheFolderBrowserExportsNumberedJpegFilesTheSameTwice) {
 TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     std::string folder = TempFolder("pixmora_gui_saveall_fails");
     // A folder called 1.jpg cannot be replaced by the second picture.
-    WriteText(folder + "\\0.jpg", "old zero");
+    const std::string older = OlderPicture(0);
+    WriteText(folder + "\\0.jpg", older);
     CreateDirectoryA((folder + "\\1.jpg").c_str(), nullptr);
     std::vector<std::string> told;
     ASSERT_TRUE(RunMainDialog([&](HWND main) {
@@ -566,7 +583,7 @@ TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     EXPECT_EQ(told[0], "Could not save " + folder +
                            "\\1.jpg: the file of that name cannot be replaced. The folder was "
                            "left as it was.");
-    EXPECT_EQ(ReadFile(folder + "\\0.jpg").size(), 8u);
+    EXPECT_EQ(ReadFile(folder + "\\0.jpg"), std::vector<uint8_t>(older.begin(), older.end()));
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
     int entries = 0;
@@ -580,6 +597,158 @@ TEST(SaveAll, AFailureNamesTheFileAndLeavesTheFolderAsItWasAndTheAlbumUnsaved) {
     DeleteFileA((folder + "\\0.jpg").c_str());
     RemoveDirectoryA((folder + "\\1.jpg").c_str());
     RemoveDirectoryA(folder.c_str());
+}
+
+// The folder's files, "." and ".." left out, in name order.
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    ListFolder(folder, names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string EmptyTempFolder(const char* name) {
+    const std::string folder = TempFolder(name);
+    RemoveFolderTree(folder);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+TEST(SaveAll, TheUsersOwnFilesAreReplacedOnlyWhenTheUserSaysSo) {
+    const std::string folder = EmptyTempFolder("pixmora_gui_saveall_own");
+    const std::string older = OlderPicture(9), photo = "a camera's photo";
+    WriteText(folder + "\\0.jpg", older);
+    WriteText(folder + "\\1.jpg", photo);
+    std::vector<std::string> told;
+    auto answer = [&](int button) {
+        return [&told, button](HWND box, const std::string& text) {
+            told.push_back(text);
+            SendMessageA(box, WM_COMMAND, GetDlgItem(box, button) ? button : IDOK, 0);
+        };
+    };
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        for (uint8_t red : {40, 50}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        SaveAllInto(main, folder, answer(IDNO));
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0], folder + " holds a file that is not a 128 x 128 picture: 1.jpg. Save "
+                                    "All would replace it with an album picture. Replace it?");
+        EXPECT_EQ(ReadFile(folder + "\\1.jpg"), std::vector<uint8_t>(photo.begin(), photo.end()));
+        EXPECT_EQ(ReadFile(folder + "\\0.jpg"), std::vector<uint8_t>(older.begin(), older.end()));
+        EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+        EXPECT_EQ(AlbumUnsavedPictures(g_app.album), 2) << "nothing was saved";
+        told.clear();
+        SaveAllInto(main, folder, answer(IDYES));
+        ASSERT_EQ(told.size(), 2u);
+        EXPECT_EQ(told[1], "Saved 2 pictures to " + folder + ".");
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    EXPECT_FALSE(HarnessHadToClose());
+    TearDown();
+    std::vector<uint8_t> second;
+    EncodeSaveAllPicture(Uniform(50, 0, 0), second);
+    EXPECT_EQ(ReadFile(folder + "\\1.jpg"), second);
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    RemoveFolderTree(folder);
+}
+
+// The window text of a child of `parent` that reads `text`, found without
+// sending the dialog thread a message (it is busy waiting).
+bool HasChildText(HWND parent, const std::wstring& text) {
+    struct Search {
+        const std::wstring* text;
+        bool found;
+    } search{&text, false};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            wchar_t seen[512] = L"";
+            InternalGetWindowText(child, seen, 512);
+            if (*s->text == seen && IsWindowVisible(child)) s->found = true;
+            return !s->found;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+TEST(SaveAll, ASecondExportIntoTheFolderWaitsSayingSoOnTheProgressLine) {
+    const std::string folder = EmptyTempFolder("pixmora_gui_saveall_wait");
+    ExportLock other; // another export into the folder, in another window
+    ASSERT_EQ(other.TryTake(folder), ExportLockOutcome::kTaken);
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
+    const std::wstring waiting = L"Waiting for another export into " + std::wstring(wide);
+    std::atomic<bool> sawWaiting{false};
+    std::vector<std::string> told;
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        for (uint8_t red : {60, 70}) {
+            PushPicture(Uniform(red, 0, 0));
+            Click(main, IDC_UPLOAD);
+        }
+        std::thread otherEnds([&] {
+            for (int i = 0; i < 200 && !sawWaiting; ++i) {
+                sawWaiting = HasChildText(main, waiting);
+                Sleep(50);
+            }
+            if (sawWaiting) SaveScreenshot(main, "save_all_waiting");
+            EXPECT_TRUE(FolderNames(folder) == std::vector<std::string>{kExportLockName})
+                << "nothing is written while the other export runs";
+            other.Release();
+        });
+        SaveAllInto(main, folder, [&](HWND box, const std::string& text) {
+            told.push_back(text);
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        otherEnds.join();
+        EXPECT_FALSE(HasChildText(main, waiting));
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(main, IDC_PROGRESS)));
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    EXPECT_TRUE(sawWaiting);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], "Saved 2 pictures to " + folder + ".");
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    RemoveFolderTree(folder);
+}
+
+TEST(SaveAll, AnExportCutShortIsUndoneWhenTheProgramStartsAgain) {
+    const std::string folder = EmptyTempFolder("pixmora_gui_saveall_cut");
+    const std::string zero = OlderPicture(1), one = OlderPicture(2);
+    std::vector<std::vector<uint8_t>> jpegs(2);
+    EncodeSaveAllPicture(Uniform(80, 0, 0), jpegs[0]);
+    EncodeSaveAllPicture(Uniform(90, 0, 0), jpegs[1]);
+    ASSERT_TRUE(RunMainDialog([&](HWND main) {
+        RememberSaveAllFolder(folder.c_str());
+        SendMessageA(main, WM_CLOSE, 0, 0);
+    }));
+    TearDown();
+    // The export is killed once 0.jpg has stepped aside: the folder has a gap.
+    for (long n = 1; n < 40; ++n) {
+        RemoveFolderTree(folder);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        WriteText(folder + "\\0.jpg", zero);
+        WriteText(folder + "\\1.jpg", one);
+        FailFileOperation(n, true);
+        CommitSaveAllSet(folder, jpegs.data(), 2);
+        FailFileOperation(0);
+        if (GetFileAttributesA((folder + "\\0.jpg").c_str()) == INVALID_FILE_ATTRIBUTES) break;
+    }
+    ASSERT_EQ(FolderNames(folder), (std::vector<std::string>{"1.jpg", "~pixmora-0"}));
+    std::string said;
+    OnNextDialog([&](HWND box) {
+        said = MessageText(box);
+        SendMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    ASSERT_TRUE(RunMainDialog([&](HWND main) { SendMessageA(main, WM_CLOSE, 0, 0); }));
+    TearDown();
+    EXPECT_EQ(said, "An interrupted Save All into " + folder + " was undone.");
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"0.jpg", "1.jpg"}));
+    EXPECT_EQ(ReadFile(folder + "\\0.jpg"), std::vector<uint8_t>(zero.begin(), zero.end()));
+    RemoveFolderTree(folder);
 }
 
 // ---- Ordering the album ----

@@ -489,4 +489,28 @@ TEST(Recovery, Questions) {
               "Pixmora was closed with 1 album picture that was not saved. Restore it?");
 }
 
+// A picture whose bytes or name could not be made durable is never named by
+// an index: the store keeps the previous album.
+TEST(Recovery, NoIndexNamesAPictureThatIsNotOnTheDisk) {
+    std::string app = AppFolder();
+    Album a;
+    RecoveryStore store = NewStore(app);
+    Upload(a, 11);
+    ASSERT_TRUE(UpdateRecoveryStore(store, a.store));
+    Upload(a, 12);
+    // The new picture and the index: each may fail.
+    for (long n = 1; n <= 2; ++n) {
+        FailFileOperation(n);
+        EXPECT_FALSE(UpdateRecoveryStore(store, a.store)) << n;
+        FailFileOperation(0);
+        Album b;
+        ReadBack(store, app, b);
+        ExpectAlbum(b, {11});
+    }
+    ASSERT_TRUE(UpdateRecoveryStore(store, a.store));
+    Album b;
+    ReadBack(store, app, b);
+    ExpectAlbum(b, {11, 12});
+}
+
 } // namespace

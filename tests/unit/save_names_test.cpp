@@ -25,6 +25,7 @@
 #include "export/path_separator.h"
 #include "export/save_all.h"
 #include "export/save_bmp_names.h"
+#include "tests/unit/save_test_support.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -86,77 +87,6 @@ TEST(SaveAllName, NumbersFromZeroBehindOneSeparator) {
 }
 
 // ---- Writing ----
-
-std::unique_ptr<FrameImage> Picture(uint32_t seed) {
-    std::unique_ptr<FrameImage> p(new FrameImage{});
-    InitFrameHeader(128, 128, p->bytes);
-    std::mt19937 rng(seed);
-    for (int i = 0; i < kFramePixelBytes; ++i)
-        p->Pixels()[i] = static_cast<uint8_t>((i / 3 % 128) + (rng() % 32));
-    return p;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-// Empties `dir`, whatever depth a failed export left behind.
-void EmptyFolder(const std::string& dir) {
-    std::vector<std::string> names;
-    ListFolder(dir, names);
-    for (const std::string& name : names) {
-        std::string path = dir + kPathSeparator + name;
-        if (std::remove(path.c_str()) == 0) continue;
-        EmptyFolder(path);
-        RemoveEmptyFolder(path);
-    }
-}
-
-// An empty scratch folder: under Wine process ids repeat, so ScratchDir() can
-// hand out a folder used before.
-std::string FreshDir() {
-    std::string dir = ScratchDir();
-    EmptyFolder(dir);
-    return dir;
-}
-
-// Every name in a folder with its bytes ("<folder>" for a folder).
-std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& dir) {
-    std::map<std::string, std::vector<uint8_t>> all;
-    std::vector<std::string> names;
-    EXPECT_TRUE(ListFolder(dir, names));
-    for (const std::string& name : names) {
-        std::string path = dir + kPathSeparator + name;
-        std::string folder = "<folder>";
-        all[name] = IsRegularFile(path) ? ReadFile(path)
-                                        : std::vector<uint8_t>(folder.begin(), folder.end());
-    }
-    return all;
-}
-
-void WriteBytes(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
-
-void MakeDir(const std::string& path) {
-#ifdef _WIN32
-    ASSERT_EQ(_mkdir(path.c_str()), 0) << path;
-#else
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
-#endif
-}
-
-std::vector<uint8_t> Encoded(const FrameImage& picture) {
-    std::vector<uint8_t> out(kJpegOutputBlockSize);
-    size_t length = 0;
-    EXPECT_EQ(EncodeJpeg(picture, out.data(), out.size(), length), 1);
-    out.resize(length);
-    return out;
-}
 
 TEST(SaveAll, ThreePicturesBecomeZeroOneTwoInListOrder) {
     std::string dir = FreshDir();
@@ -267,7 +197,7 @@ TEST(SaveAll, MissingFolderStopsAtTheFirstFileAndNamesIt) {
 std::string FolderWithAnOlderSet() {
     std::string dir = FreshDir();
     for (int i : {0, 1, 3, 4})
-        WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", "old " + std::to_string(i));
+        WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", OlderPicture(100 + i));
     WriteBytes(dir + kPathSeparator + "notes.txt", "mine");
     std::string blocker = dir + kPathSeparator + "2.jpg";
     MakeDir(blocker);
@@ -341,7 +271,7 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
 struct HardLinks : SaveAllFiles {
     int refusals = 1;
     bool Link(const std::string& path, const std::string& link) override {
-        return ::link(path.c_str(), link.c_str()) == 0;
+        return LinkFile(path, link);
     }
     bool Move(const std::string& from, const std::string& to, bool replace) override {
         if (replace && refusals > 0) return --refusals, false;
@@ -364,7 +294,7 @@ TEST(SaveAll, OlderFilesKeptByHardLinksAreDeletedLaterOrPutBack) {
         // refused); the older files wait for the caller.
         std::string dir = FreshDir();
         for (int i : {0, 1, 3})
-            WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", "old");
+            WriteBytes(dir + kPathSeparator + std::to_string(i) + ".jpg", OlderPicture(110 + i));
         const FrameImage* pictures[] = {a.get(), b.get(), c.get()};
         SaveAllResult r =
             SaveAllPicturesTo(dir, pictures, 3, kPathSeparator, nullptr, nullptr, way);
@@ -373,11 +303,15 @@ TEST(SaveAll, OlderFilesKeptByHardLinksAreDeletedLaterOrPutBack) {
         EXPECT_EQ(ReadFile(dir + kPathSeparator + "1.jpg"), Encoded(*b));
         EXPECT_EQ(ReadFile(dir + kPathSeparator + "2.jpg"), Encoded(*c));
         EXPECT_EQ(r.leftovers.size(), 2u);
-        EXPECT_EQ(Snapshot(dir).size(), 5u) << "the set, 3.jpg and the work folder";
+        // The folder stays locked until the older files are gone.
+        EXPECT_EQ(Snapshot(dir).size(), 6u) << "the set, 3.jpg, the work folder and the lock";
+        ExportLock other;
+        EXPECT_EQ(other.TryTake(dir), ExportLockOutcome::kBusy);
         EXPECT_TRUE(RemoveSaveAllLeftovers(r, &files));
         auto after = Snapshot(dir);
         EXPECT_EQ(after.size(), 4u);
         EXPECT_EQ(after.count("~pixmora-0"), 0u);
+        EXPECT_EQ(other.TryTake(dir), ExportLockOutcome::kTaken);
     }
     {
         // 2.jpg is a folder: the older files replaced before it come back.
@@ -424,32 +358,40 @@ TEST(StalePictures, OnlyPlainNumbersWithJpgInAnyCaseCount) {
         EXPECT_FALSE(IsNumberedPictureName(other)) << other;
 }
 
-TEST(StalePictures, HigherNumbersAreFoundNamedAndDeletedAndNothingElse) {
+TEST(StalePictures, HigherNumbersAreFoundNamedAndOnlyThoseFoundAreDeleted) {
     std::string dir = FreshDir();
-    for (const char* name : {"0.jpg", "1.jpg", "2.jpg", "3.jpg", "5.jpg", "7.JPG", "12.jpg",
-                             "012.jpg", "a.jpg", "3.jpeg"})
+    // Pictures of earlier exports, and the user's own files under such names.
+    for (const char* name : {"0.jpg", "1.jpg", "2.jpg", "3.jpg", "7.JPG"})
+        WriteBytes(dir + kPathSeparator + name, OlderPicture(name[0]));
+    for (const char* name : {"5.jpg", "12.jpg", "012.jpg", "a.jpg", "3.jpeg"})
         WriteBytes(dir + kPathSeparator + name, name);
     MakeDir(dir + kPathSeparator + "9.jpg");
     StalePictures s = FindStalePictures(dir, 3);
     EXPECT_EQ(s.count, 4);
     EXPECT_EQ(s.lowest, 3);
     EXPECT_EQ(s.highest, 12);
+    EXPECT_EQ(s.notPictures, (std::vector<std::string>{"5.jpg", "12.jpg"}));
     EXPECT_EQ(StalePicturesQuestion(dir, s),
               dir + " also holds 4 older pictures (3.jpg \xE2\x80\xA6 12.jpg) that the frame would "
-                    "show after the new ones. Delete them?");
+                    "show after the new ones. Of these, 5.jpg and 12.jpg are not 128 x 128 "
+                    "pictures. Delete them?");
     EXPECT_EQ(FindStalePictures(dir, 13).count, 0);
-    StalePictures one = FindStalePictures(dir, 8);
-    EXPECT_EQ(StalePicturesQuestion(dir, one),
-              dir + " also holds 1 older picture (12.jpg) that the frame would show after the new "
-                    "ones. Delete them?");
+    EXPECT_EQ(StalePicturesQuestion(dir, FindStalePictures(dir, 6)),
+              dir + " also holds 2 older pictures (7.JPG \xE2\x80\xA6 12.jpg) that the frame would "
+                    "show after the new ones. Of these, 12.jpg is not a 128 x 128 picture. Delete "
+                    "them?");
 
-    EXPECT_EQ(DeleteStalePictures(dir, 3).count, 0);
+    // 3.jpg became another file since the question was asked: it stays.
+    std::remove((dir + kPathSeparator + "3.jpg").c_str());
+    WriteBytes(dir + kPathSeparator + "3.jpg", OlderPicture(42));
+    EXPECT_EQ(DeleteStalePictures(dir, s).count, 0);
     auto left = Snapshot(dir);
     std::vector<std::string> names;
     for (const auto& f : left)
         names.push_back(f.first);
     EXPECT_EQ(names, (std::vector<std::string>{"0.jpg", "012.jpg", "1.jpg", "2.jpg", "3.jpeg",
-                                               "9.jpg", "a.jpg"}));
+                                               "3.jpg", "9.jpg", "a.jpg"}));
+    EXPECT_EQ(left["3.jpg"], Encoded(*Picture(42)));
     EXPECT_EQ(FindStalePictures(dir + kPathSeparator + "missing", 0).count, 0);
 }
 
