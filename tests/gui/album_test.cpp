@@ -654,23 +654,24 @@ TEST(SaveAll, TheUsersOwnFilesAreReplacedOnlyWhenTheUserSaysSo) {
     RemoveFolderTree(folder);
 }
 
+struct ChildTextSearch {
+    const std::wstring* text;
+    bool found;
+};
+
+BOOL CALLBACK MatchChildText(HWND child, LPARAM data) {
+    auto* s = reinterpret_cast<ChildTextSearch*>(data);
+    wchar_t seen[512] = L"";
+    InternalGetWindowText(child, seen, 512);
+    if (*s->text == seen && IsWindowVisible(child)) s->found = true;
+    return !s->found;
+}
+
 // The window text of a child of `parent` that reads `text`, found without
 // sending the dialog thread a message (it is busy waiting).
 bool HasChildText(HWND parent, const std::wstring& text) {
-    struct Search {
-        const std::wstring* text;
-        bool found;
-    } search{&text, false};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            wchar_t seen[512] = L"";
-            InternalGetWindowText(child, seen, 512);
-            if (*s->text == seen && IsWindowVisible(child)) s->found = true;
-            return !s->found;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ChildTextSearch search{&text, false};
+    EnumChildWindows(parent, MatchChildText, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
