@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,19 +35,22 @@ std::string CorpusDir() {
     return dir;
 }
 
+// A folder no earlier run left behind: under Wine process ids repeat, and a
+// test that makes "x.jpg" in its scratch folder would find the last one's.
 std::string ScratchDir() {
     static int counter = 0;
+    for (;;) {
 #ifdef _WIN32
-    const char* tmp = std::getenv("TEMP");
-    std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" + std::to_string(_getpid()) +
-                      "_" + std::to_string(counter++);
-    _mkdir(dir.c_str());
+        const char* tmp = std::getenv("TEMP");
+        std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" +
+                          std::to_string(_getpid()) + "_" + std::to_string(counter++);
+        if (_mkdir(dir.c_str()) == 0 || errno != EEXIST) return dir;
 #else
-    std::string dir =
-        "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-    mkdir(dir.c_str(), 0755);
+        std::string dir =
+            "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+        if (mkdir(dir.c_str(), 0755) == 0 || errno != EEXIST) return dir;
 #endif
-    return dir;
+    }
 }
 
 std::string WriteScratchFile(const std::string& name, const std::vector<uint8_t>& bytes) {
