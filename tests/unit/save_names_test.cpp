@@ -265,19 +265,6 @@ TEST(SaveAll, FailureOnTheThirdPictureLeavesTheFolderByteForByte) {
 }
 
 #ifndef _WIN32
-// Older files kept by hard links, as the Windows program keeps them on NTFS;
-// the first rename onto an existing name fails once, as a file held open
-// elsewhere makes it fail there.
-struct HardLinks : SaveAllFiles {
-    int refusals = 1;
-    bool Link(const std::string& path, const std::string& link) override {
-        return LinkFile(path, link);
-    }
-    bool Move(const std::string& from, const std::string& to, bool replace) override {
-        if (replace && refusals > 0) return --refusals, false;
-        return SaveAllFiles::Move(from, to, replace);
-    }
-};
 #endif
 
 TEST(SaveAll, OlderFilesKeptByHardLinksAreDeletedLaterOrPutBack) {

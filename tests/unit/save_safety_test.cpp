@@ -26,19 +26,6 @@ namespace {
 
 const char kSep = kPathSeparator;
 
-// Older files kept by hard links where the system has them, as the Windows
-// program keeps them on NTFS; the first replacing rename is refused, as a
-// file held open elsewhere makes it fail there.
-struct HardLinks : SaveAllFiles {
-    int refusals = 1;
-    bool Link(const std::string& path, const std::string& link) override {
-        return LinkFile(path, link);
-    }
-    bool Move(const std::string& from, const std::string& to, bool replace) override {
-        if (replace && refusals > 0) return --refusals, false;
-        return SaveAllFiles::Move(from, to, replace);
-    }
-};
 
 using Folder = std::map<std::string, std::vector<uint8_t>>;
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "export/folder_files.h"
+#include "export/save_all.h"
 #include "picture/frame_image.h"
 
 // A 128 x 128 picture of noise over a ramp, different for each seed.
@@ -28,3 +30,17 @@ std::string FreshDir();
 std::map<std::string, std::vector<uint8_t>> Snapshot(const std::string& dir);
 void WriteBytes(const std::string& path, const std::string& text);
 void MakeDir(const std::string& path);
+
+// Older files kept by hard links where the system has them, as the Windows
+// program keeps them on NTFS; the first replacing rename is refused, as a
+// file held open elsewhere makes it fail there.
+struct HardLinks : SaveAllFiles {
+    int refusals = 1;
+    bool Link(const std::string& path, const std::string& link) override {
+        return LinkFile(path, link);
+    }
+    bool Move(const std::string& from, const std::string& to, bool replace) override {
+        if (replace && refusals > 0) return --refusals, false;
+        return SaveAllFiles::Move(from, to, replace);
+    }
+};
