@@ -170,7 +170,7 @@ class Cli : public ::testing::Test {
 
     // A 24-bit BMP of any size with noise pixels.
     std::string SizedBmp(const std::string& name, int w, int h, uint32_t seed) {
-        BmpSpec s;
+        BmpFields s;
         s.width = w;
         s.height = h;
         uint32_t v = seed;
@@ -201,7 +201,7 @@ class Cli : public ::testing::Test {
 
     // A PNG of w x h RGB noise.
     std::string SmallPng(const std::string& name, int w, int h, uint32_t seed) {
-        pngtest::Spec s;
+        pngtest::PngFields s;
         s.width = w;
         s.height = h;
         for (int i = 0; i < 3 * w * h; ++i)
@@ -223,7 +223,7 @@ class Cli : public ::testing::Test {
     // A 24-bit BMP of top-down pixels (red << 16 | green << 8 | blue).
     std::string TopDownBmp(const std::string& name, int32_t w, int32_t h,
                            const std::vector<uint32_t>& px) {
-        BmpSpec s;
+        BmpFields s;
         s.width = w;
         s.height = h;
         const int32_t stride = StrideOf(w, 24);
@@ -805,7 +805,7 @@ TEST_F(Cli, InputsAreReadByTheirContent) {
 TEST_F(Cli, MoreThan384PicturesOnlyWithNoLimit) {
     const std::string many = Path("many");
     fs::create_directories(many);
-    BmpSpec s; // 1 x 1 black
+    BmpFields s; // 1 x 1 black
     s.pixels.assign(4, 0);
     const Bytes tiny = BuildBmp(s);
     for (int i = 0; i < 385; ++i)
@@ -1017,7 +1017,7 @@ TEST_F(Cli, AWorkerOutOfMemoryFailsItsPictureNotTheProcess) {
 #ifdef PIXMORA_ASAN
     GTEST_SKIP() << "the sanitizers' shadow memory does not fit an address-space limit";
 #endif
-    BmpSpec tall; // 1 x 14,990,000, RLE8: the end of the picture at once
+    BmpFields tall; // 1 x 14,990,000, RLE8: the end of the picture at once
     tall.width = 1;
     tall.height = 14990000;
     tall.bits = 8;

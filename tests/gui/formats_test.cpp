@@ -147,7 +147,7 @@ std::unique_ptr<FrameImage> CoreLoad(const std::string& path) {
 
 TEST(PictureFolders, APngAndAJpegNamedJpegAreListedAndAClickShowsEach) {
     const std::string folder = FreshTempFolder("pixmora_gui_png");
-    pngtest::Spec png; // 64 x 32: the left half red, the right half blue
+    pngtest::PngFields png; // 64 x 32: the left half red, the right half blue
     png.width = 64;
     png.height = 32;
     for (int i = 0; i < 64 * 32; ++i)

@@ -27,7 +27,7 @@ constexpr uint32_t kAuto = 0xFFFFFFFFu;
 
 // One bitmap file. Defaults: "BM" file header, 40-byte info header, BI_RGB,
 // one plane, bfOffBits pointing right after header, masks and palette.
-struct BmpSpec {
+struct BmpFields {
     bool fileHeader = true;
     uint32_t headerSize = 40; // 12 writes a core header
     int32_t width = 1;
@@ -47,7 +47,7 @@ inline int32_t StrideOf(int32_t width, int bits) {
     return (width * bits + 31) / 32 * 4;
 }
 
-inline Bytes BuildBmp(const BmpSpec& s) {
+inline Bytes BuildBmp(const BmpFields& s) {
     Bytes info;
     if (s.headerSize == 12) {
         Put32(info, 12);

@@ -46,7 +46,7 @@ TEST(BmpHeaders, FileShorterThanTheFileHeaderFails) {
 }
 
 TEST(BmpHeaders, FewerThanFortyHeaderBytesFail) {
-    BmpSpec s;
+    BmpFields s;
     s.headerSize = 12; // core header, 1-bit: 12 + 6 palette + 4 pixel bytes < 40
     s.bits = 1;
     s.palette = Palette(2, 3);
@@ -57,7 +57,7 @@ TEST(BmpHeaders, FewerThanFortyHeaderBytesFail) {
 }
 
 TEST(BmpHeaders, BareBitmapWithoutSignatureDecodes) {
-    BmpSpec s;
+    BmpFields s;
     s.fileHeader = false;
     s.width = 2;
     s.height = 2;
@@ -71,7 +71,7 @@ TEST(BmpHeaders, BareBitmapWithoutSignatureDecodes) {
 }
 
 TEST(BmpHeaders, CoreHeaderPaletteIsWidenedToFourByteEntries) {
-    BmpSpec s;
+    BmpFields s;
     s.headerSize = 12;
     s.width = 3;
     s.height = 1;
@@ -92,7 +92,7 @@ TEST(BmpHeaders, CoreHeaderPaletteIsWidenedToFourByteEntries) {
 }
 
 TEST(BmpHeaders, CorePaletteHasTwoToTheBitsEntriesAndTheRestStayZero) {
-    BmpSpec s;
+    BmpFields s;
     s.headerSize = 12;
     s.bits = 2;
     s.height = 4; // a header that is read as 40 bytes needs a file this long
@@ -109,7 +109,7 @@ TEST(BmpHeaders, CorePaletteHasTwoToTheBitsEntriesAndTheRestStayZero) {
 }
 
 TEST(BmpHeaders, SixtyFourByteHeaderIsFollowedByItsPalette) {
-    BmpSpec s;
+    BmpFields s;
     s.headerSize = 64;
     s.offBits = 0; // everything read in sequence: the 24 extra bytes must be skipped
     s.width = 4;
@@ -143,7 +143,7 @@ TEST(BmpHeaders, LongHeadersAreTakenOnlyInTheirPlainestForm) {
         {"108, two planes", 108, 0, 0, kAuto, 2, 2, 0},
     };
     for (const Case& c : cases) {
-        BmpSpec s;
+        BmpFields s;
         s.headerSize = c.size;
         s.width = 2;
         s.height = c.height;
@@ -162,7 +162,7 @@ TEST(BmpHeaders, LongHeadersAreTakenOnlyInTheirPlainestForm) {
 
 TEST(BmpHeaders, OtherHeaderSizesAreRejected) {
     for (uint32_t size : {0u, 16u, 39u, 41u}) {
-        BmpSpec s;
+        BmpFields s;
         s.headerSize = size < 40 ? 40 : size;
         s.pixels = Bytes(4, 0);
         Bytes file = BuildBmp(s);
@@ -178,7 +178,7 @@ TEST(BmpHeaders, OtherHeaderSizesAreRejected) {
 }
 
 TEST(BmpHeaders, PixelOffsetZeroMeansRightAfterThePalette) {
-    BmpSpec s;
+    BmpFields s;
     s.offBits = 0;
     s.width = 8;
     s.height = 1;
@@ -193,7 +193,7 @@ TEST(BmpHeaders, PixelOffsetZeroMeansRightAfterThePalette) {
 TEST(BmpHeaders, ShortColourCountStillReadsAWholePalette) {
     // 16 real entries, pixels right after them: entries 16..255 come from the
     // pixel bytes and whatever follows, yet the pixels are read at bfOffBits.
-    BmpSpec s;
+    BmpFields s;
     s.width = 4;
     s.height = 1;
     s.bits = 8;
@@ -212,7 +212,7 @@ TEST(BmpHeaders, ShortColourCountStillReadsAWholePalette) {
 }
 
 TEST(BmpHeaders, ReservedPaletteBytesAreCleared) {
-    BmpSpec s;
+    BmpFields s;
     s.bits = 4;
     s.width = 2;
     s.palette = Palette(16);
@@ -225,11 +225,11 @@ TEST(BmpHeaders, ReservedPaletteBytesAreCleared) {
 
 TEST(BmpHeaders, RefusedSizeLeavesThePreviousPictureIntact) {
     LoadBuffers& lb = TestBuffers();
-    BmpSpec small;
+    BmpFields small;
     small.width = 1;
     small.pixels = Bytes{1, 2, 3, 0};
     ASSERT_EQ(Decode(lb, BuildBmp(small)), 1);
-    BmpSpec big;
+    BmpFields big;
     big.width = 5001;
     big.height = 4000;
     ASSERT_EQ(Decode(lb, BuildBmp(big)), 0);
@@ -243,7 +243,7 @@ TEST(BmpHeaders, RefusedSizeLeavesThePreviousPictureIntact) {
 
 TEST(BmpHeaders, NegativeWidthOrZeroHeightHasNoPixels) {
     for (int32_t w : {-127, 0}) {
-        BmpSpec s;
+        BmpFields s;
         s.width = w;
         s.pixels = Bytes(8, 0);
         LoadBuffers& lb = TestBuffers();
@@ -253,7 +253,7 @@ TEST(BmpHeaders, NegativeWidthOrZeroHeightHasNoPixels) {
 }
 
 TEST(BmpHeaders, FileOnDiskDecodesAndMissingFileFails) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 2;
     s.pixels = Bytes{1, 2, 3, 4, 5, 6, 0, 0};
     Bytes file = BuildBmp(s);
@@ -282,7 +282,7 @@ TEST(BmpDepths, PaletteRowsAreTakenAsStored) {
         {8, 3, {1, 2, 3, 0}, {4, 5, 6, 0}},
     };
     for (const Case& c : cases) {
-        BmpSpec s;
+        BmpFields s;
         s.bits = c.bits;
         s.width = c.width;
         s.height = 2;
@@ -299,11 +299,11 @@ TEST(BmpDepths, PaletteRowsAreTakenAsStored) {
 TEST(BmpDepths, TopDownPictureEndsUpLikeTheBottomUpOne) {
     std::vector<Bytes> rows = {
         {1, 2, 3, 4, 5, 6, 0, 0}, {7, 8, 9, 10, 11, 12, 0, 0}, {13, 14, 15, 16, 17, 18, 0, 0}};
-    BmpSpec up;
+    BmpFields up;
     up.width = 2;
     up.height = 3;
     up.pixels = BottomUp(rows);
-    BmpSpec down = up;
+    BmpFields down = up;
     down.height = -3;
     down.pixels.clear();
     for (const Bytes& r : rows)
@@ -318,7 +318,7 @@ TEST(BmpDepths, TopDownPictureEndsUpLikeTheBottomUpOne) {
 
 TEST(BmpDepths, SixteenBitFiveSixFiveAndFiveFiveFive) {
     // Odd width: 8-byte file rows widen into 12-byte raster rows in place.
-    BmpSpec s;
+    BmpFields s;
     s.width = 3;
     s.height = 2;
     s.bits = 16;
@@ -354,7 +354,7 @@ TEST(BmpDepths, SixteenBitFiveSixFiveAndFiveFiveFive) {
 TEST(BmpDepths, SixteenBitMasksNarrowerThanTheirChannelShiftLeft) {
     // Masks red 0x30, green 0x0E, blue 0x01 (2, 3 and 1 bits): the right
     // shifts of 2 + 3 - 8 and 2 + 3 + 1 - 8 are negative and move left.
-    BmpSpec s;
+    BmpFields s;
     s.width = 1;
     s.bits = 16;
     s.compression = 3;
@@ -369,7 +369,7 @@ TEST(BmpDepths, SixteenBitMasksNarrowerThanTheirChannelShiftLeft) {
 
 TEST(BmpDepths, ThirtyTwoBitDropsTheFourthByteAndIgnoresMasks) {
     for (uint32_t compression : {0u, 3u}) {
-        BmpSpec s;
+        BmpFields s;
         s.width = 2;
         s.height = 2;
         s.bits = 32;
@@ -392,7 +392,7 @@ TEST(BmpDepths, ThirtyTwoBitDataEndingEarlyReadsNothingBeyondIt) {
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
     std::memset(lb.fileBuffer, 0xCC, 4096); // what lies beyond the data
-    BmpSpec s;
+    BmpFields s;
     s.width = 3;
     s.height = 2;
     s.bits = 32;
@@ -410,7 +410,7 @@ TEST(BmpDepths, DepthsWithoutAPixelPathGiveAClearedPicture) {
     for (uint16_t bits : {2, 64, 30000}) {
         LoadBuffers& lb = TestBuffers();
         LeaveStalePicture(lb);
-        BmpSpec s;
+        BmpFields s;
         s.width = 5;
         s.height = 3;
         s.bits = bits;
@@ -436,7 +436,7 @@ TEST(BmpDepths, CompressionsThatDoNotFitTheDepthFailWithAClearedRaster) {
     for (const Case& c : cases) {
         LoadBuffers& lb = TestBuffers();
         LeaveStalePicture(lb);
-        BmpSpec s;
+        BmpFields s;
         s.width = 4;
         s.height = 2;
         s.bits = c.bits;
@@ -454,7 +454,7 @@ TEST(BmpDepths, CompressionsThatDoNotFitTheDepthFailWithAClearedRaster) {
 TEST(BmpDepths, RowsTheFileDoesNotReachAreZeroAfterABiggerPicture) {
     LoadBuffers& lb = TestBuffers();
     LeaveStalePicture(lb);
-    BmpSpec s;
+    BmpFields s;
     s.width = 2;
     s.height = 3;
     s.pixels = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}; // one row and a bit
@@ -473,7 +473,7 @@ struct Rle {
     uint32_t compression = 1;
     Bytes stream;
     Bytes File() const {
-        BmpSpec s;
+        BmpFields s;
         s.width = width;
         s.height = height;
         s.bits = bits;
@@ -617,7 +617,7 @@ TEST(BmpRle8, TopDownStreamIsReversedAfterDecoding) {
 // width * height * 4 first bytes.
 TEST(BmpRle8, SkippedPixelsOfATinyPictureAfterABigOneAreBlack) {
     LoadBuffers& lb = TestBuffers();
-    BmpSpec big;
+    BmpFields big;
     big.width = 500;
     big.height = 400;
     big.bits = 8;

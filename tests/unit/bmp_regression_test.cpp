@@ -61,7 +61,7 @@ TEST(BmpRegressions, LongHeaderSizeCheckWithExtremeSizesRefuses) {
         {INT32_MIN, INT32_MIN, 0}, {-2052063232, 1440156220, 64},
     };
     for (const Case& c : cases) {
-        BmpSpec s;
+        BmpFields s;
         s.headerSize = 124;
         s.width = c.width;
         s.height = c.height;

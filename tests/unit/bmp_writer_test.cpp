@@ -117,7 +117,7 @@ TEST(WriteBmpFile, FailedWriteIsReportedAndLeavesDevicesAlone) {
 
 TEST(WriteRasterBmp, PaletteRasterRoundTripsThroughTheReader) {
     LoadBuffers& lb = TestBuffers();
-    BmpSpec s;
+    BmpFields s;
     s.width = 5;
     s.height = 3;
     s.bits = 4;

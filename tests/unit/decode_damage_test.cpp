@@ -80,7 +80,7 @@ Bytes Gif(bool interlaced) {
 
 // A 24-bit 10 x 8 picture (30 pixel bytes and 2 of padding a row).
 Bytes Bmp(bool topDown) {
-    BmpSpec s;
+    BmpFields s;
     s.width = 10;
     s.height = topDown ? -8 : 8;
     s.pixels.assign(static_cast<size_t>(StrideOf(10, 24)) * 8, 0x5A);
@@ -89,7 +89,7 @@ Bytes Bmp(bool topDown) {
 
 // An RLE8 picture of 4 rows of 8 pixels: one run and an end of line each.
 Bytes Rle8() {
-    BmpSpec s;
+    BmpFields s;
     s.width = 8;
     s.height = 4;
     s.bits = 8;

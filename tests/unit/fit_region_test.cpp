@@ -263,11 +263,11 @@ TEST(FitRegion, ALoadReportsThePartsAndRefusesARegionOutside) {
     set.buffers = &TestBuffers();
     const std::string path = NativePath(ScratchDir() + "/wide.bmp");
     {
-        BmpSpec spec;
-        spec.width = 200;
-        spec.height = 80;
-        spec.pixels.assign(static_cast<size_t>(StrideOf(200, 24)) * 80, 0x40);
-        const Bytes bmp = BuildBmp(spec);
+        BmpFields fields;
+        fields.width = 200;
+        fields.height = 80;
+        fields.pixels.assign(static_cast<size_t>(StrideOf(200, 24)) * 80, 0x40);
+        const Bytes bmp = BuildBmp(fields);
         FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_TRUE(f);
         std::fwrite(bmp.data(), 1, bmp.size(), f);

@@ -145,10 +145,10 @@ TEST(LoadPicture, TheFirstBytesPickTheReader) {
     Bytes late(100, 'x'); // the JPEG reader looks for its start in the first 513 bytes
     late.insert(late.end(), jpeg.begin(), jpeg.end());
     const Bytes gif = giftest::GifFile(3, 2, 4).Image(3, 2, {0, 1, 2, 3, 2, 1}).Trailer().bytes;
-    pngtest::Spec png;
+    pngtest::PngFields png;
     png.width = 3;
     png.samples = {200, 10, 20, 30, 40, 50, 60, 70, 80};
-    BmpSpec bmp;
+    BmpFields bmp;
     bmp.pixels = {9, 99, 199, 0};
     const struct {
         const char* own;
@@ -194,7 +194,7 @@ TEST(LoadPicture, AFileThatIsNoPictureSaysSoAndTouchesNothing) {
 }
 
 TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.width = 2;
     layout.height = 1;
     layout.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};
@@ -214,7 +214,7 @@ TEST(LoadPicture, DecodesFitsAndPointsPixelBaseAtRowZero) {
 // The previous file's raster is still in the buffers; only a decode that set
 // up a raster of its own may be shown under the new file's name.
 TEST(LoadPicture, AFileRefusedBeforeItsRasterLeavesTheBlockAlone) {
-    BmpSpec layout;
+    BmpFields layout;
     layout.width = 2;
     layout.height = 1;
     layout.pixels = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0, 0};

@@ -14,7 +14,7 @@ namespace pngtest {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Spec {
+struct PngFields {
     int32_t width = 1, height = 1;
     int depth = 8, colour = 2;
     bool interlaced = false;
@@ -45,7 +45,7 @@ inline Bytes Chunk(const std::string& type, const Bytes& data) {
     return c;
 }
 
-inline Bytes Header(const Spec& s) {
+inline Bytes Header(const PngFields& s) {
     Bytes h;
     Put32(h, static_cast<uint32_t>(s.width));
     Put32(h, static_cast<uint32_t>(s.height));
@@ -60,7 +60,7 @@ inline int PaethOf(int a, int b, int c) {
 }
 
 // The filtered rows of the sub-image (x0 + i*dx, y0 + j*dy), appended to `out`.
-inline void AddPass(const Spec& s, int x0, int y0, int dx, int dy, Bytes& out) {
+inline void AddPass(const PngFields& s, int x0, int y0, int dx, int dy, Bytes& out) {
     const int n = Channels(s.colour);
     const int bpp = s.depth < 8 ? 1 : n * s.depth / 8;
     Bytes prior;
@@ -93,7 +93,7 @@ inline void AddPass(const Spec& s, int x0, int y0, int dx, int dy, Bytes& out) {
 }
 
 // The zlib stream of the image data.
-inline Bytes ImageData(const Spec& s) {
+inline Bytes ImageData(const PngFields& s) {
     Bytes filtered;
     if (s.interlaced) {
         const int p[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
@@ -113,7 +113,7 @@ inline Bytes ImageData(const Spec& s) {
 // The whole file; the image data in IDAT chunks of `split` bytes (0: one;
 // otherwise an empty one follows the first), `before` and `after` (whole
 // chunks) around the data.
-inline Bytes Build(const Spec& s, size_t split = 0, const Bytes& before = {}, const Bytes& after = {}) {
+inline Bytes Build(const PngFields& s, size_t split = 0, const Bytes& before = {}, const Bytes& after = {}) {
     Bytes f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     auto add = [&](const Bytes& c) { f.insert(f.end(), c.begin(), c.end()); };
     add(Chunk("IHDR", Header(s)));

@@ -22,7 +22,7 @@
 namespace {
 
 using pngtest::Bytes;
-using pngtest::Spec;
+using pngtest::PngFields;
 
 LoadBuffers& Buffers() {
     static OwnedLoadBuffers owned;
@@ -44,7 +44,7 @@ uint32_t Pixel(int32_t x, int32_t y) {
 }
 
 // The colour rules on one pixel's samples.
-uint32_t Expected(const Spec& s, int32_t x, int32_t y) {
+uint32_t Expected(const PngFields& s, int32_t x, int32_t y) {
     const int n = pngtest::Channels(s.colour);
     const uint16_t* v = &s.samples[(static_cast<size_t>(y) * s.width + x) * n];
     const uint32_t top = (1u << s.depth) - 1;
@@ -113,9 +113,9 @@ std::vector<uint16_t> LibpngSamples(const Bytes& file) {
 }
 #endif
 
-Spec RandomSpec(int colour, int depth, bool interlaced, uint32_t seed) {
+PngFields RandomSpec(int colour, int depth, bool interlaced, uint32_t seed) {
     std::mt19937 rng(seed);
-    Spec s;
+    PngFields s;
     s.width = 1 + rng() % 19;
     s.height = 1 + rng() % 17;
     s.colour = colour;
@@ -149,7 +149,7 @@ TEST(PngReader, EveryColourTypeAndDepthInterlacedOrNotFollowsTheColourRules) {
     for (const auto& k : kinds)
         for (bool interlaced : {false, true})
             for (uint32_t seed = 1; seed <= 6; ++seed) {
-                Spec s = RandomSpec(k[0], k[1], interlaced, seed * 31 + k[0] * 7 + k[1]);
+                PngFields s = RandomSpec(k[0], k[1], interlaced, seed * 31 + k[0] * 7 + k[1]);
                 if (seed % 2 && s.colour != 3) s.trns.clear(); // half of them without a key
                 // Some with the data in chunks of 7 bytes, an animation's chunks and a
                 // private one around it (an animated PNG gives its default image).
@@ -174,7 +174,7 @@ TEST(PngReader, EveryColourTypeAndDepthInterlacedOrNotFollowsTheColourRules) {
 }
 
 TEST(PngReader, ImageDataCutOrDamagedGivesTheRowsDecodedAndBlackBelow) {
-    Spec s = RandomSpec(2, 8, false, 9);
+    PngFields s = RandomSpec(2, 8, false, 9);
     s.width = 64;
     s.height = 40;
     s.trns.clear();
@@ -183,7 +183,7 @@ TEST(PngReader, ImageDataCutOrDamagedGivesTheRowsDecodedAndBlackBelow) {
         v = static_cast<uint16_t>(1 + rng() % 250); // never black
     const Bytes whole = pngtest::Build(s);
     const size_t end = whole.size() - 12 - 4; // the end of the image data
-    Spec badRow = s;
+    PngFields badRow = s;
     badRow.badFilterRow = 23;
     const struct {
         Bytes file;
@@ -213,7 +213,7 @@ TEST(PngReader, ImageDataCutOrDamagedGivesTheRowsDecodedAndBlackBelow) {
 }
 
 TEST(PngReader, ABrokenSignatureOrHeaderIsRefusedWithItsReason) {
-    const Spec good = RandomSpec(3, 4, false, 2);
+    const PngFields good = RandomSpec(3, 4, false, 2);
     const Bytes file = pngtest::Build(good);
     // The file with bytes from `at` on replaced (16: the header's width).
     auto with = [&](size_t at, Bytes bytes) {
@@ -242,7 +242,7 @@ TEST(PngReader, ABrokenSignatureOrHeaderIsRefusedWithItsReason) {
         {pngtest::Build(good, 0, pngtest::Chunk("CRIT", {1})), "unknown critical PNG chunk"},
         {Bytes(file.begin(), file.begin() + 33), "no image data in the PNG file"},
     };
-    Spec noPalette = good;
+    PngFields noPalette = good;
     noPalette.plte.clear();
     for (const auto& c : cases) {
         const uint32_t serial = Buffers().rasterSerial;
@@ -266,13 +266,13 @@ TEST(PngReader, FuzzerFindingsEndSafely) {
 // smooth fit row by row; both give the fit of the whole decode, for whole,
 // interlaced and cut-off files.
 TEST(PngReader, EachWayOfLoadingGivesTheFitOfTheFullDecode) {
-    Spec s = RandomSpec(6, 8, false, 8);
+    PngFields s = RandomSpec(6, 8, false, 8);
     s.width = 300;
     s.height = 170;
     std::mt19937 rng(5);
     for (uint16_t& v : s.samples = std::vector<uint16_t>(300 * 170 * 4))
         v = static_cast<uint16_t>(rng() & 255);
-    Spec interlaced = s;
+    PngFields interlaced = s;
     interlaced.interlaced = true;
     Bytes cut = pngtest::Build(s);
     cut.resize(cut.size() / 2);
