@@ -77,8 +77,7 @@ Picture LoadAsTheProgram(const std::string& path, const FitOptions* fit = nullpt
     set.jpeg = reinterpret_cast<JpegDecoder*>(jpeg.data());
     Picture p = NewPicture();
     const FitOptions asStored{FitMode::kStretch, false, false};
-    EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p),
-              DecodeOutcome::kComplete)
+    EXPECT_EQ(LoadForFrame(set, path.c_str(), fit ? *fit : asStored, *p), DecodeOutcome::kComplete)
         << path;
     return p;
 }
@@ -116,10 +115,10 @@ class Cli : public ::testing::Test {
                   const std::string& in = "/dev/null", int addressSpaceMb = 0) {
         args.insert(args.begin(), PIXMORA_CLI);
         if (addressSpaceMb > 0)
-            args.insert(args.begin(), {"/bin/sh", "-c",
-                                       "ulimit -v " + std::to_string(addressSpaceMb * 1024) +
-                                           " && exec \"$@\"",
-                                       "sh"});
+            args.insert(args.begin(),
+                        {"/bin/sh", "-c",
+                         "ulimit -v " + std::to_string(addressSpaceMb * 1024) + " && exec \"$@\"",
+                         "sh"});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(&a[0]);
@@ -134,8 +133,7 @@ class Cli : public ::testing::Test {
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, s.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        if (posix_spawn(&s.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            s.pid = -1;
+        if (posix_spawn(&s.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) s.pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         return s;
     }
@@ -205,7 +203,8 @@ class Cli : public ::testing::Test {
         s.width = w;
         s.height = h;
         for (int i = 0; i < 3 * w * h; ++i)
-            s.samples.push_back(static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
+            s.samples.push_back(
+                static_cast<uint16_t>((seed = seed * 1664525u + 1013904223u) >> 24));
         WriteFile(Path(name), pngtest::Build(s));
         return Path(name);
     }
@@ -251,49 +250,9 @@ class Cli : public ::testing::Test {
 
 // ---- Fitting ----
 
-// An Exif block with orientation `o` (little-endian TIFF, IFD0 with the one
-// tag) put right after the JPEG's start marker.
+// The JPEG with an Exif orientation `o` right after its start marker.
 Bytes WithOrientation(const std::string& jpeg, int o) {
-    const Bytes exif = {0xFF,
-                        0xE1,
-                        0,
-                        34,
-                        'E',
-                        'x',
-                        'i',
-                        'f',
-                        0,
-                        0,
-                        'I',
-                        'I',
-                        42,
-                        0,
-                        8,
-                        0,
-                        0,
-                        0,
-                        1,
-                        0,
-                        0x12,
-                        0x01,
-                        3,
-                        0,
-                        1,
-                        0,
-                        0,
-                        0,
-                        static_cast<uint8_t>(o),
-                        0,
-                        0,
-                        0,
-                        0,
-                        0,
-                        0,
-                        0};
-    Bytes out(jpeg.begin(), jpeg.begin() + 2);
-    out.insert(out.end(), exif.begin(), exif.end());
-    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
-    return out;
+    return WithExifOrientation(Bytes(jpeg.begin(), jpeg.end()), o);
 }
 
 TEST_F(Cli, FitOptionsGiveTheCoreFit) {
@@ -666,7 +625,8 @@ TEST_F(Cli, UsageErrorsExit2NamingTheProblemAndWriteNothing) {
         {{"frame", in, out, "--negative"}, "--negative is not one of frame's"},
         {{"edit", in}, "edit takes IN OUT.jpg|OUT.bmp"},
         // The output's name says what is written; nothing is read first.
-        {{"edit", Path("missing.jpg"), Path("out.png")}, "edit writes OUT.jpg (the frame's JPEG) or OUT.bmp"},
+        {{"edit", Path("missing.jpg"), Path("out.png")},
+         "edit writes OUT.jpg (the frame's JPEG) or OUT.bmp"},
         {{"frame", in, Path("out.jpg")}, "frame writes a BMP picture: OUT.bmp, not"},
         {{"decode", in, Path("out")}, "decode writes a BMP picture"},
         {{"encode", in, out}, "encode writes OUT.jpg"},
@@ -722,9 +682,10 @@ TEST_F(Cli, CleanDeletesOlderNumberedPicturesBeyondTheSetOtherwiseTheyAreNamed) 
 
     const Result kept = Run({"export", outdir, a, b});
     EXPECT_EQ(kept.code, 0);
-    EXPECT_EQ(kept.err, "Wrote 2 pictures to " + outdir + ". " + outdir +
-                            " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame "
-                            "would show after the new ones; --clean deletes them.\n");
+    EXPECT_EQ(kept.err,
+              "Wrote 2 pictures to " + outdir + ". " + outdir +
+                  " also holds 3 older pictures (2.jpg \xE2\x80\xA6 7.jpg) that the frame "
+                  "would show after the new ones; --clean deletes them.\n");
     EXPECT_TRUE(fs::exists(outdir + "/3.JPG") && fs::exists(outdir + "/7.jpg"));
 
     const Result cleaned = Run({"export", "--clean", outdir, a, b});
@@ -758,7 +719,8 @@ TEST_F(Cli, FolderInputsGiveTheirPicturesInNameOrder) {
     ASSERT_EQ(r.code, 0) << r.err;
     // No progress when standard error is not a terminal; what the folder
     // left out, and the summary.
-    EXPECT_EQ(r.err, "pixmora-cli: " + album + ": skipped 1 file that is not a picture: notes.txt\n" +
+    EXPECT_EQ(r.err, "pixmora-cli: " + album +
+                         ": skipped 1 file that is not a picture: notes.txt\n" +
                          "pixmora-cli: " + album +
                          ": skipped 2 folders (folders inside are not read): folder.jpg, sub\n" +
                          "Wrote 6 pictures to " + outdir + " (3 entries of folders skipped).\n");
@@ -958,7 +920,9 @@ TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
         {{"edit", in, Path("out.bmp"), "--negative"}, Path("out.bmp"), BmpOf(*negative)},
         {{"frame", in, Path("frame2.bmp")}, Path("frame2.bmp"), frameBmp},
         {{"edit", "-", "-", "--negative"}, "-", BmpOf(*negative), in},
-        {{"encode", "-", Path("enc.jpg")}, Path("enc.jpg"), EncodedAsSaveAll(*plain),
+        {{"encode", "-", Path("enc.jpg")},
+         Path("enc.jpg"),
+         EncodedAsSaveAll(*plain),
          Path("frame.bmp")},
         {{"decode", Path("frame.bmp"), "-"}, "-", frameBmp},
     };
@@ -984,11 +948,12 @@ TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
          "cannot create " + Path("none/out.jpg") + ": No such file or directory"},
         {{"export", Path("frame.bmp/set"), in},
          "cannot create the folder " + Path("frame.bmp/set") + ": Not a directory"},
-        {{"export", Path("frame.bmp"), in}, "cannot export into " + Path("frame.bmp") +
-                                                 ": Not a directory"},
+        {{"export", Path("frame.bmp"), in},
+         "cannot export into " + Path("frame.bmp") + ": Not a directory"},
         {{std::begin(four), std::end(four)},
-         "cannot replace " + Path("set/3.jpg") + ": the file of that name cannot be replaced; "
-                                                 "nothing was written, the folder is as it was"},
+         "cannot replace " + Path("set/3.jpg") +
+             ": the file of that name cannot be replaced; "
+             "nothing was written, the folder is as it was"},
     };
     for (const Failure& f : failures) {
         const Result r = Run(f.args);
@@ -1028,8 +993,9 @@ TEST_F(Cli, AWorkerOutOfMemoryFailsItsPictureNotTheProcess) {
     WriteFile(Path("tall.bmp"), BuildBmp(tall));
     bool ranOut = false;
     for (int mb = 100; mb <= 600 && !ranOut; mb += 10) {
-        const Result r = Run({"export", "-q", "--smooth", "--jobs", "1", Path("set"),
-                              Path("tall.bmp")}, "/dev/null", mb);
+        const Result r =
+            Run({"export", "-q", "--smooth", "--jobs", "1", Path("set"), Path("tall.bmp")},
+                "/dev/null", mb);
         ASSERT_TRUE(r.code == 0 || r.code == 1) << mb << " MB: exit " << r.code << ": " << r.err;
         if (r.code == 0) break;
         EXPECT_NE(r.err.find("not enough memory"), std::string::npos) << mb << " MB: " << r.err;

@@ -27,6 +27,7 @@
 #include "export/jpeg_encoder.h"
 #include "resources/resource.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/unit/jpeg_builder.h"
 
 namespace {
 
@@ -620,7 +621,8 @@ TEST(BrowserScan, SelectingAFolderInTheTreeListsItsPicturesWithFramedThumbnails)
         const DWORD start = GetTickCount();
         PumpUntil(
             [&] {
-                for (const char* name : {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp", "renamed.jpeg"})
+                for (const char* name :
+                     {"tall.bmp", "wide.bmp", "square.BMP", "palette.bmp", "renamed.jpeg"})
                     if (!Thumbnail(ItemImage(IndexOf(want, name))).Framed()) return false;
                 return true;
             },
@@ -1276,10 +1278,7 @@ void WriteSidewaysPhoto(const std::string& path) {
     size_t length = 0;
     ASSERT_EQ(EncodeJpeg(*picture, jpeg.data(), jpeg.size(), length), 1);
     jpeg.resize(length);
-    const std::vector<uint8_t> app1 = {0xFF, 0xE1, 0, 34, 'E', 'x', 'i', 'f', 0,    0, 'I', 'I',
-                                       42,   0,    8, 0,  0,   0,   1,   0,   0x12, 1, 3,   0,
-                                       1,    0,    0, 0,  6,   0,   0,   0,   0,    0, 0,   0};
-    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    jpeg = WithExifOrientation(jpeg, 6);
     WriteBytes(path, jpeg);
 }
 

@@ -76,8 +76,9 @@ float ExtendedPrecisionScale(int32_t source, int32_t target) {
     return static_cast<float>(static_cast<long double>(source) / target);
 }
 int32_t ExtendedPrecisionStep(int32_t source, int32_t target, int32_t j) {
-    return std::min<int32_t>(source - 1, static_cast<int32_t>(static_cast<long double>(j) *
-                                                              ExtendedPrecisionScale(source, target)));
+    return std::min<int32_t>(
+        source - 1,
+        static_cast<int32_t>(static_cast<long double>(j) * ExtendedPrecisionScale(source, target)));
 }
 
 bool ComputesInExtendedPrecision() {
@@ -118,7 +119,8 @@ TEST(StretchStep, IntegerRuleEqualsTheExtendedPrecisionOneForEverySize) {
         }
     std::mt19937 rng(7);
     for (int i = 0; i < (narrow ? 50000 : 500000); ++i) {
-        const int32_t source = std::max<int32_t>(1, static_cast<int32_t>(rng() >> 1) >> (rng() % 31));
+        const int32_t source =
+            std::max<int32_t>(1, static_cast<int32_t>(rng() >> 1) >> (rng() % 31));
         const int32_t target = 1 + static_cast<int32_t>(rng() % kFrameSide);
         check(source, target, static_cast<int32_t>(rng() % static_cast<uint32_t>(target)));
         check(source, target, target - 1);
@@ -476,30 +478,6 @@ TEST(LinesTheFitReads, SharpFitsOneLinePerPixelSmoothFitsTheShownPart) {
     EXPECT_TRUE(cols.empty() && rows.empty());
 }
 
-TEST(LinesTheFitReads, TheFitReadsNothingElse) {
-    // Lines not marked are poisoned; the fit must come out as from the clean raster.
-    const int32_t w = 211, h = 150;
-    const std::vector<uint32_t> px = RandomPixels(w, h, 9);
-    for (int o : {1, 3, 6, 7})
-        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
-            for (bool smooth : {false, true}) {
-                FitOptions opt;
-                opt.mode = mode;
-                opt.smooth = smooth;
-                std::vector<uint8_t> cols, rows;
-                LinesTheFitReads(w, h, opt, o, cols, rows);
-                Frame clean = Fit(TopDownRaster(px, w, h), mode, smooth, o);
-                std::vector<uint32_t> poisoned = px;
-                for (int32_t r = 0; r < h; ++r)
-                    for (int32_t c = 0; c < w; ++c)
-                        if (!cols[c] || !rows[r])
-                            poisoned[static_cast<size_t>(r) * w + c] ^= 0x5A5A5A;
-                EXPECT_TRUE(
-                    SamePixels(*clean, *Fit(TopDownRaster(poisoned, w, h), mode, smooth, o)))
-                    << o << " " << int(mode) << " " << smooth;
-            }
-}
-
 // --- A stretch of the upright picture to any size (the thumbnails) ---------------
 
 TEST(StretchUpright, IsFitToFrameAsStoredAndTheTurnedPictureStretchedOtherwise) {
@@ -537,19 +515,6 @@ TEST(StretchUpright, IsFitToFrameAsStoredAndTheTurnedPictureStretchedOtherwise) 
 }
 
 // --- Loading a photo ------------------------------------------------------------
-
-// An Exif APP1 segment (little-endian TIFF) holding only the orientation.
-std::vector<uint8_t> ExifApp1(int orientation) {
-    std::vector<uint8_t> s = {
-        0xFF, 0xE1, 0,   0,  'E', 'x', 'i', 'f', 0,
-        0,    'I',  'I', 42, 0,   8,   0,   0,   0, // TIFF header, IFD0 at 8
-        1,    0,                                    // one entry
-        0x12, 0x01, 3,   0,  1,   0,   0,   0,   static_cast<uint8_t>(orientation),
-        0,    0,    0,   0,  0,   0,   0}; // no next IFD
-    s[2] = static_cast<uint8_t>((s.size() - 2) >> 8);
-    s[3] = static_cast<uint8_t>(s.size() - 2);
-    return s;
-}
 
 // A 128 x 128 JPEG file of quadrants red (top-left), green (top-right),
 // blue (bottom-left) and white, with an Exif orientation when `orientation`
@@ -621,7 +586,6 @@ TEST(LoadPictureWith, APortraitPhotoTaggedSixLoadsUpright) {
     ASSERT_EQ(LoadForFrame(set, path.c_str(), o, *out, &report), DecodeOutcome::kComplete);
     EXPECT_TRUE(near(Pixel(*out, 10, 117), 0xFF0000)) << "as stored";
     EXPECT_EQ(report.orientation, 1);
-
 }
 
 TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
@@ -644,8 +608,7 @@ TEST(LoadPictureWith, OnlyAPictureOfTheFilesOwnReachesTheBlock) {
     Frame untouched(new FrameImage);
     std::memset(untouched->bytes, 0x33, sizeof untouched->bytes);
     const std::string missing = NativePath(ScratchDir() + "/missing.jpg");
-    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched),
-              DecodeOutcome::kRefused);
+    EXPECT_EQ(LoadForFrame(set, missing.c_str(), defaults, *untouched), DecodeOutcome::kRefused);
     const std::string text = WriteScratchFile("notes.jpeg", {'h', 'i', '\n'});
     EXPECT_EQ(LoadForFrame(set, text.c_str(), defaults, *untouched), DecodeOutcome::kUnknownType);
     for (size_t i = 0; i < kFrameHeaderBytes + kFramePixelBytes; ++i)

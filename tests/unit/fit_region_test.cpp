@@ -14,6 +14,7 @@
 #include "codecs/load_picture.h"
 #include "fit/fit_options.h"
 #include "tests/unit/fit_test_pictures.h"
+#include "tests/unit/jpeg_builder.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -109,27 +110,30 @@ TEST(FitRegion, EveryFitOfARegionIsTheFitOfThePictureCutToIt) {
         }
 }
 
+// Lines not marked are poisoned; the fit, of the whole picture or of a part,
+// must come out as from the clean raster.
 TEST(FitRegion, TheFitReadsOnlyTheLinesItMarksAndARegionOutsideReadsNothing) {
     const int32_t w = 190, h = 143;
     const std::vector<uint32_t> px = RandomPixels(w, h, 23);
-    for (int o : {1, 2, 5, 8})
-        for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
-            for (bool smooth : {false, true}) {
-                FitOptions opt;
-                opt.mode = mode;
-                opt.smooth = smooth;
-                opt.region = RegionInPixels({21, 11, 97, 60});
-                std::vector<uint8_t> cols, rows;
-                LinesTheFitReads(w, h, opt, o, cols, rows);
-                Frame clean = FitOf(TopDownRaster(px, w, h), opt, o);
-                std::vector<uint32_t> poisoned = px;
-                for (int32_t r = 0; r < h; ++r)
-                    for (int32_t c = 0; c < w; ++c)
-                        if (!cols[c] || !rows[r])
-                            poisoned[static_cast<size_t>(r) * w + c] ^= 0x5A5A5A;
-                EXPECT_TRUE(Same(*clean, *FitOf(TopDownRaster(poisoned, w, h), opt, o)))
-                    << o << " " << int(mode) << " " << smooth;
-            }
+    for (const RegionRequest& region : {RegionRequest{}, RegionInPixels({21, 11, 97, 60})})
+        for (int o : {1, 2, 3, 5, 6, 7, 8})
+            for (FitMode mode : {FitMode::kStretch, FitMode::kFill, FitMode::kInside})
+                for (bool smooth : {false, true}) {
+                    FitOptions opt;
+                    opt.mode = mode;
+                    opt.smooth = smooth;
+                    opt.region = region;
+                    std::vector<uint8_t> cols, rows;
+                    LinesTheFitReads(w, h, opt, o, cols, rows);
+                    Frame clean = FitOf(TopDownRaster(px, w, h), opt, o);
+                    std::vector<uint32_t> poisoned = px;
+                    for (int32_t r = 0; r < h; ++r)
+                        for (int32_t c = 0; c < w; ++c)
+                            if (!cols[c] || !rows[r])
+                                poisoned[static_cast<size_t>(r) * w + c] ^= 0x5A5A5A;
+                    EXPECT_TRUE(Same(*clean, *FitOf(TopDownRaster(poisoned, w, h), opt, o)))
+                        << region.asked << " " << o << " " << int(mode) << " " << smooth;
+                }
     FitOptions outside;
     outside.region = RegionInPixels({100, 0, 100, 10});
     std::vector<uint8_t> cols, rows;
@@ -152,52 +156,7 @@ TEST(FitRegion, TheFitReadsOnlyTheLinesItMarksAndARegionOutsideReadsNothing) {
 
 // The file with an Exif APP1 holding only `orientation` after its SOI.
 std::string WithOrientation(const std::string& from, const char* name, int orientation) {
-    std::vector<uint8_t> file = ReadFile(from);
-    const uint8_t app1[] = {0xFF,
-                            0xE1,
-                            0,
-                            34,
-                            'E',
-                            'x',
-                            'i',
-                            'f',
-                            0,
-                            0,
-                            'I',
-                            'I',
-                            42,
-                            0,
-                            8,
-                            0,
-                            0,
-                            0,
-                            1,
-                            0,
-                            0x12,
-                            0x01,
-                            3,
-                            0,
-                            1,
-                            0,
-                            0,
-                            0,
-                            static_cast<uint8_t>(orientation),
-                            0,
-                            0,
-                            0,
-                            0,
-                            0,
-                            0,
-                            0};
-    if (file.size() > 2) file.insert(file.begin() + 2, app1, app1 + sizeof app1);
-    const std::string path = NativePath(ScratchDir() + "/" + name);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(f);
-    if (f) {
-        std::fwrite(file.data(), 1, file.size(), f);
-        std::fclose(f);
-    }
-    return path;
+    return WriteScratchFile(name, WithExifOrientation(ReadFile(from), orientation));
 }
 
 TEST(FitRegion, ASampledJpegLoadOfARegionIsTheFitOfTheFullDecode) {

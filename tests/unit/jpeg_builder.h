@@ -150,3 +150,23 @@ struct JpegBuilder {
         nbits = 0;
     }
 };
+
+// An Exif APP1 segment (little-endian TIFF) holding only the orientation.
+inline std::vector<uint8_t> ExifApp1(int orientation) {
+    std::vector<uint8_t> s = {
+        0xFF, 0xE1, 0,   0,  'E', 'x', 'i', 'f', 0,
+        0,    'I',  'I', 42, 0,   8,   0,   0,   0, // TIFF header, IFD0 at 8
+        1,    0,                                    // one entry
+        0x12, 0x01, 3,   0,  1,   0,   0,   0,   static_cast<uint8_t>(orientation),
+        0,    0,    0,   0,  0,   0,   0}; // no next IFD
+    s[2] = static_cast<uint8_t>((s.size() - 2) >> 8);
+    s[3] = static_cast<uint8_t>(s.size() - 2);
+    return s;
+}
+
+// The JPEG file `jpeg` with ExifApp1(orientation) right after its start marker.
+inline std::vector<uint8_t> WithExifOrientation(std::vector<uint8_t> jpeg, int orientation) {
+    const std::vector<uint8_t> app1 = ExifApp1(orientation);
+    if (jpeg.size() >= 2) jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    return jpeg;
+}
