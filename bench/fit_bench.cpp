@@ -102,6 +102,20 @@ void BM_LoadFillSmoothUpright(benchmark::State& state) {
 BENCHMARK(BM_LoadPlainStretch)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFillSmoothUpright)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
+// Decodes the photo `file` whole into `lb`, its raster from row 0; false
+// (the benchmark skipped with the reason) when it cannot be.
+bool DecodeWhole(std::vector<uint8_t>& file, LoadBuffers& lb, benchmark::State& state) {
+    LoadMemory(lb, file.data(), file.size());
+    std::unique_ptr<JpegDecoder, FreeDecoder> d(
+        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
+    if (!DecodeJpegLoaded(lb, *d)) {
+        state.SkipWithError(LastDecodeFailure());
+        return false;
+    }
+    lb.raster.cursor.address = RasterRow(lb, 0);
+    return true;
+}
+
 // The fit alone on the decoded photo (the part the options add).
 void BM_FitAlone(benchmark::State& state) {
     std::vector<uint8_t> file = ReadPhoto(kPhotos[0]);
@@ -110,14 +124,7 @@ void BM_FitAlone(benchmark::State& state) {
         return;
     }
     LoadBuffers& lb = Buffers().buffers;
-    LoadMemory(lb, file.data(), file.size());
-    std::unique_ptr<JpegDecoder, FreeDecoder> d(
-        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
-    if (!DecodeJpegLoaded(lb, *d)) {
-        state.SkipWithError(LastDecodeFailure());
-        return;
-    }
-    lb.raster.cursor.address = RasterRow(lb, 0);
+    if (!DecodeWhole(file, lb, state)) return;
     static FrameImage block;
     FitOptions options;
     options.mode = static_cast<FitMode>(state.range(0));
@@ -142,14 +149,7 @@ void BM_SubjectSuggestionOnPhoto(benchmark::State& state) {
         return;
     }
     LoadBuffers& lb = Buffers().buffers;
-    LoadMemory(lb, file.data(), file.size());
-    std::unique_ptr<JpegDecoder, FreeDecoder> d(
-        static_cast<JpegDecoder*>(std::calloc(1, kJpegDecoderBytes)));
-    if (!DecodeJpegLoaded(lb, *d)) {
-        state.SkipWithError(LastDecodeFailure());
-        return;
-    }
-    lb.raster.cursor.address = RasterRow(lb, 0);
+    if (!DecodeWhole(file, lb, state)) return;
     for (auto _ : state)
         benchmark::DoNotOptimize(SuggestSubjectRegion(lb, 1, 1, 1));
     state.SetLabel(kPhotos[state.range(0)]);
