@@ -23,6 +23,14 @@
 
 namespace fs = std::filesystem;
 
+bool IsTerminal(FILE* f) {
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) != 0;
+#endif
+}
+
 const char kStandardInputName[] = "standard input";
 
 namespace {
@@ -59,12 +67,12 @@ int CreateTemporary(const char* extension, std::string& path) {
     const int pid = static_cast<int>(getpid());
 #endif
     for (int k = 0; k < 100; ++k) {
-        path = (folder / ("pixmora-cli-" + std::to_string(pid) + "-" + std::to_string(k) + "." +
-                          extension))
+        path = (folder /
+                ("pixmora-cli-" + std::to_string(pid) + "-" + std::to_string(k) + "." + extension))
                    .string();
 #ifdef _WIN32
-        const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                             _S_IREAD | _S_IWRITE);
+        const int fd =
+            _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
 #endif
@@ -121,7 +129,8 @@ std::string StandardInput::Take() {
         data.insert(data.end(), chunk, chunk + n);
         if (n < sizeof chunk) break;
     }
-    if (std::ferror(stdin)) return std::string("cannot read standard input: ") + std::strerror(errno);
+    if (std::ferror(stdin))
+        return std::string("cannot read standard input: ") + std::strerror(errno);
     const char* extension = ExtensionFor(PictureKindOfData(data.data(), data.size()));
     if (!extension)
         return data.empty() ? "standard input is empty"
@@ -211,8 +220,8 @@ std::vector<std::string> FolderSkipLines(const FolderSkips& s) {
     const std::string at = s.folder + ": skipped ";
     if (!s.notPictures.empty())
         lines.push_back(at +
-                        Counted(s.notPictures.size(), "file that is not a picture: ",
-                                "files that are not pictures: ") +
+                        Counted(s.notPictures.size(),
+                                "file that is not a picture: ", "files that are not pictures: ") +
                         JoinNames(s.notPictures));
     if (!s.folders.empty())
         lines.push_back(at +

@@ -2,6 +2,7 @@
 // and "-" as standard input, kept in a file of its own while the command runs.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ void ExpandInputs(const std::vector<std::string>& operands, const StandardInput&
 // The lines that say what a folder left out and why, e.g. "album: skipped 2
 // files that are not pictures: notes.txt, clip.mp4" (at most 10 names a line).
 std::vector<std::string> FolderSkipLines(const FolderSkips& skips);
+
+// Whether `f` is a terminal: no picture is read from or written to one.
+bool IsTerminal(FILE* f);
 
 // The name order of folder listings.
 bool NameOrder(const std::string& a, const std::string& b);

@@ -45,14 +45,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsTerminal(FILE* f) {
-#ifdef _WIN32
-    return _isatty(_fileno(f)) != 0;
-#else
-    return isatty(fileno(f)) != 0;
-#endif
-}
-
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -105,7 +97,8 @@ class Report {
         if (r.description.empty() && r.damage.empty() && r.problem.empty()) return;
         if (shown_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_), "");
         shown_ = 0;
-        if (!r.description.empty()) std::fprintf(stderr, "pixmora-cli: %s\n", r.description.c_str());
+        if (!r.description.empty())
+            std::fprintf(stderr, "pixmora-cli: %s\n", r.description.c_str());
         if (!r.damage.empty()) Warn(name + ": " + r.damage);
         if (!r.problem.empty()) {
             if (args_.skipBad && !r.usage)
@@ -263,8 +256,8 @@ void KeepWorkBlocksInTheHeap() {
 // machine's memory is the bound.
 int DefaultJobs() {
     const unsigned processors = std::thread::hardware_concurrency();
-    const uint64_t perWorker = static_cast<uint64_t>(kFileBufferSize) + kDecodeBufferSize +
-                               sizeof(Worker) + (16u << 20);
+    const uint64_t perWorker =
+        static_cast<uint64_t>(kFileBufferSize) + kDecodeBufferSize + sizeof(Worker) + (16u << 20);
     uint64_t room = UINT64_MAX;
     if (sizeof(void*) == 4) room = 1536ull << 20;
 #if !defined(_WIN32) && defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
@@ -460,8 +453,7 @@ int CmdExport(const CliArgs& a) {
     std::vector<std::string> parts;
     if (bad > 0) parts.push_back(Counted(bad, "input", "inputs") + " left out that cannot be read");
     if (damaged > 0) parts.push_back(Counted(damaged, "picture", "pictures") + " damaged");
-    if (skipped > 0)
-        parts.push_back(Counted(skipped, "entry", "entries") + " of folders skipped");
+    if (skipped > 0) parts.push_back(Counted(skipped, "entry", "entries") + " of folders skipped");
     std::string summary = "Wrote " + Counted(set.size(), "picture", "pictures") + " to " + outdir;
     for (size_t i = 0; i < parts.size(); ++i)
         summary += (i == 0 ? " (" : ", ") + parts[i] + (i + 1 == parts.size() ? ")" : "");

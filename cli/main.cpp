@@ -28,14 +28,6 @@
 
 namespace {
 
-bool IsTerminal(FILE* f) {
-#ifdef _WIN32
-    return _isatty(_fileno(f)) != 0;
-#else
-    return isatty(fileno(f)) != 0;
-#endif
-}
-
 // The one input of decode, frame, edit and encode: a file, or standard input.
 struct SingleInput {
     StandardInput standard;
@@ -124,10 +116,9 @@ int CmdDecode(const CliArgs& a) {
     CliDecoders d;
     MapInputs(d);
     LoadedPicture loaded = DecodeWhole(d, in.path, in.name);
-    const std::string description =
-        in.name + ": read " + std::to_string(loaded.report.width) + " x " +
-        std::to_string(loaded.report.height) + ", " + std::to_string(RasterBits(d.buffers())) +
-        " bits a pixel";
+    const std::string description = in.name + ": read " + std::to_string(loaded.report.width) +
+                                    " x " + std::to_string(loaded.report.height) + ", " +
+                                    std::to_string(RasterBits(d.buffers())) + " bits a pixel";
     if (!Told(a, in.name, loaded, description)) return kExitFailed;
     BmpParts parts;
     if (!RasterBmpParts(d.buffers(), parts)) {
