@@ -52,6 +52,7 @@ const char* ExtensionFor(PictureKind kind) {
     case PictureKind::kBmp: return "bmp";
     case PictureKind::kGif: return "gif";
     case PictureKind::kJpeg: return "jpg";
+    case PictureKind::kPng: return "png";
     default: return nullptr;
     }
 }
@@ -134,7 +135,7 @@ std::string StandardInput::Take() {
     const char* extension = ExtensionFor(PictureKindOfData(data.data(), data.size()));
     if (!extension)
         return data.empty() ? "standard input is empty"
-                            : "standard input holds no BMP, GIF or JPG picture";
+                            : "standard input holds no BMP, GIF, JPEG or PNG picture";
     std::string path;
     const int fd = CreateTemporary(extension, path);
     if (fd < 0)

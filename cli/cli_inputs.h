@@ -43,7 +43,7 @@ class StandardInput {
 extern const char kStandardInputName[];
 
 // Appends the inputs that `operands` name: a file as it is (checked when it
-// is read); "-" as `standardInput`'s file; a folder as its BMP, GIF and JPG
+// is read); "-" as `standardInput`'s file; a folder as its BMP, GIF, JPEG and PNG
 // files (the extension rule of the program's folder scan), without
 // sub-folders, in name order (letters compared without case, ties broken by
 // the bytes). What a folder leaves out is added to `skips`; a folder that

@@ -322,7 +322,7 @@ int CmdExport(const CliArgs& a) {
     };
     if (inputs.empty()) {
         tellSkips();
-        Complain("no BMP, GIF or JPG pictures to export");
+        Complain("no BMP, GIF, JPEG or PNG pictures to export");
         return kExitFailed;
     }
     if (inputs.size() > static_cast<size_t>(kAlbumCapacity) && !a.noLimit) {

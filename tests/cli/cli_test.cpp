@@ -902,7 +902,7 @@ TEST_F(Cli, BadInputsAreNamedWithTheirReasonsAllAtOnce) {
 // ---- Outputs ----
 
 TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
-    const std::string in = SmallJpeg("in.jpg", 3);
+    const std::string in = SmallJpeg("in.jpg", 3), png = SmallPng("in.png", 40, 30, 5);
     const Picture plain = LoadAsTheProgram(in);
     Picture negative = LoadAsTheProgram(in);
     ApplyNegative(*negative);
@@ -925,6 +925,7 @@ TEST_F(Cli, OutputsAreWhatTheirNamesSay) {
          EncodedAsSaveAll(*plain),
          Path("frame.bmp")},
         {{"decode", Path("frame.bmp"), "-"}, "-", frameBmp},
+        {{"frame", "-", Path("png.bmp")}, Path("png.bmp"), BmpOf(*LoadAsTheProgram(png)), png},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.args, c.in);
