@@ -197,8 +197,13 @@ bool UndoSavePlan(const SavePlan& plan) {
     for (const PlannedSlot& slot : plan.slots) {
         const std::string temp = plan.Temp(slot.index), final = plan.Final(slot.index);
         if (HoldsNew(slot, temp)) ours = RemoveFile(temp) && ours;
-        // Only the new file itself leaves the name; whatever else holds it stays.
-        if (HoldsNew(slot, final)) ours = RemoveFile(final) && ours;
+        // Only the new file itself leaves the name; whatever else holds it
+        // stays, also an older file that never stepped aside and happens to
+        // hold the same bytes (a "3.JPG" the system finds for "3.jpg").
+        bool olderThere = false;
+        for (const OlderFile& o : slot.older)
+            olderThere = olderThere || HoldsOlder(final, o);
+        if (!olderThere && HoldsNew(slot, final)) ours = RemoveFile(final) && ours;
         for (const OlderFile& o : slot.older) {
             const std::string backup = plan.Backup(slot.index, o);
             if (!HoldsOlder(backup, o)) continue; // never moved (or not ours)
@@ -254,7 +259,10 @@ SaveAllRepair RepairInterruptedSaveAll(const std::string& folder, char separator
             // folder that holds something stays as it is).
             RemoveEmptyGroups(plan);
             std::vector<std::string> inside;
-            if (ListFolder(plan.work, inside) && inside.empty()) RemoveEmptyFolder(plan.work);
+            if (ListFolder(plan.work, inside) && inside.empty())
+                RemoveEmptyFolder(plan.work);
+            else
+                repair.stuck.push_back(plan.work); // may hold older pictures: the user is told
             continue;
         }
         const bool done = plan.committed ? FinishSavePlan(plan, true) : UndoSavePlan(plan);

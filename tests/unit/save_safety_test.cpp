@@ -26,7 +26,6 @@ namespace {
 
 const char kSep = kPathSeparator;
 
-
 using Folder = std::map<std::string, std::vector<uint8_t>>;
 
 // A folder as an earlier export left it: 0.jpg, 1.JPG (another spelling, so
@@ -203,6 +202,9 @@ TEST(SaveAllSafety, AJournalCutShortOrNotOursIsReadSafely) {
         const SaveAllRepair repair = RepairInterruptedSaveAll(dir, kSep);
         EXPECT_EQ(repair.undone, c.removed ? 1 : 0);
         EXPECT_EQ(PathExists(work), !c.removed);
+        // A work folder that stays is named to the user: it may hold older pictures.
+        EXPECT_EQ(repair.stuck,
+                  c.removed ? std::vector<std::string>{} : std::vector<std::string>{work});
         EXPECT_EQ(ReadFile(dir + kSep + "0.jpg"), Encoded(*Picture(73)));
     }
 }
@@ -404,25 +406,30 @@ TEST(SaveAllSafety, TheUsersOwnNumberedFilesAreReplacedOnlyWhenAllowed) {
 TEST(SaveAllSafety, EverySpellingOfANumberIsOneSlot) {
     std::vector<std::vector<uint8_t>> jpegs = {Encoded(*Picture(132)), Encoded(*Picture(133))};
     const Folder expected = {{"0.jpg", jpegs[0]}, {"1.jpg", jpegs[1]}};
-    auto olderSet = [] {
-        std::string dir = FreshDir();
-        WriteBytes(dir + kSep + "1.JPG", OlderPicture(130));
-        WriteBytes(dir + kSep + "1.jpg",
-                   OlderPicture(131)); // the same file where case does not count
-        return dir;
-    };
-    const Folder before = Snapshot(olderSet());
-    bool bothAside = false; // a kill found both spellings in the work folder
-    for (long n = 1;; ++n) {
-        const std::string dir = olderSet();
-        FailFileOperation(n, true);
-        const SaveAllResult r = CommitSaveAllSet(dir, jpegs.data(), 2);
-        if (FailFileOperation(0) < n) break; // the export ended before operation n
-        bothAside = bothAside || (!Exists(dir + kSep + "1.JPG") && !Exists(dir + kSep + "1.jpg"));
-        RepairInterruptedSaveAll(dir, kSep);
-        EXPECT_EQ(Snapshot(dir), r.ok() ? expected : before) << "operation " << n;
+    // "1.jpg" an older picture, or a file that already holds the new
+    // picture's bytes: an undo must not take that one for its own.
+    for (const std::string& second :
+         {OlderPicture(131), std::string(jpegs[1].begin(), jpegs[1].end())}) {
+        auto olderSet = [&] {
+            std::string dir = FreshDir();
+            WriteBytes(dir + kSep + "1.JPG", OlderPicture(130));
+            WriteBytes(dir + kSep + "1.jpg", second); // the same file where case does not count
+            return dir;
+        };
+        const Folder before = Snapshot(olderSet());
+        bool bothAside = false; // a kill found both spellings in the work folder
+        for (long n = 1;; ++n) {
+            const std::string dir = olderSet();
+            FailFileOperation(n, true);
+            const SaveAllResult r = CommitSaveAllSet(dir, jpegs.data(), 2);
+            if (FailFileOperation(0) < n) break; // the export ended before operation n
+            bothAside =
+                bothAside || (!Exists(dir + kSep + "1.JPG") && !Exists(dir + kSep + "1.jpg"));
+            RepairInterruptedSaveAll(dir, kSep);
+            EXPECT_EQ(Snapshot(dir), r.ok() ? expected : before) << "operation " << n;
+        }
+        EXPECT_TRUE(bothAside);
     }
-    EXPECT_TRUE(bothAside);
 }
 
 // A folder whose own path is `length` characters long.
