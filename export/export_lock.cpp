@@ -22,13 +22,18 @@ ExportLockOutcome ExportLock::TryTake(const std::string& folder, char separator)
 #ifdef _WIN32
     // No sharing: a second open fails until this one is closed, and the
     // system deletes the file then, whatever ended the owner.
-    const int fd =
-        _sopen(path.c_str(), _O_RDWR | _O_CREAT | _O_TEMPORARY | _O_BINARY | _O_NOINHERIT,
-               _SH_DENYRW, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        // Refused while the file is there: someone holds it (or is just letting go).
-        return errno == EACCES && PathExists(path) ? ExportLockOutcome::kBusy
-                                                   : ExportLockOutcome::kNoLock;
+    // A file refused and gone at once was being let go (deleted on its
+    // close): a few more tries before the folder counts as one without locks.
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 5; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        fd = _sopen(path.c_str(), _O_RDWR | _O_CREAT | _O_TEMPORARY | _O_BINARY | _O_NOINHERIT,
+                    _SH_DENYRW, _S_IREAD | _S_IWRITE);
+        if (fd >= 0 || errno != EACCES) break;
+        // Refused while the file is there: someone holds it.
+        if (PathExists(path)) return ExportLockOutcome::kBusy;
+    }
+    if (fd < 0) return ExportLockOutcome::kNoLock;
 #else
     int fd = -1;
     // A holder that lets go removes the file: a lock won on the removed file

@@ -110,8 +110,12 @@ int OpenFile(const char* path, int flags) {
 int WriteSome(int fd, const uint8_t* p, size_t n) {
     return _write(fd, p, static_cast<unsigned>(n < (1u << 30) ? n : (1u << 30)));
 }
-int Durable(int fd) { return _commit(fd); } // FlushFileBuffers
-int CloseFile(int fd) { return _close(fd); }
+int Durable(int fd) {
+    return _commit(fd);
+} // FlushFileBuffers
+int CloseFile(int fd) {
+    return _close(fd);
+}
 constexpr int kCreateNew = _O_WRONLY | _O_CREAT | _O_EXCL;
 constexpr int kAppend = _O_WRONLY | _O_APPEND;
 constexpr int kWriteExisting = _O_WRONLY;
@@ -123,8 +127,12 @@ int OpenFile(const char* path, int flags) {
 ssize_t WriteSome(int fd, const uint8_t* p, size_t n) {
     return write(fd, p, n);
 }
-int Durable(int fd) { return fsync(fd); }
-int CloseFile(int fd) { return close(fd); }
+int Durable(int fd) {
+    return fsync(fd);
+}
+int CloseFile(int fd) {
+    return close(fd);
+}
 constexpr int kCreateNew = O_WRONLY | O_CREAT | O_EXCL;
 constexpr int kAppend = O_WRONLY | O_APPEND;
 constexpr int kWriteExisting = O_WRONLY;
@@ -233,8 +241,7 @@ bool RenameFile(const std::string& from, const std::string& to, bool replace) {
 #else
     if (replace) return std::rename(from.c_str(), to.c_str()) == 0;
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false; // EEXIST among them
 #endif
     // A second name made without replacing, then the first removed.
@@ -272,9 +279,15 @@ bool FlushFolder(const std::string& path) {
 bool FlushAtOnce(size_t count, const std::function<bool(size_t)>& flush) {
     std::atomic<size_t> next{0};
     std::atomic<bool> ok{true};
+    std::atomic<int> firstError{0}; // errno is each thread's own
     auto work = [&] {
-        for (size_t k; (k = next++) < count;)
-            if (!flush(k)) ok = false;
+        for (size_t k; (k = next++) < count;) {
+            errno = 0;
+            if (flush(k)) continue;
+            ok = false;
+            int none = 0;
+            firstError.compare_exchange_strong(none, errno);
+        }
     };
     // Eight flushes waiting at once share the disk's flushes (measured on
     // ext4: 384 files in 130-170 ms against 1.4-2.0 s one after another).
@@ -289,6 +302,7 @@ bool FlushAtOnce(size_t count, const std::function<bool(size_t)>& flush) {
     work();
     for (std::thread& t : threads)
         t.join();
+    errno = firstError; // the reason of the first that failed, 0 when none said
     return ok;
 }
 

@@ -138,7 +138,8 @@ SaveAllResult SaveSet(const std::string& folder, int count, char separator, Pict
             ExportLockOutcome::kBusy)
             return fail(-1, SaveAllFailure::kFolderBusy);
     }
-    result.repair = RepairInterruptedSaveAll(folder, separator);
+    // A caller that holds the lock has put the folder right under it already.
+    if (ownLock) result.repair = RepairInterruptedSaveAll(folder, separator);
     std::vector<std::string> names;
     errno = 0;
     if (!ListFolder(folder, names)) {

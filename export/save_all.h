@@ -116,8 +116,9 @@ struct SaveAllWay {
     bool keepLeftovers = false;
     // The folder's export lock: null, and the export takes it itself, waiting
     // up to `lockWaitMs` for another export into the folder (`waiting` is told
-    // once when the wait begins); or the caller's, who took it (or found none
-    // can be had there) and keeps it.
+    // once when the wait begins) and first puts right an export into it that
+    // was cut short; or the caller's, who took it (or found none can be had
+    // there), put the folder right under it, and keeps it.
     ExportLock* lock = nullptr;
     int lockWaitMs = kExportLockWaitMs;
     void (*waiting)(void* context) = nullptr;
