@@ -199,10 +199,13 @@ bool UndoSavePlan(const SavePlan& plan) {
         if (HoldsNew(slot, temp)) ours = RemoveFile(temp) && ours;
         // Only the new file itself leaves the name; whatever else holds it
         // stays, also an older file that never stepped aside and happens to
-        // hold the same bytes (a "3.JPG" the system finds for "3.jpg").
+        // hold the same bytes (a "3.JPG" the system finds for "3.jpg"). One
+        // that waits in the work folder comes back below; the stamps alone
+        // cannot tell the two apart where they carry no file number (Windows).
         bool olderThere = false;
         for (const OlderFile& o : slot.older)
-            olderThere = olderThere || HoldsOlder(final, o);
+            olderThere =
+                olderThere || (HoldsOlder(final, o) && !HoldsOlder(plan.Backup(slot.index, o), o));
         if (!olderThere && HoldsNew(slot, final)) ours = RemoveFile(final) && ours;
         for (const OlderFile& o : slot.older) {
             const std::string backup = plan.Backup(slot.index, o);
