@@ -419,30 +419,32 @@ void SaveAllInto(HWND main, const std::string& folder,
         box(shown, MessageText(shown));
     };
     const std::string leaf = folder.substr(folder.rfind('\\') + 1);
-    OnNextDialog([&](HWND browser) {
-        asked = true;
-        // The browser fills its tree after it appears: select until the
-        // folder is the tree's current item.
-        HWND tree = GetDlgItem(browser, 14145);
-        for (int tries = 0; tries < 30; ++tries) {
-            SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
-                         reinterpret_cast<LPARAM>(folder.c_str()));
-            Pump(100);
-            char text[MAX_PATH] = "";
-            TVITEMA item = {};
-            item.mask = TVIF_TEXT;
-            item.hItem =
-                reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-            item.pszText = text;
-            item.cchTextMax = sizeof text;
-            if (item.hItem &&
-                SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
-                leaf == text)
-                break;
-        }
-        OnNextDialog(answer, 5000);
-        SendMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
-    });
+    OnNextDialog(
+        [&](HWND browser) {
+            asked = true;
+            // The browser fills its tree after it appears: select until the
+            // folder is the tree's current item.
+            HWND tree = GetDlgItem(browser, 14145);
+            for (int tries = 0; tries < 30; ++tries) {
+                SendMessageA(browser, BFFM_SETSELECTIONA, TRUE,
+                             reinterpret_cast<LPARAM>(folder.c_str()));
+                Pump(100);
+                char text[MAX_PATH] = "";
+                TVITEMA item = {};
+                item.mask = TVIF_TEXT;
+                item.hItem =
+                    reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                item.pszText = text;
+                item.cchTextMax = sizeof text;
+                if (item.hItem &&
+                    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) &&
+                    leaf == text)
+                    break;
+            }
+            OnNextDialog(answer, 5000);
+            SendMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
+        },
+        kShellDialogMs);
     Click(main, IDC_SAVE_ALL);
     EXPECT_TRUE(asked);
     OnNextDialog(nullptr);

@@ -1226,21 +1226,23 @@ TEST(BrowserMenu, SettingsAreKeptBetweenRunsAndAMissingOrDamagedFileGivesTheDefa
         EXPECT_EQ(ItemTexts(), PicturesInSearchOrder(folder.path));
         // Save All's folder browser opens where the last Save All went.
         std::string selected;
-        OnNextDialog([&](HWND browser) {
-            Pump(300);
-            HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
-            auto item =
-                reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-            char text[MAX_PATH] = "";
-            TVITEMA t = {};
-            t.mask = TVIF_TEXT | TVIF_HANDLE;
-            t.hItem = item;
-            t.pszText = text;
-            t.cchTextMax = sizeof text;
-            SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&t));
-            selected = text;
-            SendMessageA(browser, WM_COMMAND, IDCANCEL, 0);
-        });
+        OnNextDialog(
+            [&](HWND browser) {
+                Pump(300);
+                HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
+                auto item =
+                    reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+                char text[MAX_PATH] = "";
+                TVITEMA t = {};
+                t.mask = TVIF_TEXT | TVIF_HANDLE;
+                t.hItem = item;
+                t.pszText = text;
+                t.cchTextMax = sizeof text;
+                SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&t));
+                selected = text;
+                SendMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+            },
+            kShellDialogMs);
         SendMessageA(dialog, WM_COMMAND, IDC_SAVE_ALL, 0);
         EXPECT_TRUE(NextDialogHandled());
         EXPECT_EQ(Lower(selected), "pixmora_browser_save_here");

@@ -23,6 +23,9 @@ bool HarnessHadToClose();
 // that opens the dialog. Gives up after `timeoutMs`. A nullptr action
 // disarms the one armed before.
 void OnNextDialog(const std::function<void(HWND)>& action, int timeoutMs = 5000);
+// How long the shell's Browse for Folder may take to appear: under Wine its
+// first showing fills the shell's namespace, which has taken over 5 s.
+constexpr int kShellDialogMs = 20000;
 // The same for the next popup menu (its window, class "#32768"); the action
 // runs inside the menu's own loop, so keys it posts are taken by the menu.
 void OnNextMenu(const std::function<void(HWND)>& action, int timeoutMs = 5000);
