@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 std::string NativePath(const std::string& unixPath) {
 #ifdef _WIN32
@@ -39,16 +40,34 @@ std::string CorpusDir() {
 // test that makes "x.jpg" in its scratch folder would find the last one's.
 std::string ScratchDir() {
     static int counter = 0;
+    // Gone when the tests end: left in Wine's Temp folder they pile up
+    // run after run, and the shell's folder browser of the GUI tests slows
+    // down listing them.
+    static std::vector<std::string> made;
+    if (counter == 0)
+        std::atexit([] {
+            std::error_code ec;
+            for (const std::string& dir : made)
+                std::filesystem::remove_all(dir, ec);
+        });
     for (;;) {
 #ifdef _WIN32
         const char* tmp = std::getenv("TEMP");
         std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" +
                           std::to_string(_getpid()) + "_" + std::to_string(counter++);
-        if (_mkdir(dir.c_str()) == 0 || errno != EEXIST) return dir;
+        if (_mkdir(dir.c_str()) == 0) {
+            made.push_back(dir);
+            return dir;
+        }
+        if (errno != EEXIST) return dir;
 #else
         std::string dir =
             "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-        if (mkdir(dir.c_str(), 0755) == 0 || errno != EEXIST) return dir;
+        if (mkdir(dir.c_str(), 0755) == 0) {
+            made.push_back(dir);
+            return dir;
+        }
+        if (errno != EEXIST) return dir;
 #endif
     }
 }
