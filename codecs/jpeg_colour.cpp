@@ -329,6 +329,32 @@ PIXMORA_AVX2 inline void WritePacked2Wide(const McuLine& a1, const McuLine& b1, 
     StoreLanes(PackedPart2(p, 2), oa + 32, ob + 32);
 }
 
+// Two lines (top, bottom) of two neighbouring 4:2:0 MCUs (1 beside 2): 32
+// pixels of each line. Both lines take the same chroma row, so its terms are computed
+// once; MCU 1 goes in the low lane, MCU 2 in the high one.
+PIXMORA_AVX2 inline void WriteLineOfPair(const McuLine& l1, const McuLine& l2, __m256i r0,
+                                         __m256i r1, __m256i g0, __m256i g1, __m256i b0,
+                                         __m256i b1, uint8_t* o) {
+    const __m256i y =
+        _mm256_unpacklo_epi64(Load8x2(l1.yLeft, l2.yLeft), Load8x2(l1.yRight, l2.yRight));
+    const Planes2 p = Planar32(y, r0, r1, g0, g1, b0, b1);
+    StoreLanes(PackedPart2(p, 0), o, o + 48);
+    StoreLanes(PackedPart2(p, 1), o + 16, o + 64);
+    StoreLanes(PackedPart2(p, 2), o + 32, o + 80);
+}
+
+PIXMORA_AVX2 inline void WritePacked420(const McuLine& top1, const McuLine& bottom1,
+                                        const McuLine& top2, const McuLine& bottom2, uint8_t* oa, uint8_t* ob) {
+    __m256i red, green, blue;
+    ChromaTerms2(Load8x2(top1.cb, top2.cb), Load8x2(top1.cr, top2.cr), red, green, blue);
+    const __m256i r0 = _mm256_unpacklo_epi16(red, red), r1 = _mm256_unpackhi_epi16(red, red);
+    const __m256i g0 = _mm256_unpacklo_epi16(green, green),
+                  g1 = _mm256_unpackhi_epi16(green, green);
+    const __m256i b0 = _mm256_unpacklo_epi16(blue, blue), b1 = _mm256_unpackhi_epi16(blue, blue);
+    WriteLineOfPair(top1, top2, r0, r1, g0, g1, b0, b1, oa);
+    WriteLineOfPair(bottom1, bottom2, r0, r1, g0, g1, b0, b1, ob);
+}
+
 // One raster row of the MCU row, packed; only the row's last, cut MCU
 // takes the 4-byte-group path.
 PIXMORA_AVX2 inline void WriteLinePacked(const JpegDecoder& d, int32_t line, uint8_t* out) {
@@ -361,7 +387,15 @@ PIXMORA_AVX2 bool WriteMcuRowPacked(JpegDecoder& d, int32_t firstRow, int32_t ro
         const uint8_t* mcu = d.sampleBuffer;
         int32_t x = 0;
         int32_t m = 0;
-        // MCUs 8 pixels wide go two at a time, filling the vectors.
+        // MCUs 8 pixels wide go two at a time, filling the vectors; so do
+        // 4:2:0 MCUs, whose two lines here share their chroma row.
+        if (d.layoutKind == kLayoutH2V2)
+            for (; m + 1 < d.frameMcusPerRow && x + 32 <= d.width; m += 2, mcu += 2 * mcuBytes) {
+                WritePacked420(LineOf(d, mcu, line), LineOf(d, mcu, line + 1),
+                               LineOf(d, mcu + mcuBytes, line),
+                               LineOf(d, mcu + mcuBytes, line + 1), outA + 3 * x, outB + 3 * x);
+                x += 32;
+            }
         if (d.mcuWidth == 8)
             for (; m + 1 < d.frameMcusPerRow && x + 16 <= d.width; m += 2, mcu += 2 * mcuBytes) {
                 WritePacked2Wide(LineOf(d, mcu, line), LineOf(d, mcu, line + 1),
