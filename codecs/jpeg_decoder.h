@@ -104,12 +104,12 @@ struct HuffSkip {
     uint8_t unused;
 };
 
-// One or two AC symbols passed over in one step: the next kHuffPairBits
-// bits hold the first symbol's code and extra bits and the second one's
-// code (its extra bits may lie beyond). `advance` is the sum of both moves
-// of the position; an end of block, a code too long for the window or no
-// code at all give kHuffPairStop, which sends the symbol to HuffSkip's rule.
-constexpr int32_t kHuffPairBits = 12;
+// AC symbols passed over in one step: the next kHuffPairBits bits hold
+// every one's code and extra bits, but for the last one's extra bits, which
+// may lie beyond. `advance` is the sum of their moves of the position; an
+// end of block, a code too long for the window or no code at all first
+// give kHuffPairStop, which sends the symbol to HuffSkip's rule.
+constexpr int32_t kHuffPairBits = 13;
 constexpr uint8_t kHuffPairStop = 255;
 struct HuffSkipPair {
     uint8_t totalLength; // codes and extra bits of both
@@ -117,13 +117,15 @@ struct HuffSkipPair {
 };
 
 // Everything a Huffman lookup block holds (one work block per slot; the
-// skip tables only in the AC slots).
+// skip tables only in the AC slots, built by EnsureSkipTables when a decode
+// first passes blocks over).
 struct HuffLookupBlock {
     int32_t lookup[kHuffLookupEntries];
     HuffFast fast[1 << kHuffFastBits];   // symbol and code length only
     HuffFast fastAc[1 << kHuffFastBits]; // code and extra bits together
     HuffSkip skip[1 << kHuffSkipBits];
     HuffSkipPair skipPair[1 << kHuffPairBits];
+    int32_t skipReady; // skip and skipPair hold this table's entries
 };
 
 struct JpegDecoder {
@@ -255,6 +257,7 @@ bool ClassifyLayout(JpegDecoder& d);
 // need more than 256 nodes.
 bool BuildHuffLookupTable(const uint8_t* counts, const uint8_t* values, int32_t* lookup);
 bool BuildHuffLookup(JpegDecoder& d, int slot);
+void EnsureSkipTables(HuffLookupBlock& t);
 bool ComputeScanGeometry(JpegDecoder& d);
 bool PrepareScanTables(JpegDecoder& d);
 ScanStart StartScan(JpegDecoder& d);

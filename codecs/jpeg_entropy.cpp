@@ -247,16 +247,18 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
     pred = static_cast<int32_t>(static_cast<uint32_t>(pred) + static_cast<uint32_t>(diff));
     // The position k moves by run + 1 (16 for a run of 16 zeros); a symbol
     // that would take it past 64 abandons the row after its code alone.
-    // One or two symbols that keep it below 64 go in one step; the others
-    // (the last of the block, long codes) one at a time by the full rule.
-    // The buffer is topped up before every second step (a pair takes at
-    // most 27 bits), and filled before a symbol taken by the full rule.
-    static_assert(2 * 27 <= 56, "two pairs fit in a topped-up buffer");
+    // The symbols of one skipPair entry that keep it below 64 go in one
+    // step; the others (the end of the block, long codes) one at a time by
+    // the full rule. The buffer is topped up before every second step (a
+    // step takes at most the window and 15 extra bits), and filled before a
+    // symbol taken by the full rule.
+    constexpr int kSkipBeat = 56 / (kHuffPairBits + 15);
+    static_assert(kSkipBeat >= 1, "a step fits in a topped-up buffer");
     int k = 1, beat = 0;
     for (;;) {
         if (beat == 0) {
             r.TopUp();
-            beat = 2;
+            beat = kSkipBeat;
         }
         --beat;
         const HuffSkipPair p = ac.skipPair[r.buffer >> (64 - kHuffPairBits)];
@@ -312,6 +314,7 @@ template <RowMode kMode> __attribute__((always_inline)) inline void DecodeRow(Jp
     uint32_t dcFactor[kJpegMaxBlocksPerMcu];
     for (int j = 0; kMode != kStoreAll && j < d.blocksPerMcu; ++j) {
         const int c = d.mcuBlockList[j];
+        EnsureSkipTables(*d.huffLookup[d.acSlot[c]]);
         skip[j] = {d.huffLookup[d.dcSlot[c]], d.huffLookup[d.acSlot[c]], &d.dcPred[c],
                    d.dcSlot[c] < 4};
         dcFactor[j] = d.quant[d.comp[c].tq][0];

@@ -100,19 +100,25 @@ int AcCodeAt(const int32_t* lookup, uint32_t index, int bits, int* advance, int*
     return used;
 }
 
+// The AC symbols the window `i` (kHuffPairBits bits) begins with, passed
+// over together: each one's code lies in the window, and so do its extra
+// bits, but for the last one's, which may run on beyond it. An end of
+// block, a code the window does not hold whole, or no code at all ends the
+// run; with no symbol before it the entry is kHuffPairStop.
 HuffSkipPair SkipPairAt(const int32_t* lookup, uint32_t i) {
     constexpr int kBits = kHuffPairBits;
-    int advance = 0, extra = 0;
-    const int code = AcCodeAt(lookup, i, kBits, &advance, &extra);
-    if (code == 0 || advance == 0) return {0, kHuffPairStop};
-    const int first = code + extra;
-    int advance2 = 0, extra2 = 0;
-    const int code2 = first < kBits ? AcCodeAt(lookup, i & ((1u << (kBits - first)) - 1),
-                                               kBits - first, &advance2, &extra2)
-                                    : 0;
-    if (code2 == 0 || advance2 == 0)
-        return {static_cast<uint8_t>(first), static_cast<uint8_t>(advance)};
-    return {static_cast<uint8_t>(first + code2 + extra2), static_cast<uint8_t>(advance + advance2)};
+    int used = 0, total = 0, moved = 0;
+    while (used < kBits) {
+        int advance = 0, extra = 0;
+        const int rest = kBits - used;
+        const int code = AcCodeAt(lookup, i & ((1u << rest) - 1), rest, &advance, &extra);
+        if (code == 0 || advance == 0) break;
+        used += code + extra;
+        total = used;
+        moved += advance;
+    }
+    if (moved == 0) return {0, kHuffPairStop};
+    return {static_cast<uint8_t>(total), static_cast<uint8_t>(moved)};
 }
 
 // `dc`: the table codes DC difference categories (a symbol above 15 counts
@@ -147,7 +153,13 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
         t.fast[i] = f;
         t.fastAc[i] = fa;
     }
-    if (dc) return; // a DC slot's table never codes AC symbols passed over
+    t.skipReady = 0; // built when a decode first passes blocks over
+}
+
+} // namespace
+
+void EnsureSkipTables(HuffLookupBlock& t) {
+    if (t.skipReady) return;
     for (uint32_t i = 0; i < (1u << kHuffSkipBits); ++i) {
         HuffSkip k = {0, 0, 0, 0};
         int symbol = 0;
@@ -162,9 +174,8 @@ void BuildFastTables(HuffLookupBlock& t, bool dc) {
     }
     for (uint32_t i = 0; i < (1u << kHuffPairBits); ++i)
         t.skipPair[i] = SkipPairAt(t.lookup, i);
+    t.skipReady = 1;
 }
-
-} // namespace
 
 bool BuildHuffLookup(JpegDecoder& d, int slot) {
     if (!d.huffLookup[slot]) {
