@@ -34,7 +34,8 @@ bool MakeCoefBuffer(JpegDecoder& d, CoefBuffer& b, int32_t widthInBlocks, int32_
 
 namespace {
 
-void DcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+__attribute__((always_inline)) inline void DcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x,
+                                                   int32_t y) {
     r.Fill();
     int s = DcCategory(r.Symbol(*d.huffLookup[d.dcSlot[c]], d));
     d.dcPred[c] = static_cast<int32_t>(static_cast<uint32_t>(d.dcPred[c]) +
@@ -43,14 +44,16 @@ void DcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
     if (p) *p = Low16(static_cast<uint32_t>(d.dcPred[c]) << d.al);
 }
 
-void DcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+__attribute__((always_inline)) inline void DcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x,
+                                                   int32_t y) {
     r.Fill();
     uint32_t bit = r.Bits(1);
     int16_t* p = CoefAt(d.dcCoef[c], x, y);
     if (p && bit) *p = Low16(static_cast<uint16_t>(*p) | (1u << d.al));
 }
 
-void AcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+__attribute__((always_inline)) inline void AcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x,
+                                                   int32_t y) {
     if (d.eobRun > 0) {
         d.eobRun -= 1;
         return;
@@ -58,14 +61,28 @@ void AcFirst(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
     int16_t* B = CoefAt(d.acCoef[c], x, y);
     if (!B) return;
     const HuffLookupBlock& ac = *d.huffLookup[d.acSlot[c]];
-    for (int k = d.ss; k <= d.se; ++k) {
+    const int al = d.al, se = d.se;
+    for (int k = d.ss; k <= se; ++k) {
         r.Fill();
-        int rs = r.Symbol(ac, d);
-        int run = rs >> 4, s = rs & 15;
+        // A code and its extra bits found whole in fastAc go in one step,
+        // unless its run passes position 63: then the code alone is read.
+        const HuffFast f = ac.fastAc[r.buffer >> (64 - kHuffFastBits)];
+        int rs, value = 0;
+        if (f.len && ((f.symbol & 15) == 0 || k + (f.symbol >> 4) <= 63)) {
+            rs = f.symbol;
+            r.Consume(f.len);
+            value = f.value;
+        } else {
+            rs = r.Symbol(ac, d);
+            if ((rs & 15) != 0) {
+                if (k + (rs >> 4) > 63) return;
+                value = r.Extend(rs & 15);
+            }
+        }
+        const int run = rs >> 4, s = rs & 15;
         if (s != 0) {
             k += run;
-            if (k > 63) return;
-            B[kZag[k]] = Low16(static_cast<uint32_t>(r.Extend(s)) << d.al);
+            B[kZag[k]] = Low16(static_cast<uint32_t>(value) << al);
         } else if (run == 15) {
             k += 15;
             if (k > 63) return;
@@ -97,7 +114,8 @@ inline bool BlockIsZero(const int16_t* B) {
 #endif
 }
 
-void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x, int32_t y) {
+__attribute__((always_inline)) inline void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x,
+                                                   int32_t y) {
     int16_t* B = CoefAt(d.acCoef[c], x, y);
     if (!B) return;
     const uint32_t p1 = 1u << d.al;
