@@ -173,10 +173,12 @@ inline void Pass(const __m128i* d, Half& lo, Half& hi) {
              _mm_unpackhi_epi16(d[1], d[3]), _mm_unpackhi_epi16(d[5], d[7]), hi);
 }
 
-// Low 16 bits of each 32-bit lane, sign-extended, so the pack cannot saturate.
-inline __m128i Low16Pack(__m128i lo, __m128i hi) {
-    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 16), 16);
-    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 16), 16);
+// The low 16 bits of each 32-bit lane shifted right by 11, sign-extended
+// so the pack cannot saturate: those are bits 11..26 of the lane, which
+// one shift left by 5 and one arithmetic shift right by 16 give.
+inline __m128i Shift11Low16Pack(__m128i lo, __m128i hi) {
+    lo = _mm_srai_epi32(_mm_slli_epi32(lo, 5), 16);
+    hi = _mm_srai_epi32(_mm_slli_epi32(hi, 5), 16);
     return _mm_packs_epi32(lo, hi);
 }
 
@@ -192,8 +194,7 @@ void InverseDctSimd(const int16_t* coefficients, uint8_t* samples) {
     Pass(r, lo, hi);
     const __m128i round1 = _mm_set1_epi32(1024);
     for (int j = 0; j < 8; ++j)
-        r[j] = Low16Pack(_mm_srai_epi32(_mm_add_epi32(lo.v[j], round1), 11),
-                         _mm_srai_epi32(_mm_add_epi32(hi.v[j], round1), 11));
+        r[j] = Shift11Low16Pack(_mm_add_epi32(lo.v[j], round1), _mm_add_epi32(hi.v[j], round1));
     // r[j] lane i is row i's output j; the columns need vector i = row i.
     Transpose8(r);
     Pass(r, lo, hi);
@@ -289,9 +290,9 @@ PIXMORA_AVX2 inline void Pass2(const __m256i* d, Half2& lo, Half2& hi) {
               _mm256_unpackhi_epi16(d[1], d[3]), _mm256_unpackhi_epi16(d[5], d[7]), hi);
 }
 
-PIXMORA_AVX2 inline __m256i Low16Pack2(__m256i lo, __m256i hi) {
-    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16);
-    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
+PIXMORA_AVX2 inline __m256i Shift11Low16Pack2(__m256i lo, __m256i hi) {
+    lo = _mm256_srai_epi32(_mm256_slli_epi32(lo, 5), 16);
+    hi = _mm256_srai_epi32(_mm256_slli_epi32(hi, 5), 16);
     return _mm256_packs_epi32(lo, hi);
 }
 
@@ -308,8 +309,8 @@ PIXMORA_AVX2 inline void IdctPair(const int16_t* first, uint8_t* firstSamples,
     Pass2(r, lo, hi);
     const __m256i round1 = _mm256_set1_epi32(1024);
     for (int j = 0; j < 8; ++j)
-        r[j] = Low16Pack2(_mm256_srai_epi32(_mm256_add_epi32(lo.v[j], round1), 11),
-                          _mm256_srai_epi32(_mm256_add_epi32(hi.v[j], round1), 11));
+        r[j] = Shift11Low16Pack2(_mm256_add_epi32(lo.v[j], round1),
+                                 _mm256_add_epi32(hi.v[j], round1));
     Transpose8x2(r);
     Pass2(r, lo, hi);
     const __m256i round2 = _mm256_set1_epi32(131072);
