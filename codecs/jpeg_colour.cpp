@@ -28,10 +28,19 @@ namespace {
 using PixelGroup = uint32_t[16];
 
 #if defined(__SSE2__) && !defined(PIXMORA_JPEG_NO_SIMD)
+// (f k + 32768) >> 16 for a factor f = 65536 + g above 32767 (g below 0)
+// and 16-bit k: f k = g k + 65536 k, so the result is the high half of
+// g k, plus k, plus the carry of 32768 into it (bit 15 of the low half).
+inline __m128i RedOrBlue(__m128i k, short g) {
+    const __m128i gg = _mm_set1_epi16(g);
+    return _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epi16(k, gg), k),
+                         _mm_srli_epi16(_mm_mullo_epi16(k, gg), 15));
+}
+
 // Red, green and blue terms of 8 chroma pairs, as 16-bit values: exactly
-// the table entries crToRed[cr], (cbToGreen[cb] + crToGreen[cr]) >> 16 and
-// cbToBlue[cb] (45941 = 22970 + 22971 and 58065 = 29032 + 29033 keep the
-// factors inside pmaddwd's 16-bit range).
+// the table entries crToRed[cr] (45941 = 65536 - 19595), cbToBlue[cb]
+// (58065 = 65536 - 7471) and (cbToGreen[cb] + crToGreen[cr]) >> 16 (one
+// pmaddwd of the pairs).
 inline void ChromaTerms(__m128i cb8, __m128i cr8, __m128i& red, __m128i& green, __m128i& blue) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i c255 = _mm_set1_epi16(255);
@@ -45,8 +54,8 @@ inline void ChromaTerms(__m128i cb8, __m128i cr8, __m128i& red, __m128i& green, 
             _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), factors), half), 16);
         return _mm_packs_epi32(lo, hi);
     };
-    red = term(kr, kr, Pair(22970, 22971));
-    blue = term(kb, kb, Pair(29032, 29033));
+    red = RedOrBlue(kr, -19595);
+    blue = RedOrBlue(kb, -7471);
     green = term(kb, kr, Pair(-11277, -23401));
 }
 
@@ -251,6 +260,13 @@ PIXMORA_AVX2 inline __m256i Term2(__m256i a, __m256i b, int fa, int fb) {
     return _mm256_packs_epi32(lo, hi);
 }
 
+// RedOrBlue on 16 chroma samples.
+PIXMORA_AVX2 inline __m256i RedOrBlue2(__m256i k, short g) {
+    const __m256i gg = _mm256_set1_epi16(g);
+    return _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(k, gg), k),
+                            _mm256_srli_epi16(_mm256_mullo_epi16(k, gg), 15));
+}
+
 // ChromaTerms on two lines' chroma samples.
 PIXMORA_AVX2 inline void ChromaTerms2(__m256i cb8, __m256i cr8, __m256i& red, __m256i& green,
                                       __m256i& blue) {
@@ -260,8 +276,8 @@ PIXMORA_AVX2 inline void ChromaTerms2(__m256i cb8, __m256i cr8, __m256i& red, __
         _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(cb8, zero), 1), c255);
     const __m256i kr =
         _mm256_sub_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(cr8, zero), 1), c255);
-    red = Term2(kr, kr, 22970, 22971);
-    blue = Term2(kb, kb, 29032, 29033);
+    red = RedOrBlue2(kr, -19595);
+    blue = RedOrBlue2(kb, -7471);
     green = Term2(kb, kr, -11277, -23401);
 }
 
