@@ -106,10 +106,12 @@ struct HuffSkip {
 
 // AC symbols passed over in one step: the next kHuffPairBits bits hold
 // every one's code and extra bits, but for the last one's extra bits, which
-// may lie beyond. `advance` is the sum of their moves of the position; an
-// end of block, a code too long for the window or no code at all first
-// give kHuffPairStop, which sends the symbol to HuffSkip's rule.
+// may lie beyond. `advance` is the sum of their moves of the position, with
+// kHuffPairEnd added when an end of block (its code) follows them in the
+// window; a code too long for the window or no code at all first give
+// kHuffPairStop, which sends the symbol to HuffSkip's rule.
 constexpr int32_t kHuffPairBits = 13;
+constexpr uint8_t kHuffPairEnd = 128;
 constexpr uint8_t kHuffPairStop = 255;
 struct HuffSkipPair {
     uint8_t totalLength; // codes and extra bits of both

@@ -267,6 +267,13 @@ __attribute__((always_inline)) inline bool SkipBlockSequential(JpegDecoder& d, B
             r.Consume(p.totalLength);
             continue;
         }
+        // Symbols and the end of the block: all of them, when the symbols
+        // keep the position below 64 (else the block ends before that code).
+        if (p.advance != kHuffPairStop && p.advance >= kHuffPairEnd &&
+            k + (p.advance - kHuffPairEnd) < 64) {
+            r.Consume(p.totalLength);
+            return true;
+        }
         r.Fill();
         beat = 0;
         const HuffSkip e = ac.skip[r.buffer >> (64 - kHuffSkipBits)];

@@ -102,23 +102,31 @@ int AcCodeAt(const int32_t* lookup, uint32_t index, int bits, int* advance, int*
 
 // The AC symbols the window `i` (kHuffPairBits bits) begins with, passed
 // over together: each one's code lies in the window, and so do its extra
-// bits, but for the last one's, which may run on beyond it. An end of
-// block, a code the window does not hold whole, or no code at all ends the
-// run; with no symbol before it the entry is kHuffPairStop.
+// bits, but for the last one's, which may run on beyond it. A code the
+// window does not hold whole, or no code at all, ends the run; so does an
+// end of block, taken into the entry (kHuffPairEnd) when its code lies in
+// the window. With no symbol at all, or moves that reach position 64
+// whatever the start, the entry is kHuffPairStop.
 HuffSkipPair SkipPairAt(const int32_t* lookup, uint32_t i) {
     constexpr int kBits = kHuffPairBits;
     int used = 0, total = 0, moved = 0;
-    while (used < kBits) {
+    bool ended = false;
+    while (used < kBits && moved < 64) {
         int advance = 0, extra = 0;
         const int rest = kBits - used;
         const int code = AcCodeAt(lookup, i & ((1u << rest) - 1), rest, &advance, &extra);
-        if (code == 0 || advance == 0) break;
+        if (code == 0) break;
+        if (advance == 0) { // the end of the block: its code alone
+            total = used + code;
+            ended = true;
+            break;
+        }
         used += code + extra;
         total = used;
         moved += advance;
     }
-    if (moved == 0) return {0, kHuffPairStop};
-    return {static_cast<uint8_t>(total), static_cast<uint8_t>(moved)};
+    if ((moved == 0 && !ended) || moved >= 64) return {0, kHuffPairStop};
+    return {static_cast<uint8_t>(total), static_cast<uint8_t>(moved | (ended ? kHuffPairEnd : 0))};
 }
 
 // `dc`: the table codes DC difference categories (a symbol above 15 counts
