@@ -545,6 +545,10 @@ TEST_F(JpegStage, BlocksPassedOverReadWhatStoredBlocksRead) {
         {{0, 0, 2, 4, 6, 0, 0, 0, 1},
          {0x01, 0x11, 0x21, 0x31, 0xF0, 0x02, 0x41, 0x51, 0x61, 0x71, 0x12, 0xE1, 0x00}},
         {{0, 0, 0, 0, 0, 0, 0, 255}, every},
+        // Short codes for the end of block and for long runs: blocks often
+        // reach position 63 or 64 exactly, or pass it, with an end of block
+        // in the same few bits.
+        {{0, 3, 2}, {0x00, 0xF0, 0xE1, 0x01, 0x11}},
     };
     std::vector<int> dcValues;
     for (int v = 0; v < 16; ++v)
@@ -588,7 +592,7 @@ TEST_F(JpegStage, BlocksPassedOverReadWhatStoredBlocksRead) {
             EXPECT_EQ(stored[i].bitsTaken, passed[i].bitsTaken) << "row " << i;
             EXPECT_EQ(stored[i].pred, passed[i].pred) << "row " << i;
         }
-        EXPECT_GT(stored.back().bitsTaken, 1000) << "the rows read the data (rewound position)";
+        EXPECT_GT(stored.back().bitsTaken, 500) << "the rows read the data (rewound position)";
     }
 }
 
