@@ -346,11 +346,11 @@ PIXMORA_AVX2 inline void WritePacked2Wide(const McuLine& a1, const McuLine& b1, 
 }
 
 // Two lines (top, bottom) of two neighbouring 4:2:0 MCUs (1 beside 2): 32
-// pixels of each line. Both lines take the same chroma row, so its terms are computed
-// once; MCU 1 goes in the low lane, MCU 2 in the high one.
+// pixels of each line. Both lines take the same chroma row, so its terms
+// are computed once; MCU 1 goes in the low lane, MCU 2 in the high one.
 PIXMORA_AVX2 inline void WriteLineOfPair(const McuLine& l1, const McuLine& l2, __m256i r0,
-                                         __m256i r1, __m256i g0, __m256i g1, __m256i b0,
-                                         __m256i b1, uint8_t* o) {
+                                         __m256i r1, __m256i g0, __m256i g1, __m256i b0, __m256i b1,
+                                         uint8_t* o) {
     const __m256i y =
         _mm256_unpacklo_epi64(Load8x2(l1.yLeft, l2.yLeft), Load8x2(l1.yRight, l2.yRight));
     const Planes2 p = Planar32(y, r0, r1, g0, g1, b0, b1);
@@ -360,7 +360,8 @@ PIXMORA_AVX2 inline void WriteLineOfPair(const McuLine& l1, const McuLine& l2, _
 }
 
 PIXMORA_AVX2 inline void WritePacked420(const McuLine& top1, const McuLine& bottom1,
-                                        const McuLine& top2, const McuLine& bottom2, uint8_t* oa, uint8_t* ob) {
+                                        const McuLine& top2, const McuLine& bottom2, uint8_t* oa,
+                                        uint8_t* ob) {
     __m256i red, green, blue;
     ChromaTerms2(Load8x2(top1.cb, top2.cb), Load8x2(top1.cr, top2.cr), red, green, blue);
     const __m256i r0 = _mm256_unpacklo_epi16(red, red), r1 = _mm256_unpackhi_epi16(red, red);
@@ -408,8 +409,8 @@ PIXMORA_AVX2 bool WriteMcuRowPacked(JpegDecoder& d, int32_t firstRow, int32_t ro
         if (d.layoutKind == kLayoutH2V2)
             for (; m + 1 < d.frameMcusPerRow && x + 32 <= d.width; m += 2, mcu += 2 * mcuBytes) {
                 WritePacked420(LineOf(d, mcu, line), LineOf(d, mcu, line + 1),
-                               LineOf(d, mcu + mcuBytes, line),
-                               LineOf(d, mcu + mcuBytes, line + 1), outA + 3 * x, outB + 3 * x);
+                               LineOf(d, mcu + mcuBytes, line), LineOf(d, mcu + mcuBytes, line + 1),
+                               outA + 3 * x, outB + 3 * x);
                 x += 32;
             }
         if (d.mcuWidth == 8)

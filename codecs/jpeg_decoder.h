@@ -114,7 +114,7 @@ constexpr int32_t kHuffPairBits = 13;
 constexpr uint8_t kHuffPairEnd = 128;
 constexpr uint8_t kHuffPairStop = 255;
 struct HuffSkipPair {
-    uint8_t totalLength; // codes and extra bits of both
+    uint8_t totalLength; // codes and extra bits of them all
     uint8_t advance;
 };
 

@@ -309,8 +309,8 @@ PIXMORA_AVX2 inline void IdctPair(const int16_t* first, uint8_t* firstSamples,
     Pass2(r, lo, hi);
     const __m256i round1 = _mm256_set1_epi32(1024);
     for (int j = 0; j < 8; ++j)
-        r[j] = Shift11Low16Pack2(_mm256_add_epi32(lo.v[j], round1),
-                                 _mm256_add_epi32(hi.v[j], round1));
+        r[j] =
+            Shift11Low16Pack2(_mm256_add_epi32(lo.v[j], round1), _mm256_add_epi32(hi.v[j], round1));
     Transpose8x2(r);
     Pass2(r, lo, hi);
     const __m256i round2 = _mm256_set1_epi32(131072);

@@ -45,7 +45,7 @@ __attribute__((always_inline)) inline void DcFirst(JpegDecoder& d, BitReader& r,
 }
 
 __attribute__((always_inline)) inline void DcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x,
-                                                   int32_t y) {
+                                                    int32_t y) {
     r.Fill();
     uint32_t bit = r.Bits(1);
     int16_t* p = CoefAt(d.dcCoef[c], x, y);
@@ -115,7 +115,7 @@ inline bool BlockIsZero(const int16_t* B) {
 }
 
 __attribute__((always_inline)) inline void AcRefine(JpegDecoder& d, BitReader& r, int c, int32_t x,
-                                                   int32_t y) {
+                                                    int32_t y) {
     int16_t* B = CoefAt(d.acCoef[c], x, y);
     if (!B) return;
     const uint32_t p1 = 1u << d.al;
