@@ -111,8 +111,8 @@ int WriteSome(int fd, const uint8_t* p, size_t n) {
     return _write(fd, p, static_cast<unsigned>(n < (1u << 30) ? n : (1u << 30)));
 }
 int Durable(int fd) {
-    return _commit(fd);
-} // FlushFileBuffers
+    return _commit(fd); // FlushFileBuffers
+}
 int CloseFile(int fd) {
     return _close(fd);
 }

@@ -50,25 +50,22 @@ std::string ScratchDir() {
             for (const std::string& dir : made)
                 std::filesystem::remove_all(dir, ec);
         });
-    for (;;) {
 #ifdef _WIN32
-        const char* tmp = std::getenv("TEMP");
-        std::string dir = std::string(tmp ? tmp : ".") + "\\pixmora_test_" +
-                          std::to_string(_getpid()) + "_" + std::to_string(counter++);
-        if (_mkdir(dir.c_str()) == 0) {
-            made.push_back(dir);
-            return dir;
-        }
-        if (errno != EEXIST) return dir;
+    const char* tmp = std::getenv("TEMP");
+    const std::string base =
+        std::string(tmp ? tmp : ".") + "\\pixmora_test_" + std::to_string(_getpid()) + "_";
+    auto makeFolder = [](const std::string& dir) { return _mkdir(dir.c_str()); };
 #else
-        std::string dir =
-            "/tmp/pixmora_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-        if (mkdir(dir.c_str(), 0755) == 0) {
+    const std::string base = "/tmp/pixmora_test_" + std::to_string(getpid()) + "_";
+    auto makeFolder = [](const std::string& dir) { return mkdir(dir.c_str(), 0755); };
+#endif
+    for (;;) {
+        std::string dir = base + std::to_string(counter++);
+        if (makeFolder(dir) == 0) {
             made.push_back(dir);
             return dir;
         }
         if (errno != EEXIST) return dir;
-#endif
     }
 }
 
